@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace tolvar {
+
+// Every file operation of the engine goes through this layer, so tests can make any call
+// fail with a chosen errno. The calls mirror POSIX: on failure they return -1 and set errno.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    virtual int open(const std::string& path, int flags, mode_t mode = 0) = 0;
+    virtual int close(int fd) = 0;
+    virtual ssize_t read(int fd, void* buffer, std::size_t count) = 0;
+    virtual ssize_t pread(int fd, void* buffer, std::size_t count, off_t offset) = 0;
+    virtual ssize_t write(int fd, const void* buffer, std::size_t count) = 0;
+    // Kernel-side copy; may fail with EXDEV, EINVAL, ENOSYS, EOPNOTSUPP where the file
+    // systems do not support it, in which case callers fall back to read and write.
+    virtual ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, std::size_t count) = 0;
+    virtual int fstat(int fd, struct stat* st) = 0;
+    virtual int stat(const std::string& path, struct stat* st) = 0;
+    virtual int lstat(const std::string& path, struct stat* st) = 0;
+    virtual int fsync(int fd) = 0;
+    virtual int rename(const std::string& from, const std::string& to) = 0;
+    virtual int unlink(const std::string& path) = 0;
+};
+
+// The real file system.
+class PosixFileSystem : public FileSystem {
+public:
+    int open(const std::string& path, int flags, mode_t mode = 0) override;
+    int close(int fd) override;
+    ssize_t read(int fd, void* buffer, std::size_t count) override;
+    ssize_t pread(int fd, void* buffer, std::size_t count, off_t offset) override;
+    ssize_t write(int fd, const void* buffer, std::size_t count) override;
+    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, std::size_t count) override;
+    int fstat(int fd, struct stat* st) override;
+    int stat(const std::string& path, struct stat* st) override;
+    int lstat(const std::string& path, struct stat* st) override;
+    int fsync(int fd) override;
+    int rename(const std::string& from, const std::string& to) override;
+    int unlink(const std::string& path) override;
+};
+
+// A process-wide PosixFileSystem for callers that do not inject their own.
+FileSystem& defaultFileSystem();
+
+} // namespace tolvar

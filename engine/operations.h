@@ -1,0 +1,69 @@
+#pragma once
+
+#include "file_system.h"
+#include "message_box.h"
+#include "progress.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tolvar {
+
+// What every operation needs from its caller besides its arguments: the box it talks through,
+// the file layer (real unless a test injects faults) and, optionally, a progress observer.
+struct OperationContext {
+    MessageBox& box;
+    FileSystem& fs = defaultFileSystem();
+    ProgressObserver* progress = nullptr;
+};
+
+// The engine's own refusals, beyond the classic messages; shown critical, product title.
+namespace messages {
+inline constexpr const char* kConfirmSplit = "Are you sure you want to split this file?";
+inline constexpr const char* kTooSmall = "This file size is smaller than the selected split size.";
+inline constexpr const char* kAlreadySplit = "This file is already splited.";
+inline constexpr const char* kDeleteSource = "Would you like to delete the original file?";
+inline constexpr const char* kConfirmAssemble = "Are you sure you want to assemble these files?";
+inline constexpr const char* kNotSplitFile = "This is not a split file.";
+inline constexpr const char* kNotBrokenFile = "This is not a broken file.";
+inline constexpr const char* kDeleteParts = "Do you want to delete the broken files?";
+inline constexpr const char* kPartIsSource =
+    "A broken file would replace the file you are splitting. "
+    "Choose another place to save the broken files.";
+inline constexpr const char* kOutputIsPart =
+    "The assembled file would replace one of its own broken files. "
+    "Choose another place to save the assembled file.";
+inline constexpr const char* kUnsafeNameTail =
+    "The broken files carry a name that cannot be used for the assembled file.";
+// "This split would need 1024 broken files, but a set can hold at most 999. Choose a larger
+// size or fewer broken files."
+std::string tooManyPartsMessage(std::int64_t partCount);
+} // namespace messages
+
+// Cuts Filename into parts carrying Filesize KB (1 KB = 1024 bytes) of payload each, the
+// last part taking the rest. Prefix is the part-name prefix (empty: parts go beside the
+// source, named after it); DeletePath is the file deleted when the user agrees to delete the
+// source (the window passes its source box, which holds Filename).
+// Asks for confirmation first and about deleting the source at the end; refuses a source not
+// larger than one part, one that is already a part, a set of 1000 or more parts, and a set
+// whose part would be the source itself; reports every failure as a failure report.
+// Returns true only when every part is written (and the source deleted if asked).
+bool SplitFile(const std::string& Filename, std::int32_t Filesize, const std::string& Prefix,
+               const std::string& DeletePath, OperationContext& context);
+
+// The same operation with PartSize = source length div Filenumber; the remainder goes into
+// one further, short part.
+bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std::string& Prefix,
+                const std::string& DeletePath, OperationContext& context);
+
+// Rebuilds a file from the set whose first part is Filename. The output is Prefix (or the
+// chosen path without its last three bytes, when Prefix is empty) followed by the set's
+// NameTail. The output is written to a temporary file beside it and moved into place only
+// when every part has been copied, so a refused, failed or cancelled assembly leaves an
+// existing file of that name untouched. Asks for confirmation first and about deleting the
+// parts at the end. Returns true only when the output is in place (and the parts deleted if
+// asked).
+bool AssembleFile(const std::string& Filename, const std::string& Prefix,
+                  OperationContext& context);
+
+} // namespace tolvar

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "message_box.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+namespace tolvar {
+
+// One number and one description per kind of unexpected failure. The numbers follow the
+// classic runtime error numbers users may already know from similar tools.
+enum class FailureKind : int {
+    InvalidArgument = 5,
+    Overflow = 6,
+    DivisionByZero = 11,
+    InvalidNumber = 13,
+    FileNotFound = 53,
+    IoError = 57,
+    NoSpace = 61,
+    PermissionDenied = 70,
+    PathNotFound = 76,
+};
+
+struct Failure {
+    FailureKind kind;
+    std::string description;
+
+    int number() const { return static_cast<int>(kind); }
+};
+
+// The kind's own short text, e.g. "Disk full" for NoSpace.
+std::string_view failureKindText(FailureKind kind);
+
+// A failure whose description is the kind's text followed by detail: "Overflow: <detail>".
+Failure makeFailure(FailureKind kind, std::string_view detail);
+
+// What a file call is doing when it fails; decides how ENOENT reads (a missing file when
+// reading, a missing folder when creating).
+enum class FileAction { Open, Create, Read, Write, Sync, Close, Rename, Delete, Search };
+
+// Maps errno to a kind and names the file and the system's reason:
+// "Disk full: cannot write '/tmp/a.001' (No space left on device)".
+Failure fileFailure(int err, FileAction action, std::string_view path);
+
+// The fixed form of a failure report: the description, critical style, and the title
+// "Tolvar Files Splitter - <number>".
+void showFailureReport(MessageBox& box, const Failure& failure);
+std::string failureTitle(const Failure& failure);
+
+// Success with a value, or a failure; used instead of exceptions across the engine's API.
+template <class T> class Result {
+public:
+    Result(T value) : state(std::move(value)) {}
+    Result(Failure failure) : state(std::move(failure)) {}
+
+    bool ok() const { return std::holds_alternative<T>(state); }
+    explicit operator bool() const { return ok(); }
+    const T& value() const { return std::get<T>(state); }
+    T& value() { return std::get<T>(state); }
+    const Failure& failure() const { return std::get<Failure>(state); }
+
+private:
+    std::variant<T, Failure> state;
+};
+
+} // namespace tolvar

@@ -1,0 +1,73 @@
+#include "file_exists.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+
+namespace tolvar {
+
+bool matchesWildcard(std::string_view pattern, std::string_view name) {
+    // Iterative glob match with backtracking to the last "*": linear in practice and
+    // immune to the exponential blow-up of the naive recursive form.
+    std::size_t p = 0, n = 0;
+    std::size_t starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+namespace {
+
+bool isOrdinaryFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isHidden(std::string_view name) { return !name.empty() && name.front() == '.'; }
+
+} // namespace
+
+Result<bool> FileExists(const std::string& strPath) {
+    if (strPath.empty())
+        return false;
+    const auto slash = strPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : strPath.substr(0, slash + 1);
+    const std::string pattern = slash == std::string::npos ? strPath : strPath.substr(slash + 1);
+    if (pattern.empty() || isHidden(pattern))
+        return false;
+
+    if (pattern.find_first_of("*?") == std::string::npos)
+        return isOrdinaryFile(strPath);
+
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return false;
+        return fileFailure(errno, FileAction::Search, folder);
+    }
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name(entry->d_name);
+        if (isHidden(name) || !matchesWildcard(pattern, name))
+            continue;
+        if (isOrdinaryFile(folder + std::string(name)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace tolvar
