@@ -1,0 +1,284 @@
+#include "file_io.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <random>
+#include <set>
+
+namespace tolvar::detail {
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : fs(other.fs), fd(other.fd) {
+    other.fd = -1;
+}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        close();
+        fs = other.fs;
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+FileHandle::~FileHandle() {
+    const int savedErrno = errno;
+    close();
+    errno = savedErrno;
+}
+
+int FileHandle::close() {
+    if (fd < 0)
+        return 0;
+    const int result = fs->close(fd);
+    // Linux releases the descriptor even when close fails; never close it twice.
+    fd = -1;
+    return result;
+}
+
+Result<FileHandle> openForReading(FileSystem& fs, const std::string& path) {
+    const int fd = fs.open(path, O_RDONLY);
+    if (fd < 0)
+        return fileFailure(errno, FileAction::Open, path);
+    FileHandle handle(fs, fd);
+    struct stat st {};
+    if (fs.fstat(fd, &st) != 0)
+        return fileFailure(errno, FileAction::Read, path);
+    if (S_ISDIR(st.st_mode))
+        return fileFailure(EISDIR, FileAction::Open, path);
+    return handle;
+}
+
+Result<FileHandle> createReplacing(FileSystem& fs, const std::string& path) {
+    struct stat st {};
+    if (fs.lstat(path, &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return fileFailure(EISDIR, FileAction::Create, path);
+        if (fs.unlink(path) != 0 && errno != ENOENT)
+            return fileFailure(errno, FileAction::Create, path);
+    }
+    const int fd = fs.open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0)
+        return fileFailure(errno, FileAction::Create, path);
+    return FileHandle(fs, fd);
+}
+
+Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
+                                   const std::string& reportPath, std::string& tempPath) {
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::mt19937 generator(seed());
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
+    const std::string stem = folder == "/" ? "/" : folder + "/";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = ".tolvar-";
+        for (int i = 0; i < 10; ++i)
+            name += kAlphabet[pick(generator)];
+        tempPath = stem + name + ".tmp";
+        const int fd = fs.open(tempPath, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0)
+            return FileHandle(fs, fd);
+        if (errno != EEXIST)
+            break;
+    }
+    const int err = errno;
+    tempPath.clear();
+    return fileFailure(err, FileAction::Create, reportPath);
+}
+
+Result<std::size_t> readFully(FileSystem& fs, int fd, char* buffer, std::size_t size, off_t offset,
+                              const std::string& path) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            fs.pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fileFailure(errno, FileAction::Read, path);
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+Status writeAll(FileSystem& fs, int fd, const char* data, std::size_t size,
+                const std::string& path) {
+    while (size > 0) {
+        const ssize_t n = fs.write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fileFailure(errno, FileAction::Write, path);
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return std::nullopt;
+}
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+namespace {
+
+Status syncOne(FileSystem& fs, const std::string& path, int flags) {
+    const int fd = fs.open(path, flags);
+    if (fd < 0)
+        return fileFailure(errno, FileAction::Sync, path);
+    FileHandle handle(fs, fd);
+    if (fs.fsync(fd) != 0)
+        return fileFailure(errno, FileAction::Sync, path);
+    return std::nullopt;
+}
+
+} // namespace
+
+Status syncToDisk(FileSystem& fs, const std::vector<std::string>& paths) {
+    std::set<std::string> folders;
+    for (const auto& path : paths) {
+        if (auto failure = syncOne(fs, path, O_RDONLY))
+            return failure;
+        folders.insert(folderOf(path));
+    }
+    for (const auto& folder : folders) {
+        if (auto failure = syncOne(fs, folder, O_RDONLY | O_DIRECTORY))
+            return failure;
+    }
+    return std::nullopt;
+}
+
+ProgressTracker::ProgressTracker(ProgressObserver* observer, std::uint64_t total, int partCount)
+    : observer(observer) {
+    progress.bytesTotal = total;
+    progress.partCount = partCount;
+}
+
+void ProgressTracker::setPart(int index, const std::string& path) {
+    progress.partIndex = index;
+    if (observer != nullptr)
+        progress.partPath = path;
+}
+
+bool ProgressTracker::advance(std::uint64_t done) {
+    progress.bytesDone += done;
+    if (observer != nullptr && !observer->onProgress(progress))
+        stopped = true;
+    return !stopped;
+}
+
+namespace {
+
+// The file systems cannot copy between these descriptors in the kernel: use read and write.
+bool kernelCopyUnsupported(int err) {
+    return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == EBADF ||
+           err == ETXTBSY || err == EPERM;
+}
+
+// copy_file_range does not say which side failed; these can only come from writing.
+bool isWriteSideError(int err) {
+    return err == ENOSPC || err == EDQUOT || err == EFBIG;
+}
+
+// Larger kernel copies are cheaper; a listener still hears from us every few MiB.
+constexpr std::uint64_t kQuietChunk = std::uint64_t{1} << 30;
+constexpr std::uint64_t kListenedChunk = std::uint64_t{4} << 20;
+
+} // namespace
+
+ssize_t Copier::step(int in, off_t& inOffset, int out, std::uint64_t count,
+                     const std::string& inPath, const std::string& outPath) {
+    while (kernelCopy) {
+        const std::uint64_t chunk =
+            std::min(count, tracker.listening() ? kListenedChunk : kQuietChunk);
+        const ssize_t n = fs.copyFileRange(in, &inOffset, out, static_cast<std::size_t>(chunk));
+        if (n > 0)
+            return n;
+        if (n == 0)
+            break; // end of file, or a file system that copies nothing: let read() decide
+        if (errno == EINTR)
+            continue;
+        if (kernelCopyUnsupported(errno)) {
+            kernelCopy = false;
+            break;
+        }
+        failure = isWriteSideError(errno) ? fileFailure(errno, FileAction::Write, outPath)
+                                          : fileFailure(errno, FileAction::Read, inPath);
+        return -1;
+    }
+
+    // User-space fallback: one block at a time, tracker reports per block group below.
+    std::uint64_t copied = 0;
+    const std::uint64_t limit = std::min(count, tracker.listening() ? kListenedChunk : count);
+    while (copied < limit) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(limit - copied, buffer.size()));
+        auto got = readFully(fs, in, buffer.data(), want, inOffset, inPath);
+        if (!got) {
+            failure = got.failure();
+            return -1;
+        }
+        if (got.value() == 0)
+            break;
+        if (auto bad = writeAll(fs, out, buffer.data(), got.value(), outPath)) {
+            failure = std::move(bad);
+            return -1;
+        }
+        inOffset += static_cast<off_t>(got.value());
+        copied += got.value();
+        if (got.value() < want)
+            break;
+    }
+    return static_cast<ssize_t>(copied);
+}
+
+bool Copier::copyExactly(int in, off_t& inOffset, int out, std::uint64_t count,
+                         const std::string& inPath, const std::string& outPath) {
+    while (count > 0) {
+        const ssize_t n = step(in, inOffset, out, count, inPath, outPath);
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            failure = makeFailure(FailureKind::IoError,
+                                  "'" + inPath + "' became shorter while it was being read");
+            return false;
+        }
+        count -= static_cast<std::uint64_t>(n);
+        if (!tracker.advance(static_cast<std::uint64_t>(n)))
+            return false;
+    }
+    return true;
+}
+
+bool Copier::copyToEnd(int in, off_t inOffset, std::uint64_t expected, int out,
+                       const std::string& inPath, const std::string& outPath) {
+    // Copy what fstat promised, then keep reading until the file really ends, so a part that
+    // grew meanwhile, or a file system whose kernel copy stops early, loses nothing.
+    std::uint64_t wanted = std::max<std::uint64_t>(expected, 1);
+    for (;;) {
+        const ssize_t n = step(in, inOffset, out, wanted, inPath, outPath);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        const auto done = static_cast<std::uint64_t>(n);
+        wanted = wanted > done ? wanted - done : 1;
+        if (!tracker.advance(done))
+            return false;
+    }
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+} // namespace tolvar::detail

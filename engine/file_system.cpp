@@ -9,7 +9,9 @@ int PosixFileSystem::open(const std::string& path, int flags, mode_t mode) {
     return ::open(path.c_str(), flags | O_CLOEXEC, mode);
 }
 
-int PosixFileSystem::close(int fd) { return ::close(fd); }
+int PosixFileSystem::close(int fd) {
+    return ::close(fd);
+}
 
 ssize_t PosixFileSystem::read(int fd, void* buffer, std::size_t count) {
     return ::read(fd, buffer, count);
@@ -27,7 +29,9 @@ ssize_t PosixFileSystem::copyFileRange(int inFd, off_t* inOffset, int outFd, std
     return ::copy_file_range(inFd, inOffset, outFd, nullptr, count, 0);
 }
 
-int PosixFileSystem::fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+int PosixFileSystem::fstat(int fd, struct stat* st) {
+    return ::fstat(fd, st);
+}
 
 int PosixFileSystem::stat(const std::string& path, struct stat* st) {
     return ::stat(path.c_str(), st);
@@ -37,13 +41,17 @@ int PosixFileSystem::lstat(const std::string& path, struct stat* st) {
     return ::lstat(path.c_str(), st);
 }
 
-int PosixFileSystem::fsync(int fd) { return ::fsync(fd); }
+int PosixFileSystem::fsync(int fd) {
+    return ::fsync(fd);
+}
 
 int PosixFileSystem::rename(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str());
 }
 
-int PosixFileSystem::unlink(const std::string& path) { return ::unlink(path.c_str()); }
+int PosixFileSystem::unlink(const std::string& path) {
+    return ::unlink(path.c_str());
+}
 
 FileSystem& defaultFileSystem() {
     static PosixFileSystem fileSystem;

@@ -1,0 +1,217 @@
+#include "file_io.h"
+#include "operations.h"
+#include "part_header.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace tolvar {
+
+using detail::FileHandle;
+
+std::string tooManyPartsMessage(std::int64_t partCount) {
+    return "This split would need " + std::to_string(partCount) +
+           " broken files, but a set can hold at most " + std::to_string(kMaxPartCount) +
+           ". Choose a larger size or fewer broken files.";
+}
+
+namespace {
+
+enum class SizeRule { Kilobytes, NumberOfParts };
+
+// One split from the confirmed question to the last part, with its failure or cancellation
+// remembered so the caller can report and clean up in one place.
+class Splitter {
+public:
+    Splitter(OperationContext& context, const std::string& source, const std::string& prefix)
+        : context(context), fs(context.fs), source(source), prefix(prefix) {}
+
+    // False when refused (already said), failed (see failure) or cancelled.
+    bool run(SizeRule rule, std::int32_t amount);
+    // Removes the parts this run created; used when it did not finish.
+    void removeCreatedParts();
+
+    detail::Status failure;
+    std::vector<std::string> created;
+
+private:
+    bool fail(Failure f) {
+        failure = std::move(f);
+        return false;
+    }
+    bool refuse(const std::string& message) {
+        context.box.refuse(message);
+        return false;
+    }
+    bool computePartSize(SizeRule rule, std::int32_t amount, std::int64_t length,
+                         std::int64_t& partSize);
+    bool namesAreSafe(const std::string& base, int partCount, const struct stat& sourceStat);
+    bool writeParts(int sourceFd, std::int64_t length, std::int64_t partSize, int partCount,
+                    const std::string& base);
+
+    OperationContext& context;
+    FileSystem& fs;
+    const std::string& source;
+    const std::string& prefix;
+};
+
+bool Splitter::computePartSize(SizeRule rule, std::int32_t amount, std::int64_t length,
+                               std::int64_t& partSize) {
+    // A negative amount never comes from the window; refuse it before any file is written.
+    if (amount < 0)
+        return fail(makeFailure(FailureKind::InvalidArgument,
+                                rule == SizeRule::Kilobytes
+                                    ? "the size of a broken file cannot be negative"
+                                    : "the number of broken files cannot be negative"));
+    if (rule == SizeRule::Kilobytes) {
+        // The part size is a 32-bit byte count, as in every set written so far.
+        partSize = std::int64_t{amount} * 1024;
+        if (partSize > std::numeric_limits<std::int32_t>::max())
+            return fail(makeFailure(FailureKind::Overflow,
+                                    "a broken file can hold at most 2097151 KB, not " +
+                                        std::to_string(amount) + " KB"));
+        return true;
+    }
+    if (amount == 0)
+        return fail(
+            makeFailure(FailureKind::DivisionByZero, "cannot split a file into 0 broken files"));
+    partSize = length / amount;
+    return true;
+}
+
+bool Splitter::namesAreSafe(const std::string& base, int partCount, const struct stat& sourceStat) {
+    // Creating a part replaces any file of its name: that must never be the source itself,
+    // whether spelt the same, spelt differently or reached through another link.
+    for (int index = 0; index < partCount; ++index) {
+        const std::string name = PartFileName(base, index);
+        struct stat st {};
+        if (name == source || (fs.stat(name, &st) == 0 && detail::sameFile(st, sourceStat)))
+            return refuse(messages::kPartIsSource);
+    }
+    return true;
+}
+
+bool Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_t partSize, int partCount,
+                          const std::string& base) {
+    detail::ProgressTracker tracker(context.progress, static_cast<std::uint64_t>(length),
+                                    partCount);
+    detail::Copier copier(fs, tracker);
+    off_t offset = 0;
+    for (int index = 0; index < partCount; ++index) {
+        const std::string name = PartFileName(base, index);
+        auto part = detail::createReplacing(fs, name);
+        if (!part)
+            return fail(part.failure());
+        created.push_back(name);
+
+        const HeaderBytes header = PartHeader::build(index, partCount, source);
+        if (auto bad = detail::writeAll(fs, part.value().get(), header.data(), header.size(), name))
+            return fail(*bad);
+
+        tracker.setPart(index, name);
+        if (index == 0 && !tracker.advance(0))
+            return false;
+        const std::int64_t payload =
+            index + 1 < partCount ? partSize : length - std::int64_t{partCount - 1} * partSize;
+        if (!copier.copyExactly(sourceFd, offset, part.value().get(),
+                                static_cast<std::uint64_t>(payload), source, name))
+            return copier.failure ? fail(*copier.failure) : false;
+        if (part.value().close() != 0)
+            return fail(fileFailure(errno, FileAction::Close, name));
+    }
+    return true;
+}
+
+bool Splitter::run(SizeRule rule, std::int32_t amount) {
+    auto opened = detail::openForReading(fs, source);
+    if (!opened)
+        return fail(opened.failure());
+    FileHandle& file = opened.value();
+    struct stat sourceStat {};
+    if (fs.fstat(file.get(), &sourceStat) != 0)
+        return fail(fileFailure(errno, FileAction::Read, source));
+    const std::int64_t length = sourceStat.st_size;
+
+    std::int64_t partSize = 0;
+    if (!computePartSize(rule, amount, length, partSize))
+        return false;
+    if (length <= partSize)
+        return refuse(messages::kTooSmall);
+
+    HeaderBytes first{};
+    auto got = detail::readFully(fs, file.get(), first.data(), first.size(), 0, source);
+    if (!got)
+        return fail(got.failure());
+    if (isPart(std::string_view(first.data(), got.value())))
+        return refuse(messages::kAlreadySplit);
+
+    if (partSize == 0)
+        return fail(makeFailure(FailureKind::DivisionByZero,
+                                "the file is too small for that many broken files"));
+    const std::int64_t partCount = length / partSize + 1;
+    if (partCount > std::numeric_limits<std::int16_t>::max())
+        return fail(
+            makeFailure(FailureKind::Overflow,
+                        "the split would need " + std::to_string(partCount) + " broken files"));
+    if (partCount > kMaxPartCount)
+        return refuse(tooManyPartsMessage(partCount));
+
+    const auto base = partBaseName(source, prefix);
+    if (!base)
+        return fail(makeFailure(FailureKind::InvalidArgument,
+                                "cannot name the broken files after '" + source + "'"));
+    if (!namesAreSafe(*base, static_cast<int>(partCount), sourceStat))
+        return false;
+    return writeParts(file.get(), length, partSize, static_cast<int>(partCount), *base);
+}
+
+void Splitter::removeCreatedParts() {
+    for (const auto& name : created)
+        fs.unlink(name);
+    created.clear();
+}
+
+bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
+               const std::string& Prefix, const std::string& DeletePath,
+               OperationContext& context) {
+    if (!context.box.ask(messages::kConfirmSplit))
+        return false;
+
+    Splitter splitter(context, Filename, Prefix);
+    if (!splitter.run(rule, amount)) {
+        // A half-written set could later pass for a whole one beside older parts of the same
+        // names, so whatever this run created goes; the source was never touched.
+        splitter.removeCreatedParts();
+        if (splitter.failure)
+            showFailureReport(context.box, *splitter.failure);
+        return false;
+    }
+
+    if (!context.box.ask(messages::kDeleteSource))
+        return true;
+    // The parts become the only copy: make sure they are on disk before the source goes.
+    detail::Status failure = detail::syncToDisk(context.fs, splitter.created);
+    if (!failure && context.fs.unlink(DeletePath) != 0)
+        failure = fileFailure(errno, FileAction::Delete, DeletePath);
+    if (failure) {
+        showFailureReport(context.box, *failure);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SplitFile(const std::string& Filename, std::int32_t Filesize, const std::string& Prefix,
+               const std::string& DeletePath, OperationContext& context) {
+    return splitWith(SizeRule::Kilobytes, Filename, Filesize, Prefix, DeletePath, context);
+}
+
+bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std::string& Prefix,
+                const std::string& DeletePath, OperationContext& context) {
+    return splitWith(SizeRule::NumberOfParts, Filename, Filenumber, Prefix, DeletePath, context);
+}
+
+} // namespace tolvar

@@ -38,7 +38,9 @@ bool isOrdinaryFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool isHidden(std::string_view name) { return !name.empty() && name.front() == '.'; }
+bool isHidden(std::string_view name) {
+    return !name.empty() && name.front() == '.';
+}
 
 } // namespace
 

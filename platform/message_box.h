@@ -26,9 +26,9 @@ public:
     virtual MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) = 0;
 
     // Convenience for the common cases, all titled with the product name.
-    bool ask(const std::string& question);      // Question; true on Yes
-    void refuse(const std::string& text);       // Critical, OK
-    void inform(const std::string& text);       // Information, OK
+    bool ask(const std::string& question); // Question; true on Yes
+    void refuse(const std::string& text);  // Critical, OK
+    void inform(const std::string& text);  // Information, OK
 };
 
 } // namespace tolvar

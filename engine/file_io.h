@@ -1,0 +1,116 @@
+#pragma once
+
+// File helpers shared by the split and assemble operations. Internal to the engine.
+
+#include "failure.h"
+#include "file_system.h"
+#include "part_header.h"
+#include "progress.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvar::detail {
+
+using Status = std::optional<Failure>;
+
+// Owns one descriptor opened through the file layer; closes it on every way out.
+class FileHandle {
+public:
+    FileHandle() = default;
+    FileHandle(FileSystem& fs, int fd) : fs(&fs), fd(fd) {}
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle();
+
+    int get() const { return fd; }
+    bool isOpen() const { return fd >= 0; }
+    // Closes now and returns close()'s result (errno set on -1); a failed close of a written
+    // file is a failed write.
+    int close();
+
+private:
+    FileSystem* fs = nullptr;
+    int fd = -1;
+};
+
+// Opens an existing regular file for reading. A folder is refused as EISDIR.
+Result<FileHandle> openForReading(FileSystem& fs, const std::string& path);
+
+// Creates a fresh file at path for writing. An existing non-folder entry of that name (file,
+// symlink, hard link) is unlinked first, so what it pointed to or shared is never truncated.
+Result<FileHandle> createReplacing(FileSystem& fs, const std::string& path);
+
+// Creates a new, hidden, uniquely named file in folder; its path goes to tempPath. Failures
+// are reported against reportPath (the name the user knows).
+Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
+                                   const std::string& reportPath, std::string& tempPath);
+
+// Reads up to buffer.size() bytes from offset, fewer only at the end of the file.
+Result<std::size_t> readFully(FileSystem& fs, int fd, char* buffer, std::size_t size, off_t offset,
+                              const std::string& path);
+
+Status writeAll(FileSystem& fs, int fd, const char* data, std::size_t size,
+                const std::string& path);
+
+// The folder part of a path: "a/b" -> "a", "/b" -> "/", "b" -> ".".
+std::string folderOf(const std::string& path);
+
+// Flushes each file and each distinct folder holding one of them to the disk.
+Status syncToDisk(FileSystem& fs, const std::vector<std::string>& paths);
+
+// Tells the caller's observer how far the copy has come, and whether to go on.
+class ProgressTracker {
+public:
+    ProgressTracker(ProgressObserver* observer, std::uint64_t total, int partCount);
+    bool listening() const { return observer != nullptr; }
+    void setTotal(std::uint64_t total) { progress.bytesTotal = total; }
+    void setPart(int index, const std::string& path);
+    // Adds done bytes; false when the observer asked to stop.
+    bool advance(std::uint64_t done);
+    bool cancelled() const { return stopped; }
+
+private:
+    ProgressObserver* observer;
+    Progress progress;
+    bool stopped = false;
+};
+
+// Copies bytes from one descriptor to another, in the kernel where the file systems allow
+// it, else through one user-space block of CopyStepSize bytes.
+class Copier {
+public:
+    Copier(FileSystem& fs, ProgressTracker& tracker) : fs(fs), tracker(tracker) {}
+
+    // Copies exactly count bytes from in at inOffset (advanced) to the current position of
+    // out. The source ending early is a failure: it changed while being read.
+    // Returns false on failure (in failure) or when the observer cancelled.
+    bool copyExactly(int in, off_t& inOffset, int out, std::uint64_t count,
+                     const std::string& inPath, const std::string& outPath);
+
+    // Copies from in at inOffset to the end of the file.
+    bool copyToEnd(int in, off_t inOffset, std::uint64_t expected, int out,
+                   const std::string& inPath, const std::string& outPath);
+
+    Status failure;
+
+private:
+    // One step: copies up to count bytes; returns bytes copied, 0 at end of file, -1 failure.
+    ssize_t step(int in, off_t& inOffset, int out, std::uint64_t count, const std::string& inPath,
+                 const std::string& outPath);
+
+    FileSystem& fs;
+    ProgressTracker& tracker;
+    bool kernelCopy = true;
+    std::array<char, CopyStepSize> buffer{};
+};
+
+// Whether two stat results name the same file.
+bool sameFile(const struct stat& a, const struct stat& b);
+
+} // namespace tolvar::detail
