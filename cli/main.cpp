@@ -1,0 +1,188 @@
+// tolvar-split: the terminal's way to the split and assemble engine. The window reads no
+// command line; this program is its companion for servers and scripts.
+
+#include "operations.h"
+#include "options.h"
+#include "set_report.h"
+#include "terminal_io.h"
+#include "terminal_message_box.h"
+#include "terminal_progress.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace tolvar;
+using namespace tolvar::cli;
+
+constexpr int kExitDone = 0;
+constexpr int kExitRefused = 1;
+constexpr int kExitUsage = 2;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void onStopSignal(int) {
+    stopRequested = 1;
+}
+
+// The first Ctrl+C asks the running copy to stop and clean up; SA_RESETHAND makes a second
+// one end the program at once. No SA_RESTART, so a prompt waiting for input is interrupted.
+void watchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int usageError(const std::string& message) {
+    writeToStderr("tolvar-split: " + message + "\n" + usageText());
+    return kExitUsage;
+}
+
+// The window only offers files that exist; here a mistyped name must be said before the
+// confirmation is asked, in the engine's own failure form.
+bool inputFileUsable(const std::string& path, MessageBox& box) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        showFailureReport(box, fileFailure(errno, FileAction::Open, path));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        showFailureReport(box, makeFailure(FailureKind::IoError,
+                                           "cannot open '" + path + "' (not an ordinary file)"));
+        return false;
+    }
+    return true;
+}
+
+int finish(bool done, const char* successMessage, MessageBox& box, TerminalProgress& progress) {
+    progress.clear();
+    if (done) {
+        box.inform(successMessage);
+        return kExitDone;
+    }
+    if (stopRequested != 0)
+        writeToStderr("tolvar-split: interrupted\n");
+    return kExitRefused;
+}
+
+int runSplit(const Options& options, MessageBox& box, OperationContext& context,
+             TerminalProgress& progress) {
+    std::int32_t filesize = 0;
+    std::int32_t filenumber = 0;
+    if (options.sizeText) {
+        const std::optional<double> kilobytes = parseSizeKilobytes(*options.sizeText);
+        if (!kilobytes)
+            return usageError("invalid size '" + *options.sizeText +
+                              "' (a number with an optional unit K or M)");
+        if (*kilobytes <= 0) {
+            box.refuse(kInvalidSize);
+            return kExitRefused;
+        }
+        const Result<std::int32_t> rounded = roundKilobytes(*kilobytes);
+        if (!rounded) {
+            showFailureReport(box, rounded.failure());
+            return kExitRefused;
+        }
+        filesize = rounded.value();
+    } else {
+        const std::optional<std::int32_t> number = parsePartCount(*options.partsText);
+        if (!number)
+            return usageError("invalid number of parts '" + *options.partsText + "'");
+        if (*number <= 1 || *number > 50) {
+            box.refuse(kChooseNumber);
+            return kExitRefused;
+        }
+        filenumber = *number;
+    }
+    if (!inputFileUsable(options.path, box))
+        return kExitRefused;
+
+    const std::string prefix = prefixWithDot(options.prefix.value_or(""));
+    const bool done = options.sizeText
+                          ? SplitFile(options.path, filesize, prefix, options.path, context)
+                          : SplitFile2(options.path, filenumber, prefix, options.path, context);
+    return finish(done, kSplitDone, box, progress);
+}
+
+int runJoin(const Options& options, MessageBox& box, OperationContext& context,
+            TerminalProgress& progress) {
+    if (!inputFileUsable(options.path, box))
+        return kExitRefused;
+    const std::string prefix = prefixWithDot(options.prefix.value_or(""));
+    const bool done = AssembleFile(options.path, prefix, context);
+    return finish(done, kAssembleDone, box, progress);
+}
+
+int runInfo(const Options& options, MessageBox& box) {
+    const Result<std::optional<SetReport>> report = inspectSet(options.path, defaultFileSystem());
+    if (!report) {
+        showFailureReport(box, report.failure());
+        return kExitRefused;
+    }
+    if (!report.value()) {
+        box.refuse(messages::kNotSplitFile);
+        return kExitRefused;
+    }
+    const std::string text = formatSetReport(*report.value());
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (std::fflush(stdout) != 0)
+        return kExitRefused;
+    return report.value()->complete() ? kExitDone : kExitRefused;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i]);
+
+    const std::variant<Options, UsageError> parsed = parseCommandLine(args);
+    if (const auto* error = std::get_if<UsageError>(&parsed))
+        return usageError(error->message);
+    const Options& options = std::get<Options>(parsed);
+
+    switch (options.command) {
+    case Command::Help:
+        std::fputs(helpText().c_str(), stdout);
+        return std::fflush(stdout) == 0 ? kExitDone : kExitRefused;
+    case Command::Version:
+        std::fputs("tolvar-split " TOLVAR_VERSION "\n", stdout);
+        return std::fflush(stdout) == 0 ? kExitDone : kExitRefused;
+    case Command::Split:
+    case Command::Join:
+    case Command::Info:
+        break;
+    }
+
+    watchStopSignals();
+    TerminalProgress progress(::isatty(STDERR_FILENO) == 1, &stopRequested);
+    AnswerPolicy policy;
+    policy.yes = options.yes;
+    policy.deleteYes = options.deleteSource || options.deleteParts;
+    policy.interactive = ::isatty(STDIN_FILENO) == 1;
+    TerminalMessageBox box(policy, &progress);
+    OperationContext context{box, defaultFileSystem(), &progress};
+
+    switch (options.command) {
+    case Command::Split:
+        return runSplit(options, box, context, progress);
+    case Command::Join:
+        return runJoin(options, box, context, progress);
+    case Command::Info:
+        return runInfo(options, box);
+    case Command::Help:
+    case Command::Version:
+        break;
+    }
+    return kExitUsage;
+}

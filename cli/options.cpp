@@ -1,0 +1,380 @@
+#include "options.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+namespace tolvar::cli {
+
+namespace {
+
+enum class OptionId { Help, Version, Yes, DeleteSource, DeleteParts, Size, Parts, Prefix };
+
+struct OptionSpec {
+    std::string_view longName;
+    char shortName; // '\0' when the option has no short form
+    OptionId id;
+    bool takesValue;
+};
+
+constexpr OptionSpec kOptionSpecs[] = {
+    {"help", 'h', OptionId::Help, false},
+    {"version", 'V', OptionId::Version, false},
+    {"yes", 'y', OptionId::Yes, false},
+    {"delete-source", '\0', OptionId::DeleteSource, false},
+    {"delete-parts", '\0', OptionId::DeleteParts, false},
+    {"size", 's', OptionId::Size, true},
+    {"parts", 'n', OptionId::Parts, true},
+    {"prefix", 'p', OptionId::Prefix, true},
+};
+
+const OptionSpec* findLong(std::string_view name) {
+    for (const OptionSpec& spec : kOptionSpecs)
+        if (spec.longName == name)
+            return &spec;
+    return nullptr;
+}
+
+const OptionSpec* findShort(char name) {
+    for (const OptionSpec& spec : kOptionSpecs)
+        if (spec.shortName != '\0' && spec.shortName == name)
+            return &spec;
+    return nullptr;
+}
+
+struct Seen {
+    bool help = false;
+    bool version = false;
+    std::optional<UsageError> firstError;
+    std::vector<std::string> positionals;
+    Options options;
+};
+
+void fail(Seen& seen, std::string message) {
+    if (!seen.firstError)
+        seen.firstError = UsageError{std::move(message)};
+}
+
+void apply(Seen& seen, const OptionSpec& spec, std::string value) {
+    switch (spec.id) {
+    case OptionId::Help:
+        seen.help = true;
+        break;
+    case OptionId::Version:
+        seen.version = true;
+        break;
+    case OptionId::Yes:
+        seen.options.yes = true;
+        break;
+    case OptionId::DeleteSource:
+        seen.options.deleteSource = true;
+        break;
+    case OptionId::DeleteParts:
+        seen.options.deleteParts = true;
+        break;
+    case OptionId::Size:
+        seen.options.sizeText = std::move(value);
+        break;
+    case OptionId::Parts:
+        seen.options.partsText = std::move(value);
+        break;
+    case OptionId::Prefix:
+        seen.options.prefix = std::move(value);
+        break;
+    }
+}
+
+std::string displayName(const OptionSpec& spec) {
+    return "--" + std::string(spec.longName);
+}
+
+// Checks that the options given fit the command; the first misfit is the error.
+std::optional<UsageError> checkFit(const Options& options) {
+    const bool split = options.command == Command::Split;
+    const bool join = options.command == Command::Join;
+    if (!split && (options.sizeText || options.partsText))
+        return UsageError{std::string("--") + (options.sizeText ? "size" : "parts") +
+                          " applies to split only"};
+    if (!split && options.deleteSource)
+        return UsageError{"--delete-source applies to split only"};
+    if (!join && options.deleteParts)
+        return UsageError{"--delete-parts applies to join only"};
+    if (options.command == Command::Info && options.prefix)
+        return UsageError{"--prefix applies to split and join only"};
+    if (options.command == Command::Info && options.yes)
+        return UsageError{"--yes applies to split and join only"};
+    if (split && options.sizeText && options.partsText)
+        return UsageError{"split takes either --size or --parts, not both"};
+    if (split && !options.sizeText && !options.partsText)
+        return UsageError{"split needs --size SIZE or --parts N"};
+    return std::nullopt;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string_view>& args) {
+    Seen seen;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            // A lone "-" is an ordinary argument, as in most tools.
+            seen.positionals.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg[1] == '-') {
+            const std::string_view body = arg.substr(2);
+            const std::size_t equals = body.find('=');
+            const std::string_view name = body.substr(0, equals);
+            const OptionSpec* spec = findLong(name);
+            if (spec == nullptr) {
+                fail(seen, "unknown option '--" + std::string(name) + "'");
+                continue;
+            }
+            if (!spec->takesValue) {
+                if (equals != std::string_view::npos)
+                    fail(seen, displayName(*spec) + " takes no value");
+                else
+                    apply(seen, *spec, {});
+                continue;
+            }
+            if (equals != std::string_view::npos) {
+                apply(seen, *spec, std::string(body.substr(equals + 1)));
+            } else if (i + 1 < args.size()) {
+                apply(seen, *spec, std::string(args[++i]));
+            } else {
+                fail(seen, displayName(*spec) + " needs a value");
+            }
+            continue;
+        }
+        // A cluster of short options: "-yh", or one taking a value, attached or next: "-s1M".
+        for (std::size_t j = 1; j < arg.size(); ++j) {
+            const OptionSpec* spec = findShort(arg[j]);
+            if (spec == nullptr) {
+                fail(seen, "unknown option '-" + std::string(1, arg[j]) + "'");
+                break;
+            }
+            if (!spec->takesValue) {
+                apply(seen, *spec, {});
+                continue;
+            }
+            if (j + 1 < arg.size())
+                apply(seen, *spec, std::string(arg.substr(j + 1)));
+            else if (i + 1 < args.size())
+                apply(seen, *spec, std::string(args[++i]));
+            else
+                fail(seen, displayName(*spec) + " needs a value");
+            break;
+        }
+    }
+
+    if (seen.help) {
+        Options help;
+        help.command = Command::Help;
+        return help;
+    }
+    if (seen.version) {
+        Options version;
+        version.command = Command::Version;
+        return version;
+    }
+    if (seen.firstError)
+        return *seen.firstError;
+    if (seen.positionals.empty())
+        return UsageError{"missing command (split, join or info)"};
+
+    Options options = std::move(seen.options);
+    const std::string& command = seen.positionals.front();
+    std::string_view operand;
+    if (command == "split") {
+        options.command = Command::Split;
+        operand = "FILE";
+    } else if (command == "join") {
+        options.command = Command::Join;
+        operand = "FIRST_PART";
+    } else if (command == "info") {
+        options.command = Command::Info;
+        operand = "PART";
+    } else {
+        return UsageError{"unknown command '" + command + "'"};
+    }
+    if (seen.positionals.size() < 2)
+        return UsageError{command + " needs " + std::string(operand)};
+    if (seen.positionals.size() > 2)
+        return UsageError{"unexpected argument '" + seen.positionals[2] + "'"};
+    options.path = seen.positionals[1];
+    if (std::optional<UsageError> misfit = checkFit(options))
+        return *misfit;
+    return options;
+}
+
+std::optional<double> parseSizeKilobytes(std::string_view text) {
+    std::size_t numberEnd = 0;
+    while (numberEnd < text.size() &&
+           ((text[numberEnd] >= '0' && text[numberEnd] <= '9') || text[numberEnd] == '.' ||
+            text[numberEnd] == '-' || text[numberEnd] == '+' || text[numberEnd] == 'e' ||
+            text[numberEnd] == 'E'))
+        ++numberEnd;
+    const std::string_view number = text.substr(0, numberEnd);
+    const std::string_view unit = text.substr(numberEnd);
+
+    double factor = 0;
+    if (unit.empty() || equalsIgnoringCase(unit, "k") || equalsIgnoringCase(unit, "kb") ||
+        equalsIgnoringCase(unit, "kib"))
+        factor = 1;
+    else if (equalsIgnoringCase(unit, "m") || equalsIgnoringCase(unit, "mb") ||
+             equalsIgnoringCase(unit, "mib"))
+        factor = 1024;
+    else
+        return std::nullopt;
+
+    // from_chars refuses a leading "+", which people do type.
+    std::string_view digits = number;
+    if (!digits.empty() && digits.front() == '+')
+        digits.remove_prefix(1);
+    if (digits.empty() || digits.front() == '+')
+        return std::nullopt;
+    double value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc{} || end != digits.data() + digits.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value * factor;
+}
+
+Result<std::int32_t> roundKilobytes(double kilobytes) {
+    double whole = std::floor(kilobytes);
+    const double fraction = kilobytes - whole;
+    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0))
+        whole += 1;
+    if (!(whole <= double(std::numeric_limits<std::int32_t>::max())) ||
+        whole < double(std::numeric_limits<std::int32_t>::min())) {
+        char shown[64];
+        std::snprintf(shown, sizeof shown, "%.15g", kilobytes);
+        return makeFailure(FailureKind::Overflow,
+                           std::string("a part size of ") + shown + " KB is above 2147483647 KB");
+    }
+    return static_cast<std::int32_t>(whole);
+}
+
+std::optional<std::int32_t> parsePartCount(std::string_view text) {
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    if (text.empty() || text.front() == '+')
+        return std::nullopt;
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::string prefixWithDot(std::string_view prefix) {
+    std::string result(prefix);
+    if (!result.empty() && result.back() != '.')
+        result += '.';
+    return result;
+}
+
+std::string usageText() {
+    return "Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
+           "                          [--delete-source] FILE\n"
+           "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts] FIRST_PART\n"
+           "       tolvar-split info PART\n"
+           "Try 'tolvar-split --help' for more information.\n";
+}
+
+std::string helpText() {
+    return R"HELP(Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]
+                          [--delete-source] FILE
+       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts] FIRST_PART
+       tolvar-split info PART
+       tolvar-split --help | --version
+
+Cut a file into numbered broken files and join them back, byte for byte. The
+broken files are the same as those of the Tolvar Files Splitter window: each
+starts with a 16-byte header ("SPLITKV", its index, the number of parts and
+the last three characters of the source's name) followed by a slice of the
+source.
+
+Commands:
+  split FILE      Cut FILE into broken files. Without --prefix they go beside
+                  FILE, named after it with its last three characters replaced
+                  by the three-digit index: movie.avi gives movie.000,
+                  movie.001, ...
+  join FIRST_PART Rebuild the file from the set whose first part (the one whose
+                  name ends in 000) is FIRST_PART. Without --prefix the file is
+                  written beside the parts under its original name.
+  info PART       Read PART's header and list its set: the part's index, the
+                  number of parts, the name the set restores to, each part
+                  present with its payload size, and each part that is
+                  missing, carries a wrong index or is not a part at all.
+                  Changes nothing.
+
+Options:
+  -s, --size SIZE   (split) Payload of each part: a number with an optional
+                    unit K (1024 bytes, the default) or M (1024 K), e.g. 100K,
+                    700M, 1.5M, 64. The size is rounded to whole kilobytes, a
+                    half going to the even neighbour. It must be above 0.
+  -n, --parts N     (split) Cut into N parts of equal size, N from 2 to 50; the
+                    bytes left over go into one further, short part.
+  -p, --prefix PREFIX
+                    (split) Name the parts PREFIX.000, PREFIX.001, ...
+                    (join) Name the rebuilt file PREFIX. followed by the last
+                    three characters kept from the source's name.
+                    A "." is appended unless PREFIX already ends in one. An
+                    empty PREFIX is the same as none.
+  -y, --yes         Answer Yes to "Are you sure ...?" without asking. It also
+                    stops the question about deleting files: they are kept
+                    unless --delete-source or --delete-parts is given.
+      --delete-source
+                    (split) Delete FILE once every part is written.
+      --delete-parts
+                    (join) Delete the parts once the file is rebuilt.
+  -h, --help        Show this help and exit.
+  -V, --version     Show the version and exit.
+
+Options may come before or after the other arguments; "--" ends the options.
+
+Questions:
+  Before it starts, split and join ask "Are you sure ...? [y/N]" on the
+  terminal. When standard input is not a terminal and --yes is not given, the
+  answer is No: the program says so and changes nothing. After a split or join,
+  the program asks whether to delete the source or the parts; --delete-source
+  and --delete-parts answer Yes, --yes without them answers No, and without a
+  terminal the answer is No.
+
+Output:
+  All messages go to standard error: the questions, refusals such as "This
+  file is already splited.", and failure reports in the form
+  "Tolvar Files Splitter - 61: Disk full: cannot write '...' (...)", where 61
+  is the failure's number. When standard error is a terminal, a progress line
+  shows the bytes done, the total and the rate. info prints its list on
+  standard output. Ctrl+C during the copy stops it and removes the files this
+  run created.
+
+Exit status:
+  0  done (info: the set is complete)
+  1  refused, declined, interrupted or failed (info: the set is incomplete or
+     PART is not a part)
+  2  the command line could not be understood
+)HELP";
+}
+
+} // namespace tolvar::cli

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "failure.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace tolvar::cli {
+
+enum class Command { Help, Version, Split, Join, Info };
+
+// Everything the command line asked for, before any value is checked against the rules the
+// window applies (size above 0, 2 to 50 parts): those checks give the window's own messages
+// and status 1, while this parser only rejects what cannot be read at all.
+struct Options {
+    Command command = Command::Help;
+    std::string path; // FILE, FIRST_PART or PART
+    std::optional<std::string> sizeText;
+    std::optional<std::string> partsText;
+    std::optional<std::string> prefix; // as given, before the "." is appended
+    bool yes = false;
+    bool deleteSource = false;
+    bool deleteParts = false;
+};
+
+// A command line that cannot be understood; the text names what is wrong.
+struct UsageError {
+    std::string message;
+};
+
+// Parses the arguments after the program name. Options may come before or after the
+// positional arguments and take their value either as the next argument or after "=" (long
+// form) or directly attached (short form); "--" ends the options. "--help" or "--version"
+// anywhere before "--" wins over everything else, including errors elsewhere on the line.
+// Refuses unknown options, missing values, a missing or unknown command, a wrong number of
+// positional arguments, an option that does not apply to the command, and a split given both
+// or neither of --size and --parts.
+std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string_view>& args);
+
+// A part size as typed: a decimal number, optionally followed by a unit K/KB/KiB (1024 bytes,
+// the default when no unit is given) or M/MB/MiB (1024 K), case-insensitive, with no blanks.
+// The value is in kilobytes and not yet rounded. Empty optional when the text is not such a
+// number (including "inf" and "nan").
+std::optional<double> parseSizeKilobytes(std::string_view text);
+
+// The window's conversion of a size to whole kilobytes: the nearest whole number, a half
+// going to the even neighbour (2.5 -> 2, 3.5 -> 4). A result above 2147483647 is an overflow
+// failure. Callers check first that the size is above 0.
+Result<std::int32_t> roundKilobytes(double kilobytes);
+
+// A number of parts as typed: an optional sign followed by decimal digits. Empty optional
+// when the text is not a whole number or does not fit 32 bits.
+std::optional<std::int32_t> parsePartCount(std::string_view text);
+
+// The part-name prefix as the window's boxes hold it: empty stays empty, otherwise "." is
+// appended unless the text already ends in ".".
+std::string prefixWithDot(std::string_view prefix);
+
+// The text printed by --help.
+std::string helpText();
+
+// The short reminder printed after a usage error.
+std::string usageText();
+
+} // namespace tolvar::cli

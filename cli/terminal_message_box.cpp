@@ -1,0 +1,84 @@
+#include "terminal_message_box.h"
+
+#include "operations.h"
+#include "terminal_io.h"
+
+namespace tolvar::cli {
+
+namespace {
+
+constexpr std::string_view kProgramName = "tolvar-split";
+
+bool isDeleteQuestion(const std::string& text) {
+    return text == messages::kDeleteSource || text == messages::kDeleteParts;
+}
+
+bool isYes(std::string answer) {
+    while (!answer.empty() && (answer.back() == ' ' || answer.back() == '\r'))
+        answer.pop_back();
+    while (!answer.empty() && answer.front() == ' ')
+        answer.erase(0, 1);
+    for (char& c : answer)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return answer == "y" || answer == "yes";
+}
+
+void say(std::string_view text) {
+    std::string line(kProgramName);
+    line += ": ";
+    line += text;
+    line += '\n';
+    writeToStderr(line);
+}
+
+} // namespace
+
+TerminalMessageBox::TerminalMessageBox(AnswerPolicy answers, TerminalProgress* line)
+    : policy(answers), progress(line) {}
+
+MsgAnswer TerminalMessageBox::show(const std::string& text, MsgStyle style,
+                                   const std::string& title) {
+    if (progress != nullptr)
+        progress->clear();
+    if (style == MsgStyle::Question)
+        return answerQuestion(text);
+    if (title == kProductTitle)
+        say(text);
+    else
+        writeToStderr(title + ": " + text + "\n");
+    return MsgAnswer::Ok;
+}
+
+MsgAnswer TerminalMessageBox::answerQuestion(const std::string& text) {
+    if (isDeleteQuestion(text)) {
+        if (policy.deleteYes)
+            return MsgAnswer::Yes;
+        if (policy.yes || !policy.interactive)
+            return MsgAnswer::No;
+        return askOnTerminal(text);
+    }
+    if (policy.yes)
+        return MsgAnswer::Yes;
+    if (!policy.interactive) {
+        say(kNotConfirmedNoTerminal);
+        return MsgAnswer::No;
+    }
+    const MsgAnswer answer = askOnTerminal(text);
+    if (answer == MsgAnswer::No)
+        say(kNotConfirmed);
+    return answer;
+}
+
+MsgAnswer TerminalMessageBox::askOnTerminal(const std::string& text) {
+    writeToStderr(std::string(kProgramName) + ": " + text + " [y/N] ");
+    const std::optional<std::string> line = readLineFromStdin();
+    if (!line) {
+        // End the prompt's line ourselves: no newline was echoed.
+        writeToStderr("\n");
+        return MsgAnswer::No;
+    }
+    return isYes(*line) ? MsgAnswer::Yes : MsgAnswer::No;
+}
+
+} // namespace tolvar::cli

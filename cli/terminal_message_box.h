@@ -1,0 +1,51 @@
+#pragma once
+
+#include "message_box.h"
+#include "terminal_progress.h"
+
+#include <string>
+
+namespace tolvar::cli {
+
+// How the engine's questions are answered.
+struct AnswerPolicy {
+    bool yes = false;         // --yes: the confirmation is Yes without asking
+    bool deleteYes = false;   // --delete-source / --delete-parts: the delete question is Yes
+    bool interactive = false; // standard input is a terminal, so questions may be asked
+};
+
+// The engine's message box on a terminal. Messages go to standard error: failure reports as
+// "<title>: <description>" (which keeps the failure's number), everything else as
+// "tolvar-split: <text>". Questions are answered by the policy:
+//   - the delete questions: Yes with deleteYes; otherwise No without asking when yes is set
+//     (a script that said --yes must not stop at a prompt); otherwise asked when interactive,
+//     else No;
+//   - any other question (the confirmations): Yes with yes; otherwise asked when interactive;
+//     otherwise No, saying that standard input is not a terminal.
+// Asking prints "tolvar-split: <question> [y/N] " and reads one line; "y" or "yes" in any case
+// is Yes, anything else (an empty line, end of input, Ctrl+C) is No.
+class TerminalMessageBox : public MessageBox {
+public:
+    // progress, when given, has its line erased before any message is written.
+    TerminalMessageBox(AnswerPolicy policy, TerminalProgress* progress);
+
+    MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) override;
+
+private:
+    MsgAnswer answerQuestion(const std::string& text);
+    MsgAnswer askOnTerminal(const std::string& text);
+
+    AnswerPolicy policy;
+    TerminalProgress* progress;
+};
+
+// The messages the command line shows for values the window's panels refuse.
+inline constexpr const char* kInvalidSize = "Invalid size.";
+inline constexpr const char* kChooseNumber = "Choose a number between 2 and 50.";
+inline constexpr const char* kSplitDone = "Splitting done successfully.";
+inline constexpr const char* kAssembleDone = "File assembled successfully.";
+inline constexpr const char* kNotConfirmedNoTerminal =
+    "not confirmed: standard input is not a terminal; use --yes";
+inline constexpr const char* kNotConfirmed = "not confirmed";
+
+} // namespace tolvar::cli

@@ -1,0 +1,69 @@
+#include "terminal_progress.h"
+
+#include "terminal_io.h"
+
+#include <cstdio>
+
+namespace tolvar::cli {
+
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
+
+} // namespace
+
+std::string formatBytes(std::uint64_t bytes) {
+    if (bytes < 1024)
+        return std::to_string(bytes) + " B";
+    const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(units)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit >= 2 ? "%.2f %s" : "%.1f %s", value, units[unit]);
+    return text;
+}
+
+std::string formatProgressLine(const Progress& progress, double elapsedSeconds) {
+    std::string line = formatBytes(progress.bytesDone) + " / " + formatBytes(progress.bytesTotal);
+    if (elapsedSeconds > 0) {
+        const double rate = static_cast<double>(progress.bytesDone) / elapsedSeconds;
+        line += "  " + formatBytes(static_cast<std::uint64_t>(rate)) + "/s";
+    }
+    return line;
+}
+
+TerminalProgress::TerminalProgress(bool drawLine, const volatile std::sig_atomic_t* stop)
+    : draw(drawLine), stopRequested(stop) {}
+
+bool TerminalProgress::onProgress(const Progress& progress) {
+    if (stopRequested != nullptr && *stopRequested != 0)
+        return false;
+    if (!draw)
+        return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (!started) {
+        started = true;
+        startTime = now;
+    } else if (now - lastDrawn < kRedrawInterval && progress.bytesDone != progress.bytesTotal) {
+        return true;
+    }
+    lastDrawn = now;
+    const double elapsed = std::chrono::duration<double>(now - startTime).count();
+    // "\033[K" erases what a longer earlier line left to the right.
+    writeToStderr("\r" + formatProgressLine(progress, elapsed) + "\033[K");
+    showing = true;
+    return true;
+}
+
+void TerminalProgress::clear() {
+    if (!showing)
+        return;
+    writeToStderr("\r\033[K");
+    showing = false;
+}
+
+} // namespace tolvar::cli
