@@ -1,0 +1,110 @@
+// Runs one engine operation from the command line for bench/run.sh. The message box says Yes
+// to the confirmation and No to the delete question, so a timed run is the copy and nothing
+// else; anything else the engine says goes to standard error and fails the run.
+
+#include "message_box.h"
+#include "operations.h"
+#include "progress.h"
+
+#include <charconv>
+#include <cstdint>
+#include <iostream>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+class BenchMessageBox final : public tolvar::MessageBox {
+public:
+    tolvar::MsgAnswer show(const std::string& text, tolvar::MsgStyle style,
+                           const std::string& title) override {
+        if (style == tolvar::MsgStyle::Question) {
+            const bool deleteQuestion =
+                text == tolvar::messages::kDeleteSource || text == tolvar::messages::kDeleteParts;
+            return deleteQuestion ? tolvar::MsgAnswer::No : tolvar::MsgAnswer::Yes;
+        }
+        std::cerr << title << ": " << text << '\n';
+        return tolvar::MsgAnswer::Ok;
+    }
+};
+
+// Listens the way a progress dialog would, to measure what listening costs.
+class CountingObserver final : public tolvar::ProgressObserver {
+public:
+    bool onProgress(const tolvar::Progress& progress) override {
+        ++calls;
+        lastBytes = progress.bytesDone;
+        return true;
+    }
+
+    std::uint64_t calls = 0;
+    std::uint64_t lastBytes = 0;
+};
+
+std::optional<std::int32_t> parseCount(std::string_view text) {
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value <= 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+int usage() {
+    std::cerr << "usage: tolvar-bench [--observe] split-size SOURCE KB PREFIX\n"
+                 "       tolvar-bench [--observe] split-number SOURCE PARTS PREFIX\n"
+                 "       tolvar-bench [--observe] assemble FIRST_PART PREFIX\n"
+                 "PREFIX is used as the window passes it: the part index or the name tail is\n"
+                 "appended to it as it is. --observe passes a progress observer that listens.\n";
+    return 2;
+}
+
+int run(std::span<const std::string> args) {
+    bool observe = false;
+    if (!args.empty() && args.front() == "--observe") {
+        observe = true;
+        args = args.subspan(1);
+    }
+    if (args.empty()) {
+        return usage();
+    }
+
+    BenchMessageBox box;
+    CountingObserver observer;
+    tolvar::OperationContext context{box};
+    if (observe) {
+        context.progress = &observer;
+    }
+
+    const std::string& command = args[0];
+    bool done = false;
+    if ((command == "split-size" || command == "split-number") && args.size() == 4) {
+        const auto count = parseCount(args[2]);
+        if (!count) {
+            return usage();
+        }
+        done = command == "split-size"
+                   ? tolvar::SplitFile(args[1], *count, args[3], args[1], context)
+                   : tolvar::SplitFile2(args[1], *count, args[3], args[1], context);
+    } else if (command == "assemble" && args.size() == 3) {
+        done = tolvar::AssembleFile(args[1], args[2], context);
+    } else {
+        return usage();
+    }
+
+    if (observe) {
+        std::cerr << "progress: " << observer.calls << " calls, " << observer.lastBytes
+                  << " bytes reported last\n";
+    }
+    return done ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return run(args);
+}

@@ -1,0 +1,72 @@
+# Shared by scripts/run, scripts/test and bench/run.sh, so every entry point installs and
+# configures the same way. Sourced, never run on its own.
+
+repoRoot=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+jobs=$(nproc)
+releaseDir=$repoRoot/build/release
+
+# What building the window and the command-line program needs on Debian 12. GoogleTest is in
+# it because the release folder is configured with its tests, so the window and the test
+# suite share one build.
+buildPackages=(cmake g++ ninja-build qt6-base-dev libgtest-dev libgmock-dev)
+
+# Everything the test suite needs on top: a display for the screenshots, clang with libFuzzer,
+# clang-format, and dpkg-shlibdeps and file for the package test.
+testPackages=("${buildPackages[@]}" xvfb xauth clang libclang-rt-14-dev clang-format dpkg-dev
+               file)
+
+say() { printf '==> %s\n' "$*"; }
+
+missingPackages() {
+    local package
+    for package in "$@"; do
+        dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null | grep -q '^ii' ||
+            echo "$package"
+    done
+}
+
+# Root runs apt-get itself; anyone else goes through sudo, and only for apt-get. sudo resets
+# the environment, hence env inside it.
+asRoot() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        echo "Installing packages needs root or sudo: $*" >&2
+        return 1
+    fi
+}
+
+# Installs those of the given Debian packages that are not installed yet.
+ensurePackages() {
+    local missing
+    mapfile -t missing < <(missingPackages "$@")
+    [ "${#missing[@]}" -eq 0 ] && return 0
+    say "Installing ${missing[*]}"
+    asRoot env DEBIAN_FRONTEND=noninteractive apt-get update -q &&
+        asRoot env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+            "${missing[@]}"
+}
+
+# configureBuild DIR CMAKE_ARGS...: a new folder gets Ninja; an existing one keeps the
+# generator it was made with, since CMake refuses to switch.
+configureBuild() {
+    local dir=$1
+    shift
+    local generator=()
+    [ -f "$dir/CMakeCache.txt" ] || generator=(-G Ninja)
+    cmake -S "$repoRoot" -B "$dir" "${generator[@]}" "$@"
+}
+
+# The optimised, warnings-as-errors build shared by the window, the benchmark and the tests.
+configureRelease() {
+    configureBuild "$releaseDir" -DCMAKE_BUILD_TYPE=Release -DTOLVAR_WERROR=ON
+}
+
+# True when the configured folder DIR knows a build target named TARGET.
+hasTarget() {
+    local targets
+    targets=$(cmake --build "$1" --target help 2>/dev/null) || return 1
+    grep -Eq "(^|[[:space:]])$2(:|[[:space:]]|$)" <<<"$targets"
+}
