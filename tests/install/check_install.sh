@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Checks what the project installs, from a built tree:
+#   check_install.sh tree CMAKE BUILD_DIR SOURCE_DIR WORK_DIR
+#       cmake --install into a scratch prefix, then checks the installed files;
+#   check_install.sh package CPACK BUILD_DIR SOURCE_DIR WORK_DIR
+#       cpack -G DEB, then checks the package's control fields and, unpacked, its files.
+# Prints every problem it finds and exits non-zero if there was one.
+set -uo pipefail
+
+mode=$1 tool=$2 buildDir=$3 sourceDir=$4 workDir=$5
+name=tolvar-files-splitter
+problems=0
+
+problem() {
+    echo "FAIL: $*"
+    problems=$((problems + 1))
+}
+
+# checkFiles ROOT: ROOT is the install prefix (the scratch prefix, or usr/ of the package).
+checkFiles() {
+    local root=$1 program size icon manPage path
+
+    for program in tolvar-files-splitter tolvar-split; do
+        path=$root/bin/$program
+        if [ ! -f "$path" ]; then
+            problem "bin/$program is not installed"
+        elif [ ! -x "$path" ] || ! file -b "$path" | grep -q '^ELF .* executable'; then
+            problem "bin/$program is not an executable program: $(file -b "$path")"
+        fi
+    done
+
+    local desktop=$root/share/applications/$name.desktop
+    if [ -f "$desktop" ]; then
+        local line
+        for line in '[Desktop Entry]' 'Type=Application' 'Name=Tolvar Files Splitter' \
+            "Exec=$name" "Icon=$name"; do
+            grep -qxF "$line" "$desktop" || problem "$name.desktop lacks the line '$line'"
+        done
+        grep -Eqx 'Categories=(.*;)?Utility;.*' "$desktop" ||
+            problem "$name.desktop is not in the Utility category"
+    else
+        problem "share/applications/$name.desktop is not installed"
+    fi
+
+    for size in 16 24 32 48; do
+        icon=$root/share/icons/hicolor/${size}x$size/apps/$name.png
+        if [ ! -f "$icon" ]; then
+            problem "the ${size}x$size icon is not installed"
+        elif ! file -b "$icon" | grep -q "^PNG image data, $size x $size,"; then
+            problem "the ${size}x$size icon is $(file -b "$icon")"
+        fi
+    done
+
+    cmp -s "$sourceDir/README.md" "$root/share/doc/$name/README.md" ||
+        problem "share/doc/$name/README.md is missing or differs from the README"
+
+    while IFS= read -r -d '' manPage; do
+        manPage=$(basename "$manPage")
+        [ -s "$root/share/man/man1/$manPage" ] || [ -s "$root/share/man/man1/$manPage.gz" ] ||
+            problem "the man page $manPage is not installed, or empty"
+    done < <(find "$sourceDir" \( -name '.*' -o -name 'build*' \) -prune -o \
+        -type f -name '*.1' -print0)
+
+    # Headers, static libraries or test programs have no business on a user's machine.
+    local strays
+    strays=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name bin ! -name share)
+    [ -z "$strays" ] || problem "installed outside bin/ and share/: $strays"
+}
+
+checkPackage() {
+    local arch deb field value
+    arch=$(dpkg --print-architecture)
+    deb=$workDir/out/${name}_2.0_$arch.deb
+    if [ ! -f "$deb" ]; then
+        problem "cpack made no $(basename "$deb"): $(ls "$workDir/out")"
+        return
+    fi
+
+    for field in Package:$name Version:2.0 Section:utils Architecture:$arch; do
+        value=$(dpkg-deb -f "$deb" "${field%%:*}")
+        [ "$value" = "${field#*:}" ] || problem "${field%%:*} is '$value', expected '${field#*:}'"
+    done
+    [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || problem "the package names no maintainer"
+    [ -n "$(dpkg-deb -f "$deb" Description)" ] || problem "the package has no description"
+
+    # The names alone, one a line: "libc6 (>= 2.34), libgcc-s1" gives libc6 and libgcc-s1.
+    local depends names
+    depends=$(dpkg-deb -f "$deb" Depends)
+    names=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
+    for value in libqt6widgets6 libqt6core6 qt6-qpa-plugins libc6 libstdc++6; do
+        grep -qxF "$value" <<<"$names" || problem "Depends lacks $value: $depends"
+    done
+
+    local outside
+    outside=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -Ev '^\./(usr/.*)?$')
+    [ -z "$outside" ] || problem "files outside /usr: $outside"
+
+    dpkg-deb -x "$deb" "$workDir/unpacked"
+    checkFiles "$workDir/unpacked/usr"
+}
+
+rm -rf "$workDir"
+mkdir -p "$workDir"
+case $mode in
+tree)
+    "$tool" --install "$buildDir" --prefix "$workDir/prefix" >"$workDir/install.log" 2>&1 || {
+        cat "$workDir/install.log"
+        problem "cmake --install failed"
+    }
+    checkFiles "$workDir/prefix"
+    ;;
+package)
+    (cd "$buildDir" && "$tool" -G DEB -B "$workDir/out") >"$workDir/cpack.log" 2>&1 || {
+        cat "$workDir/cpack.log"
+        problem "cpack -G DEB failed"
+    }
+    checkPackage
+    ;;
+*)
+    echo "unknown mode '$mode'"
+    exit 2
+    ;;
+esac
+
+if [ "$problems" -gt 0 ]; then
+    echo "$problems problem(s) found"
+    exit 1
+fi
+echo "all checks passed"
