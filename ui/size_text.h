@@ -1,0 +1,29 @@
+#pragma once
+
+#include "failure.h"
+
+#include <QLocale>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace tolvar {
+
+// Reads the text of the size box as a number. Accepts "." as the decimal point and also the
+// decimal separator of locale, an optional sign and exponent, and blanks around the number;
+// no group separators. Returns nothing for any other text, the empty text included.
+std::optional<double> parseSizeText(const QString& text, const QLocale& locale);
+
+// The nearest whole number, a half going to the even neighbour (2.5 gives 2, 3.5 gives 4).
+double roundHalfEven(double value);
+
+// The part size in whole kilobytes for a size typed in KB, or in MB when megabytes is set
+// (multiplied by 1024 first), rounded half to even. A result above 2147483647 (or not finite)
+// is an Overflow failure; a NaN is an InvalidNumber failure. The caller has already refused
+// sizes not above 0.
+Result<std::int32_t> wholeKilobytes(double size, bool megabytes);
+
+// Reads a decimal text written by the window for the number of parts; nothing if it is not one.
+std::optional<double> parseCountText(const QString& text);
+
+} // namespace tolvar

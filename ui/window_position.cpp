@@ -1,0 +1,72 @@
+#include "window_position.h"
+
+#include "size_text.h"
+
+#include <QSettings>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+namespace tolvar {
+
+namespace {
+
+QSettings store() {
+    // The application name alone names the file: <config folder>/Tolvar Files Splitter.ini.
+    return QSettings(QSettings::IniFormat, QSettings::UserScope,
+                     QString::fromLatin1(kSettingsApplication));
+}
+
+QString key(const char* name) {
+    return QString::fromLatin1(kSettingsSection) + QLatin1Char('/') + QString::fromLatin1(name);
+}
+
+float readCoordinate(QSettings& settings, const char* name, float fallback) {
+    const QVariant stored = settings.value(key(name));
+    if (!stored.isValid())
+        return fallback;
+    return parseTwips(stored.toString()).value_or(fallback);
+}
+
+} // namespace
+
+QString formatTwips(float twips) {
+    char buffer[64];
+    // Fixed notation so large whole numbers never turn into "1e+06"; the shortest form that
+    // reads back as the same float.
+    const auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, twips, std::chars_format::fixed);
+    if (error != std::errc())
+        return QStringLiteral("0");
+    return QString::fromLatin1(buffer, end - buffer);
+}
+
+std::optional<float> parseTwips(const QString& text) {
+    bool ok = false;
+    const float value = text.trimmed().toFloat(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::int64_t centredTwips(double screenTwips, double windowTwips) {
+    const auto screen = static_cast<std::int64_t>(roundHalfEven(screenTwips));
+    const auto window = static_cast<std::int64_t>(roundHalfEven(windowTwips));
+    return screen / 2 - window / 2;
+}
+
+StoredPosition loadPosition(float defaultTop, float defaultLeft) {
+    QSettings settings = store();
+    const float top = readCoordinate(settings, kSettingsTop, defaultTop);
+    const float left = readCoordinate(settings, kSettingsLeft, defaultLeft);
+    return {top, left};
+}
+
+void savePosition(float top, float left) {
+    QSettings settings = store();
+    settings.setValue(key(kSettingsTop), formatTwips(top));
+    settings.setValue(key(kSettingsLeft), formatTwips(left));
+    settings.sync();
+}
+
+} // namespace tolvar
