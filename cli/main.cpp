@@ -9,7 +9,6 @@
 #include "terminal_progress.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
@@ -24,23 +23,6 @@ using namespace tolvar::cli;
 constexpr int kExitDone = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-extern "C" void onStopSignal(int) {
-    stopRequested = 1;
-}
-
-// The first Ctrl+C asks the running copy to stop and clean up; SA_RESETHAND makes a second
-// one end the program at once. No SA_RESTART, so a prompt waiting for input is interrupted.
-void watchStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    action.sa_flags = static_cast<int>(SA_RESETHAND);
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 int usageError(const std::string& message) {
     writeToStderr("tolvar-split: " + message + "\n" + usageText());
@@ -69,7 +51,7 @@ int finish(bool done, const char* successMessage, MessageBox& box, TerminalProgr
         box.inform(successMessage);
         return kExitDone;
     }
-    if (stopRequested != 0)
+    if (*stopFlag() != 0)
         writeToStderr("tolvar-split: interrupted\n");
     return kExitRefused;
 }
@@ -165,7 +147,7 @@ int main(int argc, char** argv) {
     }
 
     watchStopSignals();
-    TerminalProgress progress(::isatty(STDERR_FILENO) == 1, &stopRequested);
+    TerminalProgress progress(::isatty(STDERR_FILENO) == 1, stopFlag());
     AnswerPolicy policy;
     policy.yes = options.yes;
     policy.deleteYes = options.deleteSource || options.deleteParts;

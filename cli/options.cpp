@@ -247,8 +247,11 @@ std::optional<double> parseSizeKilobytes(std::string_view text) {
 
     // from_chars refuses a leading "+", which people do type.
     std::string_view digits = number;
-    if (!digits.empty() && digits.front() == '+')
+    if (!digits.empty() && digits.front() == '+') {
         digits.remove_prefix(1);
+        if (!digits.empty() && digits.front() == '-')
+            return std::nullopt;
+    }
     if (digits.empty() || digits.front() == '+')
         return std::nullopt;
     double value = 0;
@@ -274,8 +277,11 @@ Result<std::int32_t> roundKilobytes(double kilobytes) {
 }
 
 std::optional<std::int32_t> parsePartCount(std::string_view text) {
-    if (!text.empty() && text.front() == '+')
+    if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-')
+            return std::nullopt;
+    }
     if (text.empty() || text.front() == '+')
         return std::nullopt;
     std::int32_t value = 0;

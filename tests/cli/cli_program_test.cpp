@@ -1,0 +1,483 @@
+// tolvar-split driven as a user or a script would: the real executable, real files, and its
+// exit status, standard output and standard error checked after each run.
+
+#include "cli_test_support.h"
+
+#include <string>
+#include <vector>
+
+namespace tolvar::clitest {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr int kDone = 0;
+constexpr int kRefused = 1;
+constexpr int kUsage = 2;
+
+std::string header(std::string_view part) {
+    return readFile(std::string(part)).substr(0, 16);
+}
+
+std::uintmax_t sizeOf(const std::string& path) {
+    return fs::file_size(path);
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    ScratchDir scratch;
+
+    // A source file of `size` random bytes in the scratch folder.
+    std::string source(const std::string& name, std::size_t size, unsigned seed = 1) {
+        const std::string path = scratch.path(name);
+        writeFile(path, randomBytes(size, seed));
+        return path;
+    }
+
+    // The listing of the scratch folder must not change across f: the run refused early.
+    template <class F> RunResult expectNothingWritten(F&& run) {
+        const std::vector<std::string> before = scratch.listing();
+        RunResult result = run();
+        EXPECT_EQ(scratch.listing(), before);
+        return result;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Splitting and joining real files
+
+TEST_F(CliTest, SplitBySizeThenJoinRestoresTheSourceByteForByte) {
+    const std::string movie = source("movie.avi", 30000);
+    const std::string original = readFile(movie);
+
+    const RunResult split = runProgram({"split", "--size", "1K", "--yes", movie});
+    EXPECT_EQ(split.status, kDone) << split.err;
+    EXPECT_THAT(split.err, HasSubstr("tolvar-split: Splitting done successfully."));
+    // Not a terminal: no progress line and no prompt.
+    EXPECT_THAT(split.err, Not(HasSubstr("\r")));
+    EXPECT_THAT(split.err, Not(HasSubstr("[y/N]")));
+    EXPECT_TRUE(split.out.empty());
+
+    for (int i = 0; i < 29; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "movie.%03d", i);
+        ASSERT_EQ(sizeOf(scratch.path(name)), 16u + 1024u) << name;
+    }
+    EXPECT_EQ(sizeOf(scratch.path("movie.029")), 16u + 304u);
+    EXPECT_FALSE(exists(scratch.path("movie.030")));
+    EXPECT_EQ(header(scratch.path("movie.002")), "SPLITKV002030avi");
+    EXPECT_TRUE(exists(movie)) << "the source is kept unless --delete-source is given";
+
+    fs::remove(movie);
+    const RunResult join = runProgram({"join", scratch.path("movie.000"), "--yes"});
+    EXPECT_EQ(join.status, kDone) << join.err;
+    EXPECT_THAT(join.err, HasSubstr("tolvar-split: File assembled successfully."));
+    ASSERT_TRUE(exists(movie));
+    EXPECT_EQ(readFile(movie), original);
+    EXPECT_TRUE(exists(scratch.path("movie.000"))) << "the parts are kept unless --delete-parts";
+}
+
+TEST_F(CliTest, SplitByPartsAndJoinUnderPrefixes) {
+    const std::string film = source("film.avi", 1000000, 7);
+    fs::create_directory(scratch.path("out"));
+    fs::create_directory(scratch.path("rebuilt"));
+
+    const RunResult split =
+        runProgram({"split", film, "--parts", "3", "--prefix", scratch.path("out/piece"), "-y"});
+    ASSERT_EQ(split.status, kDone) << split.err;
+    for (const char* name : {"out/piece.000", "out/piece.001", "out/piece.002"})
+        EXPECT_EQ(sizeOf(scratch.path(name)), 16u + 333333u) << name;
+    EXPECT_EQ(sizeOf(scratch.path("out/piece.003")), 16u + 1u);
+    EXPECT_EQ(header(scratch.path("out/piece.003")), "SPLITKV003004avi");
+    EXPECT_FALSE(exists(scratch.path("film.000")))
+        << "with a prefix nothing goes beside the source";
+
+    // A prefix that already ends in "." gets no second one.
+    const RunResult join = runProgram(
+        {"join", "--prefix=" + scratch.path("rebuilt/copy."), "-y", scratch.path("out/piece.000")});
+    ASSERT_EQ(join.status, kDone) << join.err;
+    EXPECT_EQ(readFile(scratch.path("rebuilt/copy.avi")), readFile(film));
+    EXPECT_FALSE(exists(scratch.path("rebuilt/copy..avi")));
+}
+
+TEST_F(CliTest, AnEmptyPrefixPutsThePartsBesideTheSource) {
+    const std::string file = source("data.bin", 5000);
+    const RunResult split = runProgram({"split", "-s", "2K", "--prefix", "", "--yes", file});
+    ASSERT_EQ(split.status, kDone) << split.err;
+    EXPECT_EQ(sizeOf(scratch.path("data.000")), 16u + 2048u);
+    EXPECT_EQ(sizeOf(scratch.path("data.002")), 16u + 904u);
+}
+
+TEST_F(CliTest, SizesTakeUnitsAndRoundHalfToEven) {
+    struct Row {
+        const char* size;
+        std::size_t sourceSize;
+        std::uintmax_t partPayload;
+        const char* partCount;
+    };
+    // Bare numbers are kilobytes; 2.5 K rounds to 2 K and 3.5 K to 4 K; 0.0005 M is 0.512 K.
+    const Row rows[] = {{"2.5", 10000, 2048, "005"},
+                        {"3.5k", 10000, 4096, "003"},
+                        {"0.0005M", 10000, 1024, "010"},
+                        {"1.5M", 1600000, 1536 * 1024, "002"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.size);
+        const std::string file = source("sizes.dat", row.sourceSize);
+        const RunResult split = runProgram({"split", "--size", row.size, "--yes", file});
+        ASSERT_EQ(split.status, kDone) << split.err;
+        EXPECT_EQ(sizeOf(scratch.path("sizes.000")), 16u + row.partPayload);
+        EXPECT_EQ(header(scratch.path("sizes.000")).substr(10, 3), row.partCount);
+    }
+}
+
+TEST_F(CliTest, DeleteFlagsDeleteTheSourceAndTheParts) {
+    const std::string movie = source("clip.mp4", 20000);
+    const std::string original = readFile(movie);
+
+    const RunResult split =
+        runProgram({"split", "--size", "8K", "--yes", "--delete-source", movie});
+    ASSERT_EQ(split.status, kDone) << split.err;
+    EXPECT_FALSE(exists(movie));
+
+    const RunResult join =
+        runProgram({"--delete-parts", "join", "--yes", scratch.path("clip.000")});
+    ASSERT_EQ(join.status, kDone) << join.err;
+    EXPECT_EQ(readFile(movie), original);
+    for (const char* name : {"clip.000", "clip.001", "clip.002"})
+        EXPECT_FALSE(exists(scratch.path(name))) << name;
+}
+
+TEST_F(CliTest, OptionsMayComeAnywhereAndDoubleDashEndsThem) {
+    source("-odd.txt", 3000);
+    // Relative names in the working folder: "-odd.txt" would read as an option before "--".
+    const RunResult split =
+        runProgram({"--yes", "--size=1K", "split", "--", "-odd.txt"}, "", scratch.dir().string());
+    ASSERT_EQ(split.status, kDone) << split.err;
+    EXPECT_TRUE(exists(scratch.path("-odd.000")));
+    EXPECT_TRUE(exists(scratch.path("-odd.002")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// info
+
+TEST_F(CliTest, InfoListsACompleteSetAndChangesNothing) {
+    const std::string file = source("song.flac", 2500);
+    ASSERT_EQ(runProgram({"split", "-s", "1", "-y", file}).status, kDone);
+    fs::remove(file);
+
+    const std::vector<std::string> before = scratch.listing();
+    const std::string firstBefore = readFile(scratch.path("song.f000"));
+    const RunResult info = runProgram({"info", scratch.path("song.f001")});
+    EXPECT_EQ(info.status, kDone) << info.err;
+    EXPECT_EQ(scratch.listing(), before);
+    EXPECT_EQ(readFile(scratch.path("song.f000")), firstBefore);
+
+    EXPECT_THAT(info.out, HasSubstr("Index:       001 of a set of 3 parts\n"));
+    EXPECT_THAT(info.out, HasSubstr("Restores to: " + scratch.path("song.flac") + "\n"));
+    EXPECT_THAT(info.out, HasSubstr("Join from:   " + scratch.path("song.f000") + "\n"));
+    EXPECT_THAT(info.out, HasSubstr("  000  1024 bytes"));
+    EXPECT_THAT(info.out, HasSubstr("  002  452 bytes"));
+    EXPECT_THAT(info.out, HasSubstr("Complete: 3 of 3 parts present, 2500 bytes in all.\n"));
+    EXPECT_TRUE(info.err.empty()) << info.err;
+}
+
+TEST_F(CliTest, InfoNamesMissingWronglyNumberedAndForeignParts) {
+    const std::string file = source("set.bin", 5000);
+    ASSERT_EQ(runProgram({"split", "-s", "1", "-y", file}).status, kDone);
+    // Five parts: 000 stays, 001 goes, 002 claims index 005, 003 is plain text, 004 belongs
+    // to a set of another size.
+    fs::remove(scratch.path("set.001"));
+    std::string second = readFile(scratch.path("set.002"));
+    second.replace(7, 3, "005");
+    writeFile(scratch.path("set.002"), second);
+    writeFile(scratch.path("set.003"), "just some text, not a part");
+    std::string fifth = readFile(scratch.path("set.004"));
+    fifth.replace(10, 3, "009");
+    writeFile(scratch.path("set.004"), fifth);
+
+    const RunResult info = runProgram({"info", scratch.path("set.000")});
+    EXPECT_EQ(info.status, kRefused);
+    EXPECT_THAT(info.out, HasSubstr("  000  1024 bytes"));
+    EXPECT_THAT(info.out, HasSubstr("  001  missing"));
+    EXPECT_THAT(info.out, HasSubstr("  002  wrong index 005"));
+    EXPECT_THAT(info.out, HasSubstr("  003  not a part (no part header)"));
+    EXPECT_THAT(info.out, HasSubstr("  004  from another set (009 parts"));
+    EXPECT_THAT(info.out, HasSubstr("Incomplete: 1 of 5 parts present, 1 missing, 1 with a "
+                                    "wrong index, 2 not of this set.\n"));
+}
+
+TEST_F(CliTest, InfoRefusesWhatIsNotAPart) {
+    const std::string plain = scratch.path("notes.txt");
+    writeFile(plain, "SPLITKV0"); // the tag, but shorter than a header
+    const RunResult shortFile = runProgram({"info", plain});
+    EXPECT_EQ(shortFile.status, kRefused);
+    EXPECT_EQ(shortFile.err, "tolvar-split: This is not a split file.\n");
+    EXPECT_TRUE(shortFile.out.empty());
+
+    const RunResult missing = runProgram({"info", scratch.path("nowhere.000")});
+    EXPECT_EQ(missing.status, kRefused);
+    EXPECT_THAT(missing.err, HasSubstr("Tolvar Files Splitter - 53: File not found: cannot open '" +
+                                       scratch.path("nowhere.000") + "'"));
+
+    const RunResult folder = runProgram({"info", scratch.dir().string()});
+    EXPECT_EQ(folder.status, kRefused);
+    EXPECT_THAT(folder.err, HasSubstr("Tolvar Files Splitter - 57: "));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Refusals: each with its message, status 1 and nothing written
+
+TEST_F(CliTest, WithoutATerminalAndWithoutYesTheConfirmationIsNo) {
+    const std::string file = source("quiet.avi", 5000);
+    const RunResult split = expectNothingWritten([&] {
+        return runProgram({"split", "--size", "1K", file}, "y\n");
+    });
+    EXPECT_EQ(split.status, kRefused);
+    EXPECT_EQ(split.err,
+              "tolvar-split: not confirmed: standard input is not a terminal; use --yes\n");
+
+    ASSERT_EQ(runProgram({"split", "--size", "1K", "--yes", file}).status, kDone);
+    fs::remove(file);
+    const RunResult join = expectNothingWritten([&] {
+        return runProgram({"join", scratch.path("quiet.000")});
+    });
+    EXPECT_EQ(join.status, kRefused);
+    EXPECT_EQ(join.err,
+              "tolvar-split: not confirmed: standard input is not a terminal; use --yes\n");
+}
+
+TEST_F(CliTest, TheEngineRefusalsKeepTheirWords) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::string exact = source("exact.bin", 2048);
+    const std::string tooMany = source("many.bin", 1100000);
+    const std::string looksLikePart = source("ends.000", 5000);
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "-y", source("whole.avi", 5000)}).status, kDone);
+    const std::string part = scratch.path("whole.000");
+    const std::string plain = source("plain.txt", 100);
+
+    const Row rows[] = {
+        {"source no larger than a part",
+         {"split", "--size", "2K", "--yes", exact},
+         "tolvar-split: This file size is smaller than the selected split size.\n"},
+        {"source is already a part",
+         {"split", "--size", "1K", "--yes", part},
+         "tolvar-split: This file is already splited.\n"},
+        {"join from a file that is no part",
+         {"join", "--yes", plain},
+         "tolvar-split: This is not a split file.\n"},
+        {"split needing more than 999 parts",
+         {"split", "--size", "1K", "--yes", tooMany},
+         "tolvar-split: This split would need 1075 broken files, but a set can hold at most "
+         "999. Choose a larger size or fewer broken files.\n"},
+        {"first part would replace the source",
+         {"split", "--size", "1K", "--yes", looksLikePart},
+         "tolvar-split: A broken file would replace the file you are splitting. Choose another "
+         "place to save the broken files.\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const RunResult result = expectNothingWritten([&] { return runProgram(row.args); });
+        EXPECT_EQ(result.status, kRefused);
+        EXPECT_EQ(result.err, row.message);
+    }
+}
+
+TEST_F(CliTest, AJoinStopsAtAPartThatIsNotABrokenFile) {
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "-y", source("three.avi", 2500)}).status, kDone);
+    fs::remove(scratch.path("three.avi"));
+    writeFile(scratch.path("three.001"), "replaced by something else entirely");
+    const RunResult join = expectNothingWritten([&] {
+        return runProgram({"join", "-y", scratch.path("three.000")});
+    });
+    EXPECT_EQ(join.status, kRefused);
+    EXPECT_EQ(join.err, "tolvar-split: This is not a broken file.\n");
+}
+
+TEST_F(CliTest, ValuesTheWindowRefusesGetItsMessages) {
+    const std::string file = source("values.bin", 5000);
+    struct Row {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Row rows[] = {
+        {{"split", "--size", "0", "-y", file}, "tolvar-split: Invalid size.\n"},
+        {{"split", "--size", "-5K", "-y", file}, "tolvar-split: Invalid size.\n"},
+        {{"split", "--parts", "1", "-y", file},
+         "tolvar-split: Choose a number between 2 and 50.\n"},
+        {{"split", "--parts", "51", "-y", file},
+         "tolvar-split: Choose a number between 2 and 50.\n"},
+        {{"split", "--parts", "-3", "-y", file},
+         "tolvar-split: Choose a number between 2 and 50.\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args[2] + " " + row.args[3]);
+        const RunResult result = expectNothingWritten([&] { return runProgram(row.args); });
+        EXPECT_EQ(result.status, kRefused);
+        EXPECT_EQ(result.err, row.message);
+    }
+}
+
+TEST_F(CliTest, SizesOutOfRangeAreOverflowFailureReports) {
+    const std::string file = source("big.bin", 5000);
+    // 3000000000 K and 2097152 M leave 32 bits as kilobytes; 2147483647.5 K rounds up out of
+    // them; 2097152 K fits as kilobytes but not once multiplied into bytes.
+    for (const char* size : {"3000000000", "2097152M", "2147483647.5K", "2097152K"}) {
+        SCOPED_TRACE(size);
+        const RunResult result = expectNothingWritten([&] {
+            return runProgram({"split", "-s", size, "-y", file});
+        });
+        EXPECT_EQ(result.status, kRefused);
+        EXPECT_THAT(result.err, ::testing::StartsWith("Tolvar Files Splitter - 6: Overflow: "));
+    }
+}
+
+TEST_F(CliTest, FileFailuresAreReportedWithTheirNumber) {
+    const std::string file = source("lost.bin", 5000);
+    const RunResult missing = expectNothingWritten([&] {
+        return runProgram({"split", "-s", "1K", "-y", scratch.path("absent.bin")});
+    });
+    EXPECT_EQ(missing.status, kRefused);
+    EXPECT_EQ(missing.err, "Tolvar Files Splitter - 53: File not found: cannot open '" +
+                               scratch.path("absent.bin") + "' (No such file or directory)\n");
+
+    const RunResult missingPart = expectNothingWritten([&] {
+        return runProgram({"join", "-y", scratch.path("absent.000")});
+    });
+    EXPECT_EQ(missingPart.status, kRefused);
+    EXPECT_THAT(missingPart.err, HasSubstr("Tolvar Files Splitter - 53: File not found"));
+
+    const RunResult noFolder = expectNothingWritten([&] {
+        return runProgram({"split", "-s", "1K", "-y", "-p", scratch.path("no/such/dir/x"), file});
+    });
+    EXPECT_EQ(noFolder.status, kRefused);
+    EXPECT_THAT(noFolder.err,
+                ::testing::StartsWith("Tolvar Files Splitter - 76: Path not found: "));
+
+    const RunResult folder = expectNothingWritten([&] {
+        return runProgram({"split", "-s", "1K", "-y", "/tmp"});
+    });
+    EXPECT_EQ(folder.status, kRefused);
+    EXPECT_THAT(folder.err, HasSubstr("Tolvar Files Splitter - 57: "));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The command line itself
+
+TEST_F(CliTest, BadCommandLinesGiveUsageAndStatusTwo) {
+    const std::string file = source("args.bin", 5000);
+    struct Row {
+        std::vector<std::string> args;
+        std::string problem;
+    };
+    const Row rows[] = {
+        {{}, "missing command (split, join or info)"},
+        {{"cut", file}, "unknown command 'cut'"},
+        {{"split", "--force", "-s", "1K", file}, "unknown option '--force'"},
+        {{"split", "-x", "-s", "1K", file}, "unknown option '-x'"},
+        {{"split", file, "--size"}, "--size needs a value"},
+        {{"split", file}, "split needs --size SIZE or --parts N"},
+        {{"split", file, "-s", "1K", "-n", "3"}, "split takes either --size or --parts, not both"},
+        {{"split", "-s", "1K"}, "split needs FILE"},
+        {{"split", "-s", "1K", file, file}, "unexpected argument '" + file + "'"},
+        {{"split", "-s", "1K", "--delete-parts", file}, "--delete-parts applies to join only"},
+        {{"join", "--delete-source", file}, "--delete-source applies to split only"},
+        {{"join", "--size", "1K", file}, "--size applies to split only"},
+        {{"info", "--prefix", "x", file}, "--prefix applies to split and join only"},
+        {{"split", "--yes=1", "-s", "1K", file}, "--yes takes no value"},
+        {{"split", "-s", "abc", "-y", file},
+         "invalid size 'abc' (a number with an optional unit K or M)"},
+        {{"split", "-s", "10G", "-y", file},
+         "invalid size '10G' (a number with an optional unit K or M)"},
+        {{"split", "-n", "2.5", "-y", file}, "invalid number of parts '2.5'"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.problem);
+        const RunResult result = expectNothingWritten([&] { return runProgram(row.args); });
+        EXPECT_EQ(result.status, kUsage);
+        EXPECT_THAT(result.err, ::testing::StartsWith("tolvar-split: " + row.problem + "\n"));
+        EXPECT_THAT(result.err, HasSubstr("Usage: tolvar-split split"));
+        EXPECT_THAT(result.err, HasSubstr("Try 'tolvar-split --help'"));
+        EXPECT_TRUE(result.out.empty());
+    }
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    const RunResult help = runProgram({"--help"});
+    EXPECT_EQ(help.status, kDone);
+    EXPECT_TRUE(help.err.empty());
+    for (const char* topic :
+         {"Usage: tolvar-split split", "tolvar-split join", "tolvar-split info", "--size SIZE",
+          "--parts N", "--prefix PREFIX", "--delete-source", "--delete-parts", "Exit status:"})
+        EXPECT_THAT(help.out, HasSubstr(topic));
+
+    // --help wins over a line that is otherwise wrong, as with most tools.
+    const RunResult helpAmongJunk = runProgram({"cut", "--bogus", "-h"});
+    EXPECT_EQ(helpAmongJunk.status, kDone);
+    EXPECT_EQ(helpAmongJunk.out, help.out);
+
+    const RunResult version = runProgram({"--version"});
+    EXPECT_EQ(version.status, kDone);
+    EXPECT_EQ(version.out, "tolvar-split 2.0\n");
+    EXPECT_TRUE(version.err.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// On a terminal
+
+TEST_F(CliTest, OnATerminalTheQuestionsAreAskedAndProgressIsShown) {
+    const std::string movie = source("tty.avi", 30000);
+    const RunResult split =
+        runOnTerminal({"split", "--size", "1K", movie},
+                      {{"Are you sure you want to split this file? [y/N] ", "y\n"},
+                       {"Would you like to delete the original file? [y/N] ", "n\n"}});
+    EXPECT_EQ(split.status, kDone) << split.err;
+    EXPECT_THAT(split.err, HasSubstr("Splitting done successfully."));
+    // The progress line: bytes done and total, redrawn in place.
+    EXPECT_THAT(split.err, HasSubstr("\r0 B / 29.3 KiB"));
+    EXPECT_THAT(split.err, HasSubstr("29.3 KiB / 29.3 KiB"));
+    EXPECT_TRUE(exists(movie));
+    EXPECT_TRUE(exists(scratch.path("tty.029")));
+
+    fs::remove(movie);
+    const RunResult join =
+        runOnTerminal({"join", scratch.path("tty.000")},
+                      {{"Are you sure you want to assemble these files? [y/N] ", "yes\n"},
+                       {"Do you want to delete the broken files? [y/N] ", "Y\n"}});
+    EXPECT_EQ(join.status, kDone) << join.err;
+    EXPECT_EQ(sizeOf(movie), 30000u);
+    EXPECT_FALSE(exists(scratch.path("tty.000")));
+}
+
+TEST_F(CliTest, OnATerminalNoOrCtrlCDeclines) {
+    const std::string movie = source("decline.avi", 5000);
+    const std::vector<std::string> before = scratch.listing();
+
+    const RunResult no =
+        runOnTerminal({"split", "--size", "1K", movie},
+                      {{"Are you sure you want to split this file? [y/N] ", "\n"}});
+    EXPECT_EQ(no.status, kRefused);
+    EXPECT_THAT(no.err, HasSubstr("tolvar-split: not confirmed"));
+    EXPECT_EQ(scratch.listing(), before);
+
+    // Ctrl+C typed at the prompt: the terminal sends SIGINT, which answers No.
+    const RunResult interrupted =
+        runOnTerminal({"split", "--size", "1K", movie},
+                      {{"Are you sure you want to split this file? [y/N] ", "\x03"}});
+    EXPECT_EQ(interrupted.status, kRefused);
+    EXPECT_THAT(interrupted.err, HasSubstr("tolvar-split: interrupted"));
+    EXPECT_EQ(scratch.listing(), before);
+
+    // --yes on a terminal answers the confirmation and keeps the source without asking.
+    const RunResult yes = runOnTerminal({"split", "--size", "1K", "--yes", movie}, {});
+    EXPECT_EQ(yes.status, kDone) << yes.err;
+    EXPECT_THAT(yes.err, Not(HasSubstr("[y/N]")));
+    EXPECT_TRUE(exists(movie));
+}
+
+} // namespace
+} // namespace tolvar::clitest

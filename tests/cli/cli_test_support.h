@@ -1,0 +1,213 @@
+#pragma once
+
+// Helpers of the command-line tests: a scratch folder, whole-file reads and writes, and
+// running the real tolvar-split with chosen arguments, standard input and working folder,
+// either on plain files or on a pseudo-terminal.
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <poll.h>
+#include <pty.h>
+#include <random>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <string_view>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace tolvar::clitest {
+
+namespace fs = std::filesystem;
+
+// A private folder for one test, removed with everything in it when the test ends.
+class ScratchDir {
+public:
+    ScratchDir() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tolvar-cli-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+        root = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    std::string path(std::string_view name) const { return (root / name).string(); }
+    const fs::path& dir() const { return root; }
+
+    // The names of the entries, sorted, for "nothing changed" checks.
+    std::vector<std::string> listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(root))
+            names.push_back(fs::relative(entry.path(), root).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    fs::path root;
+};
+
+inline std::string randomBytes(std::size_t count, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(count, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+inline void writeFile(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool exists(const std::string& path) {
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(path, ignored));
+}
+
+struct RunResult {
+    int status = -1; // the exit status, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+inline std::string program() {
+    return TOLVAR_SPLIT_PATH;
+}
+
+// Runs tolvar-split with args; standard input is the text given (a file, so never a
+// terminal), standard output and error are captured. cwd, when not empty, is the working
+// folder of the program.
+inline RunResult runProgram(const std::vector<std::string>& args, const std::string& input = "",
+                            const std::string& cwd = "") {
+    ScratchDir io;
+    const std::string inPath = io.path("stdin");
+    const std::string outPath = io.path("stdout");
+    const std::string errPath = io.path("stderr");
+    writeFile(inPath, input);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+
+    std::vector<std::string> argvStrings{program()};
+    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argvStrings)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        throw std::runtime_error(std::string("posix_spawn: ") + std::strerror(spawned));
+
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    RunResult result;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    return result;
+}
+
+// Runs tolvar-split on a pseudo-terminal, so both standard input and standard error are a
+// terminal. Each time the output so far contains the next prompt of answers, the matching
+// reply is typed. Everything the terminal showed is returned in err (out stays empty, since
+// both streams share the terminal). Gives up after ten seconds of silence.
+struct TerminalReply {
+    std::string whenShown; // wait until the output contains this
+    std::string typed;     // then type this
+};
+
+inline RunResult runOnTerminal(const std::vector<std::string>& args,
+                               const std::vector<TerminalReply>& replies) {
+    std::vector<std::string> argvStrings{program()};
+    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argvStrings)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0)
+        throw std::runtime_error(std::string("forkpty: ") + std::strerror(errno));
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+
+    RunResult result;
+    std::size_t nextReply = 0;
+    std::size_t searchFrom = 0;
+    bool silent = false;
+    for (;;) {
+        if (nextReply < replies.size()) {
+            const std::size_t at = result.err.find(replies[nextReply].whenShown, searchFrom);
+            if (at != std::string::npos) {
+                searchFrom = at + replies[nextReply].whenShown.size();
+                const std::string& typed = replies[nextReply].typed;
+                if (write(master, typed.data(), typed.size()) < 0)
+                    break;
+                ++nextReply;
+                continue;
+            }
+        }
+        pollfd watch{master, POLLIN, 0};
+        const int ready = poll(&watch, 1, 10000);
+        if (ready <= 0) {
+            silent = true;
+            break;
+        }
+        char buffer[4096];
+        const ssize_t got = read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            break; // EIO once the program has closed its end
+        result.err.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(master);
+    int wstatus = 0;
+    if (silent)
+        kill(pid, SIGKILL);
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return result;
+}
+
+} // namespace tolvar::clitest

@@ -1,0 +1,236 @@
+// The command line's building blocks in-process: reading the arguments, sizes and numbers,
+// the prefix rule, the progress text, and how the terminal box answers without a terminal.
+
+#include "operations.h"
+#include "options.h"
+#include "terminal_message_box.h"
+#include "terminal_progress.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace tolvar::cli {
+namespace {
+
+std::variant<Options, UsageError> parse(std::vector<std::string_view> args) {
+    return parseCommandLine(args);
+}
+
+Options parsedOptions(std::vector<std::string_view> args) {
+    auto result = parse(args);
+    if (const auto* error = std::get_if<UsageError>(&result)) {
+        ADD_FAILURE() << "unexpected usage error: " << error->message;
+        return {};
+    }
+    return std::get<Options>(result);
+}
+
+TEST(ParseCommandLine, OptionsBeforeAfterAndBetweenTheArguments) {
+    const Options a = parsedOptions({"-y", "split", "movie.avi", "--size", "700M", "-p", "out"});
+    EXPECT_EQ(a.command, Command::Split);
+    EXPECT_EQ(a.path, "movie.avi");
+    EXPECT_EQ(a.sizeText, "700M");
+    EXPECT_EQ(a.prefix, "out");
+    EXPECT_TRUE(a.yes);
+    EXPECT_FALSE(a.partsText.has_value());
+
+    const Options b = parsedOptions({"--parts=7", "--prefix=", "split", "--delete-source", "f"});
+    EXPECT_EQ(b.partsText, "7");
+    EXPECT_EQ(b.prefix, ""); // given but empty: parts beside the source
+    EXPECT_TRUE(b.deleteSource);
+
+    const Options c = parsedOptions({"split", "-ys1.5M", "-pdest", "f"});
+    EXPECT_TRUE(c.yes);
+    EXPECT_EQ(c.sizeText, "1.5M");
+    EXPECT_EQ(c.prefix, "dest");
+
+    const Options d = parsedOptions({"join", "--delete-parts", "--", "--yes"});
+    EXPECT_EQ(d.command, Command::Join);
+    EXPECT_EQ(d.path, "--yes");
+    EXPECT_FALSE(d.yes);
+
+    const Options e = parsedOptions({"info", "-"});
+    EXPECT_EQ(e.command, Command::Info);
+    EXPECT_EQ(e.path, "-");
+}
+
+TEST(ParseCommandLine, HelpAndVersionWinOverEverythingElse) {
+    EXPECT_EQ(parsedOptions({"split", "--nonsense", "--help"}).command, Command::Help);
+    EXPECT_EQ(parsedOptions({"-V", "join"}).command, Command::Version);
+    // After "--" they are file names.
+    const auto afterDashes = parse({"info", "--", "--help"});
+    ASSERT_TRUE(std::holds_alternative<Options>(afterDashes));
+    EXPECT_EQ(std::get<Options>(afterDashes).path, "--help");
+}
+
+TEST(ParseCommandLine, TheFirstProblemIsReported) {
+    struct Row {
+        std::vector<std::string_view> args;
+        const char* message;
+    };
+    const Row rows[] = {
+        {{}, "missing command (split, join or info)"},
+        {{"--yes"}, "missing command (split, join or info)"},
+        {{"split", "--bad", "-q", "f"}, "unknown option '--bad'"},
+        {{"split", "-s"}, "--size needs a value"},
+        {{"info", "--delete-source=yes", "p"}, "--delete-source takes no value"},
+        {{"join"}, "join needs FIRST_PART"},
+        {{"info", "a", "b"}, "unexpected argument 'b'"},
+        {{"info", "-y", "p"}, "--yes applies to split and join only"},
+        {{"join", "-n", "3", "p"}, "--parts applies to split only"},
+    };
+    for (const Row& row : rows) {
+        const auto result = parse(row.args);
+        ASSERT_TRUE(std::holds_alternative<UsageError>(result)) << row.message;
+        EXPECT_EQ(std::get<UsageError>(result).message, row.message);
+    }
+}
+
+TEST(ParseSizeKilobytes, NumbersWithUnits) {
+    struct Row {
+        const char* text;
+        double kilobytes;
+    };
+    const Row rows[] = {{"100K", 100}, {"700M", 716800}, {"1.5M", 1536}, {"64", 64},
+                        {"2kb", 2},    {"1MiB", 1024},   {"+3", 3},      {"-5K", -5},
+                        {"0.5", 0.5},  {"1e3K", 1000},   {"0", 0},       {".25m", 256}};
+    for (const Row& row : rows) {
+        const auto parsed = parseSizeKilobytes(row.text);
+        ASSERT_TRUE(parsed.has_value()) << row.text;
+        EXPECT_DOUBLE_EQ(*parsed, row.kilobytes) << row.text;
+    }
+}
+
+TEST(ParseSizeKilobytes, TextsThatAreNoSize) {
+    for (const char* text : {"", "K", "abc", "10G", "1.5.2", "inf", "nan", " 5", "5 K", "5K ", "1e",
+                             "++5", "--5", "+-5", "5KK", "0x10"})
+        EXPECT_FALSE(parseSizeKilobytes(text).has_value()) << '"' << text << '"';
+}
+
+TEST(RoundKilobytes, HalfGoesToTheEvenNeighbour) {
+    struct Row {
+        double kilobytes;
+        std::int32_t whole;
+    };
+    const Row rows[] = {{2.5, 2},
+                        {3.5, 4},
+                        {0.4, 0},
+                        {0.5, 0},
+                        {1.5, 2},
+                        {0.512, 1},
+                        {1536.0, 1536},
+                        {2.500001, 3},
+                        {7.49, 7},
+                        {2147483646.5, 2147483646},
+                        {2147483647.0, 2147483647}};
+    for (const Row& row : rows) {
+        const Result<std::int32_t> rounded = roundKilobytes(row.kilobytes);
+        ASSERT_TRUE(rounded.ok()) << row.kilobytes;
+        EXPECT_EQ(rounded.value(), row.whole) << row.kilobytes;
+    }
+}
+
+TEST(RoundKilobytes, AboveThirtyTwoBitsIsAnOverflow) {
+    for (double kilobytes : {2147483647.5, 2147483648.0, 3e9, 2097152.0 * 1024}) {
+        const Result<std::int32_t> rounded = roundKilobytes(kilobytes);
+        ASSERT_FALSE(rounded.ok()) << kilobytes;
+        EXPECT_EQ(rounded.failure().kind, FailureKind::Overflow);
+        EXPECT_EQ(rounded.failure().number(), 6);
+    }
+    EXPECT_EQ(roundKilobytes(3e9).failure().description,
+              "Overflow: a part size of 3000000000 KB is above 2147483647 KB");
+}
+
+TEST(ParsePartCount, WholeNumbersOnly) {
+    EXPECT_EQ(parsePartCount("2"), 2);
+    EXPECT_EQ(parsePartCount("50"), 50);
+    EXPECT_EQ(parsePartCount("+7"), 7);
+    EXPECT_EQ(parsePartCount("-5"), -5);
+    EXPECT_EQ(parsePartCount("0051"), 51);
+    for (const char* text : {"", "2.5", "x", "3 ", "99999999999", "+", "+-3"})
+        EXPECT_FALSE(parsePartCount(text).has_value()) << '"' << text << '"';
+}
+
+TEST(PrefixWithDot, AppendsOneDotUnlessThereIsOne) {
+    EXPECT_EQ(prefixWithDot(""), "");
+    EXPECT_EQ(prefixWithDot("/out/movie"), "/out/movie.");
+    EXPECT_EQ(prefixWithDot("/out/movie."), "/out/movie.");
+    EXPECT_EQ(prefixWithDot("/out/movie.avi"), "/out/movie.avi.");
+    EXPECT_EQ(prefixWithDot(" "), " ."); // blanks are a prefix like any other text
+}
+
+TEST(ProgressText, BytesAndRate) {
+    EXPECT_EQ(formatBytes(0), "0 B");
+    EXPECT_EQ(formatBytes(1023), "1023 B");
+    EXPECT_EQ(formatBytes(1024), "1.0 KiB");
+    EXPECT_EQ(formatBytes(1536), "1.5 KiB");
+    EXPECT_EQ(formatBytes(1048575), "1024.0 KiB");
+    EXPECT_EQ(formatBytes(1048576), "1.0 MiB");
+    EXPECT_EQ(formatBytes(3ull << 30), "3.00 GiB");
+
+    Progress progress;
+    progress.bytesDone = 1572864;
+    progress.bytesTotal = 734003200;
+    EXPECT_EQ(formatProgressLine(progress, 0), "1.5 MiB / 700.0 MiB");
+    EXPECT_EQ(formatProgressLine(progress, 0.5), "1.5 MiB / 700.0 MiB  3.0 MiB/s");
+}
+
+TEST(TerminalProgress, StopsOnceAStopIsRequested) {
+    volatile std::sig_atomic_t stop = 0;
+    TerminalProgress progress(false, &stop);
+    Progress step;
+    EXPECT_TRUE(progress.onProgress(step));
+    stop = 1;
+    EXPECT_FALSE(progress.onProgress(step));
+}
+
+// Without a terminal nothing is read from standard input, so the policy can be tested here.
+struct BoxRow {
+    AnswerPolicy policy;
+    const char* question;
+    MsgAnswer answer;
+    const char* said;
+};
+
+TEST(TerminalMessageBox, AnswersWithoutATerminal) {
+    const AnswerPolicy none{};
+    const AnswerPolicy yes{true, false, false};
+    const AnswerPolicy yesDelete{true, true, false};
+    const AnswerPolicy deleteOnly{false, true, false};
+    const BoxRow rows[] = {
+        {none, messages::kConfirmSplit, MsgAnswer::No,
+         "tolvar-split: not confirmed: standard input is not a terminal; use --yes\n"},
+        {none, messages::kConfirmAssemble, MsgAnswer::No,
+         "tolvar-split: not confirmed: standard input is not a terminal; use --yes\n"},
+        {yes, messages::kConfirmSplit, MsgAnswer::Yes, ""},
+        {yes, messages::kDeleteSource, MsgAnswer::No, ""},
+        {yes, messages::kDeleteParts, MsgAnswer::No, ""},
+        {yesDelete, messages::kDeleteSource, MsgAnswer::Yes, ""},
+        {yesDelete, messages::kDeleteParts, MsgAnswer::Yes, ""},
+        {deleteOnly, messages::kDeleteParts, MsgAnswer::Yes, ""},
+        {none, messages::kDeleteSource, MsgAnswer::No, ""},
+    };
+    for (const BoxRow& row : rows) {
+        TerminalMessageBox box(row.policy, nullptr);
+        ::testing::internal::CaptureStderr();
+        const MsgAnswer answer =
+            box.show(row.question, MsgStyle::Question, "Tolvar Files Splitter");
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(answer, row.answer) << row.question;
+        EXPECT_EQ(said, row.said) << row.question;
+    }
+}
+
+TEST(TerminalMessageBox, MessagesAndFailureReports) {
+    TerminalMessageBox box(AnswerPolicy{}, nullptr);
+    ::testing::internal::CaptureStderr();
+    box.refuse(messages::kAlreadySplit);
+    showFailureReport(box, makeFailure(FailureKind::NoSpace, "cannot write '/tmp/a.001'"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "tolvar-split: This file is already splited.\n"
+              "Tolvar Files Splitter - 61: Disk full: cannot write '/tmp/a.001'\n");
+}
+
+} // namespace
+} // namespace tolvar::cli
