@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <map>
+#include <ostream>
 #include <string>
 #include <system_error>
 
@@ -183,6 +184,10 @@ struct FieldCase {
     const char* output; // the assembled bytes when the result is true
 };
 
+void PrintTo(const FieldCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class CountAndIndexFields : public HostileSets, public ::testing::WithParamInterface<FieldCase> {};
 
 TEST_P(CountAndIndexFields, ReadAsTheLeadingNumber) {
@@ -240,6 +245,10 @@ struct UnsafeTail {
     const char* name;
     std::string tail;
 };
+
+void PrintTo(const UnsafeTail& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class UnsafeTails : public HostileSets, public ::testing::WithParamInterface<UnsafeTail> {};
 
