@@ -103,8 +103,6 @@ std::optional<UsageError> checkFit(const Options& options) {
         return UsageError{"--delete-parts applies to join only"};
     if (options.command == Command::Info && options.prefix)
         return UsageError{"--prefix applies to split and join only"};
-    if (options.command == Command::Info && options.yes)
-        return UsageError{"--yes applies to split and join only"};
     if (split && options.sizeText && options.partsText)
         return UsageError{"split takes either --size or --parts, not both"};
     if (split && !options.sizeText && !options.partsText)

@@ -99,6 +99,12 @@ TEST_F(CliTest, SplitByPartsAndJoinUnderPrefixes) {
     ASSERT_EQ(join.status, kDone) << join.err;
     EXPECT_EQ(readFile(scratch.path("rebuilt/copy.avi")), readFile(film));
     EXPECT_FALSE(exists(scratch.path("rebuilt/copy..avi")));
+
+    // Without a final "." one is added before the name tail.
+    const RunResult again = runProgram(
+        {"join", scratch.path("out/piece.000"), "--yes", "--prefix", scratch.path("rebuilt/film")});
+    ASSERT_EQ(again.status, kDone) << again.err;
+    EXPECT_EQ(readFile(scratch.path("rebuilt/film.avi")), readFile(film));
 }
 
 TEST_F(CliTest, AnEmptyPrefixPutsThePartsBesideTheSource) {
