@@ -231,9 +231,31 @@ void frmMain::buildControls() {
     VScroll1->setValue(2);
     VScroll1->setSingleStep(1);
     VScroll1->setPageStep(1);
-    // The up arrow (and the Up and Page Up keys) raise the number, as a spin box would.
+    // The number grows upwards, as in a spin box: the top of the bar is 50, dragging the
+    // thumb up raises the number, and so do the up arrow and the Up and Page Up keys. A
+    // scroll bar's own arrows and keys step towards its top by subtracting, so each step
+    // is mirrored before it takes effect.
     VScroll1->setInvertedAppearance(true);
-    VScroll1->setInvertedControls(false);
+    connect(VScroll1, &QScrollBar::actionTriggered, this, [this](int action) {
+        // The value is still the old one here; the position is what the action would make it.
+        const int from = VScroll1->value();
+        switch (action) {
+        case QAbstractSlider::SliderSingleStepAdd:
+            VScroll1->setSliderPosition(from - VScroll1->singleStep());
+            break;
+        case QAbstractSlider::SliderSingleStepSub:
+            VScroll1->setSliderPosition(from + VScroll1->singleStep());
+            break;
+        case QAbstractSlider::SliderPageStepAdd:
+            VScroll1->setSliderPosition(from - VScroll1->pageStep());
+            break;
+        case QAbstractSlider::SliderPageStepSub:
+            VScroll1->setSliderPosition(from + VScroll1->pageStep());
+            break;
+        default:
+            break;
+        }
+    });
     VScroll1->setFocusPolicy(Qt::StrongFocus);
     placements.push_back({VScroll1, 5040, 1560, 255, 255});
     Command7 = button(Frame4, "Command7", QStringLiteral("Split File"), 240, 2040, 5055, 375);

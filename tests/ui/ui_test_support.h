@@ -1,0 +1,203 @@
+#pragma once
+
+// Shared pieces of the window's tests: scripted message box and file dialogs that record
+// what the window asked, a watcher that answers real modal widgets, and small helpers.
+
+#include "frm_main.h"
+#include "message_box.h"
+#include "open.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tolvar::uitest {
+
+struct Shown {
+    std::string text;
+    MsgStyle style;
+    std::string title;
+};
+
+// Answers from a script, in order, and records every box. A question with no answer left
+// is answered No and remembered as unexpected, so a test that forgot one fails loudly.
+class FakeMessageBox : public MessageBox {
+public:
+    std::vector<Shown> shown;
+    std::deque<MsgAnswer> answers;
+    int unexpected = 0;
+
+    void script(std::initializer_list<MsgAnswer> list) { answers.assign(list.begin(), list.end()); }
+
+    MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) override {
+        shown.push_back({text, style, title});
+        if (answers.empty()) {
+            if (style == MsgStyle::Question) {
+                ++unexpected;
+                return MsgAnswer::No;
+            }
+            return MsgAnswer::Ok;
+        }
+        const MsgAnswer answer = answers.front();
+        answers.pop_front();
+        if ((style == MsgStyle::Question) == (answer == MsgAnswer::Ok))
+            ++unexpected;
+        return answer;
+    }
+
+    std::vector<std::string> texts() const {
+        std::vector<std::string> result;
+        for (const Shown& s : shown)
+            result.push_back(s.text);
+        return result;
+    }
+};
+
+struct DialogCall {
+    bool save;
+    QString filter;
+    QString title;
+    QString folder;
+    QWidget* owner;
+};
+
+// Returns scripted paths in order (the empty text when the script is used up, as a cancel).
+class FakeFileDialogs : public FileDialogs {
+public:
+    std::vector<DialogCall> calls;
+    std::deque<QString> results;
+
+    QString ShowOpenDialog(QWidget* owner, const QString& filter, const QString& title,
+                           const QString& initialFolder) override {
+        calls.push_back({false, filter, title, initialFolder, owner});
+        return next();
+    }
+    QString ShowSaveDialog(QWidget* owner, const QString& filter, const QString& title,
+                           const QString& initialFolder) override {
+        calls.push_back({true, filter, title, initialFolder, owner});
+        return next();
+    }
+
+private:
+    QString next() {
+        if (results.empty())
+            return {};
+        QString r = results.front();
+        results.pop_front();
+        return r;
+    }
+};
+
+// Polls for modal widgets and hands each new one to the next step of a script. A widget
+// still open when the deadline passes is closed, so a broken test fails instead of hanging.
+class ModalScript {
+public:
+    using Step = std::function<void(QWidget*)>;
+
+    explicit ModalScript(std::vector<Step> script, int timeoutMs = 10000)
+        : steps(std::move(script)), deadline(timeoutMs) {
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, [this] { poll(); });
+        timer.start();
+    }
+    ~ModalScript() { timer.stop(); }
+
+    bool finished() const { return next == steps.size(); }
+    bool timedOut() const { return expired; }
+    // Class names of the modal widgets met, in order.
+    QStringList seen;
+
+private:
+    void poll() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (deadline.hasExpired()) {
+            expired = true;
+            if (modal)
+                modal->close();
+            return;
+        }
+        if (!modal || modal == last || !modal->isVisible() || finished())
+            return;
+        last = modal;
+        seen << QString::fromLatin1(modal->metaObject()->className());
+        const Step step = steps[next++];
+        // Run the step after this poll returns: it may open a nested modal loop itself.
+        QTimer::singleShot(0, modal, [step, p = QPointer<QWidget>(modal)] {
+            if (p)
+                step(p);
+        });
+    }
+
+    std::vector<Step> steps;
+    std::size_t next = 0;
+    QDeadlineTimer deadline;
+    QTimer timer;
+    QPointer<QWidget> last;
+    bool expired = false;
+};
+
+// Clicks the button of a box whose text is exactly that.
+inline void clickButton(QWidget* box, const QString& text) {
+    for (QAbstractButton* b : box->findChildren<QAbstractButton*>()) {
+        if (b->text().remove(QLatin1Char('&')) == text) {
+            b->click();
+            return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("no button %1").arg(text)));
+}
+
+// Settings go to a fresh folder for each test object, never to the user's configuration.
+inline void redirectSettings(const QTemporaryDir& dir) {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+}
+
+inline QString settingsFile(const QTemporaryDir& dir) {
+    return dir.path() + QStringLiteral("/Tolvar Files Splitter.ini");
+}
+
+template <class T> T* child(const QWidget& window, const char* name) {
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no control named %s", name);
+    return found;
+}
+
+inline QByteArray readAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return f.readAll();
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Deterministic bytes that differ from part to part, so a misplaced part shows.
+inline QByteArray pattern(qsizetype size, unsigned seed = 7) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    unsigned x = seed;
+    for (qsizetype i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(x >> 16);
+    }
+    return bytes;
+}
+
+} // namespace tolvar::uitest

@@ -1,0 +1,197 @@
+// The window's pure helpers: reading the size box, rounding, the saved-position text, and the
+// dialogs' filter conversion.
+#include "open.h"
+#include "size_text.h"
+#include "window_position.h"
+
+#include <QTest>
+#include <cstdint>
+#include <limits>
+
+using namespace tolvar;
+
+class UnitsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sizeTextAcceptsPointAndLocaleSeparator_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("point, English") << "1.5"
+                                        << "en_US" << 1.5;
+        QTest::newRow("point, German") << "1.5"
+                                       << "de_DE" << 1.5;
+        QTest::newRow("comma, German") << "1,5"
+                                       << "de_DE" << 1.5;
+        QTest::newRow("comma, French") << "2,25"
+                                       << "fr_FR" << 2.25;
+        QTest::newRow("blanks around") << "  42 \t"
+                                       << "en_US" << 42.0;
+        QTest::newRow("sign and exponent") << "-1e3"
+                                           << "en_US" << -1000.0;
+        QTest::newRow("zero") << "0"
+                              << "en_US" << 0.0;
+    }
+    void sizeTextAcceptsPointAndLocaleSeparator() {
+        QFETCH(QString, text);
+        QFETCH(QString, locale);
+        QFETCH(double, expected);
+        const auto value = parseSizeText(text, QLocale(locale));
+        QVERIFY(value.has_value());
+        QCOMPARE(*value, expected);
+    }
+
+    void sizeTextRefusesWhatIsNoNumber_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("locale");
+        QTest::newRow("empty") << ""
+                               << "en_US";
+        QTest::newRow("blanks only") << "   "
+                                     << "en_US";
+        QTest::newRow("letters") << "abc"
+                                 << "en_US";
+        QTest::newRow("number and unit") << "10KB"
+                                         << "en_US";
+        QTest::newRow("comma where it is no separator") << "1,5"
+                                                        << "en_US";
+        QTest::newRow("English grouping") << "1,000"
+                                          << "en_US";
+        QTest::newRow("German grouping") << "1.000,5"
+                                         << "de_DE";
+        QTest::newRow("blank inside") << "1 5"
+                                      << "en_US";
+        QTest::newRow("two points") << "1.2.3"
+                                    << "en_US";
+    }
+    void sizeTextRefusesWhatIsNoNumber() {
+        QFETCH(QString, text);
+        QFETCH(QString, locale);
+        QVERIFY(!parseSizeText(text, QLocale(locale)).has_value());
+    }
+
+    void roundsHalfToEven_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("2.5") << 2.5 << 2.0;
+        QTest::newRow("3.5") << 3.5 << 4.0;
+        QTest::newRow("0.5") << 0.5 << 0.0;
+        QTest::newRow("1.5") << 1.5 << 2.0;
+        QTest::newRow("2.4999") << 2.4999 << 2.0;
+        QTest::newRow("2.5001") << 2.5001 << 3.0;
+        QTest::newRow("-2.5") << -2.5 << -2.0;
+        QTest::newRow("-3.5") << -3.5 << -4.0;
+        QTest::newRow("large odd half") << 2147483647.5 << 2147483648.0;
+        QTest::newRow("large even half") << 2147483646.5 << 2147483646.0;
+    }
+    void roundsHalfToEven() {
+        QFETCH(double, value);
+        QFETCH(double, expected);
+        QCOMPARE(roundHalfEven(value), expected);
+    }
+
+    void wholeKilobytesConvertsUnits_data() {
+        QTest::addColumn<double>("size");
+        QTest::addColumn<bool>("megabytes");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("2.5 KB") << 2.5 << false << 2;
+        QTest::newRow("3.5 KB") << 3.5 << false << 4;
+        QTest::newRow("0.4 KB") << 0.4 << false << 0;
+        QTest::newRow("1.5 MB") << 1.5 << true << 1536;
+        QTest::newRow("0.0005 MB") << 0.0005 << true << 1;
+        QTest::newRow("largest KB") << 2147483647.0 << false << 2147483647;
+        QTest::newRow("just below a half") << 2147483646.5 << false << 2147483646;
+        QTest::newRow("largest MB") << 2097151.0 << true << 2147482624;
+    }
+    void wholeKilobytesConvertsUnits() {
+        QFETCH(double, size);
+        QFETCH(bool, megabytes);
+        QFETCH(int, expected);
+        const auto result = wholeKilobytes(size, megabytes);
+        QVERIFY(result.ok());
+        QCOMPARE(result.value(), expected);
+    }
+
+    void wholeKilobytesOverflowIsAFailure_data() {
+        QTest::addColumn<double>("size");
+        QTest::addColumn<bool>("megabytes");
+        QTest::newRow("3000000000 KB") << 3000000000.0 << false;
+        QTest::newRow("2147483647.5 KB rounds up out of range") << 2147483647.5 << false;
+        QTest::newRow("2097152 MB") << 2097152.0 << true;
+        QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << false;
+    }
+    void wholeKilobytesOverflowIsAFailure() {
+        QFETCH(double, size);
+        QFETCH(bool, megabytes);
+        const auto result = wholeKilobytes(size, megabytes);
+        QVERIFY(!result.ok());
+        QCOMPARE(result.failure().kind, FailureKind::Overflow);
+    }
+
+    void wholeKilobytesOfNaNIsInvalidNumber() {
+        const auto result = wholeKilobytes(std::numeric_limits<double>::quiet_NaN(), false);
+        QVERIFY(!result.ok());
+        QCOMPARE(result.failure().kind, FailureKind::InvalidNumber);
+    }
+
+    void twipsTextIsShortestDecimal_data() {
+        QTest::addColumn<float>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("whole") << 1234.0f << "1234";
+        QTest::newRow("negative") << -1240.0f << "-1240";
+        QTest::newRow("zero") << 0.0f << "0";
+        QTest::newRow("fraction") << 12.5f << "12.5";
+        QTest::newRow("large whole, no exponent") << 1000000.0f << "1000000";
+        QTest::newRow("single precision") << 0.1f << "0.1";
+    }
+    void twipsTextIsShortestDecimal() {
+        QFETCH(float, value);
+        QFETCH(QString, text);
+        QCOMPARE(formatTwips(value), text);
+        QCOMPARE(parseTwips(text), std::optional<float>(value));
+    }
+
+    void storedTwipsThatAreNoNumberAreRefused() {
+        QVERIFY(!parseTwips(QStringLiteral("abc")).has_value());
+        QVERIFY(!parseTwips(QString()).has_value());
+        QVERIFY(!parseTwips(QStringLiteral("12px")).has_value());
+        QVERIFY(!parseTwips(QStringLiteral("inf")).has_value());
+        QVERIFY(!parseTwips(QStringLiteral("nan")).has_value());
+        QCOMPARE(parseTwips(QStringLiteral(" -300 ")), std::optional<float>(-300.0f));
+    }
+
+    void centringRoundsThenTruncates() {
+        // The classic example: a screen of 11520 twips and a window of 14000.
+        QCOMPARE(centredTwips(11520, 14000), std::int64_t{-1240});
+        QCOMPARE(centredTwips(11520, 3735), std::int64_t{5760 - 1867});
+        // Whole twips first, half to even: 11520.5 is 11520, 11521.5 is 11522.
+        QCOMPARE(centredTwips(11520.5, 0), std::int64_t{5760});
+        QCOMPARE(centredTwips(11521.5, 0), std::int64_t{5761});
+        // Each half truncated on its own: 7 div 2 - 5 div 2 = 3 - 2.
+        QCOMPARE(centredTwips(7, 5), std::int64_t{1});
+    }
+
+    void dialogFiltersBecomeQtNameFilters_data() {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("all files shows names without a dot")
+            << "All Files |*.*" << QStringList{"All Files (*)"};
+        QTest::newRow("trailing bar is optional")
+            << "All Files |*.*|" << QStringList{"All Files (*)"};
+        QTest::newRow("first parts keep one pattern group")
+            << "000 Files (*.000)|*.000" << QStringList{"000 Files (*.000)"};
+        QTest::newRow("several entries and patterns")
+            << "Parts|*.000;*.001|All (*.*)|*.*" << QStringList{"Parts (*.000 *.001)", "All (*)"};
+        QTest::newRow("empty filter") << "" << QStringList{};
+        QTest::newRow("lone bar") << "|" << QStringList{};
+        QTest::newRow("description without pattern") << "Nothing" << QStringList{};
+    }
+    void dialogFiltersBecomeQtNameFilters() {
+        QFETCH(QString, filter);
+        QFETCH(QStringList, expected);
+        QCOMPARE(Open::nameFilters(filter), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(UnitsTest)
+#include "units_test.moc"
