@@ -1,0 +1,555 @@
+// Every file-layer call of every split and assembly path made to fail in turn, with each of
+// the errors a disk can give; and the descriptor count after every kind of refusal and
+// failure.
+
+#include "test_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+namespace tolvar::testing {
+namespace {
+
+constexpr auto Yes = MsgAnswer::Yes;
+constexpr auto No = MsgAnswer::No;
+constexpr auto Ok = MsgAnswer::Ok;
+constexpr int kErrors[] = {ENOSPC, EIO, EACCES, ENOENT};
+
+// Fault points tried by every test of this process, printed when it ends for the record.
+std::uint64_t totalFaultPoints = 0;
+
+class FaultCountPrinter : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (totalFaultPoints > 0)
+            std::printf("Fault points tried in all: %llu\n",
+                        static_cast<unsigned long long>(totalFaultPoints));
+    }
+};
+[[maybe_unused]] const auto* const printer =
+    ::testing::AddGlobalTestEnvironment(new FaultCountPrinter);
+
+enum class Kind { SplitBySize, SplitByNumber, Assemble };
+enum class CopyMode { Kernel, UserSpace };
+
+struct Scenario {
+    const char* name;
+    Kind kind;
+    std::size_t length;
+    std::int32_t amount; // KB, or number of parts
+    bool answerDelete;
+    bool elsewhere = false;      // parts or output in the folder "out"
+    bool existingOutput = false; // an old file at the output's name
+    bool observe = false;        // a progress observer listens
+};
+
+class NeverStop : public ProgressObserver {
+public:
+    bool onProgress(const Progress&) override { return true; }
+};
+
+// One scenario's files, made afresh for each fault point.
+class Stage {
+public:
+    explicit Stage(const Scenario& scenario) : sc(scenario) {
+        bytes = randomBytes(sc.length, 31);
+        partSize = sc.kind == Kind::SplitByNumber ? sc.length / std::size_t(sc.amount)
+                                                  : std::size_t(sc.amount) * 1024;
+        partCount = int(sc.length / partSize + 1);
+        if (sc.elsewhere)
+            std::filesystem::create_directory(dir / "out");
+        source = dir / "movie.avi";
+        if (sc.kind == Kind::Assemble) {
+            // The set is written by hand so that a splitter fault cannot hide here.
+            for (int index = 0; index < partCount; ++index) {
+                const std::string name = partName(dir / "movie.", index);
+                parts.push_back(expectedHeader(index, partCount, "avi") +
+                                bytes.substr(std::size_t(index) * partSize, partSize));
+                writeFile(name, parts.back());
+            }
+            prefix = sc.elsewhere ? dir / "out/movie." : "";
+            output = sc.elsewhere ? dir / "out/movie.avi" : source;
+            if (sc.existingOutput)
+                writeFile(output, kOldOutput);
+        } else {
+            writeFile(source, bytes);
+            prefix = sc.elsewhere ? dir / "out/movie." : "";
+        }
+        initial = snapshot();
+    }
+
+    std::string base() const {
+        return sc.kind == Kind::Assemble || !sc.elsewhere ? dir / "movie." : prefix;
+    }
+
+    bool run(FaultyFileSystem& fs, ScriptedMessageBox& box) {
+        NeverStop observer;
+        OperationContext context{box, fs, sc.observe ? &observer : nullptr};
+        switch (sc.kind) {
+        case Kind::SplitBySize:
+            return SplitFile(source, sc.amount, prefix, source, context);
+        case Kind::SplitByNumber:
+            return SplitFile2(source, sc.amount, prefix, source, context);
+        case Kind::Assemble:
+            return AssembleFile(dir / "movie.000", prefix, context);
+        }
+        return false;
+    }
+
+    // Every file below the scratch folder, by path relative to it, with its bytes.
+    std::map<std::string, std::string> snapshot() const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+            const std::string rel = entry.path().lexically_relative(dir.path()).string();
+            files[rel] = entry.is_directory() ? "<folder>" : readFile(entry.path().string());
+        }
+        return files;
+    }
+
+    // What a completed operation leaves.
+    std::map<std::string, std::string> completed() const {
+        std::map<std::string, std::string> files;
+        if (sc.elsewhere)
+            files["out"] = "<folder>";
+        if (sc.kind == Kind::Assemble) {
+            files[relative(output)] = bytes;
+            if (!sc.answerDelete)
+                for (int index = 0; index < partCount; ++index)
+                    files[relative(partName(dir / "movie.", index))] = parts[std::size_t(index)];
+            return files;
+        }
+        if (!sc.answerDelete)
+            files["movie.avi"] = bytes;
+        for (int index = 0; index < partCount; ++index)
+            files[relative(partName(base(), index))] =
+                expectedHeader(index, partCount, "avi") +
+                bytes.substr(std::size_t(index) * partSize, partSize);
+        return files;
+    }
+
+    std::string relative(const std::string& path) const {
+        return path.substr(dir.path().size() + 1);
+    }
+
+    static constexpr const char* kOldOutput = "the old output, which must survive";
+    const Scenario& sc;
+    ScratchDir dir;
+    std::string bytes, source, prefix, output;
+    std::size_t partSize = 0;
+    int partCount = 0;
+    std::vector<std::string> parts;
+    std::map<std::string, std::string> initial;
+};
+
+std::string describe(const InjectedFault& fault) {
+    std::string text = std::string(fsCallName(fault.kind)) + " call " +
+                       std::to_string(fault.callNumber) + " failed with " +
+                       std::strerror(fault.err) + " on";
+    for (const auto& path : fault.paths)
+        text += " '" + path + "'";
+    return text;
+}
+
+// The failure numbers that fit an errno met in a given call.
+std::set<int> numbersFor(const InjectedFault& fault) {
+    switch (fault.err) {
+    case ENOSPC:
+        return {61};
+    case EIO:
+        return {57};
+    case EACCES:
+        return {70};
+    default:
+        break;
+    }
+    if (fault.kind == FsCall::Open)
+        return {(fault.openFlags & O_CREAT) != 0 ? 76 : 53};
+    if (fault.kind == FsCall::Unlink)
+        return {53};
+    return {53, 76};
+}
+
+// Calls whose failure the engine may shrug off, as long as the result is then right: probes
+// for what a name holds, a failed close of a file only read, a file already gone.
+bool mayBeAbsorbed(const InjectedFault& fault) {
+    return fault.kind == FsCall::Stat || fault.kind == FsCall::Lstat ||
+           (fault.kind == FsCall::Close && (fault.openFlags & O_ACCMODE) == O_RDONLY) ||
+           (fault.kind == FsCall::Unlink && fault.err == ENOENT);
+}
+
+::testing::AssertionResult reportFits(const Stage& stage, const InjectedFault& fault,
+                                      const ShownMessage& report) {
+    if (report.style != MsgStyle::Critical || report.title.rfind(kTitle + " - ", 0) != 0)
+        return ::testing::AssertionFailure()
+               << "no failure report: " << ::testing::PrintToString(report);
+    std::vector<std::string> paths;
+    for (const auto& path : fault.paths) {
+        paths.push_back(path);
+        // A write to the hidden temporary file is reported under the output's name.
+        if (stage.sc.kind == Kind::Assemble &&
+            std::filesystem::path(path).filename().string().rfind('.', 0) == 0)
+            paths.push_back(stage.output);
+    }
+    if (std::none_of(paths.begin(), paths.end(), [&](const std::string& path) {
+            return !path.empty() && report.text.find("'" + path + "'") != std::string::npos;
+        }))
+        return ::testing::AssertionFailure() << "\"" << report.text << "\" names none of the files";
+    if (mayBeAbsorbed(fault))
+        return ::testing::AssertionSuccess();
+    const auto numbers = numbersFor(fault);
+    const bool numberFits = std::any_of(numbers.begin(), numbers.end(), [&](int number) {
+        return report.title == kTitle + " - " + std::to_string(number);
+    });
+    if (!numberFits)
+        return ::testing::AssertionFailure()
+               << "title \"" << report.title << "\" has the wrong number";
+    if (report.text.find(std::strerror(fault.err)) == std::string::npos)
+        return ::testing::AssertionFailure()
+               << "\"" << report.text << "\" does not give the reason";
+    return ::testing::AssertionSuccess();
+}
+
+// Whether a failed run left the files as they must be: nothing lost, nothing half-made.
+::testing::AssertionResult filesFit(const Stage& stage, bool deleteAsked) {
+    const auto now = stage.snapshot();
+    if (!deleteAsked)
+        return now == stage.initial
+                   ? ::testing::AssertionSuccess()
+                   : ::testing::AssertionFailure() << "files differ from before the operation";
+    // Past the copy: the whole result is in place, the source or the parts kept, except that
+    // an assembly may have deleted its first parts before failing on the next.
+    auto expected = stage.completed();
+    if (stage.sc.kind != Kind::Assemble) {
+        expected["movie.avi"] = stage.bytes;
+        return now == expected ? ::testing::AssertionSuccess()
+                               : ::testing::AssertionFailure() << "split set or source wrong";
+    }
+    bool deletedSoFar = true;
+    for (int index = 0; index < stage.partCount; ++index) {
+        const std::string name = stage.relative(partName(stage.dir / "movie.", index));
+        const bool present = now.count(name) != 0;
+        if (present)
+            expected[name] = stage.parts[std::size_t(index)];
+        if (present && deletedSoFar)
+            deletedSoFar = false;
+        else if (!present && !deletedSoFar)
+            return ::testing::AssertionFailure() << name << " deleted out of order";
+    }
+    return now == expected ? ::testing::AssertionSuccess()
+                           : ::testing::AssertionFailure() << "assembled file or parts wrong";
+}
+
+void applyCopyMode(FaultyFileSystem& fs, CopyMode mode) {
+    fs.clearFaults();
+    if (mode == CopyMode::UserSpace)
+        fs.failEvery(FsCall::CopyFileRange, EXDEV);
+}
+
+ScriptedMessageBox boxFor(const Scenario& sc) {
+    ScriptedMessageBox box = scriptedBox({Yes});
+    box.answerRestWith(sc.answerDelete ? Yes : No);
+    return box;
+}
+
+const char* confirmText(const Scenario& sc) {
+    return sc.kind == Kind::Assemble ? messages::kConfirmAssemble : messages::kConfirmSplit;
+}
+const char* deleteText(const Scenario& sc) {
+    return sc.kind == Kind::Assemble ? messages::kDeleteParts : messages::kDeleteSource;
+}
+
+void PrintTo(const Scenario& sc, std::ostream* out) {
+    *out << sc.name;
+}
+void PrintTo(CopyMode mode, std::ostream* out) {
+    *out << (mode == CopyMode::Kernel ? "kernel copy" : "user-space copy");
+}
+
+class EveryCall : public ::testing::TestWithParam<std::tuple<Scenario, CopyMode>> {};
+
+TEST_P(EveryCall, FailsCleanlyWithTheRightReport) {
+    const auto& [sc, mode] = GetParam();
+    FaultyFileSystem fs;
+
+    // A clean run tells how many calls there are to fail.
+    std::uint64_t calls = 0;
+    {
+        Stage stage(sc);
+        applyCopyMode(fs, mode);
+        fs.resetCounts();
+        auto box = boxFor(sc);
+        ASSERT_TRUE(stage.run(fs, box));
+        ASSERT_EQ(stage.snapshot(), stage.completed());
+        calls = fs.totalCalls();
+        ASSERT_GT(calls, 5u);
+    }
+
+    std::uint64_t tried = 0;
+    int failingPoints = 0;
+    for (const int err : kErrors) {
+        for (std::uint64_t nth = 1; nth <= calls && failingPoints < 10; ++nth) {
+            Stage stage(sc);
+            applyCopyMode(fs, mode);
+            fs.resetCounts();
+            fs.failNthCall(nth, err);
+            auto box = boxFor(sc);
+            const int descriptors = openDescriptorCount();
+            const bool result = stage.run(fs, box);
+            ++tried;
+            ASSERT_TRUE(fs.fault().has_value()) << "call " << nth << " never came";
+            const InjectedFault fault = *fs.fault();
+            SCOPED_TRACE(describe(fault));
+            const bool hadFailure = HasFailure();
+
+            EXPECT_EQ(openDescriptorCount(), descriptors);
+            EXPECT_EQ(fs.openCount(), 0u);
+            const auto& shown = box.shown();
+            ASSERT_FALSE(shown.empty());
+            EXPECT_EQ(shown[0], question(confirmText(sc)));
+            const bool deleteAsked = shown.size() >= 2 && shown[1] == question(deleteText(sc));
+            if (result) {
+                EXPECT_TRUE(mayBeAbsorbed(fault)) << "the fault went unnoticed";
+                EXPECT_EQ(shown.size(), 2u);
+                EXPECT_TRUE(deleteAsked);
+                EXPECT_TRUE(stage.snapshot() == stage.completed()) << "wrong files after success";
+            } else {
+                EXPECT_EQ(shown.size(), deleteAsked ? 3u : 2u) << "one report expected";
+                EXPECT_TRUE(reportFits(stage, fault, shown.back()));
+                EXPECT_TRUE(filesFit(stage, deleteAsked));
+            }
+
+            // The same files then serve the next operation, as long as they are all there.
+            if (!result && (sc.kind != Kind::Assemble || exists(stage.dir / "movie.000"))) {
+                applyCopyMode(fs, mode);
+                auto again = boxFor(sc);
+                EXPECT_TRUE(stage.run(fs, again)) << "the next operation failed";
+                EXPECT_TRUE(stage.snapshot() == stage.completed()) << "wrong files after retry";
+            }
+            if (!hadFailure && HasFailure())
+                ++failingPoints;
+        }
+    }
+    totalFaultPoints += tried;
+    RecordProperty("fault_points", std::to_string(tried));
+    std::printf("%s: %llu fault points tried (%llu calls x %zu errors)\n", sc.name,
+                static_cast<unsigned long long>(tried), static_cast<unsigned long long>(calls),
+                std::size(kErrors));
+}
+
+const Scenario kScenarios[] = {
+    {"SplitBySizeKeepSource", Kind::SplitBySize, 2500, 1, false},
+    {"SplitBySizeDeleteSource", Kind::SplitBySize, 2500, 1, true},
+    {"SplitExactMultipleDeleteSource", Kind::SplitBySize, 2048, 1, true},
+    {"SplitByNumberElsewhereObserved", Kind::SplitByNumber, 2501, 3, true, true, false, true},
+    {"AssembleKeepPartsOverOldOutput", Kind::Assemble, 2500, 1, false, false, true},
+    {"AssembleDeleteParts", Kind::Assemble, 2500, 1, true},
+    {"AssembleHeaderOnlyLastPart", Kind::Assemble, 2048, 1, true},
+    {"AssembleElsewhereOverOldOutputObserved", Kind::Assemble, 2500, 1, true, true, true, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, EveryCall,
+    ::testing::Combine(::testing::ValuesIn(kScenarios),
+                       ::testing::Values(CopyMode::Kernel, CopyMode::UserSpace)),
+    [](const auto& paramInfo) {
+        return std::string(std::get<0>(paramInfo.param).name) +
+               (std::get<1>(paramInfo.param) == CopyMode::Kernel ? "KernelCopy" : "UserSpaceCopy");
+    });
+
+void PrintTo(const Scenario& sc, std::ostream* out) {
+    *out << sc.name;
+}
+
+// A disk that stays full: every write from the chosen one on fails.
+TEST(DiskFull, EveryLaterWriteFailsToo) {
+    for (const Kind kind : {Kind::SplitBySize, Kind::Assemble}) {
+        const Scenario sc{"Full", kind, 30000, 4, true, false, true};
+        for (const std::uint64_t nth : {1u, 2u, 5u}) {
+            SCOPED_TRACE("write " + std::to_string(nth));
+            Stage stage(sc);
+            FaultyFileSystem fs;
+            fs.failEvery(FsCall::CopyFileRange, EXDEV);
+            fs.failFrom(FsCall::Write, nth, ENOSPC);
+            auto box = boxFor(sc);
+            const int descriptors = openDescriptorCount();
+            EXPECT_FALSE(stage.run(fs, box));
+            ASSERT_EQ(box.shown().size(), 2u);
+            EXPECT_TRUE(
+                isFailureReport(box.shown()[1], FailureKind::NoSpace, {std::strerror(ENOSPC)}));
+            EXPECT_TRUE(stage.snapshot() == stage.initial);
+            EXPECT_EQ(openDescriptorCount(), descriptors);
+        }
+        for (const std::uint64_t nth : {1u, 3u}) {
+            SCOPED_TRACE("kernel copy " + std::to_string(nth));
+            Stage stage(sc);
+            FaultyFileSystem fs;
+            fs.failFrom(FsCall::CopyFileRange, nth, ENOSPC);
+            auto box = boxFor(sc);
+            EXPECT_FALSE(stage.run(fs, box));
+            ASSERT_EQ(box.shown().size(), 2u);
+            EXPECT_TRUE(
+                isFailureReport(box.shown()[1], FailureKind::NoSpace, {std::strerror(ENOSPC)}));
+            EXPECT_TRUE(stage.snapshot() == stage.initial);
+        }
+    }
+}
+
+// Each kind of refusal and failure, each with the descriptor count checked after it.
+struct HygieneCase {
+    const char* name;
+    std::function<bool(const ScratchDir&, EngineRunner&)> operation;
+};
+
+void PrintTo(const HygieneCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DescriptorHygiene : public ::testing::TestWithParam<HygieneCase> {};
+
+TEST_P(DescriptorHygiene, CountIsUnchangedAfterwards) {
+    ScratchDir dir;
+    writeFile(dir / "movie.avi", randomBytes(5000, 3));
+    writeFile(dir / "set.000", expectedHeader(0, 2, "bin") + "abc");
+    writeFile(dir / "set.001", expectedHeader(1, 2, "bin") + "def");
+    FaultyFileSystem fs;
+    EngineRunner runner(fs);
+    const int before = openDescriptorCount();
+    EXPECT_FALSE(GetParam().operation(dir, runner));
+    EXPECT_EQ(openDescriptorCount(), before);
+    EXPECT_EQ(fs.openCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DescriptorHygiene,
+    ::testing::Values(HygieneCase{"TooSmall",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      return r.split(d / "movie.avi", 5, "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"AlreadySplit",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      return r.split(d / "set.000", 0, "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"TooManyParts",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      std::filesystem::resize_file(d / "movie.avi", 2000000);
+                                      return r.split(d / "movie.avi", 1, "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"PartIsSource",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      std::filesystem::create_hard_link(d / "movie.avi",
+                                                                        d / "link.002");
+                                      return r.split(d / "movie.avi", 1, d / "link.", {Yes, Ok});
+                                  }},
+                      HygieneCase{"FileNotFound",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      return r.split(d / "none", 1, "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"PathNotFound",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      return r.split(d / "movie.avi", 1, d / "no/x.", {Yes, Ok});
+                                  }},
+                      HygieneCase{"Overflow",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      return r.split(d / "movie.avi", 2097152, "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"DivisionByZero",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      return r.split(d / "movie.avi", 0, "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"InvalidArgument",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      return r.split2(d / "movie.avi", -2, "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"NotSplitFile",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      return r.assemble(d / "movie.avi", "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"NotBrokenFile",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      writeFile(d / "set.001", "short");
+                                      return r.assemble(d / "set.000", "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"WrongIndex",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      writeFile(d / "set.001", expectedHeader(4, 2, "bin"));
+                                      return r.assemble(d / "set.000", "", {Yes});
+                                  }},
+                      HygieneCase{"ChosenNotFirst",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      return r.assemble(d / "set.001", "", {Yes});
+                                  }},
+                      HygieneCase{"UnsafeTail",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      writeFile(d / "set.000", expectedHeader(0, 2, "a/b"));
+                                      return r.assemble(d / "set.000", "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"OutputIsPart",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      writeFile(d / "set.000", expectedHeader(0, 2, "001"));
+                                      return r.assemble(d / "set.000", "", {Yes, Ok});
+                                  }},
+                      HygieneCase{"MissingPart",
+                                  [](const ScratchDir& d, EngineRunner& r) {
+                                      std::filesystem::remove(d / "set.001");
+                                      return r.assemble(d / "set.000", "", {Yes, Ok});
+                                  }}),
+    [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+
+// The same, with the failure coming from the file layer in the middle of the copy.
+struct LayerCase {
+    const char* name;
+    FsCall kind;
+    std::uint64_t nth;
+    int err;
+    FailureKind expected;
+};
+
+void PrintTo(const LayerCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DescriptorHygieneOnLayerFailure : public ::testing::TestWithParam<LayerCase> {};
+
+TEST_P(DescriptorHygieneOnLayerFailure, SplitAndAssembly) {
+    const auto& param = GetParam();
+    ScratchDir dir;
+    writeFile(dir / "movie.avi", randomBytes(5000, 3));
+    FaultyFileSystem fs;
+    fs.failEvery(FsCall::CopyFileRange, EXDEV);
+    EngineRunner runner(fs);
+    const int before = openDescriptorCount();
+    fs.resetCounts();
+    fs.failNth(param.kind, param.nth, param.err);
+    EXPECT_FALSE(runner.split(dir / "movie.avi", 1, "", {Yes, Ok}));
+    ASSERT_EQ(runner.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(runner.shown()[1], param.expected, {std::strerror(param.err)}));
+    EXPECT_EQ(openDescriptorCount(), before);
+
+    fs.clearFaults();
+    fs.failEvery(FsCall::CopyFileRange, EXDEV);
+    ASSERT_TRUE(runner.split(dir / "movie.avi", 1, "", {Yes, Yes}));
+    fs.resetCounts();
+    fs.failNth(param.kind, param.nth, param.err);
+    EXPECT_FALSE(runner.assemble(dir / "movie.000", "", {Yes, Ok}));
+    ASSERT_EQ(runner.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(runner.shown()[1], param.expected, {std::strerror(param.err)}));
+    EXPECT_EQ(openDescriptorCount(), before);
+    EXPECT_EQ(fs.openCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DescriptorHygieneOnLayerFailure,
+    ::testing::Values(
+        LayerCase{"NoSpace", FsCall::Write, 3, ENOSPC, FailureKind::NoSpace},
+        LayerCase{"IoError", FsCall::Pread, 3, EIO, FailureKind::IoError},
+        LayerCase{"PermissionDenied", FsCall::Open, 2, EACCES, FailureKind::PermissionDenied},
+        LayerCase{"FileNotFound", FsCall::Open, 1, ENOENT, FailureKind::FileNotFound},
+        LayerCase{"PathNotFound", FsCall::Open, 2, ENOENT, FailureKind::PathNotFound}),
+    [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+
+} // namespace
+} // namespace tolvar::testing

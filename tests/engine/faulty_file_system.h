@@ -1,0 +1,271 @@
+#pragma once
+
+// A file layer for tests that passes every call to the real file system, counts the calls of
+// each kind, and makes a chosen call fail with a chosen errno. Header-only and free of any
+// test framework so that fuzzers can use it too.
+
+#include "file_system.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <fcntl.h>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvar::testing {
+
+enum class FsCall : int {
+    Open,
+    Read,
+    Pread,
+    Write,
+    CopyFileRange,
+    Fstat,
+    Stat,
+    Lstat,
+    Fsync,
+    Close,
+    Rename,
+    Unlink,
+};
+inline constexpr std::size_t kFsCallKinds = 12;
+
+inline const char* fsCallName(FsCall kind) {
+    static constexpr std::array<const char*, kFsCallKinds> names = {
+        "open", "read",  "pread", "write", "copyFileRange", "fstat",
+        "stat", "lstat", "fsync", "close", "rename",        "unlink"};
+    return names[static_cast<std::size_t>(kind)];
+}
+
+// What the injected fault hit.
+struct InjectedFault {
+    FsCall kind;
+    int err;
+    std::uint64_t callNumber;       // 1-based, counted over all kinds
+    std::vector<std::string> paths; // the files the call was about (both, for copy and rename)
+    int openFlags = 0; // the flags of the open call, or those the descriptor was opened with
+};
+
+class FaultyFileSystem : public FileSystem {
+public:
+    // Makes the nth call (1-based, counted since the last resetCounts) of `kind` fail with
+    // `err`. One fault at a time; it fires once.
+    void failNth(FsCall kind, std::uint64_t nth, int err) {
+        plan = Plan{kind, nth, err, false};
+        injected.reset();
+    }
+
+    // Makes the nth call of `kind` and every later one fail with `err`, as a disk that stays
+    // full does. The first of them is reported as the injected fault.
+    void failFrom(FsCall kind, std::uint64_t nth, int err) {
+        plan = Plan{kind, nth, err, true};
+        injected.reset();
+    }
+
+    // Makes the nth call of any kind fail with `err`; fires once.
+    void failNthCall(std::uint64_t nth, int err) {
+        plan = Plan{std::nullopt, nth, err, false};
+        injected.reset();
+    }
+
+    // Makes every call of `kind` fail with `err`, e.g. copyFileRange with EXDEV to force the
+    // read/write fallback. These failures are not reported as the injected fault.
+    void failEvery(FsCall kind, int err) { always[static_cast<std::size_t>(kind)] = err; }
+
+    // Hands out at most `bytes` per read, pread, write and copyFileRange (short transfers, as
+    // pipes and network file systems do); 0 lifts the limit.
+    void limitTransfers(std::size_t bytes) { transferLimit = bytes; }
+
+    void clearFaults() {
+        plan.reset();
+        injected.reset();
+        always.fill(0);
+    }
+
+    void resetCounts() {
+        counts.fill(0);
+        total = 0;
+        largest.fill(0);
+        maxOpen = openFiles.size();
+    }
+
+    std::uint64_t calls(FsCall kind) const { return counts[static_cast<std::size_t>(kind)]; }
+    std::uint64_t totalCalls() const { return total; }
+    // The injected fault, once it has fired.
+    const std::optional<InjectedFault>& fault() const { return injected; }
+
+    // Files opened through this layer and not yet closed, and the most open at one time
+    // since the last resetCounts.
+    std::size_t openCount() const { return openFiles.size(); }
+    std::size_t maxOpenCount() const { return maxOpen; }
+    std::vector<std::string> openPaths() const {
+        std::vector<std::string> paths;
+        for (const auto& [fd, file] : openFiles)
+            paths.push_back(file.path);
+        return paths;
+    }
+    // The largest byte count asked of one read, pread, write or copyFileRange call.
+    std::size_t largestRequest(FsCall kind) const {
+        return largest[static_cast<std::size_t>(kind)];
+    }
+
+    int open(const std::string& path, int flags, mode_t mode = 0) override {
+        if (fails(FsCall::Open, {path}, flags))
+            return -1;
+        const int fd = real.open(path, flags, mode);
+        if (fd >= 0) {
+            openFiles[fd] = OpenFile{path, flags};
+            maxOpen = std::max(maxOpen, openFiles.size());
+        }
+        return fd;
+    }
+
+    // An injected close failure still releases the descriptor, as Linux does.
+    int close(int fd) override {
+        const bool inject = fails(FsCall::Close, {pathOf(fd)}, flagsOf(fd));
+        openFiles.erase(fd);
+        const int result = real.close(fd);
+        if (inject) {
+            errno = injected->err;
+            return -1;
+        }
+        return result;
+    }
+
+    ssize_t read(int fd, void* buffer, std::size_t count) override {
+        note(FsCall::Read, count);
+        if (fails(FsCall::Read, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.read(fd, buffer, limited(count));
+    }
+
+    ssize_t pread(int fd, void* buffer, std::size_t count, off_t offset) override {
+        note(FsCall::Pread, count);
+        if (fails(FsCall::Pread, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.pread(fd, buffer, limited(count), offset);
+    }
+
+    ssize_t write(int fd, const void* buffer, std::size_t count) override {
+        note(FsCall::Write, count);
+        if (fails(FsCall::Write, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.write(fd, buffer, limited(count));
+    }
+
+    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, std::size_t count) override {
+        note(FsCall::CopyFileRange, count);
+        if (fails(FsCall::CopyFileRange, {pathOf(inFd), pathOf(outFd)}, flagsOf(outFd)))
+            return -1;
+        return real.copyFileRange(inFd, inOffset, outFd, limited(count));
+    }
+
+    int fstat(int fd, struct stat* st) override {
+        if (fails(FsCall::Fstat, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.fstat(fd, st);
+    }
+
+    int stat(const std::string& path, struct stat* st) override {
+        if (fails(FsCall::Stat, {path}))
+            return -1;
+        return real.stat(path, st);
+    }
+
+    int lstat(const std::string& path, struct stat* st) override {
+        if (fails(FsCall::Lstat, {path}))
+            return -1;
+        return real.lstat(path, st);
+    }
+
+    int fsync(int fd) override {
+        if (fails(FsCall::Fsync, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.fsync(fd);
+    }
+
+    int rename(const std::string& from, const std::string& to) override {
+        if (fails(FsCall::Rename, {from, to}))
+            return -1;
+        return real.rename(from, to);
+    }
+
+    int unlink(const std::string& path) override {
+        if (fails(FsCall::Unlink, {path}))
+            return -1;
+        return real.unlink(path);
+    }
+
+private:
+    struct Plan {
+        std::optional<FsCall> kind; // none: count calls of every kind
+        std::uint64_t nth;
+        int err;
+        bool sticky;
+    };
+    struct OpenFile {
+        std::string path;
+        int flags;
+    };
+
+    // Counts the call and decides whether it fails; sets errno when it does.
+    bool fails(FsCall kind, std::vector<std::string> paths, int flags = 0) {
+        const auto index = static_cast<std::size_t>(kind);
+        ++total;
+        ++counts[index];
+        if (plan && (!injected || plan->sticky)) {
+            const bool hit =
+                plan->kind ? (*plan->kind == kind && (plan->sticky ? counts[index] >= plan->nth
+                                                                   : counts[index] == plan->nth))
+                           : total == plan->nth;
+            if (hit) {
+                if (!injected)
+                    injected = InjectedFault{kind, plan->err, total, std::move(paths), flags};
+                errno = plan->err;
+                return true;
+            }
+        }
+        if (always[index] != 0) {
+            errno = always[index];
+            return true;
+        }
+        return false;
+    }
+
+    void note(FsCall kind, std::size_t count) {
+        auto& most = largest[static_cast<std::size_t>(kind)];
+        most = std::max(most, count);
+    }
+
+    std::size_t limited(std::size_t count) const {
+        return transferLimit == 0 ? count : std::min(count, transferLimit);
+    }
+
+    std::string pathOf(int fd) const {
+        const auto found = openFiles.find(fd);
+        return found == openFiles.end() ? std::string() : found->second.path;
+    }
+
+    int flagsOf(int fd) const {
+        const auto found = openFiles.find(fd);
+        return found == openFiles.end() ? 0 : found->second.flags;
+    }
+
+    PosixFileSystem real;
+    std::optional<Plan> plan;
+    std::optional<InjectedFault> injected;
+    std::array<int, kFsCallKinds> always{};
+    std::array<std::uint64_t, kFsCallKinds> counts{};
+    std::array<std::size_t, kFsCallKinds> largest{};
+    std::uint64_t total = 0;
+    std::size_t transferLimit = 0;
+    std::map<int, OpenFile> openFiles;
+    std::size_t maxOpen = 0;
+};
+
+} // namespace tolvar::testing

@@ -1,0 +1,219 @@
+// Split then assemble gives the source back, whatever its size, name, cut or copy path.
+
+#include "test_support.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+namespace tolvar::testing {
+namespace {
+
+constexpr auto Yes = MsgAnswer::Yes;
+constexpr auto No = MsgAnswer::No;
+constexpr auto Ok = MsgAnswer::Ok;
+
+enum class CopyPath { Kernel, FallbackExdev, FallbackEnosys, ShortTransfers };
+
+// Makes the file layer take one of the ways the engine may copy.
+void useCopyPath(FaultyFileSystem& fs, CopyPath path, std::size_t shortLimit) {
+    if (path == CopyPath::FallbackExdev)
+        fs.failEvery(FsCall::CopyFileRange, EXDEV);
+    if (path == CopyPath::FallbackEnosys)
+        fs.failEvery(FsCall::CopyFileRange, ENOSYS);
+    if (path == CopyPath::ShortTransfers)
+        fs.limitTransfers(shortLimit);
+}
+
+// The user-space copy never asks for more than one step, and no more than the file being read
+// and the one being written are ever open.
+void expectBoundedResources(const FaultyFileSystem& fs) {
+    EXPECT_LE(fs.largestRequest(FsCall::Read), CopyStepSize);
+    EXPECT_LE(fs.largestRequest(FsCall::Pread), CopyStepSize);
+    EXPECT_LE(fs.largestRequest(FsCall::Write), CopyStepSize);
+    EXPECT_LE(fs.maxOpenCount(), 2u);
+    EXPECT_EQ(fs.openCount(), 0u);
+}
+
+TEST(RoundTrip, RandomSourcesCutsAndCopyPaths) {
+    static const std::vector<std::string> names = {"data.bin",
+                                                   "song.flac",
+                                                   "README",
+                                                   "caf\xc3\xa9 na\xc3\xafve.txt",
+                                                   "\xff\xfe raw\x80.dat",
+                                                   "a b",
+                                                   "archive.tar.gz"};
+    constexpr std::uint32_t kFirstSeed = 20261208;
+    constexpr int kRuns = 48;
+    int splitsDone = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        const std::uint32_t seed = kFirstSeed + std::uint32_t(run);
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+        // Mostly files that really get cut, some too small to, a few empty.
+        std::size_t length = 0;
+        switch (random() % 8) {
+        case 0:
+            length = random() % 3;
+            break;
+        case 1:
+        case 2:
+            length = random() % 3000;
+            break;
+        case 3:
+        case 4:
+        case 5:
+            length = random() % 200000;
+            break;
+        default:
+            length = 200000 + random() % (3u << 20);
+            break;
+        }
+        const std::string name = names[random() % names.size()];
+        const bool byNumber = random() % 2 == 0;
+        const bool deleteSource = random() % 2 == 0;
+        const auto copyPath = static_cast<CopyPath>(random() % 4);
+        const std::size_t shortLimit = length < 100000 ? 1 + random() % 64 : 4093;
+
+        ScratchDir dir;
+        const std::string source = dir / name;
+        const std::string bytes = randomBytes(length, seed);
+        writeFile(source, bytes);
+        FaultyFileSystem fs;
+        useCopyPath(fs, copyPath, shortLimit);
+        EngineRunner runner(fs);
+
+        std::int32_t amount = 0;
+        std::uint64_t partSize = 0;
+        if (byNumber) {
+            amount = 2 + std::int32_t(random() % 49);
+            partSize = length / std::uint64_t(amount);
+        } else {
+            const std::uint64_t fewest = length / (1024 * 998) + 1;
+            const std::uint64_t most = length / 1024 + 2;
+            amount = std::int32_t(random() % 2 == 0 ? fewest + random() % 4
+                                                    : fewest + random() % (most - fewest + 1));
+
+            partSize = std::uint64_t(amount) * 1024;
+        }
+        SCOPED_TRACE("length " + std::to_string(length) + (byNumber ? ", number " : ", KB ") +
+                     std::to_string(amount) + ", copy path " + std::to_string(int(copyPath)));
+
+        const bool refused = length == 0 || length <= partSize;
+        const bool divides = partSize > 0;
+        const std::vector<MsgAnswer> script = {Yes, refused || !divides ? Ok
+                                                    : deleteSource      ? Yes
+                                                                        : No};
+        const bool done = byNumber ? runner.split2(source, amount, "", script)
+                                   : runner.split(source, amount, "", script);
+        const std::string base = source.substr(0, source.size() - 3);
+        if (refused) {
+            EXPECT_FALSE(done);
+            EXPECT_SHOWN(runner, question(messages::kConfirmSplit), refusal(messages::kTooSmall));
+            EXPECT_EQ(listDir(dir.path()), std::set<std::string>{name});
+            continue;
+        }
+        if (!divides) {
+            EXPECT_FALSE(done);
+            ASSERT_EQ(runner.shown().size(), 2u);
+            EXPECT_TRUE(isFailureReport(runner.shown()[1], FailureKind::DivisionByZero));
+            EXPECT_EQ(listDir(dir.path()), std::set<std::string>{name});
+            continue;
+        }
+        ASSERT_TRUE(done);
+        ++splitsDone;
+        const std::string tail = name.substr(name.size() - 3);
+        ASSERT_TRUE(isPartSet(base, bytes, partSize, tail));
+        const auto partCount = length / partSize + 1;
+        EXPECT_EQ(listDir(dir.path()).size(), partCount + (deleteSource ? 0 : 1));
+        EXPECT_EQ(exists(source), !deleteSource);
+
+        // With the source gone, rebuild it in place; else rebuild it elsewhere by prefix.
+        std::filesystem::create_directory(dir / "out");
+        const std::string prefix = deleteSource ? "" : dir / "out/r.";
+        const std::string output = deleteSource ? source : prefix + tail;
+        ASSERT_TRUE(runner.assemble(base + "000", prefix, {Yes, Yes}));
+        EXPECT_SHOWN(runner, question(messages::kConfirmAssemble),
+                     question(messages::kDeleteParts));
+        EXPECT_TRUE(readFile(output) == bytes) << "assembled file differs from the source";
+        EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{name, "out"}));
+        EXPECT_EQ(listDir(dir / "out"),
+                  deleteSource ? std::set<std::string>{} : std::set<std::string>{"r." + tail});
+        expectBoundedResources(fs);
+    }
+    EXPECT_GT(splitsDone, kRuns / 2) << "too few runs reached a real split";
+}
+
+TEST(CopyPaths, KernelAndUserSpaceCopiesWriteIdenticalFiles) {
+    const std::string bytes = randomBytes(300007, 11);
+    std::map<CopyPath, std::map<std::string, std::string>> written;
+    for (const CopyPath path : {CopyPath::Kernel, CopyPath::FallbackExdev, CopyPath::FallbackEnosys,
+                                CopyPath::ShortTransfers}) {
+        SCOPED_TRACE("copy path " + std::to_string(int(path)));
+        ScratchDir dir;
+        writeFile(dir / "movie.avi", bytes);
+        FaultyFileSystem fs;
+        useCopyPath(fs, path, 1000);
+        EngineRunner runner(fs);
+        ASSERT_TRUE(runner.split(dir / "movie.avi", 7, "", {Yes, No}));
+        ASSERT_TRUE(runner.split2(dir / "movie.avi", 9, dir / "nine.", {Yes, No}));
+        EXPECT_TRUE(isPartSet(dir / "movie.", bytes, 7 * 1024, "avi"));
+        EXPECT_TRUE(isPartSet(dir / "nine.", bytes, bytes.size() / 9, "avi"));
+        for (const auto& name : listDir(dir.path()))
+            written[path][name] = readFile(dir / name);
+        std::filesystem::remove(dir / "movie.avi");
+        ASSERT_TRUE(runner.assemble(dir / "movie.000", "", {Yes, Yes}));
+        ASSERT_TRUE(runner.assemble(dir / "nine.000", dir / "again.", {Yes, Yes}));
+        EXPECT_TRUE(readFile(dir / "movie.avi") == bytes);
+        EXPECT_TRUE(readFile(dir / "again.avi") == bytes);
+        expectBoundedResources(fs);
+        if (path == CopyPath::FallbackExdev || path == CopyPath::FallbackEnosys) {
+            EXPECT_GT(fs.calls(FsCall::Read) + fs.calls(FsCall::Pread), 40u)
+                << "the user-space copy was not used";
+        }
+    }
+    for (const auto& [path, files] : written)
+        EXPECT_TRUE(files == written[CopyPath::Kernel]) << "copy path " << int(path);
+}
+
+struct NameCase {
+    const char* label;
+    std::string name;
+    std::string firstPart;
+};
+
+void PrintTo(const NameCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class NameRoundTrip : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(NameRoundTrip, PartsAreNamedByBytesAndTheNameComesBack) {
+    const auto& param = GetParam();
+    ScratchDir dir;
+    const std::string bytes = randomBytes(2500, 5);
+    writeFile(dir / param.name, bytes);
+    EngineRunner runner;
+    ASSERT_TRUE(runner.split(dir / param.name, 1, "", {Yes, Yes}));
+    const std::string base = param.firstPart.substr(0, param.firstPart.size() - 3);
+    EXPECT_EQ(listDir(dir.path()),
+              (std::set<std::string>{partName(base, 0), partName(base, 1), partName(base, 2)}));
+    EXPECT_TRUE(isPartSet(dir / base, bytes, 1024, param.name.substr(param.name.size() - 3)));
+    ASSERT_TRUE(runner.assemble(dir / param.firstPart, "", {Yes, Yes}));
+    EXPECT_EQ(listDir(dir.path()), std::set<std::string>{param.name});
+    EXPECT_TRUE(readFile(dir / param.name) == bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, NameRoundTrip,
+    ::testing::Values(NameCase{"FourLetterExtension", "song.flac", "song.f000"},
+                      NameCase{"NoExtension", "README", "REA000"},
+                      NameCase{"Utf8", "caf\xc3\xa9.txt", "caf\xc3\xa9.000"},
+                      NameCase{"Utf8CutInTheTail", "r\xc3\xa9sum\xc3\xa9", "r\xc3\xa9su000"},
+                      NameCase{"NotUtf8", "\xff\xfe\x80.b\xe9n", "\xff\xfe\x80.000"},
+                      NameCase{"ThreeBytes", "a b", "000"},
+                      NameCase{"Spaces", "my file .x y", "my file .000"}),
+    [](const auto& paramInfo) { return std::string(paramInfo.param.label); });
+
+} // namespace
+} // namespace tolvar::testing

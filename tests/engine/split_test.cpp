@@ -1,0 +1,372 @@
+// Split by size and by number of parts, on real files in a scratch folder.
+
+#include "test_support.h"
+
+#include <filesystem>
+
+namespace tolvar::testing {
+namespace {
+
+using messages::kAlreadySplit;
+using messages::kConfirmSplit;
+using messages::kDeleteSource;
+using messages::kPartIsSource;
+using messages::kTooSmall;
+constexpr auto Yes = MsgAnswer::Yes;
+constexpr auto No = MsgAnswer::No;
+constexpr auto Ok = MsgAnswer::Ok;
+
+// The refusal of a set too large for three-digit fields, as the user reads it.
+std::string tooManyParts(int count) {
+    return "This split would need " + std::to_string(count) +
+           " broken files, but a set can hold at most 999. Choose a larger size or fewer broken "
+           "files.";
+}
+
+class SplitTest : public ::testing::Test {
+protected:
+    void SetUp() override { descriptors = openDescriptorCount(); }
+    void TearDown() override {
+        EXPECT_EQ(openDescriptorCount(), descriptors) << "a descriptor was left open";
+    }
+
+    // A source at dir/name with `size` pseudo-random bytes.
+    std::string makeSource(const std::string& name, std::size_t size, std::uint32_t seed = 7) {
+        const std::string path = dir / name;
+        content = randomBytes(size, seed);
+        writeFile(path, content);
+        return path;
+    }
+
+    // Nothing but the source (and whatever else the test put there) may be in the folder.
+    void expectOnly(std::set<std::string> names) { EXPECT_EQ(listDir(dir.path()), names); }
+
+    ScratchDir dir;
+    EngineRunner run;
+    std::string content;
+    int descriptors = 0;
+};
+
+struct SizeCase {
+    const char* name;
+    std::size_t length;
+    std::int32_t kilobytes;
+    int partCount;
+    std::size_t lastPayload;
+};
+
+class SplitBySizeCases : public SplitTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(SplitBySizeCases, CutsIntoFullPartsAndOneRemainder) {
+    const auto& param = GetParam();
+    const std::string source = makeSource("movie.avi", param.length);
+    ASSERT_TRUE(run.split(source, param.kilobytes, "", {Yes, No}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), question(kDeleteSource));
+
+    const std::uint64_t partSize = std::uint64_t(param.kilobytes) * 1024;
+    EXPECT_TRUE(isPartSet(dir / "movie.", content, partSize, "avi"));
+    const std::string last = partName(dir / "movie.", param.partCount - 1);
+    ASSERT_TRUE(exists(last));
+    EXPECT_EQ(readFile(last).size(), kHeaderSize + param.lastPayload);
+    EXPECT_EQ(listDir(dir.path()).size(), std::size_t(param.partCount) + 1);
+    EXPECT_EQ(readFile(source), content);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, SplitBySizeCases,
+                         ::testing::Values(SizeCase{"OnePartPlusOneByte", 1025, 1, 2, 1},
+                                           SizeCase{"ExactMultipleEndsHeaderOnly", 2048, 1, 3, 0},
+                                           SizeCase{"ThirtyThousandAtOneKilobyte", 30000, 1, 30,
+                                                    304},
+                                           SizeCase{"StepSpansManyParts", 10240 * 3 + 5, 2, 16, 5},
+                                           SizeCase{"PartsLargerThanOneStep", 100000, 24, 5, 1696},
+                                           SizeCase{"LargestSetOf999", 998 * 1024 + 1, 1, 999, 1}),
+                         [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+
+TEST_F(SplitTest, SourceOfExactlyOnePartIsTooSmall) {
+    const std::string source = makeSource("movie.avi", 1024);
+    EXPECT_FALSE(run.split(source, 1, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kTooSmall));
+    expectOnly({"movie.avi"});
+}
+
+TEST_F(SplitTest, EmptySourceIsTooSmallForAnySizeOrNumber) {
+    const std::string source = makeSource("movie.avi", 0);
+    EXPECT_FALSE(run.split(source, 1, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kTooSmall));
+    EXPECT_FALSE(run.split(source, 0, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kTooSmall));
+    EXPECT_FALSE(run.split2(source, 2, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kTooSmall));
+    expectOnly({"movie.avi"});
+}
+
+TEST_F(SplitTest, SizeZeroDividesByZeroAndWritesNothing) {
+    const std::string source = makeSource("movie.avi", 500);
+    EXPECT_FALSE(run.split(source, 0, "", {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::DivisionByZero));
+    expectOnly({"movie.avi"});
+}
+
+TEST_F(SplitTest, SizeAboveTwoGigabytesOverflowsButTheLargestSizeDoesNot) {
+    const std::string source = makeSource("movie.avi", 500);
+    EXPECT_FALSE(run.split(source, 2097152, "", {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::Overflow));
+    EXPECT_FALSE(run.split(source, 2097151, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kTooSmall));
+    expectOnly({"movie.avi"});
+}
+
+TEST_F(SplitTest, NegativeSizeOrNumberFailsBeforeAnyFileIsCreated) {
+    const std::string source = makeSource("movie.avi", 5000);
+    EXPECT_FALSE(run.split(source, -1, "", {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::InvalidArgument));
+    EXPECT_FALSE(run.split2(source, -3, "", {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::InvalidArgument));
+    expectOnly({"movie.avi"});
+    EXPECT_EQ(readFile(source), content);
+}
+
+TEST_F(SplitTest, ThousandPartsOrMoreAreRefusedWithTheLimit) {
+    const std::string source = makeSource("movie.avi", 999 * 1024);
+    EXPECT_FALSE(run.split(source, 1, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(tooManyParts(1000)));
+    expectOnly({"movie.avi"});
+}
+
+TEST_F(SplitTest, MoreThan32767PartsOverflow) {
+    // Sparse files: the count is decided before a byte is copied.
+    const std::string source = dir / "big.bin";
+    writeFile(source, "x");
+    std::filesystem::resize_file(source, 32767u * 1024u);
+    EXPECT_FALSE(run.split(source, 1, "", {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::Overflow));
+
+    std::filesystem::resize_file(source, 32766u * 1024u + 1u);
+    EXPECT_FALSE(run.split(source, 1, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(tooManyParts(32767)));
+    expectOnly({"big.bin"});
+}
+
+TEST_F(SplitTest, PartFileAsSourceIsAlreadySplitUnlessTooSmallFirst) {
+    const std::string source = dir / "movie.001";
+    content = "SPLITKV001003avi" + randomBytes(2000, 3);
+    writeFile(source, content);
+    EXPECT_FALSE(run.split(source, 1, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kAlreadySplit));
+    EXPECT_FALSE(run.split(source, 2, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kTooSmall));
+    expectOnly({"movie.001"});
+    EXPECT_EQ(readFile(source), content);
+}
+
+TEST_F(SplitTest, LowerCaseTagIsNoPart) {
+    const std::string source = dir / "notes.txt";
+    content = "splitkv000002txt" + randomBytes(1500, 4);
+    writeFile(source, content);
+    ASSERT_TRUE(run.split(source, 1, "", {Yes, No}));
+    EXPECT_TRUE(isPartSet(dir / "notes.", content, 1024, "txt"));
+}
+
+TEST_F(SplitTest, MissingSourceIsFileNotFound) {
+    EXPECT_FALSE(run.split(dir / "gone.avi", 1, "", {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::FileNotFound,
+                                {dir / "gone.avi", std::strerror(ENOENT)}));
+    expectOnly({});
+}
+
+TEST_F(SplitTest, PrefixInMissingFolderIsPathNotFound) {
+    const std::string source = makeSource("movie.avi", 3000);
+    const std::string prefix = dir / "missing/movie.";
+    EXPECT_FALSE(run.split(source, 1, prefix, {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::PathNotFound,
+                                {prefix + "000", std::strerror(ENOENT)}));
+    expectOnly({"movie.avi"});
+    EXPECT_EQ(readFile(source), content);
+}
+
+TEST_F(SplitTest, PrefixPutsPartsElsewhereAndTheTailStaysTheSourcesOwn) {
+    const std::string source = makeSource("movie.avi", 5000);
+    std::filesystem::create_directory(dir / "out");
+    ASSERT_TRUE(run.split(source, 2, dir / "out/film.", {Yes, No}));
+    EXPECT_TRUE(isPartSet(dir / "out/film.", content, 2048, "avi"));
+    EXPECT_EQ(listDir(dir / "out").size(), 3u);
+    expectOnly({"movie.avi", "out"});
+}
+
+TEST_F(SplitTest, BlankPrefixIsADestination) {
+    const std::string source = makeSource("movie.avi", 1500);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const bool done = run.split(source, 1, "  ", {Yes, No});
+    std::filesystem::current_path(previous);
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(isPartSet(dir / "  ", content, 1024, "avi"));
+}
+
+TEST_F(SplitTest, ResplitIntoSmallerPartsLeavesNothingOfTheLongerOnes) {
+    const std::string source = makeSource("movie.avi", 5000);
+    ASSERT_TRUE(run.split(source, 2, "", {Yes, No}));
+    ASSERT_TRUE(run.split(source, 1, "", {Yes, No}));
+    EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
+}
+
+TEST_F(SplitTest, ResplitIntoLargerPartsLeavesLaterOldPartsAlone) {
+    const std::string source = makeSource("movie.avi", 5000);
+    ASSERT_TRUE(run.split(source, 1, "", {Yes, No}));
+    const std::string old3 = readFile(dir / "movie.003");
+    const std::string old4 = readFile(dir / "movie.004");
+    ASSERT_TRUE(run.split(source, 2, "", {Yes, No}));
+    for (int index = 0; index < 3; ++index)
+        EXPECT_EQ(readFile(partName(dir / "movie.", index)),
+                  expectedHeader(index, 3, "avi") +
+                      content.substr(std::size_t(index) * 2048, 2048));
+    EXPECT_EQ(readFile(dir / "movie.003"), old3);
+    EXPECT_EQ(readFile(dir / "movie.004"), old4);
+}
+
+TEST_F(SplitTest, NoToTheConfirmationTouchesNoFile) {
+    const std::string source = makeSource("movie.avi", 3000);
+    FaultyFileSystem fs;
+    EngineRunner counted(fs);
+    EXPECT_FALSE(counted.split(source, 1, "", {No}));
+    EXPECT_SHOWN(counted, question(kConfirmSplit));
+    EXPECT_EQ(fs.totalCalls(), 0u);
+    expectOnly({"movie.avi"});
+}
+
+TEST_F(SplitTest, YesToDeleteRemovesTheSourceAfterAWholeSet) {
+    const std::string source = makeSource("movie.avi", 3000);
+    ASSERT_TRUE(run.split(source, 1, "", {Yes, Yes}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), question(kDeleteSource));
+    EXPECT_FALSE(exists(source));
+    EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
+    expectOnly({"movie.000", "movie.001", "movie.002"});
+}
+
+TEST_F(SplitTest, DeletePathNamesTheFileToDelete) {
+    const std::string source = makeSource("movie.avi", 3000);
+    const std::string other = dir / "other.txt";
+    writeFile(other, "delete me");
+    run.box.reset({Yes, Yes});
+    OperationContext context{run.box};
+    ASSERT_TRUE(SplitFile(source, 1, "", other, context));
+    EXPECT_FALSE(exists(other));
+    EXPECT_EQ(readFile(source), content);
+}
+
+TEST_F(SplitTest, SourceEndingIn000WithoutPrefixIsRefused) {
+    const std::string source = makeSource("backup.000", 3000);
+    EXPECT_FALSE(run.split(source, 1, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kPartIsSource));
+    expectOnly({"backup.000"});
+    EXPECT_EQ(readFile(source), content);
+}
+
+TEST_F(SplitTest, PrefixSpellingTheSourceDifferentlyIsRefused) {
+    const std::string source = makeSource("clip.001", 3000);
+    EXPECT_FALSE(run.split(source, 1, dir / "./clip.", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kPartIsSource));
+    EXPECT_FALSE(run.split2(source, 2, dir.path() + "//clip.", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kPartIsSource));
+    expectOnly({"clip.001"});
+    EXPECT_EQ(readFile(source), content);
+}
+
+TEST_F(SplitTest, PrefixReachingTheSourceThroughAHardLinkIsRefused) {
+    const std::string source = makeSource("a.bin", 3000);
+    std::filesystem::create_hard_link(source, dir / "b.002");
+    EXPECT_FALSE(run.split(source, 1, dir / "b.", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kPartIsSource));
+    expectOnly({"a.bin", "b.002"});
+    EXPECT_EQ(readFile(source), content);
+}
+
+TEST_F(SplitTest, SymlinkAtAPartNameIsReplacedAndItsTargetKept) {
+    const std::string source = makeSource("movie.avi", 3000);
+    writeFile(dir / "victim", "precious");
+    std::filesystem::create_symlink(dir / "victim", dir / "movie.001");
+    ASSERT_TRUE(run.split(source, 1, "", {Yes, No}));
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "movie.001"));
+    EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
+    EXPECT_EQ(readFile(dir / "victim"), "precious");
+}
+
+TEST_F(SplitTest, HardLinkAtAPartNameIsReplacedAndTheOtherNameKept) {
+    const std::string source = makeSource("movie.avi", 3000);
+    writeFile(dir / "keep", std::string(5000, 'k'));
+    std::filesystem::create_hard_link(dir / "keep", dir / "movie.000");
+    ASSERT_TRUE(run.split(source, 1, "", {Yes, No}));
+    EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
+    EXPECT_EQ(readFile(dir / "keep"), std::string(5000, 'k'));
+}
+
+TEST_F(SplitTest, FolderAtAPartNameFailsAndRemovesTheCreatedParts) {
+    const std::string source = makeSource("movie.avi", 3000);
+    std::filesystem::create_directory(dir / "movie.001");
+    EXPECT_FALSE(run.split(source, 1, "", {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    EXPECT_EQ(run.shown()[1].style, MsgStyle::Critical);
+    EXPECT_NE(run.shown()[1].text.find(dir / "movie.001"), std::string::npos)
+        << run.shown()[1].text;
+    expectOnly({"movie.avi", "movie.001"});
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "movie.001"));
+}
+
+struct NumberCase {
+    const char* name;
+    std::size_t length;
+    std::int32_t number;
+    std::size_t partSize;
+    int partCount;
+};
+
+class SplitByNumberCases : public SplitTest, public ::testing::WithParamInterface<NumberCase> {};
+
+TEST_P(SplitByNumberCases, PartSizeIsLengthDivNumber) {
+    const auto& param = GetParam();
+    const std::string source = makeSource("movie.avi", param.length);
+    ASSERT_TRUE(run.split2(source, param.number, "", {Yes, No}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), question(kDeleteSource));
+    EXPECT_TRUE(isPartSet(dir / "movie.", content, param.partSize, "avi"));
+    EXPECT_EQ(listDir(dir.path()).size(), std::size_t(param.partCount) + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbers, SplitByNumberCases,
+                         ::testing::Values(NumberCase{"MillionByThree", 1000000, 3, 333333, 4},
+                                           NumberCase{"DivisibleEndsHeaderOnly", 999999, 3, 333333,
+                                                      4},
+                                           NumberCase{"TwoPartsPerStep", 102400, 20, 5120, 21},
+                                           NumberCase{"TenBytesByFour", 10, 4, 2, 6},
+                                           NumberCase{"FiftyParts", 123457, 50, 2469, 51}),
+                         [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
+
+TEST_F(SplitTest, ByNumberRefusalsAndFailures) {
+    const std::string source = makeSource("movie.avi", 30);
+    EXPECT_FALSE(run.split2(source, 50, "", {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::DivisionByZero));
+    EXPECT_FALSE(run.split2(source, 0, "", {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::DivisionByZero));
+    EXPECT_FALSE(run.split2(source, 1, "", {Yes, Ok}));
+    EXPECT_SHOWN(run, question(kConfirmSplit), refusal(kTooSmall));
+    expectOnly({"movie.avi"});
+}
+
+TEST_F(SplitTest, ByNumberWithPrefixAndDelete) {
+    const std::string source = makeSource("movie.avi", 7001);
+    std::filesystem::create_directory(dir / "out");
+    ASSERT_TRUE(run.split2(source, 7, dir / "out/movie.", {Yes, Yes}));
+    EXPECT_TRUE(isPartSet(dir / "out/movie.", content, 1000, "avi"));
+    expectOnly({"out"});
+}
+
+} // namespace
+} // namespace tolvar::testing

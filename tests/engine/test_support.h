@@ -1,0 +1,220 @@
+#pragma once
+
+// Shared helpers of the engine tests: scratch folders, whole-file reads and writes, the
+// descriptor count, message expectations and the check that a folder holds a correct set of
+// broken files.
+
+#include "failure.h"
+#include "faulty_file_system.h"
+#include "message_box.h"
+#include "operations.h"
+#include "part_header.h"
+#include "scripted_message_box.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <ostream>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <vector>
+
+namespace tolvar::testing {
+
+inline const std::string kTitle(kProductTitle);
+
+inline bool operator==(const ShownMessage& a, const ShownMessage& b) {
+    return a.text == b.text && a.style == b.style && a.title == b.title;
+}
+
+inline void PrintTo(const ShownMessage& message, std::ostream* out) {
+    *out << "{\"" << message.text << "\", style " << static_cast<int>(message.style) << ", \""
+         << message.title << "\"}";
+}
+
+inline ShownMessage question(std::string text) {
+    return {std::move(text), MsgStyle::Question, kTitle};
+}
+inline ShownMessage refusal(std::string text) {
+    return {std::move(text), MsgStyle::Critical, kTitle};
+}
+
+// A scripted box whose surprises fail the running test instead of aborting.
+inline ScriptedMessageBox scriptedBox(std::vector<MsgAnswer> script = {}) {
+    return ScriptedMessageBox(std::move(script),
+                              [](const std::string& what) { ADD_FAILURE() << what; });
+}
+
+// A private folder for one test, removed with everything in it when the test ends.
+class ScratchDir {
+public:
+    ScratchDir() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tolvar-engine-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::filesystem::filesystem_error(
+                "mkdtemp", pattern, std::error_code(errno, std::generic_category()));
+        root = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::permissions(root, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(root, ignored);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::string& path() const { return root; }
+    std::string operator/(std::string_view name) const { return root + "/" + std::string(name); }
+
+private:
+    std::string root;
+};
+
+inline bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+// Every name in a folder, hidden ones included.
+inline std::set<std::string> listDir(const std::string& path) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// The descriptors this process has open right now.
+inline int openDescriptorCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+inline std::string randomBytes(std::size_t size, std::uint32_t seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator() & 0xFFu);
+    return bytes;
+}
+
+// The 16 bytes a part header should hold, spelled out independently of the engine.
+inline std::string expectedHeader(int index, int count, std::string_view tail) {
+    char numbers[8];
+    std::snprintf(numbers, sizeof numbers, "%03d%03d", index, count);
+    return "SPLITKV" + std::string(numbers) + std::string(tail);
+}
+
+inline std::string partName(std::string_view base, int index) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%03d", index);
+    return std::string(base) + digits;
+}
+
+// Whether base000 ... base<count-1> hold `source` cut into payloads of `partSize` bytes, each
+// with its header, and no part numbered `count` lies beside them.
+inline ::testing::AssertionResult isPartSet(const std::string& base, std::string_view source,
+                                            std::uint64_t partSize, std::string_view tail) {
+    const auto count = static_cast<int>(source.size() / partSize + 1);
+    for (int index = 0; index < count; ++index) {
+        const std::string name = partName(base, index);
+        if (!exists(name))
+            return ::testing::AssertionFailure() << name << " is missing (set of " << count << ")";
+        const std::string expected =
+            expectedHeader(index, count, tail) +
+            std::string(source.substr(static_cast<std::size_t>(index) * partSize, partSize));
+        const std::string actual = readFile(name);
+        if (actual != expected)
+            return ::testing::AssertionFailure()
+                   << name << ": " << actual.size() << " bytes starting \"" << actual.substr(0, 16)
+                   << "\", expected " << expected.size() << " bytes starting \""
+                   << expected.substr(0, 16) << "\"";
+    }
+    if (exists(partName(base, count)))
+        return ::testing::AssertionFailure() << partName(base, count) << " should not exist";
+    return ::testing::AssertionSuccess();
+}
+
+// Whether a message is a failure report of `kind` whose description mentions every text in
+// `mentions` (typically the file's path and the system's reason).
+inline ::testing::AssertionResult isFailureReport(const ShownMessage& message, FailureKind kind,
+                                                  const std::vector<std::string>& mentions = {}) {
+    const std::string title = kTitle + " - " + std::to_string(static_cast<int>(kind));
+    if (message.style != MsgStyle::Critical || message.title != title)
+        return ::testing::AssertionFailure() << "expected a failure report titled \"" << title
+                                             << "\", got " << ::testing::PrintToString(message);
+    for (const auto& mention : mentions)
+        if (message.text.find(mention) == std::string::npos)
+            return ::testing::AssertionFailure() << "description \"" << message.text
+                                                 << "\" does not mention \"" << mention << "\"";
+    return ::testing::AssertionSuccess();
+}
+
+// Runs the three operations with a scripted box and, optionally, a file layer of the test's.
+class EngineRunner {
+public:
+    explicit EngineRunner(FileSystem& fs = defaultFileSystem()) : fs(fs) {}
+
+    ScriptedMessageBox box = scriptedBox();
+    ProgressObserver* progress = nullptr;
+
+    bool split(const std::string& source, std::int32_t kilobytes, const std::string& prefix,
+               std::vector<MsgAnswer> script) {
+        box.reset(std::move(script));
+        OperationContext context{box, fs, progress};
+        return SplitFile(source, kilobytes, prefix, source, context);
+    }
+    bool split2(const std::string& source, std::int32_t number, const std::string& prefix,
+                std::vector<MsgAnswer> script) {
+        box.reset(std::move(script));
+        OperationContext context{box, fs, progress};
+        return SplitFile2(source, number, prefix, source, context);
+    }
+    bool assemble(const std::string& chosen, const std::string& prefix,
+                  std::vector<MsgAnswer> script) {
+        box.reset(std::move(script));
+        OperationContext context{box, fs, progress};
+        return AssembleFile(chosen, prefix, context);
+    }
+
+    const std::vector<ShownMessage>& shown() const { return box.shown(); }
+
+private:
+    FileSystem& fs;
+};
+
+} // namespace tolvar::testing
+
+#define EXPECT_SHOWN(runner, ...)                                                                  \
+    do {                                                                                           \
+        EXPECT_EQ((runner).shown(), (std::vector<::tolvar::testing::ShownMessage>{__VA_ARGS__}));  \
+        EXPECT_EQ((runner).box.unusedAnswers(), 0u) << "a scripted answer was never asked for";    \
+    } while (false)
