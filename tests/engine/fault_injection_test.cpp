@@ -360,10 +360,6 @@ INSTANTIATE_TEST_SUITE_P(
                (std::get<1>(paramInfo.param) == CopyMode::Kernel ? "KernelCopy" : "UserSpaceCopy");
     });
 
-void PrintTo(const Scenario& sc, std::ostream* out) {
-    *out << sc.name;
-}
-
 // A disk that stays full: every write from the chosen one on fails.
 TEST(DiskFull, EveryLaterWriteFailsToo) {
     for (const Kind kind : {Kind::SplitBySize, Kind::Assemble}) {
