@@ -29,6 +29,7 @@ public:
     // progress, when given, has its line erased before any message is written.
     TerminalMessageBox(AnswerPolicy policy, TerminalProgress* progress);
 
+    // Writes the message or answers the question as described above; OK for non-questions.
     MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) override;
 
 private:

@@ -21,6 +21,8 @@ std::string formatProgressLine(const Progress& progress, double elapsedSeconds);
 // is non-zero. When drawing is off it only watches for the stop request.
 class TerminalProgress : public ProgressObserver {
 public:
+    // draw: whether to draw at all (standard error is a terminal); stopRequested may be null,
+    // and is only read, never reset.
     TerminalProgress(bool draw, const volatile std::sig_atomic_t* stopRequested);
 
     // Redraws when due; returns false once a stop was requested.

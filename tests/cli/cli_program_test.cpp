@@ -304,6 +304,31 @@ TEST_F(CliTest, AJoinStopsAtAPartThatIsNotABrokenFile) {
     EXPECT_EQ(join.err, "tolvar-split: This is not a broken file.\n");
 }
 
+TEST_F(CliTest, AJoinThatWouldOverwriteAPartOrEscapeItsFolderIsRefused) {
+    // A source named like a part keeps "001" as its name tail, so the rebuilt file of
+    // p.000, p.001, p.002 would be p.001 itself.
+    const std::string digits = source("x.001", 2500);
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "-y", "-p", scratch.path("p"), digits}).status,
+              kDone);
+    const RunResult clash = expectNothingWritten([&] {
+        return runProgram({"join", "-y", scratch.path("p.000")});
+    });
+    EXPECT_EQ(clash.status, kRefused);
+    EXPECT_EQ(clash.err, "tolvar-split: The assembled file would replace one of its own broken "
+                         "files. Choose another place to save the assembled file.\n");
+
+    // A forged header whose name tail would put the rebuilt file in another folder.
+    std::string first = readFile(scratch.path("p.000"));
+    first.replace(13, 3, "/..");
+    writeFile(scratch.path("p.000"), first);
+    const RunResult escape = expectNothingWritten([&] {
+        return runProgram({"join", "-y", scratch.path("p.000")});
+    });
+    EXPECT_EQ(escape.status, kRefused);
+    EXPECT_EQ(escape.err, "tolvar-split: The broken files carry a name that cannot be used for "
+                          "the assembled file.\n");
+}
+
 TEST_F(CliTest, ValuesTheWindowRefusesGetItsMessages) {
     const std::string file = source("values.bin", 5000);
     struct Row {
