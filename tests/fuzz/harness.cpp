@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -351,6 +352,8 @@ struct Plan {
     bool bareNames = false;
     bool existingOutput = false;
     bool outputLink = false;
+    bool chosenSecond = false;
+    bool outputHardLink = false;
     std::vector<PlannedFile> files;
 };
 
@@ -363,6 +366,8 @@ Plan decode(std::span<const std::uint8_t> data) {
     plan.bareNames = (flags & 8) != 0;
     plan.existingOutput = (flags & 16) != 0;
     plan.outputLink = (flags & 32) != 0;
+    plan.chosenSecond = (flags & 64) != 0;
+    plan.outputHardLink = (flags & 128) != 0;
     const int fileCount = reader.next() % 9;
     const std::string base = plan.bareNames ? "" : "set.";
     for (int i = 0; i < fileCount; ++i) {
@@ -408,7 +413,7 @@ bool looksLikePart(const PlannedFile& file) {
 }
 
 Expectation expect(const Plan& plan, const std::string& scratchPath, const std::string& prefix,
-                   const std::string& chosenRelative) {
+                   const std::string& chosenRelative, bool outputLinksChosen) {
     Expectation expectation;
     std::map<std::string, const PlannedFile*> byName;
     for (const PlannedFile& file : plan.files)
@@ -444,6 +449,10 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
         expectation.accepted = {Outcome::UnsafeNameTail};
         return expectation;
     }
+    if (outputLinksChosen) {
+        expectation.accepted = {Outcome::OutputIsPart};
+        return expectation;
+    }
     if (count < 0) {
         // A signed count is nothing a splitter writes; any careful answer will do.
         expectation.accepted = {Outcome::Success,        Outcome::FailureReport,
@@ -455,7 +464,8 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
                                            ? expectation.output.substr(scratchPath.size() + 1)
                                            : std::string();
     for (int k = 0; k < std::max(count, 1); ++k) {
-        if (!outputRelative.empty() && outputRelative == base + threeDigits(k)) {
+        if (!outputRelative.empty() &&
+            (outputRelative == base + threeDigits(k) || outputRelative == chosenRelative)) {
             expectation.accepted = {Outcome::OutputIsPart};
             return expectation;
         }
@@ -544,18 +554,24 @@ std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data
     default:
         break;
     }
-    const std::string chosenRelative = (plan.bareNames ? "" : "set.") + threeDigits(0);
-    const Expectation expectation = expect(plan, scratchPath, prefix, chosenRelative);
+    const std::string chosenRelative =
+        (plan.bareNames ? "" : "set.") + threeDigits(plan.chosenSecond ? 1 : 0);
+    Expectation expectation = expect(plan, scratchPath, prefix, chosenRelative, false);
 
     // Something already at the output's name, when that name is a plain new name in scratch.
     if (!expectation.output.empty() && plan.prefixMode != 2 &&
         expectation.output.find('\0') == std::string::npos &&
         expectation.output.find('/', scratchPath.size() + 1) == std::string::npos &&
         !fs::exists(fs::symlink_status(expectation.output))) {
-        if (plan.outputLink)
+        const fs::path chosen = scratch / chosenRelative;
+        if (plan.outputLink) {
             fs::create_symlink(sentinel / "target.txt", expectation.output);
-        else if (plan.existingOutput)
+        } else if (plan.outputHardLink && fs::is_regular_file(fs::symlink_status(chosen))) {
+            fs::create_hard_link(chosen, expectation.output);
+            expectation = expect(plan, scratchPath, prefix, chosenRelative, true);
+        } else if (plan.existingOutput) {
             writeWhole(expectation.output, "an older file of the output's name\n");
+        }
     }
 
     const Snapshot scratchBefore = takeSnapshot(scratch);
@@ -582,6 +598,10 @@ std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data
                      problems);
 
     const Outcome outcome = classify(result, box.shown());
+    // For checking by hand which paths of the engine a corpus reaches.
+    if (std::getenv("TOLVAR_FUZZ_TRACE") != nullptr)
+        std::fprintf(stderr, "assembly of %zu files: %s\n", plan.files.size(),
+                     outcomeName(outcome));
     if (std::find(expectation.accepted.begin(), expectation.accepted.end(), outcome) ==
         expectation.accepted.end()) {
         std::string line = std::string("outcome was ") + outcomeName(outcome) + ", expected";

@@ -30,6 +30,8 @@ std::vector<std::string> checkHeaderBytes(std::span<const std::uint8_t> data);
 //                       itself) instead of "set.000", "set.001", ...
 //                bit 4: a file of the output's name exists beforehand
 //                bit 5: the output's name is a symbolic link to a file outside the scratch
+//                bit 6: the chosen file is the second one ("set.001"), not the first
+//                bit 7: the output's name is a hard link to the chosen file
 //   files        number of part files written, modulo 9
 //   per part     kind: bits 0-1: 0 built header, 1 raw header, 2 missing, 3 folder;
 //                      bit 2: truncate; bit 3: large pattern-filled payload

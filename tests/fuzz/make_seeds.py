@@ -59,6 +59,9 @@ ASSEMBLE = {
     "count_999": assembly_set(0x00, [built(b"a", count=999), built(b"b", count=999)]),
     "duplicate_index": assembly_set(
         0x10, [built(b"0"), built(b"1"), built(b"1", index=1)]),
+    "chosen_second_file": assembly_set(
+        0x40 | 0x01, [built(b"zero", count=1), built(b"chosen", count=1, index=0)]),
+    "hard_link_output": assembly_set(0x80, [built(b"a", count=2), built(b"b", count=2)]),
     "high_bytes_tail": assembly_set(0x01, [built(b"\xfe\xff", count=1, tail=b"\xe9\x80\xff")]),
 }
 
