@@ -130,7 +130,8 @@ rm -rf "${scratch:?}/engine"
 
 for ((round = 0; round < rounds; round++)); do
     # Rotate who goes first, so no contender always runs on a cache the previous one warmed.
-    order=("${contenders[@]:round % ${#contenders[@]}}" "${contenders[@]:0:round % ${#contenders[@]}}")
+    first=$((round % ${#contenders[@]}))
+    order=("${contenders[@]:first}" "${contenders[@]:0:first}")
     echo "Round $((round + 1)) of $rounds: ${order[*]}"
     for who in "${order[@]}"; do
         splitWith "$who" "$scratch/big.bin" 102400
@@ -154,7 +155,8 @@ seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f s", ns / 1e9 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 echo
-echo "1 GiB source, 100 MiB parts, best of $rounds; $(df -T "$scratch" | awk 'NR == 2 { print $2 }') file system, $(nproc) cores"
+fileSystem=$(df -T "$scratch" | awk 'NR == 2 { print $2 }')
+echo "1 GiB source, 100 MiB parts, best of $rounds; $fileSystem file system, $(nproc) cores"
 printf '%-34s %-12s %-12s %s\n' "" split assemble "peak RSS split / assemble"
 row() {
     printf '%-34s %-12s %-12s %s KiB / %s KiB\n' "$1" "$(seconds "${bestNs[$2.split]}")" \

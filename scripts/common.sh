@@ -63,8 +63,8 @@ configureBuild() {
 # -O2 as Debian builds its packages: GCC 12 at -O3 reports overlapping copies inside
 # libstdc++'s own string concatenation (-Wrestrict) that cannot happen.
 configureRelease() {
-    configureBuild "$releaseDir" -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
-        -DTOLVAR_WERROR=ON
+    configureBuild "$releaseDir" -DCMAKE_BUILD_TYPE=Release \
+        "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DTOLVAR_WERROR=ON
 }
 
 # True when the configured folder DIR knows a build target named TARGET.
