@@ -461,6 +461,8 @@ TEST_F(CliTest, HelpAndVersion) {
 // On a terminal
 
 TEST_F(CliTest, OnATerminalTheQuestionsAreAskedAndProgressIsShown) {
+    if (!terminalsAvailable())
+        GTEST_SKIP() << "no pseudo-terminal available";
     const std::string movie = source("tty.avi", 30000);
     const RunResult split =
         runOnTerminal({"split", "--size", "1K", movie},
@@ -485,6 +487,8 @@ TEST_F(CliTest, OnATerminalTheQuestionsAreAskedAndProgressIsShown) {
 }
 
 TEST_F(CliTest, OnATerminalNoOrCtrlCDeclines) {
+    if (!terminalsAvailable())
+        GTEST_SKIP() << "no pseudo-terminal available";
     const std::string movie = source("decline.avi", 5000);
     const std::vector<std::string> before = scratch.listing();
 

@@ -145,6 +145,15 @@ inline RunResult runProgram(const std::vector<std::string>& args, const std::str
     return result;
 }
 
+// Whether this machine can hand out a pseudo-terminal (some minimal containers cannot).
+inline bool terminalsAvailable() {
+    const int fd = posix_openpt(O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}
+
 // Runs tolvar-split on a pseudo-terminal, so both standard input and standard error are a
 // terminal. Each time the output so far contains the next prompt of answers, the matching
 // reply is typed. Everything the terminal showed is returned in err (out stays empty, since
