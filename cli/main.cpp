@@ -105,7 +105,7 @@ int runJoin(const Options& options, MessageBox& box, OperationContext& context,
 }
 
 int runInfo(const Options& options, MessageBox& box) {
-    const Result<std::optional<SetReport>> report = inspectSet(options.path, defaultFileSystem());
+    const Result<std::optional<SetReport>> report = examineSet(options.path, defaultFileSystem());
     if (!report) {
         showFailureReport(box, report.failure());
         return kExitRefused;

@@ -12,14 +12,14 @@ namespace {
 
 enum class OptionId { Help, Version, Yes, DeleteSource, DeleteParts, Size, Parts, Prefix };
 
-struct OptionSpec {
+struct KnownOption {
     std::string_view longName;
     char shortName; // '\0' when the option has no short form
     OptionId id;
     bool takesValue;
 };
 
-constexpr OptionSpec kOptionSpecs[] = {
+constexpr KnownOption kKnownOptions[] = {
     {"help", 'h', OptionId::Help, false},
     {"version", 'V', OptionId::Version, false},
     {"yes", 'y', OptionId::Yes, false},
@@ -30,17 +30,17 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"prefix", 'p', OptionId::Prefix, true},
 };
 
-const OptionSpec* findLong(std::string_view name) {
-    for (const OptionSpec& spec : kOptionSpecs)
-        if (spec.longName == name)
-            return &spec;
+const KnownOption* findLong(std::string_view name) {
+    for (const KnownOption& known : kKnownOptions)
+        if (known.longName == name)
+            return &known;
     return nullptr;
 }
 
-const OptionSpec* findShort(char name) {
-    for (const OptionSpec& spec : kOptionSpecs)
-        if (spec.shortName != '\0' && spec.shortName == name)
-            return &spec;
+const KnownOption* findShort(char name) {
+    for (const KnownOption& known : kKnownOptions)
+        if (known.shortName != '\0' && known.shortName == name)
+            return &known;
     return nullptr;
 }
 
@@ -57,8 +57,8 @@ void fail(Seen& seen, std::string message) {
         seen.firstError = UsageError{std::move(message)};
 }
 
-void apply(Seen& seen, const OptionSpec& spec, std::string value) {
-    switch (spec.id) {
+void apply(Seen& seen, const KnownOption& known, std::string value) {
+    switch (known.id) {
     case OptionId::Help:
         seen.help = true;
         break;
@@ -86,8 +86,8 @@ void apply(Seen& seen, const OptionSpec& spec, std::string value) {
     }
 }
 
-std::string displayName(const OptionSpec& spec) {
-    return "--" + std::string(spec.longName);
+std::string displayName(const KnownOption& known) {
+    return "--" + std::string(known.longName);
 }
 
 // Checks that the options given fit the command; the first misfit is the error.
@@ -141,44 +141,44 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
             const std::string_view body = arg.substr(2);
             const std::size_t equals = body.find('=');
             const std::string_view name = body.substr(0, equals);
-            const OptionSpec* spec = findLong(name);
-            if (spec == nullptr) {
+            const KnownOption* known = findLong(name);
+            if (known == nullptr) {
                 fail(seen, "unknown option '--" + std::string(name) + "'");
                 continue;
             }
-            if (!spec->takesValue) {
+            if (!known->takesValue) {
                 if (equals != std::string_view::npos)
-                    fail(seen, displayName(*spec) + " takes no value");
+                    fail(seen, displayName(*known) + " takes no value");
                 else
-                    apply(seen, *spec, {});
+                    apply(seen, *known, {});
                 continue;
             }
             if (equals != std::string_view::npos) {
-                apply(seen, *spec, std::string(body.substr(equals + 1)));
+                apply(seen, *known, std::string(body.substr(equals + 1)));
             } else if (i + 1 < args.size()) {
-                apply(seen, *spec, std::string(args[++i]));
+                apply(seen, *known, std::string(args[++i]));
             } else {
-                fail(seen, displayName(*spec) + " needs a value");
+                fail(seen, displayName(*known) + " needs a value");
             }
             continue;
         }
         // A cluster of short options: "-yh", or one taking a value, attached or next: "-s1M".
         for (std::size_t j = 1; j < arg.size(); ++j) {
-            const OptionSpec* spec = findShort(arg[j]);
-            if (spec == nullptr) {
+            const KnownOption* known = findShort(arg[j]);
+            if (known == nullptr) {
                 fail(seen, "unknown option '-" + std::string(1, arg[j]) + "'");
                 break;
             }
-            if (!spec->takesValue) {
-                apply(seen, *spec, {});
+            if (!known->takesValue) {
+                apply(seen, *known, {});
                 continue;
             }
             if (j + 1 < arg.size())
-                apply(seen, *spec, std::string(arg.substr(j + 1)));
+                apply(seen, *known, std::string(arg.substr(j + 1)));
             else if (i + 1 < args.size())
-                apply(seen, *spec, std::string(args[++i]));
+                apply(seen, *known, std::string(args[++i]));
             else
-                fail(seen, displayName(*spec) + " needs a value");
+                fail(seen, displayName(*known) + " needs a value");
             break;
         }
     }

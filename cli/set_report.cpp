@@ -70,7 +70,7 @@ bool SetReport::complete() const {
     return true;
 }
 
-Result<std::optional<SetReport>> inspectSet(const std::string& partPath, FileSystem& fs) {
+Result<std::optional<SetReport>> examineSet(const std::string& partPath, FileSystem& fs) {
     Result<Examined> chosen = examine(partPath, fs);
     if (!chosen)
         return chosen.failure();

@@ -46,7 +46,7 @@ struct SetReport {
 // header's PartCount - 1, with the file layer fs. Empty optional when partPath is an ordinary
 // file that is not a part (shorter than a header, or without the magic tag). A failure when
 // partPath itself cannot be opened or read, or is not an ordinary file.
-Result<std::optional<SetReport>> inspectSet(const std::string& partPath, FileSystem& fs);
+Result<std::optional<SetReport>> examineSet(const std::string& partPath, FileSystem& fs);
 
 // The report as printed by "info": a few lines naming the part, its index and the count, the
 // file the set restores to, then one line per index and a closing verdict.
