@@ -95,12 +95,40 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     return finish(done, kSplitDone, box, progress);
 }
 
-int runJoin(const Options& options, MessageBox& box, OperationContext& context,
+// The assembly stops without a word when a part's index is not the one its place in the set
+// calls for; in a window the user sees that nothing happened, in a script only a status
+// would, so name the part that stopped it.
+void explainSilentJoinStop(const std::string& firstPart, MessageBox& box) {
+    const Result<std::optional<SetReport>> report = examineSet(firstPart, defaultFileSystem());
+    if (report && report.value()) {
+        const SetReport& set = *report.value();
+        if (set.header.PartIndex != 0) {
+            box.refuse("Not assembled: '" + firstPart + "' is broken file " +
+                       formatIndex(set.header.PartIndex) +
+                       " of its set, not the first one; join from '" + PartFileName(set.base, 0) +
+                       "'.");
+            return;
+        }
+        for (const SlotReport& slot : set.slots) {
+            if (slot.state == SlotReport::State::WrongIndex) {
+                box.refuse("Not assembled: '" + slot.path + "' carries the index " +
+                           formatIndex(slot.header.PartIndex) + " instead of " +
+                           formatIndex(slot.index) + ".");
+                return;
+            }
+        }
+    }
+    box.refuse("Not assembled: a broken file does not carry the index its name calls for.");
+}
+
+int runJoin(const Options& options, TerminalMessageBox& box, OperationContext& context,
             TerminalProgress& progress) {
     if (!inputFileUsable(options.path, box))
         return kExitRefused;
     const std::string prefix = prefixWithDot(options.prefix.value_or(""));
     const bool done = AssembleFile(options.path, prefix, context);
+    if (!done && !box.spoke() && *stopFlag() == 0)
+        explainSilentJoinStop(options.path, box);
     return finish(done, kAssembleDone, box, progress);
 }
 

@@ -43,6 +43,7 @@ MsgAnswer TerminalMessageBox::show(const std::string& text, MsgStyle style,
         progress->clear();
     if (style == MsgStyle::Question)
         return answerQuestion(text);
+    hasSpoken = true;
     if (title == kProductTitle)
         say(text);
     else
@@ -61,12 +62,15 @@ MsgAnswer TerminalMessageBox::answerQuestion(const std::string& text) {
     if (policy.yes)
         return MsgAnswer::Yes;
     if (!policy.interactive) {
+        hasSpoken = true;
         say(kNotConfirmedNoTerminal);
         return MsgAnswer::No;
     }
     const MsgAnswer answer = askOnTerminal(text);
-    if (answer == MsgAnswer::No)
+    if (answer == MsgAnswer::No) {
+        hasSpoken = true;
         say(kNotConfirmed);
+    }
     return answer;
 }
 

@@ -32,12 +32,17 @@ public:
     // Writes the message or answers the question as described above; OK for non-questions.
     MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) override;
 
+    // True once anything other than a prompt has been written: a message, a failure report or
+    // the note that a confirmation was not given.
+    bool spoke() const { return hasSpoken; }
+
 private:
     MsgAnswer answerQuestion(const std::string& text);
     MsgAnswer askOnTerminal(const std::string& text);
 
     AnswerPolicy policy;
     TerminalProgress* progress;
+    bool hasSpoken = false;
 };
 
 // The messages the command line shows for values the window's panels refuse.

@@ -304,6 +304,29 @@ TEST_F(CliTest, AJoinStopsAtAPartThatIsNotABrokenFile) {
     EXPECT_EQ(join.err, "tolvar-split: This is not a broken file.\n");
 }
 
+TEST_F(CliTest, AJoinStoppedByAWrongIndexSaysWhichPart) {
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "-y", source("four.avi", 3500)}).status, kDone);
+    fs::remove(scratch.path("four.avi"));
+
+    const RunResult notFirst = expectNothingWritten([&] {
+        return runProgram({"join", "-y", scratch.path("four.001")});
+    });
+    EXPECT_EQ(notFirst.status, kRefused);
+    EXPECT_EQ(notFirst.err, "tolvar-split: Not assembled: '" + scratch.path("four.001") +
+                                "' is broken file 001 of its set, not the first one; join from '" +
+                                scratch.path("four.000") + "'.\n");
+
+    std::string third = readFile(scratch.path("four.002"));
+    third.replace(7, 3, "005");
+    writeFile(scratch.path("four.002"), third);
+    const RunResult wrongIndex = expectNothingWritten([&] {
+        return runProgram({"join", "-y", scratch.path("four.000")});
+    });
+    EXPECT_EQ(wrongIndex.status, kRefused);
+    EXPECT_EQ(wrongIndex.err, "tolvar-split: Not assembled: '" + scratch.path("four.002") +
+                                  "' carries the index 005 instead of 002.\n");
+}
+
 TEST_F(CliTest, AJoinThatWouldOverwriteAPartOrEscapeItsFolderIsRefused) {
     // A source named like a part keeps "001" as its name tail, so the rebuilt file of
     // p.000, p.001, p.002 would be p.001 itself.
