@@ -2,6 +2,7 @@
 
 #include "file_exists.h"
 #include "operations.h"
+#include "path_text.h"
 #include "progress_presenter.h"
 #include "qt_message_box.h"
 #include "size_text.h"
@@ -32,6 +33,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <sys/stat.h>
 
 // Resources of a static library are not linked in unless something asks for them.
 static void initIconResources() {
@@ -80,7 +82,7 @@ std::string helpText() {
 }
 
 std::string toEngine(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+    return pathToBytes(path).toStdString();
 }
 
 // A chosen path becomes a name prefix: the engine appends the index or the name tail.
@@ -700,12 +702,22 @@ QLineEdit* frmMain::dropTarget() const {
 QString frmMain::droppedFile(const QMimeData* mime) const {
     if (!mime || !mime->hasUrls())
         return {};
-    const QList<QUrl> urls = mime->urls();
-    if (urls.size() != 1 || !urls.first().isLocalFile())
+    // The list itself, not QUrl: QUrl would turn bytes of a name that are not UTF-8 into
+    // U+FFFD and the file could no longer be found.
+    QList<QByteArray> entries;
+    for (const QByteArray& line : mime->data(QStringLiteral("text/uri-list")).split('\n')) {
+        const QByteArray entry = line.trimmed();
+        if (!entry.isEmpty() && !entry.startsWith('#'))
+            entries << entry;
+    }
+    if (entries.size() != 1)
         return {};
-    const QString path = urls.first().toLocalFile();
+    const QByteArray file = localFileFromUri(entries.first());
     // The same rule as the open dialog: an existing file, not a folder.
-    return QFileInfo(path).isFile() ? path : QString();
+    struct stat st {};
+    if (file.isEmpty() || ::stat(file.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    return pathFromBytes(file);
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {

@@ -1,7 +1,8 @@
 #include "progress_presenter.h"
 
+#include "path_text.h"
+
 #include <QCoreApplication>
-#include <QFile>
 #include <QLocale>
 #include <QProgressDialog>
 
@@ -33,7 +34,7 @@ QString ProgressPresenter::describe(const Progress& progress, Direction directio
     const QString action = direction == Direction::Writing
                                ? QCoreApplication::translate("tolvar", "Writing broken file")
                                : QCoreApplication::translate("tolvar", "Reading broken file");
-    const QString path = QFile::decodeName(QByteArray::fromStdString(progress.partPath));
+    const QString path = pathFromBytes(QByteArray::fromStdString(progress.partPath));
     return QStringLiteral("%1 %2 of %3:\n%4\n%5 of %6")
         .arg(action)
         .arg(progress.partIndex + 1)
@@ -70,8 +71,12 @@ bool ProgressPresenter::onProgress(const Progress& progress) {
         dialog->setLabelText(describe(progress, kind));
         dialog->setValue(stepFor(progress));
         QCoreApplication::processEvents();
-        if (finished) {
-            // The engine's closing question comes next and must not sit behind this dialog.
+        // The Cancel button and a close by Escape both end up here.
+        if (dialog->wasCanceled())
+            cancelled = true;
+        if (finished || cancelled) {
+            // The engine's closing question (or its clean-up) comes next; the dialog must not
+            // stay behind.
             dialog->hide();
             dialog.reset();
         }

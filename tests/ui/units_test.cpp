@@ -1,9 +1,11 @@
 // The window's pure helpers: reading the size box, rounding, the saved-position text, and the
 // dialogs' filter conversion.
 #include "open.h"
+#include "path_text.h"
 #include "size_text.h"
 #include "window_position.h"
 
+#include <QFile>
 #include <QTest>
 #include <cstdint>
 #include <limits>
@@ -190,6 +192,56 @@ private slots:
         QFETCH(QString, filter);
         QFETCH(QStringList, expected);
         QCOMPARE(Open::nameFilters(filter), expected);
+    }
+
+    void namesSurviveTheTripThroughText_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("ASCII") << QByteArray("/home/user/movie.avi");
+        QTest::newRow("UTF-8") << QByteArray("/tmp/caf\xc3\xa9 \xe2\x82\xac.bin");
+        QTest::newRow("Latin-1") << QByteArray("/tmp/caf\xe9.bin");
+        QTest::newRow("lone continuation") << QByteArray("/a\x80" "b");
+        QTest::newRow("truncated sequence at end") << QByteArray("/a\xe2\x82");
+        QTest::newRow("overlong slash") << QByteArray("/a\xc0\xaf" "b");
+        QTest::newRow("encoded surrogate") << QByteArray("/a\xed\xb2\x80");
+        QTest::newRow("mixed with emoji") << QByteArray("/\xf0\x9f\x98\x80\xff\xfe.000");
+    }
+    void namesSurviveTheTripThroughText() {
+        QFETCH(QByteArray, bytes);
+        const QString text = pathFromBytes(bytes);
+        QCOMPARE(pathToBytes(text), bytes);
+        // Names Qt can already represent are shown exactly as Qt shows them.
+        if (QFile::encodeName(QFile::decodeName(bytes)) == bytes)
+            QCOMPARE(text, QFile::decodeName(bytes));
+    }
+
+    void everyByteStringSurvives() {
+        // All two-byte names over a small alphabet that mixes ASCII, lead and continuation
+        // bytes, plus a few longer random ones.
+        const QByteArray alphabet("a/\x80\xbf\xc2\xc3\xe2\xed\xf0\xf4\xff", 11);
+        for (char x : alphabet)
+            for (char y : alphabet)
+                for (char z : alphabet) {
+                    const QByteArray name = QByteArray(1, x) + y + z;
+                    QCOMPARE(pathToBytes(pathFromBytes(name)), name);
+                }
+        unsigned seed = 1;
+        for (int round = 0; round < 2000; ++round) {
+            QByteArray name;
+            for (int i = 0; i < 12; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                name += static_cast<char>((seed >> 16) & 0xff ? (seed >> 16) & 0xff : 1);
+            }
+            QCOMPARE(pathToBytes(pathFromBytes(name)), name);
+        }
+    }
+
+    void uriListEntriesNameLocalFiles() {
+        QCOMPARE(localFileFromUri("file:///tmp/caf%E9.bin"), QByteArray("/tmp/caf\xe9.bin"));
+        QCOMPARE(localFileFromUri("file://localhost/tmp/a%20b"), QByteArray("/tmp/a b"));
+        QCOMPARE(localFileFromUri("  file:///x\r"), QByteArray("/x"));
+        QVERIFY(localFileFromUri("https://example.org/a").isEmpty());
+        QVERIFY(localFileFromUri("file://otherhost/tmp/a").isEmpty());
+        QVERIFY(localFileFromUri("/tmp/a").isEmpty());
     }
 };
 
