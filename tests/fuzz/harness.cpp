@@ -463,12 +463,13 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
     const std::string outputRelative = expectation.output.rfind(scratchPath + "/", 0) == 0
                                            ? expectation.output.substr(scratchPath.size() + 1)
                                            : std::string();
-    for (int k = 0; k < std::max(count, 1); ++k) {
-        if (!outputRelative.empty() &&
-            (outputRelative == base + threeDigits(k) || outputRelative == chosenRelative)) {
-            expectation.accepted = {Outcome::OutputIsPart};
-            return expectation;
-        }
+    // Only parts 0 to count - 1 belong to the set, besides the chosen file itself.
+    bool clashes = outputRelative == chosenRelative;
+    for (int k = 0; k < count; ++k)
+        clashes = clashes || outputRelative == base + threeDigits(k);
+    if (clashes) {
+        expectation.accepted = {Outcome::OutputIsPart};
+        return expectation;
     }
     if (plan.prefixMode == 2) {
         expectation.accepted = {Outcome::FailureReport};
