@@ -199,9 +199,11 @@ private slots:
         QTest::newRow("ASCII") << QByteArray("/home/user/movie.avi");
         QTest::newRow("UTF-8") << QByteArray("/tmp/caf\xc3\xa9 \xe2\x82\xac.bin");
         QTest::newRow("Latin-1") << QByteArray("/tmp/caf\xe9.bin");
-        QTest::newRow("lone continuation") << QByteArray("/a\x80" "b");
+        QTest::newRow("lone continuation") << QByteArray("/a\x80"
+                                                         "b");
         QTest::newRow("truncated sequence at end") << QByteArray("/a\xe2\x82");
-        QTest::newRow("overlong slash") << QByteArray("/a\xc0\xaf" "b");
+        QTest::newRow("overlong slash") << QByteArray("/a\xc0\xaf"
+                                                      "b");
         QTest::newRow("encoded surrogate") << QByteArray("/a\xed\xb2\x80");
         QTest::newRow("mixed with emoji") << QByteArray("/\xf0\x9f\x98\x80\xff\xfe.000");
     }

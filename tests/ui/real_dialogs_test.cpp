@@ -1,0 +1,299 @@
+// The real Qt message box and file dialogs, answered by finding the active modal widget the
+// way a user would meet it. Every script has a deadline, so a box nobody answers fails the
+// test instead of hanging it.
+#include "qt_message_box.h"
+#include "ui_test_support.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <memory>
+
+using namespace tolvar;
+using namespace tolvar::uitest;
+
+namespace {
+
+QString boxText(QWidget* w) {
+    return qobject_cast<QMessageBox*>(w)->text();
+}
+
+// Types a name into a Qt file dialog and confirms it, as pressing Enter would.
+void typeAndAccept(QWidget* w, const QString& name) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    QVERIFY(dialog);
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QVERIFY(edit);
+    edit->setText(name);
+    // Through QDialog, where accept() is public; the dialog's own override still runs.
+    static_cast<QDialog*>(dialog)->accept();
+}
+
+} // namespace
+
+class RealDialogsTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir settingsDir;
+    QTemporaryDir files;
+
+private slots:
+    void initTestCase() { redirectSettings(settingsDir); }
+
+    // Message boxes ------------------------------------------------------------------------
+
+    void questionBoxAnswersYesOrNo_data() {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("Yes") << "Yes" << int(MsgAnswer::Yes);
+        QTest::newRow("No") << "No" << int(MsgAnswer::No);
+        QTest::newRow("Escape") << "Escape" << int(MsgAnswer::No);
+    }
+    void questionBoxAnswersYesOrNo() {
+        QFETCH(QString, press);
+        QFETCH(int, expected);
+        QtMessageBox box;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString title;
+        int buttons = 0;
+        ModalScript script({[&](QWidget* w) {
+            auto* m = qobject_cast<QMessageBox*>(w);
+            icon = m->icon();
+            title = m->windowTitle();
+            buttons = static_cast<int>(m->buttons().size());
+            if (press == QLatin1String("Escape"))
+                QTest::keyClick(m, Qt::Key_Escape);
+            else
+                clickButton(m, press);
+        }});
+        const MsgAnswer answer = box.show("Are you sure you want to split this file?",
+                                          MsgStyle::Question, "Tolvar Files Splitter");
+        QVERIFY(!script.timedOut());
+        QCOMPARE(int(answer), expected);
+        QCOMPARE(icon, QMessageBox::Question);
+        QCOMPARE(title, QStringLiteral("Tolvar Files Splitter"));
+        QCOMPARE(buttons, 2);
+    }
+
+    void okBoxesShowTheirIconAndTitleAndPlainText_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("icon");
+        QTest::newRow("critical") << 16 << int(QMessageBox::Critical);
+        QTest::newRow("information") << 64 << int(QMessageBox::Information);
+    }
+    void okBoxesShowTheirIconAndTitleAndPlainText() {
+        QFETCH(int, style);
+        QFETCH(int, icon);
+        QtMessageBox box;
+        QString text;
+        QString title;
+        QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+        Qt::TextFormat format = Qt::AutoText;
+        ModalScript script({[&](QWidget* w) {
+            auto* m = qobject_cast<QMessageBox*>(w);
+            text = m->text();
+            title = m->windowTitle();
+            shownIcon = m->icon();
+            format = m->textFormat();
+            QCOMPARE(m->buttons().size(), 1);
+            clickButton(m, QStringLiteral("OK"));
+        }});
+        const MsgAnswer answer =
+            box.show("cannot open '<b>x</b>'\r\nsecond line", static_cast<MsgStyle>(style),
+                     "Tolvar Files Splitter - 53");
+        QVERIFY(script.finished());
+        QCOMPARE(answer, MsgAnswer::Ok);
+        QCOMPARE(int(shownIcon), icon);
+        QCOMPARE(title, QStringLiteral("Tolvar Files Splitter - 53"));
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(text, QStringLiteral("cannot open '<b>x</b>'\nsecond line"));
+    }
+
+    void windowTalksThroughTheRealBox() {
+        FakeFileDialogs dialogs;
+        frmMain window(WindowServices{nullptr, &dialogs, nullptr});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        QStringList texts;
+        QStringList titles;
+        auto answerOk = [&](QWidget* w) {
+            texts << boxText(w);
+            titles << w->windowTitle();
+            QCOMPARE(w->parentWidget(), &window);
+            clickButton(w, QStringLiteral("OK"));
+        };
+        ModalScript script({answerOk, answerOk, answerOk});
+        window.findChild<QAction*>(QStringLiteral("menuAbout"))->trigger();
+        window.findChild<QAction*>(QStringLiteral("menuHelp"))->trigger();
+        window.ShowPanel(QStringLiteral("1"));
+        window.findChild<QLineEdit*>(QStringLiteral("Text5"))->setText(QStringLiteral("-1"));
+        window.findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+        QVERIFY(script.finished());
+        QVERIFY(!script.timedOut());
+        QCOMPARE(titles,
+                 (QStringList{"About...", "Tolvar Files Splitter", "Tolvar Files Splitter"}));
+        // The About lines are shown as lines.
+        QCOMPARE(texts[0].split(QLatin1Char('\n')).size(), 3);
+        QVERIFY(!texts[0].contains(QLatin1Char('\r')));
+        QCOMPARE(texts[1], QStringLiteral("Please go to our web site: "
+                                          "https://tolvar-files-splitter.example.org"));
+        QCOMPARE(texts[2], QStringLiteral("Invalid size."));
+    }
+
+    void declinedSplitThroughTheRealBoxLeavesNoParts() {
+        const QString source = files.filePath(QStringLiteral("declined.bin"));
+        QVERIFY(writeFile(source, pattern(5000)));
+        FakeFileDialogs dialogs;
+        frmMain window(WindowServices{nullptr, &dialogs, nullptr});
+        window.show();
+        window.ShowPanel(QStringLiteral("1"));
+        window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(source);
+        window.findChild<QLineEdit*>(QStringLiteral("Text5"))->setText(QStringLiteral("1"));
+        QString asked;
+        ModalScript script({[&](QWidget* w) {
+            asked = boxText(w);
+            clickButton(w, QStringLiteral("No"));
+        }});
+        window.findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+        QVERIFY(script.finished());
+        QCOMPARE(asked, QStringLiteral("Are you sure you want to split this file?"));
+        QCOMPARE(QDir(files.path()).entryList({"declined.*"}), QStringList{"declined.bin"});
+    }
+
+    // File dialogs -------------------------------------------------------------------------
+
+    void openDialogListsEveryFileAndReturnsTheChoice() {
+        QVERIFY(writeFile(files.filePath(QStringLiteral("README")), "no dot"));
+        QStringList filters;
+        QString title;
+        QString folder;
+        ModalScript script({[&](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            filters = dialog->nameFilters();
+            title = dialog->windowTitle();
+            folder = dialog->directory().absolutePath();
+            QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
+                     QString());
+            typeAndAccept(w, QStringLiteral("README"));
+        }});
+        const QString chosen = Open::ShowOpenDialog(
+            nullptr, QStringLiteral("All Files |*.*"),
+            QStringLiteral("Choose a file to split - Tolvar Files Splitter"), files.path());
+        QVERIFY(!script.timedOut());
+        QCOMPARE(chosen, files.filePath(QStringLiteral("README")));
+        QCOMPARE(filters, QStringList{"All Files (*)"});
+        QCOMPARE(title, QStringLiteral("Choose a file to split - Tolvar Files Splitter"));
+        QCOMPARE(folder, QDir(files.path()).absolutePath());
+    }
+
+    void cancelledDialogsReturnTheEmptyText() {
+        ModalScript script({[](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); },
+                            [](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); }});
+        QCOMPARE(Open::ShowOpenDialog(nullptr, QStringLiteral("000 Files (*.000)|*.000"),
+                                      QStringLiteral("open"), files.path()),
+                 QString());
+        QCOMPARE(Open::ShowSaveDialog(nullptr, QStringLiteral("All Files |*.*"),
+                                      QStringLiteral("save"), files.path()),
+                 QString());
+        QVERIFY(script.finished());
+    }
+
+    void saveDialogAsksBeforeCreatingAndNoKeepsItOpen() {
+        const QString wanted = files.filePath(QStringLiteral("new-parts"));
+        QStringList questions;
+        bool stillOpen = false;
+        ModalScript script({
+            [&](QWidget* w) { typeAndAccept(w, wanted); },
+            [&](QWidget* w) {
+                questions << boxText(w);
+                clickButton(w, QStringLiteral("No"));
+            },
+            [&](QWidget* w) {
+                // Back in the dialog after No.
+                stillOpen = qobject_cast<QFileDialog*>(w) && w->isVisible();
+                typeAndAccept(w, wanted);
+            },
+            [&](QWidget* w) {
+                questions << boxText(w);
+                clickButton(w, QStringLiteral("Yes"));
+            },
+        });
+        const QString chosen = Open::ShowSaveDialog(nullptr, QStringLiteral("All Files |*.*"),
+                                                    QStringLiteral("save"), files.path());
+        QVERIFY(!script.timedOut());
+        QVERIFY(stillOpen);
+        QCOMPARE(chosen, wanted);
+        QCOMPARE(questions.size(), 2);
+        QVERIFY2(questions[0].contains(QLatin1String("does not exist")), qPrintable(questions[0]));
+        QVERIFY(questions[0].contains(QLatin1String("create")));
+        // Choosing a name creates nothing: the engine writes the files later.
+        QVERIFY(!QFile::exists(wanted));
+    }
+
+    void saveDialogAsksBeforeReplacing() {
+        const QString existing = files.filePath(QStringLiteral("old.bin"));
+        QVERIFY(writeFile(existing, "old"));
+        QString question;
+        ModalScript script({
+            [&](QWidget* w) { typeAndAccept(w, existing); },
+            [&](QWidget* w) {
+                question = boxText(w);
+                clickButton(w, QStringLiteral("Yes"));
+            },
+        });
+        const QString chosen = Open::ShowSaveDialog(nullptr, QStringLiteral("All Files |*.*"),
+                                                    QStringLiteral("save"), files.path());
+        QVERIFY(script.finished());
+        QCOMPARE(chosen, existing);
+        QVERIFY2(question.contains(QLatin1String("already exists")), qPrintable(question));
+        QCOMPARE(readAll(existing), QByteArray("old"));
+    }
+
+    void pathsLongerThan254CharactersAreAccepted() {
+        QString folder = files.path();
+        for (char c : {'a', 'b', 'c'}) {
+            folder += QLatin1Char('/') + QString(90, QLatin1Char(c));
+            QVERIFY(QDir().mkpath(folder));
+        }
+        const QString longPath = folder + QStringLiteral("/source.bin");
+        QVERIFY(longPath.size() > 254);
+        QVERIFY(writeFile(longPath, "x"));
+        ModalScript script({[&](QWidget* w) { typeAndAccept(w, longPath); },
+                            [&](QWidget* w) { typeAndAccept(w, longPath + ".parts"); },
+                            [&](QWidget* w) { clickButton(w, QStringLiteral("Yes")); }});
+        QCOMPARE(Open::ShowOpenDialog(nullptr, QStringLiteral("All Files |*.*"),
+                                      QStringLiteral("open"), files.path()),
+                 longPath);
+        QCOMPARE(Open::ShowSaveDialog(nullptr, QStringLiteral("All Files |*.*"),
+                                      QStringLiteral("save"), files.path()),
+                 longPath + ".parts");
+        QVERIFY(script.finished());
+    }
+
+    void openDialogRefusesAFileThatDoesNotExist() {
+        QStringList seen;
+        ModalScript script({
+            [&](QWidget* w) { typeAndAccept(w, files.filePath(QStringLiteral("nothing.bin"))); },
+            [&](QWidget* w) {
+                // Qt's own warning; confirming it returns to the dialog.
+                seen << QString::fromLatin1(w->metaObject()->className());
+                qobject_cast<QDialog*>(w)->accept();
+            },
+            [&](QWidget* w) {
+                seen << QString::fromLatin1(w->metaObject()->className());
+                qobject_cast<QDialog*>(w)->reject();
+            },
+        });
+        const QString chosen = Open::ShowOpenDialog(nullptr, QStringLiteral("All Files |*.*"),
+                                                    QStringLiteral("open"), files.path());
+        QVERIFY(!script.timedOut());
+        QCOMPARE(chosen, QString());
+        QCOMPARE(seen, (QStringList{"QMessageBox", "QFileDialog"}));
+    }
+};
+
+QTEST_MAIN(RealDialogsTest)
+#include "real_dialogs_test.moc"
