@@ -404,9 +404,18 @@ Plan decode(std::span<const std::uint8_t> data) {
 struct Expectation {
     std::vector<Outcome> accepted;
     std::string output;                // full path, when the header gives one
+    std::string outputRelative;        // the same relative to scratch, empty when outside
     std::string outputBytes;           // the concatenated payloads, on success
     std::vector<std::string> setParts; // relative names deleted on Yes
 };
+
+// A path below folder as a name relative to it; empty when it lies elsewhere.
+std::string relativeTo(const std::string& path, const std::string& folder) {
+    const fs::path relative = fs::path(path).lexically_normal().lexically_relative(folder);
+    if (relative.empty() || *relative.begin() == "..")
+        return {};
+    return relative.string();
+}
 
 bool looksLikePart(const PlannedFile& file) {
     return file.content.size() >= kHeaderSize && file.content.compare(0, 7, "SPLITKV") == 0;
@@ -449,26 +458,31 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
         expectation.accepted = {Outcome::UnsafeNameTail};
         return expectation;
     }
+    expectation.outputRelative = relativeTo(expectation.output, scratchPath);
     if (outputLinksChosen) {
         expectation.accepted = {Outcome::OutputIsPart};
         return expectation;
     }
-    if (count < 0) {
-        // A signed count is nothing a splitter writes; any careful answer will do.
-        expectation.accepted = {Outcome::Success,        Outcome::FailureReport,
-                                Outcome::NotSplitFile,   Outcome::OutputIsPart,
-                                Outcome::UnsafeNameTail, Outcome::SilentFalse};
-        return expectation;
-    }
-    const std::string outputRelative = expectation.output.rfind(scratchPath + "/", 0) == 0
-                                           ? expectation.output.substr(scratchPath.size() + 1)
-                                           : std::string();
+    const std::string& outputRelative = expectation.outputRelative;
+    // Through the "/./" prefix the output's name is spelt unlike the parts' names, so only a
+    // file that exists can be recognised as one of them.
+    const bool spelledAlike = plan.prefixMode != 3;
+    auto clashesWith = [&](const std::string& name) {
+        return outputRelative == name && (spelledAlike || byName.contains(name));
+    };
     // Only parts 0 to count - 1 belong to the set, besides the chosen file itself.
-    bool clashes = outputRelative == chosenRelative;
+    bool clashes = clashesWith(chosenRelative);
     for (int k = 0; k < count; ++k)
-        clashes = clashes || outputRelative == base + threeDigits(k);
+        clashes = clashes || clashesWith(base + threeDigits(k));
     if (clashes) {
         expectation.accepted = {Outcome::OutputIsPart};
+        return expectation;
+    }
+    if (count < 0) {
+        // A signed count is nothing a splitter writes; any careful answer will do, as long
+        // as the files come out as the checks after the run expect.
+        expectation.accepted = {Outcome::Success, Outcome::FailureReport, Outcome::NotSplitFile,
+                                Outcome::SilentFalse};
         return expectation;
     }
     if (plan.prefixMode == 2) {
@@ -550,7 +564,7 @@ std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data
         prefix = scratchPath + "/missing/out.";
         break;
     case 3:
-        prefix = scratchPath + "/";
+        prefix = scratchPath + "/./";
         break;
     default:
         break;
@@ -560,9 +574,8 @@ std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data
     Expectation expectation = expect(plan, scratchPath, prefix, chosenRelative, false);
 
     // Something already at the output's name, when that name is a plain new name in scratch.
-    if (!expectation.output.empty() && plan.prefixMode != 2 &&
-        expectation.output.find('\0') == std::string::npos &&
-        expectation.output.find('/', scratchPath.size() + 1) == std::string::npos &&
+    if (!expectation.outputRelative.empty() &&
+        expectation.outputRelative.find('/') == std::string::npos &&
         !fs::exists(fs::symlink_status(expectation.output))) {
         const fs::path chosen = scratch / chosenRelative;
         if (plan.outputLink) {
@@ -616,8 +629,8 @@ std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data
         if (plan.deleteYes)
             for (const std::string& name : expectation.setParts)
                 scratchExpected.erase(name);
-        if (expectation.output.rfind(scratchPath + "/", 0) == 0)
-            scratchExpected[expectation.output.substr(scratchPath.size() + 1)] =
+        if (!expectation.outputRelative.empty())
+            scratchExpected[expectation.outputRelative] =
                 Entry{EntryKind::File, expectation.outputBytes};
         else
             problems.push_back("true for an output outside the scratch folder: " +

@@ -25,7 +25,7 @@ std::vector<std::string> checkHeaderBytes(std::span<const std::uint8_t> data);
 // Input layout (bytes past the end read as 0):
 //   flags        bit 0: answer Yes to the delete question
 //                bits 1-2: prefix: 0 none, 1 "<scratch>/out.", 2 "<scratch>/missing/out."
-//                          (a folder that does not exist), 3 "<scratch>/"
+//                          (a folder that does not exist), 3 "<scratch>/./"
 //                bit 3: parts are named "000", "001", ... (base is the scratch folder
 //                       itself) instead of "set.000", "set.001", ...
 //                bit 4: a file of the output's name exists beforehand

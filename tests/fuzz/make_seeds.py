@@ -62,6 +62,8 @@ ASSEMBLE = {
     "chosen_second_file": assembly_set(
         0x40 | 0x01, [built(b"zero", count=1), built(b"chosen", count=1, index=0)]),
     "hard_link_output": assembly_set(0x80, [built(b"a", count=2), built(b"b", count=2)]),
+    "output_is_part_spelt_otherwise": assembly_set(
+        0x06 | 0x08, [built(b"0", tail=b"001"), built(b"1", tail=b"001"), built(b"2", tail=b"001")]),
     "high_bytes_tail": assembly_set(0x01, [built(b"\xfe\xff", count=1, tail=b"\xe9\x80\xff")]),
 }
 
