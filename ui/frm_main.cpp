@@ -443,6 +443,12 @@ void frmMain::Form_Unload() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+    // The engine runs inside a click and keeps the window painted; a close request arriving
+    // meanwhile would pull the window from under the operation and its closing question.
+    if (operationsRunning > 0) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }
@@ -662,7 +668,24 @@ void frmMain::Command3_Click() {
 
 // Operations --------------------------------------------------------------------------------
 
+namespace {
+
+// Counts the operations under way for as long as one runs, whichever way it ends.
+class OperationGuard {
+public:
+    explicit OperationGuard(int& counter) : count(counter) { ++count; }
+    ~OperationGuard() { --count; }
+    OperationGuard(const OperationGuard&) = delete;
+    OperationGuard& operator=(const OperationGuard&) = delete;
+
+private:
+    int& count;
+};
+
+} // namespace
+
 bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
+    const OperationGuard running(operationsRunning);
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay);
     OperationContext context{messageBox(), *fileSystem, &progress};
     return tolvar::SplitFile(toEngine(Filename), Filesize, toEngine(Text6->text()),
@@ -670,6 +693,7 @@ bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
 }
 
 bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
+    const OperationGuard running(operationsRunning);
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay);
     OperationContext context{messageBox(), *fileSystem, &progress};
     return tolvar::SplitFile2(toEngine(Filename), Filenumber, toEngine(Text7->text()),
@@ -677,6 +701,7 @@ bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
 }
 
 bool frmMain::AssembleFile(const QString& Filename) {
+    const OperationGuard running(operationsRunning);
     ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay);
     OperationContext context{messageBox(), *fileSystem, &progress};
     return tolvar::AssembleFile(toEngine(Filename), toEngine(Text8->text()), context);

@@ -133,6 +133,7 @@ private:
 
     double scale = 1.0 / 15.0;
     int progressDelay = 500;
+    int operationsRunning = 0;
     std::vector<Placement> placements;
     QWidget* client = nullptr;
 

@@ -412,6 +412,24 @@ private slots:
         window.reset();
     }
 
+    void closingTheWindowWaitsForTheOperation() {
+        QVERIFY(writeFile(path("long.bin"), pattern(16 * 1024 * 1024)));
+        window->setProgressDelay(60000);
+        window->ShowPanel(QStringLiteral("1"));
+        text(1)->setText(path("long.bin"));
+        text(5)->setText(QStringLiteral("4"));
+        window->findChild<QComboBox*>(QStringLiteral("Combo1"))->setCurrentIndex(1);
+        files.pauseMs = 100;
+        // A close request from the window system while the copy runs.
+        QTimer::singleShot(150, window.get(), [this] { window->close(); });
+        box.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        command(2)->click();
+        QCOMPARE(box.texts(), (Texts{kConfirmSplit, kDeleteSource, kSplitDone}));
+        QVERIFY(window->isVisible());
+        // Once the operation is over, closing works again.
+        QVERIFY(window->close());
+    }
+
     // Drag and drop ------------------------------------------------------------------------
 
     void droppingOneFileFillsTheWorkingPanelsSourceBox_data() {
