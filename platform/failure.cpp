@@ -55,10 +55,10 @@ namespace {
 FailureKind kindForErrno(int err, FileAction action) {
     switch (err) {
     case ENOENT:
-        // Opening or searching names an existing file; anything else fails on ENOENT only
-        // when a folder on the way is missing.
+        // These act on a file that should exist, so ENOENT means the file is gone; creating,
+        // writing or moving fails on ENOENT only when a folder on the way is missing.
         return action == FileAction::Open || action == FileAction::Delete ||
-                       action == FileAction::Search
+                       action == FileAction::Search || action == FileAction::Sync
                    ? FailureKind::FileNotFound
                    : FailureKind::PathNotFound;
     case ENOTDIR:
