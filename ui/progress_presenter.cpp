@@ -23,9 +23,7 @@ int stepFor(const Progress& progress) {
 } // namespace
 
 ProgressPresenter::ProgressPresenter(QWidget* owner, Direction direction, int delayMilliseconds)
-    : ownerWidget(owner), kind(direction), delay(delayMilliseconds) {
-    clock.start();
-}
+    : ownerWidget(owner), kind(direction), delay(delayMilliseconds) {}
 
 ProgressPresenter::~ProgressPresenter() = default;
 
@@ -64,6 +62,10 @@ bool ProgressPresenter::onProgress(const Progress& progress) {
         return false;
     const bool finished = progress.bytesTotal > 0 && progress.bytesDone >= progress.bytesTotal;
 
+    // Timed from the first report, which comes just before the first byte is copied: the
+    // time the user took over the confirmation question does not count.
+    if (!clock.isValid())
+        clock.start();
     if (!dialog && !finished && clock.elapsed() >= delay)
         showDialog();
 

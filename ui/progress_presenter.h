@@ -20,8 +20,9 @@ class ProgressPresenter : public ProgressObserver {
 public:
     enum class Direction { Writing, Reading };
 
-    // owner: the window the dialog is centred on; delayMilliseconds: operations that finish
-    // sooner never show the dialog (0 shows it at the first report).
+    // owner: the window the dialog is centred on; delayMilliseconds: copies that finish sooner
+    // never show the dialog (0 shows it at the first report). The time runs from the first
+    // report, so questions asked before the copy do not count.
     ProgressPresenter(QWidget* owner, Direction direction, int delayMilliseconds);
     ~ProgressPresenter() override;
 

@@ -288,6 +288,29 @@ private slots:
         QVERIFY(!window->findChild<QProgressDialog*>());
     }
 
+    void slowAnswerToTheQuestionDoesNotBringTheProgressDialog() {
+        // The user takes a while over "Are you sure...?"; the copy itself is quick.
+        struct SlowUserBox : FakeMessageBox {
+            MsgAnswer show(const std::string& t, MsgStyle st, const std::string& title) override {
+                if (st == MsgStyle::Question)
+                    QThread::msleep(700);
+                return FakeMessageBox::show(t, st, title);
+            }
+        } slowUser;
+        window = std::make_unique<frmMain>(WindowServices{&slowUser, &dialogs, &files});
+        window->show();
+        QVERIFY(writeFile(path("quick.bin"), pattern(50000)));
+        window->ShowPanel(QStringLiteral("1"));
+        text(1)->setText(path("quick.bin"));
+        text(5)->setText(QStringLiteral("10"));
+        ModalScript watch({});
+        slowUser.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        command(2)->click();
+        QCOMPARE(slowUser.texts().back(), kSplitDone);
+        QVERIFY(watch.seen.isEmpty());
+        window.reset();
+    }
+
     void cancelDuringSplitRemovesItsPartsAndSaysNothing_data() {
         QTest::addColumn<bool>("byNumber");
         QTest::newRow("by size") << false;
