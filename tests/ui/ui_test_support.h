@@ -150,6 +150,24 @@ private:
     bool expired = false;
 };
 
+// Records every top-level widget that is shown while it exists, however briefly.
+class ShownWindows : public QObject {
+public:
+    ShownWindows() { qApp->installEventFilter(this); }
+    ~ShownWindows() override { qApp->removeEventFilter(this); }
+    ShownWindows(const ShownWindows&) = delete;
+    ShownWindows& operator=(const ShownWindows&) = delete;
+
+    QStringList classes;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->isWindow())
+            classes << QString::fromLatin1(watched->metaObject()->className());
+        return false;
+    }
+};
+
 // Clicks the button of a box whose text is exactly that.
 inline void clickButton(QWidget* box, const QString& text) {
     for (QAbstractButton* b : box->findChildren<QAbstractButton*>()) {
