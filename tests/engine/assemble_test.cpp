@@ -336,6 +336,52 @@ TEST_F(AssembleTest, SymlinkAtTheOutputNameIsReplacedAndItsTargetKept) {
     EXPECT_EQ(readFile(dir / "victim"), "precious");
 }
 
+TEST_F(AssembleTest, OutputIsOnDiskBeforeAnyPartIsDeletedAndNeverFlushedOtherwise) {
+    writeMovieSet();
+    std::filesystem::create_directory(dir / "out");
+    FaultyFileSystem fs;
+    EngineRunner logged(fs);
+    fs.keepLog(true);
+    ASSERT_TRUE(logged.assemble(dir / "movie.000", dir / "out/film.", {Yes, No}));
+    EXPECT_EQ(callCount(fs.log(), FsCall::Fsync), 0u) << "No to delete must cost no flush";
+
+    fs.keepLog(true);
+    ASSERT_TRUE(logged.assemble(dir / "movie.000", dir / "out/film.", {Yes, Yes}));
+    const auto& log = fs.log();
+    const std::size_t firstDelete = firstCall(log, FsCall::Unlink, dir / "movie.000");
+    ASSERT_NE(firstDelete, std::string::npos);
+    for (std::size_t i = 0; i < firstDelete; ++i)
+        EXPECT_NE(log[i].kind, FsCall::Unlink) << "deleted " << log[i].path << " first";
+    // The file may be flushed under its own name or under the temporary name it was built in.
+    const auto fileSynced = std::find_if(log.begin(), log.end(), [&](const LoggedCall& call) {
+        const std::string name = std::filesystem::path(call.path).filename().string();
+        return call.kind == FsCall::Fsync &&
+               (call.path == dir / "out/film.avi" ||
+                (call.path.rfind(dir / "out/", 0) == 0 && name.rfind('.', 0) == 0));
+    });
+    EXPECT_LT(std::size_t(fileSynced - log.begin()), firstDelete) << "output not flushed first";
+    EXPECT_LT(firstCall(log, FsCall::Fsync, dir / "out"), firstDelete) << "folder not flushed";
+    const std::size_t second = firstCall(log, FsCall::Unlink, dir / "movie.001");
+    const std::size_t third = firstCall(log, FsCall::Unlink, dir / "movie.002");
+    ASSERT_NE(third, std::string::npos);
+    EXPECT_LT(firstDelete, second);
+    EXPECT_LT(second, third);
+}
+
+TEST_F(AssembleTest, PartThatCannotBeDeletedIsAFailureWithTheOutputWhole) {
+    const std::string joined = writeMovieSet();
+    FaultyFileSystem fs;
+    fs.failNth(FsCall::Unlink, 2, EIO);
+    EngineRunner failing(fs);
+    EXPECT_FALSE(failing.assemble(dir / "movie.000", "", {Yes, Yes, Ok}));
+    ASSERT_EQ(failing.shown().size(), 3u);
+    EXPECT_TRUE(isFailureReport(failing.shown()[2], FailureKind::IoError,
+                                {dir / "movie.001", std::strerror(EIO)}));
+    EXPECT_EQ(readFile(dir / "movie.avi"), joined);
+    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"movie.001", "movie.002", "movie.avi"}));
+    EXPECT_EQ(readFile(dir / "movie.002"), partBytes[2]);
+}
+
 TEST_F(AssembleTest, NoToTheConfirmationTouchesNoFile) {
     writeMovieSet();
     FaultyFileSystem fs;

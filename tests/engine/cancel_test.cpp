@@ -111,6 +111,10 @@ std::string caseName(const ::testing::TestParamInfo<CancelCase>& info) {
     return std::string(operations[int(info.param.operation)]) + points[int(info.param.point)];
 }
 
+void PrintTo(const CancelCase& c, std::ostream* out) {
+    *out << "operation " << int(c.operation) << ", stop point " << int(c.point);
+}
+
 class CancelTest : public ProgressTest, public ::testing::WithParamInterface<CancelCase> {};
 
 TEST_P(CancelTest, StopsQuietlyAndLeavesOnlyWhatWasThereBefore) {

@@ -42,6 +42,12 @@ inline const char* fsCallName(FsCall kind) {
     return names[static_cast<std::size_t>(kind)];
 }
 
+// One call as the layer saw it, for tests that check the order of calls.
+struct LoggedCall {
+    FsCall kind;
+    std::string path; // the file the call was about; for rename, the name moved to
+};
+
 // What the injected fault hit.
 struct InjectedFault {
     FsCall kind;
@@ -80,6 +86,14 @@ public:
     // Hands out at most `bytes` per read, pread, write and copyFileRange (short transfers, as
     // pipes and network file systems do); 0 lifts the limit.
     void limitTransfers(std::size_t bytes) { transferLimit = bytes; }
+
+    // Starts or stops keeping a log of every call, in order (off by default: long copies
+    // make many calls).
+    void keepLog(bool keep) {
+        logging = keep;
+        calledLog.clear();
+    }
+    const std::vector<LoggedCall>& log() const { return calledLog; }
 
     void clearFaults() {
         plan.reset();
@@ -216,6 +230,8 @@ private:
     // Counts the call and decides whether it fails; sets errno when it does.
     bool fails(FsCall kind, std::vector<std::string> paths, int flags = 0) {
         const auto index = static_cast<std::size_t>(kind);
+        if (logging)
+            calledLog.push_back({kind, paths.empty() ? std::string() : paths.back()});
         ++total;
         ++counts[index];
         if (plan && (!injected || plan->sticky)) {
@@ -266,6 +282,8 @@ private:
     std::size_t transferLimit = 0;
     std::map<int, OpenFile> openFiles;
     std::size_t maxOpen = 0;
+    bool logging = false;
+    std::vector<LoggedCall> calledLog;
 };
 
 } // namespace tolvar::testing

@@ -250,6 +250,38 @@ TEST_F(SplitTest, YesToDeleteRemovesTheSourceAfterAWholeSet) {
     expectOnly({"movie.000", "movie.001", "movie.002"});
 }
 
+TEST_F(SplitTest, PartsAreOnDiskBeforeTheSourceIsDeletedAndNeverFlushedOtherwise) {
+    const std::string source = makeSource("movie.avi", 3000);
+    std::filesystem::create_directory(dir / "out");
+    FaultyFileSystem fs;
+    EngineRunner logged(fs);
+    fs.keepLog(true);
+    ASSERT_TRUE(logged.split(source, 1, dir / "out/movie.", {Yes, No}));
+    EXPECT_EQ(callCount(fs.log(), FsCall::Fsync), 0u) << "No to delete must cost no flush";
+
+    fs.keepLog(true);
+    ASSERT_TRUE(logged.split(source, 1, dir / "out/movie.", {Yes, Yes}));
+    const auto& log = fs.log();
+    const std::size_t deleted = firstCall(log, FsCall::Unlink, source);
+    ASSERT_NE(deleted, std::string::npos);
+    for (const std::string& synced :
+         {dir / "out/movie.000", dir / "out/movie.001", dir / "out/movie.002", dir / "out"})
+        EXPECT_LT(firstCall(log, FsCall::Fsync, synced), deleted) << synced << " not flushed first";
+}
+
+TEST_F(SplitTest, SourceThatCannotBeDeletedIsAFailureWithTheSetWhole) {
+    const std::string source = makeSource("movie.avi", 3000);
+    FaultyFileSystem fs;
+    fs.failNth(FsCall::Unlink, 1, EACCES);
+    EngineRunner failing(fs);
+    EXPECT_FALSE(failing.split(source, 1, "", {Yes, Yes, Ok}));
+    ASSERT_EQ(failing.shown().size(), 3u);
+    EXPECT_TRUE(isFailureReport(failing.shown()[2], FailureKind::PermissionDenied,
+                                {source, std::strerror(EACCES)}));
+    EXPECT_EQ(readFile(source), content);
+    EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
+}
+
 TEST_F(SplitTest, DeletePathNamesTheFileToDelete) {
     const std::string source = makeSource("movie.avi", 3000);
     const std::string other = dir / "other.txt";

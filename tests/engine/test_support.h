@@ -11,6 +11,7 @@
 #include "part_header.h"
 #include "scripted_message_box.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -176,6 +177,20 @@ inline ::testing::AssertionResult isFailureReport(const ShownMessage& message, F
             return ::testing::AssertionFailure() << "description \"" << message.text
                                                  << "\" does not mention \"" << mention << "\"";
     return ::testing::AssertionSuccess();
+}
+
+// Where the first call of `kind` about `path` comes in the log; npos when there is none.
+inline std::size_t firstCall(const std::vector<LoggedCall>& log, FsCall kind,
+                             const std::string& path) {
+    for (std::size_t i = 0; i < log.size(); ++i)
+        if (log[i].kind == kind && log[i].path == path)
+            return i;
+    return std::string::npos;
+}
+
+inline std::size_t callCount(const std::vector<LoggedCall>& log, FsCall kind) {
+    return std::size_t(std::count_if(log.begin(), log.end(),
+                                     [&](const LoggedCall& call) { return call.kind == kind; }));
 }
 
 // Runs the three operations with a scripted box and, optionally, a file layer of the test's.
