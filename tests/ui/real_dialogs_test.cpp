@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QListView>
 #include <QMessageBox>
 #include <memory>
 
@@ -167,6 +168,7 @@ private slots:
 
     void openDialogListsEveryFileAndReturnsTheChoice() {
         QVERIFY(writeFile(files.filePath(QStringLiteral("README")), "no dot"));
+        QVERIFY(writeFile(files.filePath(QStringLiteral("notes.txt")), "dot"));
         QStringList filters;
         QString title;
         QString folder;
@@ -177,6 +179,18 @@ private slots:
             folder = dialog->directory().absolutePath();
             QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
                      QString());
+            // The folder is listed in the background; wait until the dotless name shows.
+            auto* list = dialog->findChild<QListView*>(QStringLiteral("listView"));
+            QVERIFY(list);
+            auto listed = [list](const QString& name) {
+                const QAbstractItemModel* model = list->model();
+                for (int row = 0; row < model->rowCount(list->rootIndex()); ++row)
+                    if (model->index(row, 0, list->rootIndex()).data().toString() == name)
+                        return true;
+                return false;
+            };
+            QTRY_VERIFY(listed(QStringLiteral("README")));
+            QVERIFY(listed(QStringLiteral("notes.txt")));
             typeAndAccept(w, QStringLiteral("README"));
         }});
         const QString chosen = Open::ShowOpenDialog(
