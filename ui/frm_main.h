@@ -76,20 +76,31 @@ public:
     void setProgressDelay(int milliseconds) { progressDelay = milliseconds; }
 
 public slots:
+    // Split by size: choose the source (open dialog into Text1), choose the prefix (save
+    // dialog into Text6, "." appended), and validate the size, then split.
     void Command1_Click();
+    void Command11_Click();
     void Command2_Click();
+    // Split by number: the same two choices into Text3 and Text7, then split into the number
+    // shown in Text4 (2 to 50).
+    void Command8_Click();
+    void Command12_Click();
+    void Command7_Click();
+    // Shows the scroll bar's value in Text4.
+    void VScroll1_Change(int value);
+    // Assemble: choose the first part (open dialog into Text2), the prefix (save dialog into
+    // Text8, "." appended), and assemble; success empties both boxes.
+    void Command6_Click();
+    void Command13_Click();
     void Command3_Click();
+    // Navigation: welcome -> choose the method (Command10) or assemble (Command9); method ->
+    // by size (Command4) or by number (Command5). Each moves the focus to the new panel.
+    void Command10_Click();
+    void Command9_Click();
     void Command4_Click();
     void Command5_Click();
-    void Command6_Click();
-    void Command7_Click();
-    void Command8_Click();
-    void Command9_Click();
-    void Command10_Click();
-    void Command11_Click();
-    void Command12_Click();
-    void Command13_Click();
-    void VScroll1_Change(int value);
+    // The menu: the same as Command10 and Command9; the Help and About messages; Exit saves
+    // the position and closes the window, which ends the program.
     void menuSplit_Click();
     void menuAssemble_Click();
     void menuHelp_Click();
