@@ -7,7 +7,7 @@
 #
 # usage: bench/run.sh [BUILD_DIR]     (default build/release, configured and built as needed)
 # TOLVAR_BENCH_DIR     folder in which the scratch folder is made (default /var/tmp); it needs
-#                      about 9 GiB free
+#                      about 3 GiB free
 # TOLVAR_BENCH_ROUNDS  rounds of alternating runs, the best of which counts (default 3)
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
@@ -63,9 +63,10 @@ timeRun() {
     lastKb=$(tail -n 1 "$scratch/rss")
 }
 
-declare -A bestNs peakKb
-# keep KEY: remembers the fastest time and the largest peak RSS of KEY across rounds.
+declare -A bestNs allNs peakKb
+# keep KEY: remembers every time, the fastest time and the largest peak RSS of KEY.
 keep() {
+    allNs[$1]="${allNs[$1]:-} $lastNs"
     if [ -z "${bestNs[$1]:-}" ] || [ "$lastNs" -lt "${bestNs[$1]}" ]; then
         bestNs[$1]=$lastNs
     fi
@@ -133,34 +134,35 @@ for ((round = 0; round < rounds; round++)); do
     first=$((round % ${#contenders[@]}))
     order=("${contenders[@]:first}" "${contenders[@]:0:first}")
     echo "Round $((round + 1)) of $rounds: ${order[*]}"
+    # Each contender assembles its parts right after making them and then removes them, so
+    # no run has to read parts that a previous one pushed out of the page cache.
     for who in "${order[@]}"; do
         splitWith "$who" "$scratch/big.bin" 102400
         keep "$who.split"
-    done
-    for who in "${order[@]}"; do
         joinWith "$who"
         keep "$who.join"
-    done
-    if [ "$round" -eq 0 ]; then
-        for who in "${order[@]}"; do
-            checkOutputs "$who" "$scratch/big.bin" 11
-        done
-    fi
-    for who in "${order[@]}"; do
+        [ "$round" -eq 0 ] && checkOutputs "$who" "$scratch/big.bin" 11
         rm -rf "${scratch:?}/$who"
     done
 done
 
-seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f s", ns / 1e9 }'; }
+seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
+median() {
+    tr ' ' '\n' <<<"${allNs[$1]}" | grep . | sort -n |
+        awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 echo
 fileSystem=$(df -T "$scratch" | awk 'NR == 2 { print $2 }')
-echo "1 GiB source, 100 MiB parts, best of $rounds; $fileSystem file system, $(nproc) cores"
-printf '%-34s %-12s %-12s %s\n' "" split assemble "peak RSS split / assemble"
+echo "1 GiB source, 100 MiB parts, $rounds rounds; $fileSystem file system, $(nproc) cores"
+echo "Times in seconds, best of the rounds (median in brackets); ratios from the best times."
+printf '%-34s %-16s %-16s %s\n' "" split assemble "peak RSS split / assemble"
 row() {
-    printf '%-34s %-12s %-12s %s KiB / %s KiB\n' "$1" "$(seconds "${bestNs[$2.split]}")" \
-        "$(seconds "${bestNs[$2.join]}")" "${peakKb[$2.split]}" "${peakKb[$2.join]}"
+    printf '%-34s %-16s %-16s %s KiB / %s KiB\n' "$1" \
+        "$(seconds "${bestNs[$2.split]}") ($(seconds "$(median "$2.split")"))" \
+        "$(seconds "${bestNs[$2.join]}") ($(seconds "$(median "$2.join")"))" \
+        "${peakKb[$2.split]}" "${peakKb[$2.join]}"
 }
 row "coreutils (split -b 100M, cat)" coreutils
 row "engine (tolvar-bench)" engine
