@@ -69,10 +69,15 @@ public:
         root = pattern;
     }
     ~ScratchDir() {
+        // Tests lock folders and files; open them up again so that everything can go.
+        namespace fs = std::filesystem;
         std::error_code ignored;
-        std::filesystem::permissions(root, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(root, ignored);
+        fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
+        for (auto it = fs::recursive_directory_iterator(root, ignored);
+             it != fs::recursive_directory_iterator(); it.increment(ignored))
+            if (!it->is_symlink(ignored))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(root, ignored);
     }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
