@@ -400,6 +400,9 @@ Plan decode(std::span<const std::uint8_t> data) {
     return plan;
 }
 
+// What the harness put at the output's name before the run.
+enum class AtOutput { Nothing, Something, HardLinkToChosen };
+
 // What the engine is meant to do with a set, worked out from the planned files alone.
 struct Expectation {
     std::vector<Outcome> accepted;
@@ -422,7 +425,7 @@ bool looksLikePart(const PlannedFile& file) {
 }
 
 Expectation expect(const Plan& plan, const std::string& scratchPath, const std::string& prefix,
-                   const std::string& chosenRelative, bool outputLinksChosen) {
+                   const std::string& chosenRelative, AtOutput atOutputBefore) {
     Expectation expectation;
     std::map<std::string, const PlannedFile*> byName;
     for (const PlannedFile& file : plan.files)
@@ -459,7 +462,7 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
         return expectation;
     }
     expectation.outputRelative = relativeTo(expectation.output, scratchPath);
-    if (outputLinksChosen) {
+    if (atOutputBefore == AtOutput::HardLinkToChosen) {
         expectation.accepted = {Outcome::OutputIsPart};
         return expectation;
     }
@@ -468,7 +471,8 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
     // file that exists can be recognised as one of them.
     const bool spelledAlike = plan.prefixMode != 3;
     auto clashesWith = [&](const std::string& name) {
-        return outputRelative == name && (spelledAlike || byName.contains(name));
+        return outputRelative == name &&
+               (spelledAlike || byName.contains(name) || atOutputBefore != AtOutput::Nothing);
     };
     // Only parts 0 to count - 1 belong to the set, besides the chosen file itself.
     bool clashes = clashesWith(chosenRelative);
@@ -571,21 +575,26 @@ std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data
     }
     const std::string chosenRelative =
         (plan.bareNames ? "" : "set.") + threeDigits(plan.chosenSecond ? 1 : 0);
-    Expectation expectation = expect(plan, scratchPath, prefix, chosenRelative, false);
+    Expectation expectation = expect(plan, scratchPath, prefix, chosenRelative, AtOutput::Nothing);
 
     // Something already at the output's name, when that name is a plain new name in scratch.
     if (!expectation.outputRelative.empty() &&
         expectation.outputRelative.find('/') == std::string::npos &&
         !fs::exists(fs::symlink_status(expectation.output))) {
         const fs::path chosen = scratch / chosenRelative;
+        AtOutput placed = AtOutput::Nothing;
         if (plan.outputLink) {
             fs::create_symlink(sentinel / "target.txt", expectation.output);
+            placed = AtOutput::Something;
         } else if (plan.outputHardLink && fs::is_regular_file(fs::symlink_status(chosen))) {
             fs::create_hard_link(chosen, expectation.output);
-            expectation = expect(plan, scratchPath, prefix, chosenRelative, true);
+            placed = AtOutput::HardLinkToChosen;
         } else if (plan.existingOutput) {
             writeWhole(expectation.output, "an older file of the output's name\n");
+            placed = AtOutput::Something;
         }
+        if (placed != AtOutput::Nothing)
+            expectation = expect(plan, scratchPath, prefix, chosenRelative, placed);
     }
 
     const Snapshot scratchBefore = takeSnapshot(scratch);
