@@ -228,6 +228,12 @@ INSTANTIATE_TEST_SUITE_P(
                 removePart1(d);
             },
             FailureKind::FileNotFound, 1),
+        failed(
+            "CountOf999",
+            [](const ScratchDir& d) {
+                writeFile(d / "movie.000", expectedHeader(0, 999, "avi") + "a");
+            },
+            FailureKind::FileNotFound, 3),
         refused(
             "OutputNamesPart1ThroughTheTail",
             [](const ScratchDir& d) {
