@@ -121,6 +121,8 @@ void asOrdinaryUser(const ScratchDir& dir, const std::function<bool()>& body) {
     if (child == 0) {
         if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
             ::_exit(77);
+        if (::access(dir.path().c_str(), W_OK | X_OK) != 0)
+            ::_exit(78);
         ::_exit(body() ? 0 : 1);
     }
     int status = 0;
@@ -128,6 +130,8 @@ void asOrdinaryUser(const ScratchDir& dir, const std::function<bool()>& body) {
     ASSERT_TRUE(WIFEXITED(status));
     if (WEXITSTATUS(status) == 77)
         GTEST_SKIP() << "cannot become an ordinary user to test permissions";
+    if (WEXITSTATUS(status) == 78)
+        GTEST_SKIP() << "an ordinary user cannot reach the scratch folder " << dir.path();
     EXPECT_EQ(WEXITSTATUS(status), 0) << "checks failed in the unprivileged child (see above)";
 }
 
