@@ -11,7 +11,7 @@ namespace tolvar {
 
 using detail::FileHandle;
 
-std::string tooManyPartsMessage(std::int64_t partCount) {
+std::string messages::tooManyPartsMessage(std::int64_t partCount) {
     return "This split would need " + std::to_string(partCount) +
            " broken files, but a set can hold at most " + std::to_string(kMaxPartCount) +
            ". Choose a larger size or fewer broken files.";
@@ -156,7 +156,7 @@ bool Splitter::run(SizeRule rule, std::int32_t amount) {
             makeFailure(FailureKind::Overflow,
                         "the split would need " + std::to_string(partCount) + " broken files"));
     if (partCount > kMaxPartCount)
-        return refuse(tooManyPartsMessage(partCount));
+        return refuse(messages::tooManyPartsMessage(partCount));
 
     const auto base = partBaseName(source, prefix);
     if (!base)
