@@ -11,9 +11,9 @@ releaseDir=$repoRoot/build/release
 buildPackages=(cmake g++ ninja-build qt6-base-dev libgtest-dev libgmock-dev)
 
 # Everything the test suite needs on top: a display for the screenshots, clang with libFuzzer,
-# clang-format, and dpkg-shlibdeps and file for the package test.
+# clang-format, and dpkg-shlibdeps, file and desktop-file-validate for the package test.
 testPackages=("${buildPackages[@]}" xvfb xauth clang libclang-rt-14-dev clang-format dpkg-dev
-               file)
+              file desktop-file-utils)
 
 say() { printf '==> %s\n' "$*"; }
 

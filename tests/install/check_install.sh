@@ -38,6 +38,7 @@ checkFiles() {
         done
         grep -Eqx 'Categories=(.*;)?Utility;.*' "$desktop" ||
             problem "$name.desktop is not in the Utility category"
+        desktop-file-validate "$desktop" || problem "$name.desktop is not a valid desktop entry"
     else
         problem "share/applications/$name.desktop is not installed"
     fi
