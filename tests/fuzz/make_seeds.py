@@ -2,7 +2,9 @@
 """Writes the fuzzers' seed corpus (corpus/header, corpus/assemble).
 
 The assembly seeds follow the input layout described in harness.h; each one starts the
-fuzzer at a different kind of set. Run from this folder; the output is committed.
+fuzzer at a different kind of set. Run from this folder; the output is committed. Files in
+corpus/ that this script does not write are inputs the fuzzers once flagged, kept so every
+build replays them.
 """
 import os
 
