@@ -403,7 +403,8 @@ Plan decode(std::span<const std::uint8_t> data) {
 // What the harness put at the output's name before the run.
 enum class AtOutput { Nothing, Something, HardLinkToChosen };
 
-// What the engine is meant to do with a set, worked out from the planned files alone.
+// What the engine is meant to do with a set, worked out from the planned files and from what
+// the harness placed at the output's name, never from the engine's own helpers.
 struct Expectation {
     std::vector<Outcome> accepted;
     std::string output;                // full path, when the header gives one
