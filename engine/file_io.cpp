@@ -38,7 +38,9 @@ int FileHandle::close() {
 }
 
 Result<FileHandle> openForReading(FileSystem& fs, const std::string& path) {
-    const int fd = fs.open(path, O_RDONLY);
+    // O_NONBLOCK keeps a FIFO at this name from hanging the open; it changes nothing for the
+    // regular files accepted below.
+    const int fd = fs.open(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0)
         return fileFailure(errno, FileAction::Open, path);
     FileHandle handle(fs, fd);
@@ -47,6 +49,10 @@ Result<FileHandle> openForReading(FileSystem& fs, const std::string& path) {
         return fileFailure(errno, FileAction::Read, path);
     if (S_ISDIR(st.st_mode))
         return fileFailure(EISDIR, FileAction::Open, path);
+    // A device or FIFO has no end to copy up to (a link to /dev/zero would fill the disk).
+    if (!S_ISREG(st.st_mode))
+        return makeFailure(FailureKind::IoError,
+                           "cannot open '" + path + "' (not an ordinary file)");
     return handle;
 }
 

@@ -39,7 +39,8 @@ private:
     int fd = -1;
 };
 
-// Opens an existing regular file for reading. A folder is refused as EISDIR.
+// Opens an existing regular file for reading. A folder is refused as EISDIR, a device, FIFO
+// or socket as not an ordinary file; none of them blocks the call.
 Result<FileHandle> openForReading(FileSystem& fs, const std::string& path);
 
 // Creates a fresh file at path for writing. An existing non-folder entry of that name (file,

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <sys/stat.h>
 
 namespace tolvar::testing {
 namespace {
@@ -218,6 +219,20 @@ INSTANTIATE_TEST_SUITE_P(
             [](const ScratchDir& d) {
                 removePart1(d);
                 std::filesystem::create_directory(d / "movie.001");
+            },
+            FailureKind::IoError, 1),
+        failed(
+            "Part1IsAFifo",
+            [](const ScratchDir& d) {
+                removePart1(d);
+                ASSERT_EQ(::mkfifo((d / "movie.001").c_str(), 0600), 0);
+            },
+            FailureKind::IoError, 1),
+        failed(
+            "Part1LinksToAnEndlessDevice",
+            [](const ScratchDir& d) {
+                removePart1(d);
+                std::filesystem::create_symlink("/dev/zero", d / "movie.001");
             },
             FailureKind::IoError, 1),
         failed(

@@ -3,6 +3,7 @@
 #include "test_support.h"
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace tolvar::testing {
 namespace {
@@ -182,6 +183,20 @@ TEST_F(SplitTest, MissingSourceIsFileNotFound) {
     EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::FileNotFound,
                                 {dir / "gone.avi", std::strerror(ENOENT)}));
     expectOnly({});
+}
+
+TEST_F(SplitTest, SourceThatIsNoOrdinaryFileFailsWithoutHanging) {
+    // A FIFO would block a plain open; a device has no end to copy up to.
+    ASSERT_EQ(::mkfifo((dir / "pipe.avi").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.avi");
+    for (const std::string name : {"pipe.avi", "zero.avi"}) {
+        EXPECT_FALSE(run.split(dir / name, 1, "", {Yes, Ok})) << name;
+        ASSERT_EQ(run.shown().size(), 2u) << name;
+        EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::IoError,
+                                    {dir / name, "not an ordinary file"}))
+            << name;
+    }
+    expectOnly({"pipe.avi", "zero.avi"});
 }
 
 TEST_F(SplitTest, PrefixInMissingFolderIsPathNotFound) {
