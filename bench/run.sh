@@ -67,6 +67,8 @@ declare -A bestNs allNs peakKb
 # keep KEY: remembers every time, the fastest time and the largest peak RSS of KEY.
 keep() {
     allNs[$1]="${allNs[$1]:-} $lastNs"
+    awk -v key="$1" -v ns="$lastNs" -v kb="$lastKb" \
+        'BEGIN { printf "    %-16s %7.3f s %7d KiB\n", key, ns / 1e9, kb }'
     if [ -z "${bestNs[$1]:-}" ] || [ "$lastNs" -lt "${bestNs[$1]}" ]; then
         bestNs[$1]=$lastNs
     fi
