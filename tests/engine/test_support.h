@@ -134,13 +134,13 @@ inline std::string randomBytes(std::size_t size, std::uint32_t seed) {
 
 // The 16 bytes a part header should hold, spelled out independently of the engine.
 inline std::string expectedHeader(int index, int count, std::string_view tail) {
-    char numbers[8];
+    char numbers[32];
     std::snprintf(numbers, sizeof numbers, "%03d%03d", index, count);
     return "SPLITKV" + std::string(numbers) + std::string(tail);
 }
 
 inline std::string partName(std::string_view base, int index) {
-    char digits[8];
+    char digits[16];
     std::snprintf(digits, sizeof digits, "%03d", index);
     return std::string(base) + digits;
 }
