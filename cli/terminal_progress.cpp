@@ -54,7 +54,10 @@ bool TerminalProgress::onProgress(const Progress& progress) {
     lastDrawn = now;
     const double elapsed = std::chrono::duration<double>(now - startTime).count();
     // "\033[K" erases what a longer earlier line left to the right.
-    writeToStderr("\r" + formatProgressLine(progress, elapsed) + "\033[K");
+    std::string line = "\r";
+    line += formatProgressLine(progress, elapsed);
+    line += "\033[K";
+    writeToStderr(line);
     showing = true;
     return true;
 }
