@@ -101,6 +101,22 @@ inline std::string program() {
     return TOLVAR_SPLIT_PATH;
 }
 
+// The program and its arguments as the NULL-terminated array exec and posix_spawn take.
+class CommandLine {
+public:
+    explicit CommandLine(const std::vector<std::string>& args) : strings{program()} {
+        strings.insert(strings.end(), args.begin(), args.end());
+        for (std::string& arg : strings)
+            pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
+    }
+    char* const* argv() { return pointers.data(); }
+
+private:
+    std::vector<std::string> strings;
+    std::vector<char*> pointers;
+};
+
 // Runs tolvar-split with args; standard input is the text given (a file, so never a
 // terminal), standard output and error are captured. cwd, when not empty, is the working
 // folder of the program.
@@ -122,15 +138,11 @@ inline RunResult runProgram(const std::vector<std::string>& args, const std::str
     if (!cwd.empty())
         posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
-    std::vector<std::string> argvStrings{program()};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : argvStrings)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    CommandLine commandLine(args);
+    char* const* argv = commandLine.argv();
 
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         throw std::runtime_error(std::string("posix_spawn: ") + std::strerror(spawned));
@@ -165,19 +177,15 @@ struct TerminalReply {
 
 inline RunResult runOnTerminal(const std::vector<std::string>& args,
                                const std::vector<TerminalReply>& replies) {
-    std::vector<std::string> argvStrings{program()};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : argvStrings)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    CommandLine commandLine(args);
+    char* const* argv = commandLine.argv();
 
     int master = -1;
     const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid < 0)
         throw std::runtime_error(std::string("forkpty: ") + std::strerror(errno));
     if (pid == 0) {
-        execv(argv[0], argv.data());
+        execv(argv[0], argv);
         _exit(127);
     }
 
