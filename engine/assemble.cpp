@@ -103,7 +103,8 @@ bool Assembler::copyParts(FileHandle& out, int partCount) {
     detail::Copier copier(fs, tracker);
     for (int index = 0; index < partCount; ++index) {
         const std::string& name = parts[static_cast<std::size_t>(index)];
-        auto opened = detail::openForReading(fs, name);
+        struct stat st {};
+        auto opened = detail::openForReading(fs, name, &st);
         if (!opened)
             return fail(opened.failure());
         PartHeader header;
@@ -118,13 +119,11 @@ bool Assembler::copyParts(FileHandle& out, int partCount) {
         if (header.PartIndex != index)
             return false;
 
-        struct stat st {};
-        if (fs.fstat(opened.value().get(), &st) != 0)
-            return fail(fileFailure(errno, FileAction::Read, name));
         tracker.setPart(index, name);
         if (index == 0 && !tracker.advance(0))
             return false;
-        const auto expected = static_cast<std::uint64_t>(st.st_size) - kHeaderSize;
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        const std::uint64_t expected = size > kHeaderSize ? size - kHeaderSize : 0;
         if (!copier.copyToEnd(opened.value().get(), static_cast<off_t>(kHeaderSize), expected,
                               out.get(), name, output))
             return copier.failure ? fail(*copier.failure) : false;

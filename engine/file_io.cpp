@@ -37,7 +37,7 @@ int FileHandle::close() {
     return result;
 }
 
-Result<FileHandle> openForReading(FileSystem& fs, const std::string& path) {
+Result<FileHandle> openForReading(FileSystem& fs, const std::string& path, struct stat* info) {
     // O_NONBLOCK keeps a FIFO at this name from hanging the open; it changes nothing for the
     // regular files accepted below.
     const int fd = fs.open(path, O_RDONLY | O_NONBLOCK);
@@ -53,6 +53,8 @@ Result<FileHandle> openForReading(FileSystem& fs, const std::string& path) {
     if (!S_ISREG(st.st_mode))
         return makeFailure(FailureKind::IoError,
                            "cannot open '" + path + "' (not an ordinary file)");
+    if (info != nullptr)
+        *info = st;
     return handle;
 }
 
@@ -177,9 +179,7 @@ void ProgressTracker::setPart(int index, const std::string& path) {
 
 bool ProgressTracker::advance(std::uint64_t done) {
     progress.bytesDone += done;
-    if (observer != nullptr && !observer->onProgress(progress))
-        stopped = true;
-    return !stopped;
+    return observer == nullptr || observer->onProgress(progress);
 }
 
 namespace {

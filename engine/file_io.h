@@ -40,8 +40,10 @@ private:
 };
 
 // Opens an existing regular file for reading. A folder is refused as EISDIR, a device, FIFO
-// or socket as not an ordinary file; none of them blocks the call.
-Result<FileHandle> openForReading(FileSystem& fs, const std::string& path);
+// or socket as not an ordinary file; none of them blocks the call. The file's status goes to
+// info when given.
+Result<FileHandle> openForReading(FileSystem& fs, const std::string& path,
+                                  struct stat* info = nullptr);
 
 // Creates a fresh file at path for writing. An existing non-folder entry of that name (file,
 // symlink, hard link) is unlinked first, so what it pointed to or shared is never truncated.
@@ -70,16 +72,13 @@ class ProgressTracker {
 public:
     ProgressTracker(ProgressObserver* observer, std::uint64_t total, int partCount);
     bool listening() const { return observer != nullptr; }
-    void setTotal(std::uint64_t total) { progress.bytesTotal = total; }
     void setPart(int index, const std::string& path);
     // Adds done bytes; false when the observer asked to stop.
     bool advance(std::uint64_t done);
-    bool cancelled() const { return stopped; }
 
 private:
     ProgressObserver* observer;
     Progress progress;
-    bool stopped = false;
 };
 
 // Copies bytes from one descriptor to another, in the kernel where the file systems allow

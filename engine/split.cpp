@@ -125,13 +125,11 @@ bool Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_t partSi
 }
 
 bool Splitter::run(SizeRule rule, std::int32_t amount) {
-    auto opened = detail::openForReading(fs, source);
+    struct stat sourceStat {};
+    auto opened = detail::openForReading(fs, source, &sourceStat);
     if (!opened)
         return fail(opened.failure());
     FileHandle& file = opened.value();
-    struct stat sourceStat {};
-    if (fs.fstat(file.get(), &sourceStat) != 0)
-        return fail(fileFailure(errno, FileAction::Read, source));
     const std::int64_t length = sourceStat.st_size;
 
     std::int64_t partSize = 0;
