@@ -19,6 +19,18 @@
 
 namespace tolvar::fuzz {
 
+std::string readWhole(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeWhole(const std::filesystem::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
 namespace fs = std::filesystem;
 using testing::ScriptedMessageBox;
 using testing::ShownMessage;
@@ -188,18 +200,6 @@ struct Entry {
 
 // Paths relative to the snapshot's folder.
 using Snapshot = std::map<std::string, Entry>;
-
-std::string readWhole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeWhole(const fs::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
-}
 
 Snapshot takeSnapshot(const fs::path& folder, const fs::path& skip = {}) {
     Snapshot snapshot;

@@ -13,6 +13,11 @@ namespace tolvar::fuzz {
 // engine: leading blanks, one optional sign, then digits; 0 when no digit follows.
 int referenceFieldNumber(std::string_view field);
 
+// A whole file's bytes (empty when it cannot be read), and a file written with exactly these
+// bytes (throws when it cannot be).
+std::string readWhole(const std::filesystem::path& path);
+void writeWhole(const std::filesystem::path& path, std::string_view bytes);
+
 // Runs the header helpers (PartHeader::parse and build, isPart, PartFileName, nameTailOf,
 // partBaseName) on arbitrary bytes and checks them against an independent reading of the
 // format. The first 16 bytes (zero-padded) are the header, the rest serves as a path.

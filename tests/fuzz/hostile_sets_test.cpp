@@ -2,6 +2,7 @@
 // files exist afterwards.
 
 #include "failure.h"
+#include "harness.h"
 #include "operations.h"
 #include "scripted_message_box.h"
 
@@ -21,6 +22,8 @@ namespace tolvar {
 namespace {
 
 namespace fs = std::filesystem;
+using fuzz::readWhole;
+using fuzz::writeWhole;
 using testing::ScriptedMessageBox;
 using testing::ShownMessage;
 
@@ -35,17 +38,6 @@ std::string part(std::string_view index, std::string_view count, std::string_vie
     bytes += tail;
     bytes += payload;
     return bytes;
-}
-
-std::string readWhole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeWhole(const fs::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
 }
 
 // Everything in a folder, one level deep: a file's content, "<folder>" or "-> target".
