@@ -3,6 +3,7 @@
 #include "part_header.h"
 
 #include <cerrno>
+#include <optional>
 
 namespace tolvar {
 
@@ -10,21 +11,16 @@ using detail::FileHandle;
 
 namespace {
 
-enum class HeaderCheck { Part, NotPart, Failed };
-
-// Reads the first 16 bytes; a file shorter than a header is no part at all.
-HeaderCheck readHeader(FileSystem& fs, int fd, const std::string& path, PartHeader& header,
-                       detail::Status& failure) {
+// Reads the first 16 bytes; empty when the file is no part at all (shorter than a header, or
+// without the tag).
+Result<std::optional<PartHeader>> readHeader(FileSystem& fs, int fd, const std::string& path) {
     HeaderBytes bytes{};
     auto got = detail::readFully(fs, fd, bytes.data(), bytes.size(), 0, path);
-    if (!got) {
-        failure = got.failure();
-        return HeaderCheck::Failed;
-    }
+    if (!got)
+        return got.failure();
     if (got.value() < kHeaderSize || !isPart(std::string_view(bytes.data(), bytes.size())))
-        return HeaderCheck::NotPart;
-    header = PartHeader::parse(bytes);
-    return HeaderCheck::Part;
+        return std::optional<PartHeader>{};
+    return std::optional<PartHeader>{PartHeader::parse(bytes)};
 }
 
 // The tail comes from a file anyone may have written: it must not lead the output out of its
@@ -42,25 +38,21 @@ public:
     Assembler(OperationContext& context, const std::string& chosen, const std::string& prefix)
         : context(context), fs(context.fs), chosen(chosen), prefix(prefix) {}
 
-    // False when refused (already said), failed (see failure), stopped silently or cancelled.
-    bool run();
+    // True when the output is in place; false when refused (already said), stopped silently
+    // or cancelled.
+    detail::Step run();
     void removeTemporary();
 
-    detail::Status failure;
     std::string output;
     std::vector<std::string> parts;
 
 private:
-    bool fail(Failure f) {
-        failure = std::move(f);
-        return false;
-    }
     bool refuse(const char* message) {
         context.box.refuse(message);
         return false;
     }
     bool outputIsSafe(const std::string& tail);
-    bool copyParts(FileHandle& out, int partCount);
+    detail::Step copyParts(FileHandle& out, int partCount);
 
     OperationContext& context;
     FileSystem& fs;
@@ -90,7 +82,7 @@ bool Assembler::outputIsSafe(const std::string& tail) {
     return true;
 }
 
-bool Assembler::copyParts(FileHandle& out, int partCount) {
+detail::Step Assembler::copyParts(FileHandle& out, int partCount) {
     std::uint64_t total = 0;
     if (context.progress != nullptr) {
         for (const auto& name : parts) {
@@ -106,17 +98,13 @@ bool Assembler::copyParts(FileHandle& out, int partCount) {
         struct stat st {};
         auto opened = detail::openForReading(fs, name, &st);
         if (!opened)
-            return fail(opened.failure());
-        PartHeader header;
-        switch (readHeader(fs, opened.value().get(), name, header, failure)) {
-        case HeaderCheck::Failed:
-            return false;
-        case HeaderCheck::NotPart:
+            return opened.failure();
+        const auto header = readHeader(fs, opened.value().get(), name);
+        if (!header)
+            return header.failure();
+        if (!header.value())
             return refuse(messages::kNotBrokenFile);
-        case HeaderCheck::Part:
-            break;
-        }
-        if (header.PartIndex != index)
+        if (header.value()->PartIndex != index)
             return false;
 
         tracker.setPart(index, name);
@@ -124,35 +112,34 @@ bool Assembler::copyParts(FileHandle& out, int partCount) {
             return false;
         const auto size = static_cast<std::uint64_t>(st.st_size);
         const std::uint64_t expected = size > kHeaderSize ? size - kHeaderSize : 0;
-        if (!copier.copyToEnd(opened.value().get(), static_cast<off_t>(kHeaderSize), expected,
-                              out.get(), name, output))
-            return copier.failure ? fail(*copier.failure) : false;
+        auto copied = copier.copyToEnd(opened.value().get(), static_cast<off_t>(kHeaderSize),
+                                       expected, out.get(), name, output);
+        if (!copied || !copied.value())
+            return copied;
     }
     return true;
 }
 
-bool Assembler::run() {
+detail::Step Assembler::run() {
     PartHeader first;
     {
         auto opened = detail::openForReading(fs, chosen);
         if (!opened)
-            return fail(opened.failure());
-        switch (readHeader(fs, opened.value().get(), chosen, first, failure)) {
-        case HeaderCheck::Failed:
-            return false;
-        case HeaderCheck::NotPart:
+            return opened.failure();
+        const auto header = readHeader(fs, opened.value().get(), chosen);
+        if (!header)
+            return header.failure();
+        if (!header.value())
             return refuse(messages::kNotSplitFile);
-        case HeaderCheck::Part:
-            break;
-        }
+        first = *header.value();
     }
     if (first.PartIndex != 0)
         return false;
 
     const auto baseName = partBaseName(chosen, {});
     if (!baseName)
-        return fail(makeFailure(FailureKind::InvalidArgument,
-                                "cannot find the other broken files of '" + chosen + "'"));
+        return makeFailure(FailureKind::InvalidArgument,
+                           "cannot find the other broken files of '" + chosen + "'");
     base = *baseName;
     output = (prefix.empty() ? base : prefix) + first.NameTail;
     const int partCount = first.PartCount < 0 ? 0 : first.PartCount;
@@ -165,13 +152,14 @@ bool Assembler::run() {
     // when complete: a failure never leaves a partial file or costs an existing one.
     auto out = detail::createTemporary(fs, detail::folderOf(output), output, temporary);
     if (!out)
-        return fail(out.failure());
-    if (!copyParts(out.value(), partCount))
-        return false;
+        return out.failure();
+    auto copied = copyParts(out.value(), partCount);
+    if (!copied || !copied.value())
+        return copied;
     if (out.value().close() != 0)
-        return fail(fileFailure(errno, FileAction::Close, output));
+        return fileFailure(errno, FileAction::Close, output);
     if (fs.rename(temporary, output) != 0)
-        return fail(fileFailure(errno, FileAction::Rename, output));
+        return fileFailure(errno, FileAction::Rename, output);
     temporary.clear();
     return true;
 }
@@ -190,18 +178,19 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
         return false;
 
     Assembler assembler(context, Filename, Prefix);
-    if (!assembler.run()) {
+    const detail::Step assembled = assembler.run();
+    if (!assembled || !assembled.value()) {
         assembler.removeTemporary();
-        if (assembler.failure)
-            showFailureReport(context.box, *assembler.failure);
+        if (!assembled)
+            showFailureReport(context.box, assembled.failure());
         return false;
     }
 
     if (!context.box.ask(messages::kDeleteParts))
         return true;
     // The rebuilt file becomes the only copy: make sure it is on disk before the parts go.
-    if (auto failure = detail::syncToDisk(context.fs, {assembler.output})) {
-        showFailureReport(context.box, *failure);
+    if (auto synced = detail::syncToDisk(context.fs, {assembler.output}); !synced) {
+        showFailureReport(context.box, synced.failure());
         return false;
     }
     for (const auto& name : assembler.parts) {

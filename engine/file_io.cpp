@@ -113,8 +113,8 @@ Result<std::size_t> readFully(FileSystem& fs, int fd, char* buffer, std::size_t 
     return done;
 }
 
-Status writeAll(FileSystem& fs, int fd, const char* data, std::size_t size,
-                const std::string& path) {
+Result<void> writeAll(FileSystem& fs, int fd, const char* data, std::size_t size,
+                      const std::string& path) {
     while (size > 0) {
         const ssize_t n = fs.write(fd, data, size);
         if (n < 0) {
@@ -122,10 +122,12 @@ Status writeAll(FileSystem& fs, int fd, const char* data, std::size_t size,
                 continue;
             return fileFailure(errno, FileAction::Write, path);
         }
+        if (n == 0)
+            return fileFailure(ENOSPC, FileAction::Write, path);
         data += n;
         size -= static_cast<std::size_t>(n);
     }
-    return std::nullopt;
+    return {};
 }
 
 std::string folderOf(const std::string& path) {
@@ -139,30 +141,30 @@ std::string folderOf(const std::string& path) {
 
 namespace {
 
-Status syncOne(FileSystem& fs, const std::string& path, int flags) {
+Result<void> syncOne(FileSystem& fs, const std::string& path, int flags) {
     const int fd = fs.open(path, flags);
     if (fd < 0)
         return fileFailure(errno, FileAction::Sync, path);
     FileHandle handle(fs, fd);
     if (fs.fsync(fd) != 0)
         return fileFailure(errno, FileAction::Sync, path);
-    return std::nullopt;
+    return {};
 }
 
 } // namespace
 
-Status syncToDisk(FileSystem& fs, const std::vector<std::string>& paths) {
+Result<void> syncToDisk(FileSystem& fs, const std::vector<std::string>& paths) {
     std::set<std::string> folders;
     for (const auto& path : paths) {
-        if (auto failure = syncOne(fs, path, O_RDONLY))
-            return failure;
+        if (auto synced = syncOne(fs, path, O_RDONLY); !synced)
+            return synced;
         folders.insert(folderOf(path));
     }
     for (const auto& folder : folders) {
-        if (auto failure = syncOne(fs, folder, O_RDONLY | O_DIRECTORY))
-            return failure;
+        if (auto synced = syncOne(fs, folder, O_RDONLY | O_DIRECTORY); !synced)
+            return synced;
     }
-    return std::nullopt;
+    return {};
 }
 
 ProgressTracker::ProgressTracker(ProgressObserver* observer, std::uint64_t total, int partCount)
@@ -201,14 +203,14 @@ constexpr std::uint64_t kListenedChunk = std::uint64_t{4} << 20;
 
 } // namespace
 
-ssize_t Copier::step(int in, off_t& inOffset, int out, std::uint64_t count,
-                     const std::string& inPath, const std::string& outPath) {
+Result<std::uint64_t> Copier::step(int in, off_t& inOffset, int out, std::uint64_t count,
+                                   const std::string& inPath, const std::string& outPath) {
     while (kernelCopy) {
         const std::uint64_t chunk =
             std::min(count, tracker.listening() ? kListenedChunk : kQuietChunk);
         const ssize_t n = fs.copyFileRange(in, &inOffset, out, static_cast<std::size_t>(chunk));
         if (n > 0)
-            return n;
+            return static_cast<std::uint64_t>(n);
         if (n == 0)
             break; // end of file, or a file system that copies nothing: let read() decide
         if (errno == EINTR)
@@ -217,9 +219,8 @@ ssize_t Copier::step(int in, off_t& inOffset, int out, std::uint64_t count,
             kernelCopy = false;
             break;
         }
-        failure = isWriteSideError(errno) ? fileFailure(errno, FileAction::Write, outPath)
-                                          : fileFailure(errno, FileAction::Read, inPath);
-        return -1;
+        return isWriteSideError(errno) ? fileFailure(errno, FileAction::Write, outPath)
+                                       : fileFailure(errno, FileAction::Read, inPath);
     }
 
     // User-space fallback: one block at a time, tracker reports per block group below.
@@ -229,56 +230,49 @@ ssize_t Copier::step(int in, off_t& inOffset, int out, std::uint64_t count,
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(limit - copied, buffer.size()));
         auto got = readFully(fs, in, buffer.data(), want, inOffset, inPath);
-        if (!got) {
-            failure = got.failure();
-            return -1;
-        }
+        if (!got)
+            return got.failure();
         if (got.value() == 0)
             break;
-        if (auto bad = writeAll(fs, out, buffer.data(), got.value(), outPath)) {
-            failure = std::move(bad);
-            return -1;
-        }
+        if (auto written = writeAll(fs, out, buffer.data(), got.value(), outPath); !written)
+            return written.failure();
         inOffset += static_cast<off_t>(got.value());
         copied += got.value();
         if (got.value() < want)
             break;
     }
-    return static_cast<ssize_t>(copied);
+    return copied;
 }
 
-bool Copier::copyExactly(int in, off_t& inOffset, int out, std::uint64_t count,
+Step Copier::copyExactly(int in, off_t& inOffset, int out, std::uint64_t count,
                          const std::string& inPath, const std::string& outPath) {
     while (count > 0) {
-        const ssize_t n = step(in, inOffset, out, count, inPath, outPath);
-        if (n < 0)
-            return false;
-        if (n == 0) {
-            failure = makeFailure(FailureKind::IoError,
-                                  "'" + inPath + "' became shorter while it was being read");
-            return false;
-        }
-        count -= static_cast<std::uint64_t>(n);
-        if (!tracker.advance(static_cast<std::uint64_t>(n)))
+        const auto n = step(in, inOffset, out, count, inPath, outPath);
+        if (!n)
+            return n.failure();
+        if (n.value() == 0)
+            return makeFailure(FailureKind::IoError,
+                               "'" + inPath + "' became shorter while it was being read");
+        count -= n.value();
+        if (!tracker.advance(n.value()))
             return false;
     }
     return true;
 }
 
-bool Copier::copyToEnd(int in, off_t inOffset, std::uint64_t expected, int out,
+Step Copier::copyToEnd(int in, off_t inOffset, std::uint64_t expected, int out,
                        const std::string& inPath, const std::string& outPath) {
     // Copy what fstat promised, then keep reading until the file really ends, so a part that
     // grew meanwhile, or a file system whose kernel copy stops early, loses nothing.
     std::uint64_t wanted = std::max<std::uint64_t>(expected, 1);
     for (;;) {
-        const ssize_t n = step(in, inOffset, out, wanted, inPath, outPath);
-        if (n < 0)
-            return false;
-        if (n == 0)
+        const auto n = step(in, inOffset, out, wanted, inPath, outPath);
+        if (!n)
+            return n.failure();
+        if (n.value() == 0)
             return true;
-        const auto done = static_cast<std::uint64_t>(n);
-        wanted = wanted > done ? wanted - done : 1;
-        if (!tracker.advance(done))
+        wanted = wanted > n.value() ? wanted - n.value() : 1;
+        if (!tracker.advance(n.value()))
             return false;
     }
 }

@@ -9,13 +9,15 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace tolvar::detail {
 
-using Status = std::optional<Failure>;
+// What a stage of an operation gives back: a failure to report, or whether to go on. False
+// stops the operation without a further message: it refused and said why, stopped silently
+// as the classic behaviour does, or the observer cancelled.
+using Step = Result<bool>;
 
 // Owns one descriptor opened through the file layer; closes it on every way out.
 class FileHandle {
@@ -58,14 +60,16 @@ Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
 Result<std::size_t> readFully(FileSystem& fs, int fd, char* buffer, std::size_t size, off_t offset,
                               const std::string& path);
 
-Status writeAll(FileSystem& fs, int fd, const char* data, std::size_t size,
-                const std::string& path);
+// Writes all of data, looping on partial writes. A write that makes no progress is a full
+// disk, never a reason to try again forever.
+Result<void> writeAll(FileSystem& fs, int fd, const char* data, std::size_t size,
+                      const std::string& path);
 
 // The folder part of a path: "a/b" -> "a", "/b" -> "/", "b" -> ".".
 std::string folderOf(const std::string& path);
 
 // Flushes each file and each distinct folder holding one of them to the disk.
-Status syncToDisk(FileSystem& fs, const std::vector<std::string>& paths);
+Result<void> syncToDisk(FileSystem& fs, const std::vector<std::string>& paths);
 
 // Tells the caller's observer how far the copy has come, and whether to go on.
 class ProgressTracker {
@@ -89,20 +93,18 @@ public:
 
     // Copies exactly count bytes from in at inOffset (advanced) to the current position of
     // out. The source ending early is a failure: it changed while being read.
-    // Returns false on failure (in failure) or when the observer cancelled.
-    bool copyExactly(int in, off_t& inOffset, int out, std::uint64_t count,
+    // False when the observer cancelled.
+    Step copyExactly(int in, off_t& inOffset, int out, std::uint64_t count,
                      const std::string& inPath, const std::string& outPath);
 
-    // Copies from in at inOffset to the end of the file.
-    bool copyToEnd(int in, off_t inOffset, std::uint64_t expected, int out,
+    // Copies from in at inOffset to the end of the file. False when the observer cancelled.
+    Step copyToEnd(int in, off_t inOffset, std::uint64_t expected, int out,
                    const std::string& inPath, const std::string& outPath);
 
-    Status failure;
-
 private:
-    // One step: copies up to count bytes; returns bytes copied, 0 at end of file, -1 failure.
-    ssize_t step(int in, off_t& inOffset, int out, std::uint64_t count, const std::string& inPath,
-                 const std::string& outPath);
+    // One step: copies up to count bytes; gives the bytes copied, 0 at end of file.
+    Result<std::uint64_t> step(int in, off_t& inOffset, int out, std::uint64_t count,
+                               const std::string& inPath, const std::string& outPath);
 
     FileSystem& fs;
     ProgressTracker& tracker;

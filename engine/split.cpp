@@ -28,28 +28,22 @@ public:
     Splitter(OperationContext& context, const std::string& source, const std::string& prefix)
         : context(context), fs(context.fs), source(source), prefix(prefix) {}
 
-    // False when refused (already said), failed (see failure) or cancelled.
-    bool run(SizeRule rule, std::int32_t amount);
+    // True when every part is written; false when refused (already said) or cancelled.
+    detail::Step run(SizeRule rule, std::int32_t amount);
     // Removes the parts this run created; used when it did not finish.
     void removeCreatedParts();
 
-    detail::Status failure;
     std::vector<std::string> created;
 
 private:
-    bool fail(Failure f) {
-        failure = std::move(f);
-        return false;
-    }
     bool refuse(const std::string& message) {
         context.box.refuse(message);
         return false;
     }
-    bool computePartSize(SizeRule rule, std::int32_t amount, std::int64_t length,
-                         std::int64_t& partSize);
+    Result<std::int64_t> computePartSize(SizeRule rule, std::int32_t amount, std::int64_t length);
     bool namesAreSafe(const std::string& base, int partCount, const struct stat& sourceStat);
-    bool writeParts(int sourceFd, std::int64_t length, std::int64_t partSize, int partCount,
-                    const std::string& base);
+    detail::Step writeParts(int sourceFd, std::int64_t length, std::int64_t partSize, int partCount,
+                            const std::string& base);
 
     OperationContext& context;
     FileSystem& fs;
@@ -57,28 +51,26 @@ private:
     const std::string& prefix;
 };
 
-bool Splitter::computePartSize(SizeRule rule, std::int32_t amount, std::int64_t length,
-                               std::int64_t& partSize) {
+Result<std::int64_t> Splitter::computePartSize(SizeRule rule, std::int32_t amount,
+                                               std::int64_t length) {
     // A negative amount never comes from the window; refuse it before any file is written.
     if (amount < 0)
-        return fail(makeFailure(FailureKind::InvalidArgument,
-                                rule == SizeRule::Kilobytes
-                                    ? "the size of a broken file cannot be negative"
-                                    : "the number of broken files cannot be negative"));
+        return makeFailure(FailureKind::InvalidArgument,
+                           rule == SizeRule::Kilobytes
+                               ? "the size of a broken file cannot be negative"
+                               : "the number of broken files cannot be negative");
     if (rule == SizeRule::Kilobytes) {
         // The part size is a 32-bit byte count, as in every set written so far.
-        partSize = std::int64_t{amount} * 1024;
+        const std::int64_t partSize = std::int64_t{amount} * 1024;
         if (partSize > std::numeric_limits<std::int32_t>::max())
-            return fail(makeFailure(FailureKind::Overflow,
-                                    "a broken file can hold at most 2097151 KB, not " +
-                                        std::to_string(amount) + " KB"));
-        return true;
+            return makeFailure(FailureKind::Overflow,
+                               "a broken file can hold at most 2097151 KB, not " +
+                                   std::to_string(amount) + " KB");
+        return partSize;
     }
     if (amount == 0)
-        return fail(
-            makeFailure(FailureKind::DivisionByZero, "cannot split a file into 0 broken files"));
-    partSize = length / amount;
-    return true;
+        return makeFailure(FailureKind::DivisionByZero, "cannot split a file into 0 broken files");
+    return length / amount;
 }
 
 bool Splitter::namesAreSafe(const std::string& base, int partCount, const struct stat& sourceStat) {
@@ -93,8 +85,8 @@ bool Splitter::namesAreSafe(const std::string& base, int partCount, const struct
     return true;
 }
 
-bool Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_t partSize, int partCount,
-                          const std::string& base) {
+detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_t partSize,
+                                  int partCount, const std::string& base) {
     detail::ProgressTracker tracker(context.progress, static_cast<std::uint64_t>(length),
                                     partCount);
     detail::Copier copier(fs, tracker);
@@ -103,63 +95,66 @@ bool Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_t partSi
         const std::string name = PartFileName(base, index);
         auto part = detail::createReplacing(fs, name);
         if (!part)
-            return fail(part.failure());
+            return part.failure();
         created.push_back(name);
 
         const HeaderBytes header = PartHeader::build(index, partCount, source);
-        if (auto bad = detail::writeAll(fs, part.value().get(), header.data(), header.size(), name))
-            return fail(*bad);
+        if (auto written =
+                detail::writeAll(fs, part.value().get(), header.data(), header.size(), name);
+            !written)
+            return written.failure();
 
         tracker.setPart(index, name);
         if (index == 0 && !tracker.advance(0))
             return false;
         const std::int64_t payload =
             index + 1 < partCount ? partSize : length - std::int64_t{partCount - 1} * partSize;
-        if (!copier.copyExactly(sourceFd, offset, part.value().get(),
-                                static_cast<std::uint64_t>(payload), source, name))
-            return copier.failure ? fail(*copier.failure) : false;
+        auto copied = copier.copyExactly(sourceFd, offset, part.value().get(),
+                                         static_cast<std::uint64_t>(payload), source, name);
+        if (!copied || !copied.value())
+            return copied;
         if (part.value().close() != 0)
-            return fail(fileFailure(errno, FileAction::Close, name));
+            return fileFailure(errno, FileAction::Close, name);
     }
     return true;
 }
 
-bool Splitter::run(SizeRule rule, std::int32_t amount) {
+detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     struct stat sourceStat {};
     auto opened = detail::openForReading(fs, source, &sourceStat);
     if (!opened)
-        return fail(opened.failure());
+        return opened.failure();
     FileHandle& file = opened.value();
     const std::int64_t length = sourceStat.st_size;
 
-    std::int64_t partSize = 0;
-    if (!computePartSize(rule, amount, length, partSize))
-        return false;
+    const auto computed = computePartSize(rule, amount, length);
+    if (!computed)
+        return computed.failure();
+    const std::int64_t partSize = computed.value();
     if (length <= partSize)
         return refuse(messages::kTooSmall);
 
     HeaderBytes first{};
     auto got = detail::readFully(fs, file.get(), first.data(), first.size(), 0, source);
     if (!got)
-        return fail(got.failure());
+        return got.failure();
     if (isPart(std::string_view(first.data(), got.value())))
         return refuse(messages::kAlreadySplit);
 
     if (partSize == 0)
-        return fail(makeFailure(FailureKind::DivisionByZero,
-                                "the file is too small for that many broken files"));
+        return makeFailure(FailureKind::DivisionByZero,
+                           "the file is too small for that many broken files");
     const std::int64_t partCount = length / partSize + 1;
     if (partCount > std::numeric_limits<std::int16_t>::max())
-        return fail(
-            makeFailure(FailureKind::Overflow,
-                        "the split would need " + std::to_string(partCount) + " broken files"));
+        return makeFailure(FailureKind::Overflow,
+                           "the split would need " + std::to_string(partCount) + " broken files");
     if (partCount > kMaxPartCount)
         return refuse(messages::tooManyPartsMessage(partCount));
 
     const auto base = partBaseName(source, prefix);
     if (!base)
-        return fail(makeFailure(FailureKind::InvalidArgument,
-                                "cannot name the broken files after '" + source + "'"));
+        return makeFailure(FailureKind::InvalidArgument,
+                           "cannot name the broken files after '" + source + "'");
     if (!namesAreSafe(*base, static_cast<int>(partCount), sourceStat))
         return false;
     return writeParts(file.get(), length, partSize, static_cast<int>(partCount), *base);
@@ -178,23 +173,24 @@ bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
         return false;
 
     Splitter splitter(context, Filename, Prefix);
-    if (!splitter.run(rule, amount)) {
+    const detail::Step split = splitter.run(rule, amount);
+    if (!split || !split.value()) {
         // A half-written set could later pass for a whole one beside older parts of the same
         // names, so whatever this run created goes; the source was never touched.
         splitter.removeCreatedParts();
-        if (splitter.failure)
-            showFailureReport(context.box, *splitter.failure);
+        if (!split)
+            showFailureReport(context.box, split.failure());
         return false;
     }
 
     if (!context.box.ask(messages::kDeleteSource))
         return true;
     // The parts become the only copy: make sure they are on disk before the source goes.
-    detail::Status failure = detail::syncToDisk(context.fs, splitter.created);
-    if (!failure && context.fs.unlink(DeletePath) != 0)
-        failure = fileFailure(errno, FileAction::Delete, DeletePath);
-    if (failure) {
-        showFailureReport(context.box, *failure);
+    Result<void> deleted = detail::syncToDisk(context.fs, splitter.created);
+    if (deleted && context.fs.unlink(DeletePath) != 0)
+        deleted = fileFailure(errno, FileAction::Delete, DeletePath);
+    if (!deleted) {
+        showFailureReport(context.box, deleted.failure());
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include "message_box.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -63,6 +64,20 @@ public:
 
 private:
     std::variant<T, Failure> state;
+};
+
+// Success with nothing to give back, or a failure.
+template <> class Result<void> {
+public:
+    Result() = default;
+    Result(Failure failure) : state(std::move(failure)) {}
+
+    bool ok() const { return !state.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const Failure& failure() const { return *state; }
+
+private:
+    std::optional<Failure> state;
 };
 
 } // namespace tolvar

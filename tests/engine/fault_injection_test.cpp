@@ -394,6 +394,31 @@ TEST(DiskFull, EveryLaterWriteFailsToo) {
     }
 }
 
+// A write that returns 0 makes no progress: looping on it would never end.
+TEST(DiskFull, WriteThatWritesNothingIsDiskFull) {
+    // Gives up with EIO after a while, so a retrying engine fails this test instead of hanging.
+    struct StalledWrites : FaultyFileSystem {
+        ssize_t write(int, const void*, std::size_t) override {
+            if (++stalls < 1000)
+                return 0;
+            errno = EIO;
+            return -1;
+        }
+        int stalls = 0;
+    };
+    for (const Kind kind : {Kind::SplitBySize, Kind::Assemble}) {
+        const Scenario sc{"Stalled", kind, 30000, 4, true, false, true};
+        Stage stage(sc);
+        StalledWrites fs;
+        fs.failEvery(FsCall::CopyFileRange, EXDEV);
+        auto box = boxFor(sc);
+        EXPECT_FALSE(stage.run(fs, box));
+        ASSERT_EQ(box.shown().size(), 2u);
+        EXPECT_TRUE(isFailureReport(box.shown()[1], FailureKind::NoSpace, {}));
+        EXPECT_TRUE(stage.snapshot() == stage.initial);
+    }
+}
+
 // Each kind of refusal and failure, each with the descriptor count checked after it (the
 // failures of the file layer are covered call by call above).
 struct HygieneCase {
