@@ -7,8 +7,9 @@ releaseDir=$repoRoot/build/release
 
 # What building the window and the command-line program needs on Debian 12. GoogleTest is in
 # it because the release folder is configured with its tests, so the window and the test
-# suite share one build.
-buildPackages=(cmake g++ ninja-build qt6-base-dev libgtest-dev libgmock-dev)
+# suite share one build. ISA-L computes the recovery parts; pkg-config finds it.
+buildPackages=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev
+               libisal-dev)
 
 # Everything the test suite needs on top: a display for the screenshots, clang with libFuzzer,
 # clang-format, and dpkg-shlibdeps, file and desktop-file-validate for the package test.
