@@ -1,6 +1,7 @@
 #include "file_io.h"
 #include "operations.h"
 #include "part_header.h"
+#include "recovery.h"
 
 #include <cerrno>
 #include <optional>
@@ -193,7 +194,20 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
         showFailureReport(context.box, synced.failure());
         return false;
     }
-    for (const auto& name : assembler.parts) {
+    // The set's recovery parts go with it: without the broken files they can rebuild nothing.
+    std::vector<std::string> doomed = assembler.parts;
+    if (!assembler.parts.empty()) {
+        const std::string& first = assembler.parts.front();
+        auto recovery = findRecoveryParts(context.fs, first.substr(0, first.size() - 3),
+                                          static_cast<int>(assembler.parts.size()));
+        if (!recovery) {
+            showFailureReport(context.box, recovery.failure());
+            return false;
+        }
+        for (const auto& part : recovery.value())
+            doomed.push_back(part.path);
+    }
+    for (const auto& name : doomed) {
         if (context.fs.unlink(name) != 0) {
             showFailureReport(context.box, fileFailure(errno, FileAction::Delete, name));
             return false;

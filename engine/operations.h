@@ -15,6 +15,9 @@ struct OperationContext {
     MessageBox& box;
     FileSystem& fs = defaultFileSystem();
     ProgressObserver* progress = nullptr;
+    // Splits only: how many recovery parts (0 to 100) to write beside the set, so that as many
+    // of its files may later be lost or damaged and rebuilt. 0 writes none.
+    int recoveryParts = 0;
 };
 
 // The engine's own refusals, beyond the classic messages; shown critical, product title.

@@ -8,8 +8,8 @@
 #include <isa-l/crc.h>
 #include <isa-l/erasure_code.h>
 #include <limits>
-#include <random>
 #include <set>
+#include <sys/stat.h>
 
 namespace tolvar {
 
@@ -263,9 +263,8 @@ RecoveryHeaderBytes buildRecoveryHeader(const RecoveryHeader& header) {
     putLittle(bytes, 14, std::uint64_t(layout.dataCount), 2);
     putLittle(bytes, 16, std::uint64_t(layout.partSize), 8);
     putLittle(bytes, 24, std::uint64_t(layout.totalLength), 8);
-    putLittle(bytes, 32, header.setId, 8);
-    bytes[40] = static_cast<char>(layout.nameTail.size());
-    std::memcpy(&bytes[41], layout.nameTail.data(), layout.nameTail.size());
+    bytes[32] = static_cast<char>(layout.nameTail.size());
+    std::memcpy(&bytes[33], layout.nameTail.data(), layout.nameTail.size());
     putLittle(bytes, 60, headerCrc(bytes.data(), 60), 4);
     return bytes;
 }
@@ -277,9 +276,9 @@ std::optional<RecoveryHeader> parseRecoveryHeader(std::string_view bytes) {
     if (getLittle(bytes, 60, 4) != headerCrc(bytes.data(), 60) ||
         getLittle(bytes, 8, 2) != kFormatVersion)
         return std::nullopt;
-    const auto tailLength = static_cast<unsigned char>(bytes[40]);
-    if (tailLength > 3 ||
-        std::any_of(bytes.begin() + 44, bytes.begin() + 60, [](char c) { return c != 0; }))
+    const auto tailLength = static_cast<unsigned char>(bytes[32]);
+    if (tailLength > 3 || std::any_of(bytes.begin() + 33 + tailLength, bytes.begin() + 60,
+                                      [](char c) { return c != 0; }))
         return std::nullopt;
     RecoveryHeader header;
     RecoveryLayout& layout = header.layout;
@@ -293,8 +292,7 @@ std::optional<RecoveryHeader> parseRecoveryHeader(std::string_view bytes) {
         return std::nullopt;
     layout.partSize = std::int64_t(partSize);
     layout.totalLength = std::int64_t(totalLength);
-    header.setId = getLittle(bytes, 32, 8);
-    layout.nameTail.assign(bytes.data() + 41, tailLength);
+    layout.nameTail.assign(bytes.data() + 33, tailLength);
     if (!layout.valid() || header.index >= layout.recoveryCount)
         return std::nullopt;
     return header;
@@ -306,6 +304,37 @@ std::string RecoveryFileName(std::string_view base, int index) {
     name += char('0' + index / 10);
     name += char('0' + index % 10);
     return name;
+}
+
+Result<std::vector<FoundRecoveryPart>> findRecoveryParts(FileSystem& fs, const std::string& base,
+                                                         int partCount) {
+    std::vector<FoundRecoveryPart> found;
+    int expected = kMaxRecoveryParts;
+    for (int j = 0; j < expected; ++j) {
+        const std::string name = RecoveryFileName(base, j);
+        struct stat st {};
+        if (fs.lstat(name, &st) != 0) {
+            if (errno == ENOENT)
+                continue;
+            return fileFailure(errno, FileAction::Open, name);
+        }
+        if (!S_ISREG(st.st_mode))
+            continue;
+        auto file = detail::openForReading(fs, name);
+        if (!file)
+            return file.failure();
+        RecoveryHeaderBytes bytes{};
+        auto got = detail::readFully(fs, file.value().get(), bytes.data(), bytes.size(), 0, name);
+        if (!got)
+            return got.failure();
+        auto header = parseRecoveryHeader(std::string_view(bytes.data(), got.value()));
+        if (!header || header->index != j || header->layout.dataCount != partCount)
+            continue;
+        // The first one found says how many there are: no need to look further.
+        expected = header->layout.recoveryCount;
+        found.push_back({name, *header});
+    }
+    return found;
 }
 
 bool canRebuild(const RecoveryLayout& layout, const std::vector<int>& lostSlots) {
@@ -375,8 +404,6 @@ Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
                                 std::vector<std::string>& created, ProgressObserver* observer) {
     RecoveryHeader set;
     set.layout = layout;
-    std::random_device seed;
-    set.setId = (std::uint64_t{seed()} << 32) | seed();
 
     std::vector<std::string> slotPaths = dataPaths;
     std::vector<detail::FileHandle> files;

@@ -55,12 +55,11 @@ struct RecoveryLayout {
     int slotCount() const { return dataCount + recoveryCount; }
 };
 
-// The recovery parts' own header: the layout, which part this is, and the identity of the
-// split that wrote them, so parts of two different splits are never mixed.
+// The recovery parts' own header: the layout and which part this is. Whether a recovery part
+// belongs to the set beside it is the checksum file's to say, as for every other file of it.
 struct RecoveryHeader {
     RecoveryLayout layout;
     int index = 0; // j
-    std::uint64_t setId = 0;
 };
 
 using RecoveryHeaderBytes = std::array<char, kRecoveryHeaderSize>;
@@ -74,6 +73,19 @@ std::optional<RecoveryHeader> parseRecoveryHeader(std::string_view bytes);
 
 // Recovery part j's name: the base followed by "r" and j in two digits (movie.r00).
 std::string RecoveryFileName(std::string_view base, int index);
+
+// A recovery part found beside a set.
+struct FoundRecoveryPart {
+    std::string path;
+    RecoveryHeader header;
+};
+
+// The recovery parts of the set of partCount broken files named after base: the files
+// RecoveryFileName(base, j) that exist and carry a valid recovery header for that many parts.
+// Files of those names that are something else are left out; one that exists but cannot be
+// read is a failure.
+Result<std::vector<FoundRecoveryPart>> findRecoveryParts(FileSystem& fs, const std::string& base,
+                                                         int partCount);
 
 // Whether the lost slots can be rebuilt: no group may lose more than N of its blocks. Slots
 // outside the layout, or named twice, make the answer false.

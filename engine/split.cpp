@@ -1,6 +1,7 @@
 #include "file_io.h"
 #include "operations.h"
 #include "part_header.h"
+#include "recovery.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -42,6 +43,7 @@ private:
     }
     Result<std::int64_t> computePartSize(SizeRule rule, std::int32_t amount, std::int64_t length);
     bool namesAreSafe(const std::string& base, int partCount, const struct stat& sourceStat);
+    bool nameIsSafe(const std::string& name, const struct stat& sourceStat);
     detail::Step writeParts(int sourceFd, std::int64_t length, std::int64_t partSize, int partCount,
                             const std::string& base);
 
@@ -73,15 +75,20 @@ Result<std::int64_t> Splitter::computePartSize(SizeRule rule, std::int32_t amoun
     return length / amount;
 }
 
-bool Splitter::namesAreSafe(const std::string& base, int partCount, const struct stat& sourceStat) {
-    // Creating a part replaces any file of its name: that must never be the source itself,
+bool Splitter::nameIsSafe(const std::string& name, const struct stat& sourceStat) {
+    // Creating a file replaces any file of its name: that must never be the source itself,
     // whether spelt the same, spelt differently or reached through another link.
-    for (int index = 0; index < partCount; ++index) {
-        const std::string name = PartFileName(base, index);
-        struct stat st {};
-        if (name == source || (fs.stat(name, &st) == 0 && detail::sameFile(st, sourceStat)))
+    struct stat st {};
+    return name != source && !(fs.stat(name, &st) == 0 && detail::sameFile(st, sourceStat));
+}
+
+bool Splitter::namesAreSafe(const std::string& base, int partCount, const struct stat& sourceStat) {
+    for (int index = 0; index < partCount; ++index)
+        if (!nameIsSafe(PartFileName(base, index), sourceStat))
             return refuse(messages::kPartIsSource);
-    }
+    for (int index = 0; index < context.recoveryParts; ++index)
+        if (!nameIsSafe(RecoveryFileName(base, index), sourceStat))
+            return refuse(messages::kPartIsSource);
     return true;
 }
 
@@ -120,6 +127,10 @@ detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_
 }
 
 detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
+    if (context.recoveryParts < 0 || context.recoveryParts > kMaxRecoveryParts)
+        return makeFailure(FailureKind::InvalidArgument,
+                           "a set can have 0 to " + std::to_string(kMaxRecoveryParts) +
+                               " recovery parts, not " + std::to_string(context.recoveryParts));
     struct stat sourceStat {};
     auto opened = detail::openForReading(fs, source, &sourceStat);
     if (!opened)
@@ -157,7 +168,15 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
                            "cannot name the broken files after '" + source + "'");
     if (!namesAreSafe(*base, static_cast<int>(partCount), sourceStat))
         return false;
-    return writeParts(file.get(), length, partSize, static_cast<int>(partCount), *base);
+    const detail::Step written =
+        writeParts(file.get(), length, partSize, static_cast<int>(partCount), *base);
+    if (!written || !written.value() || context.recoveryParts == 0)
+        return written;
+    // The recovery parts are computed from the broken files as they are on disk.
+    const RecoveryLayout layout{static_cast<int>(partCount), context.recoveryParts, partSize,
+                                length, std::string(nameTailOf(source))};
+    const std::vector<std::string> parts = created;
+    return writeRecoveryParts(fs, layout, parts, *base, created, context.progress);
 }
 
 void Splitter::removeCreatedParts() {

@@ -129,14 +129,13 @@ TEST(Recovery, OneMoreLostFileThanRecoveryPartsIsRefused) {
 }
 
 TEST(RecoveryHeader, RoundTripsAndRefusesDamage) {
-    RecoveryHeader header{shape(12, 1 << 20, 5, 3), 2, 0x1234567890abcdefULL};
+    RecoveryHeader header{shape(12, 1 << 20, 5, 3), 2};
     header.layout.nameTail = "gz";
     const RecoveryHeaderBytes bytes = buildRecoveryHeader(header);
     EXPECT_FALSE(isPart(std::string_view(bytes.data(), bytes.size())));
     const auto parsed = parseRecoveryHeader(std::string_view(bytes.data(), bytes.size()));
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->index, 2);
-    EXPECT_EQ(parsed->setId, header.setId);
     EXPECT_EQ(parsed->layout.dataCount, 12);
     EXPECT_EQ(parsed->layout.recoveryCount, 3);
     EXPECT_EQ(parsed->layout.partSize, 1 << 20);
@@ -149,6 +148,21 @@ TEST(RecoveryHeader, RoundTripsAndRefusesDamage) {
             << "byte " << at;
     }
     EXPECT_FALSE(parseRecoveryHeader(std::string_view(bytes.data(), bytes.size() - 1)));
+}
+
+// Stopped while it computes the recovery parts, a split takes back every file it wrote.
+TEST(SplitWithRecovery, CancelledWhileCodingLeavesOnlyTheSource) {
+    struct StopOnRecovery : ProgressObserver {
+        bool onProgress(const Progress& progress) override {
+            return progress.partPath.find(".r0") == std::string::npos;
+        }
+    } observer;
+    ScratchDir dir;
+    writeFile(dir / "movie.avi", randomBytes(50000, 5));
+    auto box = scriptedBox({MsgAnswer::Yes});
+    OperationContext context{box, defaultFileSystem(), &observer, 2};
+    EXPECT_FALSE(SplitFile(dir / "movie.avi", 8, "", dir / "movie.avi", context));
+    EXPECT_EQ(listDir(dir.path()), std::set<std::string>{"movie.avi"});
 }
 
 } // namespace
