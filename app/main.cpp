@@ -3,6 +3,7 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    tolvar::prepareDisplayScaling();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tolvar Files Splitter"));
     QApplication::setApplicationVersion(QStringLiteral("2.0"));

@@ -11,10 +11,11 @@ releaseDir=$repoRoot/build/release
 buildPackages=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev
                libisal-dev)
 
-# Everything the test suite needs on top: a display for the screenshots, clang with libFuzzer,
-# clang-format, and dpkg-shlibdeps, file and desktop-file-validate for the package test.
-testPackages=("${buildPackages[@]}" xvfb xauth clang libclang-rt-14-dev clang-format dpkg-dev
-              file desktop-file-utils)
+# Everything the test suite needs on top: a display, a window manager and ImageMagick for the
+# screenshots, clang with libFuzzer, clang-format, and dpkg-shlibdeps, file and
+# desktop-file-validate for the package test.
+testPackages=("${buildPackages[@]}" xvfb xauth openbox imagemagick clang libclang-rt-14-dev
+              clang-format dpkg-dev file desktop-file-utils)
 
 say() { printf '==> %s\n' "$*"; }
 

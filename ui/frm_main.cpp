@@ -100,6 +100,11 @@ int extent(int twips, double scale) {
 
 } // namespace
 
+void prepareDisplayScaling() {
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::RoundPreferFloor);
+}
+
 frmMain::frmMain(const WindowServices& services, QWidget* parent)
     : QMainWindow(parent), box(services.box), dialogs(services.dialogs),
       fileSystem(services.fileSystem ? services.fileSystem : &defaultFileSystem()) {
@@ -198,31 +203,33 @@ void frmMain::buildControls() {
     Label1 =
         label(Frame1, "Label1", QStringLiteral("Choose a file to split:"), 240, 240, 1575, 255);
     Text1 = textBox(Frame1, "Text1", true, 240, 480, 4695, 285);
-    Command1 = button(Frame1, "Command1", QStringLiteral("..."), 5040, 480, 255, 255);
+    Command1 = button(Frame1, "Command1", QStringLiteral("..."), 5040, 495, 255, 255);
     Label8 = label(Frame1, "Label8", QStringLiteral("Choose where to save the broken files:"), 240,
-                   840, 3015, 255);
-    Text6 = textBox(Frame1, "Text6", true, 240, 1080, 4695, 285);
-    Command11 = button(Frame1, "Command11", QStringLiteral("..."), 5040, 1080, 255, 255);
+                   910, 3015, 255);
+    Text6 = textBox(Frame1, "Text6", true, 240, 1150, 4695, 285);
+    Command11 = button(Frame1, "Command11", QStringLiteral("..."), 5040, 1165, 255, 255);
     Label2 = label(Frame1, "Label2", QStringLiteral("Write the size for each broken file:"), 240,
-                   1560, 2535, 255);
-    Text5 = textBox(Frame1, "Text5", false, 2880, 1560, 1095, 285);
+                   1580, 2535, 285);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Text5 = textBox(Frame1, "Text5", false, 2880, 1580, 1095, 285);
     Combo1 = new QComboBox(Frame1);
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setEditable(false);
-    placements.push_back({Combo1, 4080, 1560, 855, 315});
+    placements.push_back({Combo1, 4080, 1565, 855, 315});
     Command2 = button(Frame1, "Command2", QStringLiteral("Split File"), 240, 2040, 5055, 375);
 
     Label7 =
         label(Frame4, "Label7", QStringLiteral("Choose a file to split:"), 240, 240, 1695, 255);
     Text3 = textBox(Frame4, "Text3", true, 240, 480, 4695, 285);
-    Command8 = button(Frame4, "Command8", QStringLiteral("..."), 5040, 480, 255, 255);
+    Command8 = button(Frame4, "Command8", QStringLiteral("..."), 5040, 495, 255, 255);
     Label9 = label(Frame4, "Label9", QStringLiteral("Choose where to save the broken files:"), 240,
-                   840, 3135, 255);
-    Text7 = textBox(Frame4, "Text7", true, 240, 1080, 4695, 285);
-    Command12 = button(Frame4, "Command12", QStringLiteral("..."), 5040, 1080, 255, 255);
+                   910, 3135, 255);
+    Text7 = textBox(Frame4, "Text7", true, 240, 1150, 4695, 285);
+    Command12 = button(Frame4, "Command12", QStringLiteral("..."), 5040, 1165, 255, 255);
     Label6 = label(Frame4, "Label6", QStringLiteral("Choose the number of broken files:"), 240,
-                   1560, 2655, 255);
-    Text4 = textBox(Frame4, "Text4", true, 3000, 1560, 1935, 285);
+                   1580, 2655, 285);
+    Label6->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Text4 = textBox(Frame4, "Text4", true, 3000, 1580, 1935, 285);
     Text4->setText(QStringLiteral("2"));
     VScroll1 = new QScrollBar(Qt::Vertical, Frame4);
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
@@ -256,17 +263,17 @@ void frmMain::buildControls() {
         }
     });
     VScroll1->setFocusPolicy(Qt::StrongFocus);
-    placements.push_back({VScroll1, 5040, 1560, 255, 255});
+    placements.push_back({VScroll1, 5040, 1595, 255, 255});
     Command7 = button(Frame4, "Command7", QStringLiteral("Split File"), 240, 2040, 5055, 375);
 
     Label4 =
         label(Frame2, "Label4", QStringLiteral("Choose a file to assemble:"), 240, 360, 2055, 255);
-    Text2 = textBox(Frame2, "Text2", true, 240, 720, 4695, 285);
-    Command6 = button(Frame2, "Command6", QStringLiteral("..."), 5040, 720, 255, 255);
+    Text2 = textBox(Frame2, "Text2", true, 240, 600, 4695, 285);
+    Command6 = button(Frame2, "Command6", QStringLiteral("..."), 5040, 615, 255, 255);
     Label10 = label(Frame2, "Label10", QStringLiteral("Choose where to save the assembled file:"),
-                    240, 1080, 3015, 255);
-    Text8 = textBox(Frame2, "Text8", true, 240, 1440, 4695, 285);
-    Command13 = button(Frame2, "Command13", QStringLiteral("..."), 5040, 1440, 255, 255);
+                    240, 1140, 3015, 255);
+    Text8 = textBox(Frame2, "Text8", true, 240, 1380, 4695, 285);
+    Command13 = button(Frame2, "Command13", QStringLiteral("..."), 5040, 1395, 255, 255);
     Command3 = button(Frame2, "Command3", QStringLiteral("Assemble Files"), 240, 1920, 5055, 495);
 
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
@@ -737,7 +744,7 @@ QString frmMain::droppedFile(const QMimeData* mime) const {
     const QByteArray file = localFileFromUri(entries.first());
     // The same rule as the open dialog: an existing file, not a folder.
     struct stat st {};
-    if (file.isEmpty() || ::stat(file.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (file.isEmpty() || fileSystem->stat(file.toStdString(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
     return pathFromBytes(file);
 }

@@ -25,6 +25,12 @@ namespace tolvar {
 
 class ProgressPresenter;
 
+// To be called before the QApplication is made. A desktop font scale such as 144 or 120 dpi
+// would otherwise become a fractional device-pixel ratio (1.5, 1.25), at which one-pixel lines
+// such as the panels' frames fall between pixels and are cut off; the layout follows the font
+// itself, so whole ratios lose nothing.
+void prepareDisplayScaling();
+
 // What the window talks through. Each null member means the real thing: a QMessageBox over
 // the window, the Qt file dialogs, the real file system. Tests pass scripted fakes; the
 // window does not own them, so they must outlive it.

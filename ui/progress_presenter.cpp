@@ -3,8 +3,13 @@
 #include "path_text.h"
 
 #include <QCoreApplication>
-#include <QLocale>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QProgressDialog>
+#include <QScreen>
+#include <algorithm>
+#include <functional>
 
 namespace tolvar {
 
@@ -20,26 +25,67 @@ int stepFor(const Progress& progress) {
     return static_cast<int>(done * kSteps / progress.bytesTotal);
 }
 
+// Calls back on the events that can take the dialog away from its place over the window.
+class PlacementKeeper : public QObject {
+public:
+    PlacementKeeper(QWidget* window, QWidget* dialog, std::function<void()> place)
+        : window(window), dialog(dialog), place(std::move(place)) {
+        window->installEventFilter(this);
+        dialog->installEventFilter(this);
+    }
+    ~PlacementKeeper() override {
+        window->removeEventFilter(this);
+        dialog->removeEventFilter(this);
+    }
+    PlacementKeeper(const PlacementKeeper&) = delete;
+    PlacementKeeper& operator=(const PlacementKeeper&) = delete;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        // The dialog's own moves are left alone: the user may drag it aside.
+        if ((watched == window && (type == QEvent::Move || type == QEvent::Resize)) ||
+            (watched == dialog && (type == QEvent::Show || type == QEvent::Resize)))
+            place();
+        return false;
+    }
+
+private:
+    QWidget* window;
+    QWidget* dialog;
+    std::function<void()> place;
+};
+
 } // namespace
 
 ProgressPresenter::ProgressPresenter(QWidget* owner, Direction direction, int delayMilliseconds)
     : ownerWidget(owner), kind(direction), delay(delayMilliseconds) {}
 
-ProgressPresenter::~ProgressPresenter() = default;
+ProgressPresenter::~ProgressPresenter() {
+    // The keeper watches the dialog; it goes first.
+    keeper.reset();
+}
 
-QString ProgressPresenter::describe(const Progress& progress, Direction direction) {
-    const QLocale locale;
+QString ProgressPresenter::describe(const Progress& progress, Direction direction,
+                                    const TransferRate& rate, const QFontMetrics* metrics,
+                                    int pathWidth) {
     const QString action = direction == Direction::Writing
                                ? QCoreApplication::translate("tolvar", "Writing broken file")
                                : QCoreApplication::translate("tolvar", "Reading broken file");
-    const QString path = pathFromBytes(QByteArray::fromStdString(progress.partPath));
-    return QStringLiteral("%1 %2 of %3:\n%4\n%5 of %6")
+    QString path = pathFromBytes(QByteArray::fromStdString(progress.partPath));
+    if (metrics && pathWidth > 0)
+        path = metrics->elidedText(path, Qt::ElideMiddle, pathWidth);
+    const std::optional<double> speed = rate.bytesPerSecond();
+    const std::optional<double> left = rate.secondsLeft(progress.bytesTotal);
+    const QString pace =
+        speed && left
+            ? QStringLiteral("%1/s, about %2 left")
+                  .arg(formatByteCount(static_cast<std::uint64_t>(*speed)), formatTimeLeft(*left))
+            : QCoreApplication::translate("tolvar", "Estimating the time left...");
+    return QStringLiteral("%1 %2 of %3:\n%4\n%5 of %6\n%7")
         .arg(action)
         .arg(progress.partIndex + 1)
         .arg(progress.partCount)
-        .arg(path)
-        .arg(locale.formattedDataSize(static_cast<qint64>(progress.bytesDone)))
-        .arg(locale.formattedDataSize(static_cast<qint64>(progress.bytesTotal)));
+        .arg(path, formatByteCount(progress.bytesDone), formatByteCount(progress.bytesTotal), pace);
 }
 
 void ProgressPresenter::showDialog() {
@@ -51,10 +97,42 @@ void ProgressPresenter::showDialog() {
     // The dialog stays until the copy ends; its own timers must not hide or reset it.
     dialog->setAutoClose(false);
     dialog->setAutoReset(false);
-    dialog->setMinimumWidth(420);
+    label = new QLabel(dialog.get());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    dialog->setLabel(label);
+    // A fixed width: the dialog would otherwise grow and shrink with every path and figure,
+    // and drift from its place over the window. Every report has the same four lines.
+    dialog->setFixedWidth(std::max(420, label->fontMetrics().averageCharWidth() * 64));
     QObject::connect(dialog.get(), &QProgressDialog::canceled, [this] { cancelled = true; });
-    dialog->show();
+    keeper = std::make_unique<PlacementKeeper>(ownerWidget->window(), dialog.get(),
+                                               [this] { placeOverOwner(); });
     shown = true;
+}
+
+void ProgressPresenter::placeOverOwner() {
+    const QWidget* window = ownerWidget->window();
+    const QRect windowFrame = window->frameGeometry();
+    // Before the dialog is on screen its frame is not known yet; the window manager gives
+    // it about the same frame as the window.
+    QRect frame = dialog->frameGeometry();
+    if (!dialog->isVisible()) {
+        const QRect inner = window->geometry();
+        frame.setSize(dialog->size().grownBy(
+            QMargins(inner.left() - windowFrame.left(), inner.top() - windowFrame.top(),
+                     windowFrame.right() - inner.right(), windowFrame.bottom() - inner.bottom())));
+    }
+    frame.moveCenter(windowFrame.center());
+    // A window partly off the screen must not take the dialog's title bar with it.
+    if (const QScreen* screen = window->screen()) {
+        const QRect room = screen->availableGeometry();
+        frame.moveRight(std::min(frame.right(), room.right()));
+        frame.moveBottom(std::min(frame.bottom(), room.bottom()));
+        frame.moveLeft(std::max(frame.left(), room.left()));
+        frame.moveTop(std::max(frame.top(), room.top()));
+    }
+    // A window's position is that of its frame.
+    if (dialog->pos() != frame.topLeft())
+        dialog->move(frame.topLeft());
 }
 
 bool ProgressPresenter::onProgress(const Progress& progress) {
@@ -66,11 +144,23 @@ bool ProgressPresenter::onProgress(const Progress& progress) {
     // time the user took over the confirmation question does not count.
     if (!clock.isValid())
         clock.start();
-    if (!dialog && !finished && clock.elapsed() >= delay)
+    rate.add(clock.elapsed(), progress.bytesDone);
+    const bool showNow = !dialog && !finished && clock.elapsed() >= delay;
+    if (showNow)
         showDialog();
 
     if (dialog) {
-        dialog->setLabelText(describe(progress, kind));
+        const QFontMetrics metrics = label->fontMetrics();
+        const int pathWidth = dialog->width() - 4 * metrics.averageCharWidth();
+        dialog->setLabelText(describe(progress, kind, rate, &metrics, pathWidth));
+        if (showNow) {
+            // Placed once its text gives it its height, then shown where it belongs.
+            // A fixed size also tells the window manager there is nothing to resize.
+            dialog->adjustSize();
+            dialog->setFixedSize(dialog->size());
+            placeOverOwner();
+            dialog->show();
+        }
         dialog->setValue(stepFor(progress));
         QCoreApplication::processEvents();
         // The Cancel button and a close by Escape both end up here.
@@ -79,6 +169,7 @@ bool ProgressPresenter::onProgress(const Progress& progress) {
         if (finished || cancelled) {
             // The engine's closing question (or its clean-up) comes next; the dialog must not
             // stay behind.
+            keeper.reset();
             dialog->hide();
             dialog.reset();
         }

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "progress.h"
+#include "transfer_rate.h"
 
 #include <QElapsedTimer>
 #include <QString>
 #include <memory>
 
+class QFontMetrics;
+class QLabel;
+class QObject;
 class QProgressDialog;
 class QWidget;
 
@@ -20,9 +24,9 @@ class ProgressPresenter : public ProgressObserver {
 public:
     enum class Direction { Writing, Reading };
 
-    // owner: the window the dialog is centred on; delayMilliseconds: copies that finish sooner
-    // never show the dialog (0 shows it at the first report). The time runs from the first
-    // report, so questions asked before the copy do not count.
+    // owner: the window the dialog belongs to and is centred over; delayMilliseconds: copies
+    // that finish sooner never show the dialog (0 shows it at the first report). The time
+    // runs from the first report, so questions asked before the copy do not count.
     ProgressPresenter(QWidget* owner, Direction direction, int delayMilliseconds);
     ~ProgressPresenter() override;
 
@@ -33,17 +37,25 @@ public:
     // Whether the dialog has been shown during this operation.
     bool wasShown() const { return shown; }
 
-    // The text the dialog shows for a report: part, path, bytes done of total.
-    static QString describe(const Progress& progress, Direction direction);
+    // The text the dialog shows for a report: part and path, bytes done of total, and the
+    // rate with the time left once the rate has settled. Given metrics, the path is elided
+    // in the middle to fit pathWidth pixels.
+    static QString describe(const Progress& progress, Direction direction, const TransferRate& rate,
+                            const QFontMetrics* metrics = nullptr, int pathWidth = 0);
 
 private:
     void showDialog();
+    void placeOverOwner();
 
     QWidget* ownerWidget;
     Direction kind;
     int delay;
     QElapsedTimer clock;
+    TransferRate rate;
     std::unique_ptr<QProgressDialog> dialog;
+    QLabel* label = nullptr;
+    // Puts the dialog back over the window whenever either of them moves or changes size.
+    std::unique_ptr<QObject> keeper;
     bool shown = false;
     bool cancelled = false;
 };

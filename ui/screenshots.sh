@@ -1,8 +1,12 @@
 #!/bin/sh
-# Photographs the real window under a virtual X server: the five panels, the About box and
-# the progress dialog of a split.
+# Photographs the real window under a virtual X server with a real window manager (openbox):
+# the five panels, the About box and the progress dialog of a split, at desktop font scales of
+# 96, 120, 144 and 192 dpi and with a 14 pt font; and the progress dialog over a window that
+# was moved while it was up.
 # Usage: ui/screenshots.sh [build folder] [output folder]
-# Needs xvfb-run and ImageMagick's import; the build folder must hold tests/ui/tolvar_ui_preview
+# Writes <output>/<96dpi|120dpi|144dpi|192dpi|14pt>/{panel-1..5,about,progress}.png and
+# <output>/progress-moved.png. Needs xvfb-run, openbox and ImageMagick (import, convert); the
+# build folder must hold tests/ui/tolvar_ui_preview
 # (cmake --build <build> --target tolvar_ui_preview).
 set -eu
 build=$(cd "${1:-build}" && pwd)
@@ -12,21 +16,40 @@ preview="$build/tests/ui/tolvar_ui_preview"
 [ -x "$preview" ] || { echo "missing $preview; build the tolvar_ui_preview target" >&2; exit 1; }
 
 export PREVIEW="$preview" OUT="$out"
-xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" sh -eu -c '
+# -a picks a free display number, so several runs (or other users of Xvfb) do not collide.
+xvfb-run -a -s "-screen 0 1600x1200x24" sh -eu -c '
   export QT_QPA_PLATFORM=xcb
-  for shot in 5 3 1 4 2 about progress; do
-    "$PREVIEW" "$shot" &
+  openbox >/dev/null 2>&1 &
+  wm=$!
+  sleep 1
+  # shot <picture> <font dpi> <preview arguments...>
+  shot() {
+    picture=$1 dpi=$2
+    shift 2
+    QT_FONT_DPI=$dpi "$PREVIEW" "$@" &
     pid=$!
-    sleep 2
-    import -window root "$OUT/panel-$shot.png"
+    # The progress shots wait for the rate and the time left to settle.
+    case $1 in progress*) sleep 4 ;; *) sleep 2 ;; esac
+    import -window root "$picture"
     kill "$pid"
     wait "$pid" 2>/dev/null || true
+  }
+  for look in 96dpi 120dpi 144dpi 192dpi 14pt; do
+    mkdir -p "$OUT/$look"
+    case $look in
+      14pt) dpi=96 size=14 ;;
+      *) dpi=${look%dpi} size= ;;
+    esac
+    for what in 5 3 1 4 2 about progress; do
+      case $what in [0-9]) name=panel-$what ;; *) name=$what ;; esac
+      shot "$OUT/$look/$name.png" "$dpi" "$what" $size
+    done
   done
+  shot "$OUT/progress-moved.png" 96 progress-moved
+  kill "$wm"
 '
-# The virtual screen is black around the window; keep only the window.
-for f in "$out"/panel-*.png; do
+# The virtual screen is black around the windows; keep only the windows.
+for f in "$out"/*/*.png "$out"/progress-moved.png; do
   convert "$f" -trim +repage "$f"
 done
-mv "$out/panel-about.png" "$out/about.png"
-mv "$out/panel-progress.png" "$out/progress.png"
-ls "$out"
+ls -R "$out"

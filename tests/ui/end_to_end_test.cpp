@@ -10,9 +10,11 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QScrollBar>
 #include <QThread>
 #include <QUrl>
+#include <cerrno>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -36,6 +38,16 @@ using Texts = std::vector<std::string>;
 class SlowFileSystem : public PosixFileSystem {
 public:
     int pauseMs = 0;
+    // A path whose status the file system refuses to give, as behind an unreadable folder.
+    std::string unreadable;
+
+    int stat(const std::string& path, struct stat* st) override {
+        if (path == unreadable) {
+            errno = EACCES;
+            return -1;
+        }
+        return PosixFileSystem::stat(path, st);
+    }
 
     ssize_t write(int fd, const void* buffer, std::size_t count) override {
         pause();
@@ -94,6 +106,7 @@ private slots:
         box = FakeMessageBox();
         dialogs = FakeFileDialogs();
         files.pauseMs = 0;
+        files.unreadable.clear();
         window = std::make_unique<frmMain>(WindowServices{&box, &dialogs, &files});
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -404,6 +417,46 @@ private slots:
         QCOMPARE(text(2)->text(), path("big.000"));
     }
 
+    void progressDialogStaysOverTheWindowAndOnTheScreen() {
+        // A window half above the screen: centred on it, the dialog's title bar would be too.
+        window->move(40, -window->frameGeometry().height() / 2);
+        QTRY_COMPARE(window->y(), -window->frameGeometry().height() / 2);
+        window->setProgressDelay(0);
+        QVERIFY(writeFile(path("placed.bin"), pattern(12 * 1024 * 1024)));
+        window->ShowPanel(QStringLiteral("1"));
+        text(1)->setText(path("placed.bin"));
+        text(5)->setText(QStringLiteral("1"));
+        window->findChild<QComboBox*>(QStringLiteral("Combo1"))->setCurrentIndex(1);
+        files.pauseMs = 60;
+
+        bool ownedByTheWindow = false;
+        int topAtFirst = -1;
+        QPoint offCentreAfterMove(-1, -1);
+        const int screenTop = window->screen()->availableGeometry().top();
+        ModalScript script({[&](QWidget* modal) {
+            auto* progress = qobject_cast<QProgressDialog*>(modal);
+            QVERIFY(progress);
+            ownedByTheWindow = progress->parentWidget() == window.get();
+            topAtFirst = progress->frameGeometry().top();
+            // The user moves the window while the dialog is up: the dialog goes along.
+            window->move(200, 150);
+            QTRY_COMPARE(window->pos(), QPoint(200, 150));
+            QTest::qWait(50);
+            offCentreAfterMove =
+                progress->frameGeometry().center() - window->frameGeometry().center();
+            clickButton(progress, QStringLiteral("Cancel"));
+        }});
+        box.script({MsgAnswer::Yes});
+        command(2)->click();
+        QVERIFY(script.finished());
+        QVERIFY(ownedByTheWindow);
+        QCOMPARE(topAtFirst, screenTop);
+        QVERIFY2(
+            offCentreAfterMove.manhattanLength() <= 2,
+            qPrintable(
+                QStringLiteral("%1,%2").arg(offCentreAfterMove.x()).arg(offCentreAfterMove.y())));
+    }
+
     void progressDialogClosesBeforeTheClosingQuestion() {
         struct AskingBox : FakeMessageBox {
             std::function<void()> onQuestion;
@@ -485,6 +538,19 @@ private slots:
         for (int n = 1; n <= 8; ++n)
             QVERIFY(!text(n)->acceptDrops());
         QVERIFY(window->acceptDrops());
+    }
+
+    void droppedFileIsLookedAtThroughTheFileLayer() {
+        QVERIFY(writeFile(path("seen.bin"), "x"));
+        files.unreadable = path("seen.bin").toStdString();
+        window->ShowPanel(QStringLiteral("1"));
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path("seen.bin"))});
+        QDropEvent drop(window->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton,
+                        Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &drop);
+        QVERIFY(!drop.isAccepted());
+        QVERIFY(text(1)->text().isEmpty());
     }
 
     void dropsThatAreNotOneLocalFileOnAWorkingPanelAreIgnored_data() {

@@ -1,8 +1,9 @@
-// The window's pure helpers: reading the size box, rounding, the saved-position text, and the
-// dialogs' filter conversion.
+// The window's pure helpers: reading the size box, rounding, the saved-position text, the
+// dialogs' filter conversion, and the progress dialog's rate, time left and sizes.
 #include "open.h"
 #include "path_text.h"
 #include "size_text.h"
+#include "transfer_rate.h"
 #include "window_position.h"
 
 #include <QFile>
@@ -244,6 +245,62 @@ private slots:
         QVERIFY(localFileFromUri("https://example.org/a").isEmpty());
         QVERIFY(localFileFromUri("file://otherhost/tmp/a").isEmpty());
         QVERIFY(localFileFromUri("/tmp/a").isEmpty());
+    }
+
+    // Progress figures -----------------------------------------------------------------
+
+    void rateSettlesFirstThenFollowsTheLatestSeconds() {
+        TransferRate rate;
+        // 10 MiB a second for eight seconds, reported every 100 ms, then 1 MiB a second.
+        const std::uint64_t mib = 1024 * 1024;
+        std::uint64_t done = 0;
+        for (std::int64_t ms = 0; ms <= 1900; ms += 100, done += mib)
+            rate.add(ms, done);
+        QVERIFY(!rate.bytesPerSecond().has_value());
+        for (std::int64_t ms = 2000; ms <= 8000; ms += 100, done += mib)
+            rate.add(ms, done);
+        QCOMPARE(qRound(*rate.bytesPerSecond()), qRound(10.0 * mib));
+        QCOMPARE(qRound(*rate.secondsLeft(done + 100 * mib)), 10);
+        for (std::int64_t ms = 8100; ms <= 14000; ms += 100, done += mib / 10)
+            rate.add(ms, done);
+        QCOMPARE(qRound(*rate.bytesPerSecond() / 1024), 1024);
+        // A copy that stands still has no rate to give.
+        TransferRate stuck;
+        stuck.add(0, 500);
+        stuck.add(5000, 500);
+        QVERIFY(!stuck.secondsLeft(1000).has_value());
+    }
+
+    void progressSizesAreCountedIn1024sWithTheSizeBoxsUnits_data() {
+        QTest::addColumn<qulonglong>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("bytes") << 1023ULL << "1023 bytes";
+        QTest::newRow("one KB") << 1024ULL << "1.00 KB";
+        QTest::newRow("tens of KB") << 10ULL * 1024 + 512 << "10.5 KB";
+        QTest::newRow("700 MB") << 700ULL * 1024 * 1024 << "700 MB";
+        QTest::newRow("GB") << 1900000000ULL << "1.77 GB";
+    }
+    void progressSizesAreCountedIn1024sWithTheSizeBoxsUnits() {
+        QFETCH(qulonglong, bytes);
+        QFETCH(QString, text);
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(formatByteCount(bytes), text);
+    }
+
+    void timeLeftIsRoundedToWhatAReaderNeeds_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("under a second") << 0.3 << "1 second";
+        QTest::newRow("43 s") << 43.0 << "45 seconds";
+        QTest::newRow("58 s") << 58.0 << "1 minute";
+        QTest::newRow("200 s") << 200.0 << "3 minutes";
+        QTest::newRow("3900 s") << 3900.0 << "1 hour 5 minutes";
+        QTest::newRow("two hours") << 7200.0 << "2 hours";
+    }
+    void timeLeftIsRoundedToWhatAReaderNeeds() {
+        QFETCH(double, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(formatTimeLeft(seconds), text);
     }
 };
 

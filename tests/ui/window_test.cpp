@@ -226,6 +226,31 @@ private slots:
         QVERIFY(window->centralWidget()->rect().contains(shown->geometry()));
     }
 
+    void labelsLineUpWithTheControlsTheyDescribe() {
+        showActive();
+        const QFontMetrics metrics(window->font());
+        // Where a label's line of text is drawn within its box.
+        auto inked = [&metrics](const QLabel* label) {
+            return QStyle::alignedRect(Qt::LeftToRight, label->alignment(),
+                                       QSize(label->width(), metrics.height()), label->geometry());
+        };
+        // Beside its box: on the box's middle line.
+        for (auto [label, box] : {std::pair{"Label2", "Text5"}, std::pair{"Label6", "Text4"}}) {
+            const int off =
+                inked(c<QLabel>(label)).center().y() - c<QLineEdit>(box)->geometry().center().y();
+            QVERIFY2(std::abs(off) <= 1, label);
+        }
+        // Above its box: nearer to it than to the box above the label.
+        for (auto [label, box, previous] :
+             {std::tuple{"Label8", "Text6", "Text1"}, std::tuple{"Label9", "Text7", "Text3"},
+              std::tuple{"Label10", "Text8", "Text2"}}) {
+            const QRect text = inked(c<QLabel>(label));
+            const int toOwn = c<QLineEdit>(box)->y() - text.bottom();
+            const int toPrevious = text.top() - c<QLineEdit>(previous)->geometry().bottom();
+            QVERIFY2(toOwn > 0 && toOwn < toPrevious, label);
+        }
+    }
+
     // Panels and navigation ----------------------------------------------------------------
 
     void showPanelBringsExactlyOnePanelIntoView_data() {

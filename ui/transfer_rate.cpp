@@ -1,0 +1,78 @@
+#include "transfer_rate.h"
+
+#include <QLocale>
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+namespace tolvar {
+
+namespace {
+
+// No figure before the copy has run this long...
+constexpr std::int64_t kSettleMs = 2000;
+// ...and the figure is taken over about this much of the latest copying.
+constexpr std::int64_t kWindowMs = 5000;
+
+QString plural(long long count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+} // namespace
+
+void TransferRate::add(std::int64_t elapsedMs, std::uint64_t bytesDone) {
+    samples.push_back({elapsedMs, bytesDone});
+    // Keep one sample at or before the start of the window, so the window is always full.
+    while (samples.size() > 2 && samples[1].ms <= elapsedMs - kWindowMs)
+        samples.pop_front();
+}
+
+std::optional<double> TransferRate::bytesPerSecond() const {
+    if (samples.size() < 2 || samples.back().ms < kSettleMs)
+        return std::nullopt;
+    const Sample& first = samples.front();
+    const Sample& last = samples.back();
+    if (last.ms <= first.ms || last.bytes <= first.bytes)
+        return std::nullopt;
+    return static_cast<double>(last.bytes - first.bytes) * 1000.0 /
+           static_cast<double>(last.ms - first.ms);
+}
+
+std::optional<double> TransferRate::secondsLeft(std::uint64_t bytesTotal) const {
+    const std::optional<double> rate = bytesPerSecond();
+    if (!rate)
+        return std::nullopt;
+    const std::uint64_t done = samples.back().bytes;
+    const std::uint64_t left = bytesTotal > done ? bytesTotal - done : 0;
+    return static_cast<double>(left) / *rate;
+}
+
+QString formatByteCount(std::uint64_t bytes) {
+    if (bytes < 1024)
+        return plural(static_cast<long long>(bytes), "byte", "bytes");
+    static const char* const units[] = {"KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(units)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    const int decimals = value < 10.0 ? 2 : value < 100.0 ? 1 : 0;
+    return QLocale().toString(value, 'f', decimals) + QLatin1Char(' ') + QLatin1String(units[unit]);
+}
+
+QString formatTimeLeft(double seconds) {
+    const double s = std::max(0.0, seconds);
+    if (s < 10.0)
+        return plural(std::max(1LL, std::llround(std::ceil(s))), "second", "seconds");
+    if (s < 57.5)
+        return plural(std::llround(s / 5.0) * 5, "second", "seconds");
+    const long long minutes = std::max(1LL, std::llround(s / 60.0));
+    if (minutes < 60)
+        return plural(minutes, "minute", "minutes");
+    const QString hours = plural(minutes / 60, "hour", "hours");
+    return minutes % 60 == 0 ? hours
+                             : hours + QLatin1Char(' ') + plural(minutes % 60, "minute", "minutes");
+}
+
+} // namespace tolvar
