@@ -31,9 +31,10 @@ int usageError(const std::string& message) {
 
 // The window only offers files that exist; here a mistyped name must be said before the
 // confirmation is asked, in the engine's own failure form.
-bool inputFileUsable(const std::string& path, MessageBox& box) {
+bool inputFileUsable(const std::string& path, OperationContext& context) {
+    MessageBox& box = context.box;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (context.fs.stat(path, &st) != 0) {
         showFailureReport(box, fileFailure(errno, FileAction::Open, path));
         return false;
     }
@@ -85,7 +86,7 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
         }
         filenumber = *number;
     }
-    if (!inputFileUsable(options.path, box))
+    if (!inputFileUsable(options.path, context))
         return kExitRefused;
 
     const std::string prefix = prefixWithDot(options.prefix.value_or(""));
@@ -98,8 +99,8 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
 // The assembly stops without a word when a part's index is not the one its place in the set
 // calls for; in a window the user sees that nothing happened, in a script only a status
 // would, so name the part that stopped it.
-void explainSilentJoinStop(const std::string& firstPart, MessageBox& box) {
-    const Result<std::optional<SetReport>> report = examineSet(firstPart, defaultFileSystem());
+void explainSilentJoinStop(const std::string& firstPart, MessageBox& box, FileSystem& fs) {
+    const Result<std::optional<SetReport>> report = examineSet(firstPart, fs);
     if (report && report.value()) {
         const SetReport& set = *report.value();
         if (set.header.PartIndex != 0) {
@@ -123,12 +124,12 @@ void explainSilentJoinStop(const std::string& firstPart, MessageBox& box) {
 
 int runJoin(const Options& options, TerminalMessageBox& box, OperationContext& context,
             TerminalProgress& progress) {
-    if (!inputFileUsable(options.path, box))
+    if (!inputFileUsable(options.path, context))
         return kExitRefused;
     const std::string prefix = prefixWithDot(options.prefix.value_or(""));
     const bool done = AssembleFile(options.path, prefix, context);
     if (!done && !box.spoke() && *stopFlag() == 0)
-        explainSilentJoinStop(options.path, box);
+        explainSilentJoinStop(options.path, box, context.fs);
     return finish(done, kAssembleDone, box, progress);
 }
 

@@ -1,9 +1,8 @@
 #include "file_exists.h"
 
 #include <cerrno>
-#include <dirent.h>
-#include <memory>
 #include <sys/stat.h>
+#include <vector>
 
 namespace tolvar {
 
@@ -33,9 +32,9 @@ bool matchesWildcard(std::string_view pattern, std::string_view name) {
 
 namespace {
 
-bool isOrdinaryFile(const std::string& path) {
+bool isOrdinaryFile(FileSystem& fileSystem, const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return fileSystem.stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool isHidden(std::string_view name) {
@@ -44,7 +43,7 @@ bool isHidden(std::string_view name) {
 
 } // namespace
 
-Result<bool> FileExists(const std::string& strPath) {
+Result<bool> FileExists(const std::string& strPath, FileSystem& fileSystem) {
     if (strPath.empty())
         return false;
     const auto slash = strPath.rfind('/');
@@ -54,19 +53,18 @@ Result<bool> FileExists(const std::string& strPath) {
         return false;
 
     if (pattern.find_first_of("*?") == std::string::npos)
-        return isOrdinaryFile(strPath);
+        return isOrdinaryFile(fileSystem, strPath);
 
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-    if (!dir) {
+    std::vector<std::string> names;
+    if (fileSystem.listFolder(folder, names) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return false;
         return fileFailure(errno, FileAction::Search, folder);
     }
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view name(entry->d_name);
+    for (const std::string& name : names) {
         if (isHidden(name) || !matchesWildcard(pattern, name))
             continue;
-        if (isOrdinaryFile(folder + std::string(name)))
+        if (isOrdinaryFile(fileSystem, folder + name))
             return true;
     }
     return false;

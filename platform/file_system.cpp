@@ -1,6 +1,10 @@
 #include "file_system.h"
 
+#include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <string_view>
 #include <unistd.h>
 
 namespace tolvar {
@@ -51,6 +55,21 @@ int PosixFileSystem::rename(const std::string& from, const std::string& to) {
 
 int PosixFileSystem::unlink(const std::string& path) {
     return ::unlink(path.c_str());
+}
+
+int PosixFileSystem::listFolder(const std::string& path, std::vector<std::string>& names) {
+    names.clear();
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+    if (!dir)
+        return -1;
+    // readdir returns null both at the end and on failure; only errno tells them apart.
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    return errno == 0 ? 0 : -1;
 }
 
 FileSystem& defaultFileSystem() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <vector>
 
 namespace tolvar {
 
@@ -28,6 +29,9 @@ public:
     virtual int fsync(int fd) = 0;
     virtual int rename(const std::string& from, const std::string& to) = 0;
     virtual int unlink(const std::string& path) = 0;
+    // Replaces names with the entries of the folder at path, "." and ".." left out, in the
+    // order the system gives them. Fails as opendir or readdir would.
+    virtual int listFolder(const std::string& path, std::vector<std::string>& names) = 0;
 };
 
 // The real file system.
@@ -45,6 +49,7 @@ public:
     int fsync(int fd) override;
     int rename(const std::string& from, const std::string& to) override;
     int unlink(const std::string& path) override;
+    int listFolder(const std::string& path, std::vector<std::string>& names) override;
 };
 
 // A process-wide PosixFileSystem for callers that do not inject their own.

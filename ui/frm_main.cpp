@@ -553,13 +553,13 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 // Split by size -----------------------------------------------------------------------------
 
 void frmMain::Command1_Click() {
-    Text1->setText(
-        fileDialogs().ShowOpenDialog(this, kAllFiles, kChooseSplitSource, initialFolder()));
+    Text1->setText(fileDialogs().choose(DialogKind::Open, this, kAllFiles, kChooseSplitSource,
+                                        initialFolder()));
 }
 
 void frmMain::Command11_Click() {
-    Text6->setText(asPrefix(
-        fileDialogs().ShowSaveDialog(this, kAllFiles, kChooseSplitTarget, initialFolder())));
+    Text6->setText(asPrefix(fileDialogs().choose(DialogKind::Save, this, kAllFiles,
+                                                 kChooseSplitTarget, initialFolder())));
 }
 
 void frmMain::Command2_Click() {
@@ -610,13 +610,13 @@ void frmMain::Command2_Click() {
 // Split by number ---------------------------------------------------------------------------
 
 void frmMain::Command8_Click() {
-    Text3->setText(
-        fileDialogs().ShowOpenDialog(this, kAllFiles, kChooseSplitSource, initialFolder()));
+    Text3->setText(fileDialogs().choose(DialogKind::Open, this, kAllFiles, kChooseSplitSource,
+                                        initialFolder()));
 }
 
 void frmMain::Command12_Click() {
-    Text7->setText(asPrefix(
-        fileDialogs().ShowSaveDialog(this, kAllFiles, kChooseSplitTarget, initialFolder())));
+    Text7->setText(asPrefix(fileDialogs().choose(DialogKind::Save, this, kAllFiles,
+                                                 kChooseSplitTarget, initialFolder())));
 }
 
 void frmMain::VScroll1_Change(int value) {
@@ -653,13 +653,13 @@ void frmMain::Command7_Click() {
 // Assemble ----------------------------------------------------------------------------------
 
 void frmMain::Command6_Click() {
-    Text2->setText(
-        fileDialogs().ShowOpenDialog(this, kFirstParts, kChooseAssembleSource, initialFolder()));
+    Text2->setText(fileDialogs().choose(DialogKind::Open, this, kFirstParts, kChooseAssembleSource,
+                                        initialFolder()));
 }
 
 void frmMain::Command13_Click() {
-    Text8->setText(asPrefix(
-        fileDialogs().ShowSaveDialog(this, kAllFiles, kChooseAssembleTarget, initialFolder())));
+    Text8->setText(asPrefix(fileDialogs().choose(DialogKind::Save, this, kAllFiles,
+                                                 kChooseAssembleTarget, initialFolder())));
 }
 
 void frmMain::Command3_Click() {
@@ -712,7 +712,7 @@ bool frmMain::AssembleFile(const QString& Filename) {
 }
 
 Result<bool> frmMain::FileExists(const QString& strPath) {
-    return tolvar::FileExists(toEngine(strPath));
+    return tolvar::FileExists(toEngine(strPath), *fileSystem);
 }
 
 // Drag and drop -----------------------------------------------------------------------------

@@ -18,13 +18,13 @@ QString convertPattern(const QString& pattern) {
 
 // Qt's own save dialog asks before replacing a file but never before creating one, which is
 // the other half of the promise the save dialog makes.
-class SaveDialog : public QFileDialog {
+class FileDialog : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
 
     void accept() override {
         const QStringList chosen = selectedFiles();
-        if (!chosen.isEmpty()) {
+        if (acceptMode() == QFileDialog::AcceptSave && !chosen.isEmpty()) {
             const QFileInfo info(chosen.first());
             // A folder name is Qt's to handle (it opens the folder); only a plain name that
             // names nothing yet needs the question.
@@ -41,7 +41,12 @@ public:
     }
 };
 
-QString runDialog(QFileDialog& dialog, const QString& filter, const QString& initialFolder) {
+QString runDialog(DialogKind kind, QWidget* owner, const QString& filter, const QString& title,
+                  const QString& initialFolder) {
+    FileDialog dialog(owner, title);
+    const bool save = kind == DialogKind::Save;
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     // Qt's own widget dialog everywhere: the same look and the same questions on every
     // desktop, and the create question above cannot be bypassed by a native dialog.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -86,28 +91,17 @@ QStringList Open::nameFilters(const QString& filter) {
 
 QString Open::ShowOpenDialog(QWidget* owner, const QString& filter, const QString& title,
                              const QString& initialFolder) {
-    QFileDialog dialog(owner, title);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    return runDialog(dialog, filter, initialFolder);
+    return runDialog(DialogKind::Open, owner, filter, title, initialFolder);
 }
 
 QString Open::ShowSaveDialog(QWidget* owner, const QString& filter, const QString& title,
                              const QString& initialFolder) {
-    SaveDialog dialog(owner, title);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    return runDialog(dialog, filter, initialFolder);
+    return runDialog(DialogKind::Save, owner, filter, title, initialFolder);
 }
 
-QString QtFileDialogs::ShowOpenDialog(QWidget* owner, const QString& filter, const QString& title,
-                                      const QString& initialFolder) {
-    return Open::ShowOpenDialog(owner, filter, title, initialFolder);
-}
-
-QString QtFileDialogs::ShowSaveDialog(QWidget* owner, const QString& filter, const QString& title,
-                                      const QString& initialFolder) {
-    return Open::ShowSaveDialog(owner, filter, title, initialFolder);
+QString QtFileDialogs::choose(DialogKind kind, QWidget* owner, const QString& filter,
+                              const QString& title, const QString& initialFolder) {
+    return runDialog(kind, owner, filter, title, initialFolder);
 }
 
 } // namespace tolvar

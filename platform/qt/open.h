@@ -7,30 +7,28 @@ class QWidget;
 
 namespace tolvar {
 
+// Open lets the user pick an existing file; Save lets the user name a file to write, asking
+// before replacing an existing file and before accepting a name that does not exist yet (No
+// keeps the dialog open).
+enum class DialogKind { Open, Save };
+
 // The window's way to the file dialogs, behind an interface so tests can script the answers.
-// Both take the owner the dialog is modal to, a filter such as "All Files |*.*" or
+// choose takes the owner the dialog is modal to, a filter such as "All Files |*.*" or
 // "000 Files (*.000)|*.000" (description and pattern alternating, separated by "|"), the
-// dialog's title and the folder it starts in, and return the chosen path or the empty text
+// dialog's title and the folder it starts in, and returns the chosen path or the empty text
 // when the user cancels.
 class FileDialogs {
 public:
     virtual ~FileDialogs() = default;
-    // Lets the user pick an existing file.
-    virtual QString ShowOpenDialog(QWidget* owner, const QString& filter, const QString& title,
-                                   const QString& initialFolder) = 0;
-    // Lets the user name a file to write; asks before replacing an existing file and before
-    // accepting a name that does not exist yet (No keeps the dialog open).
-    virtual QString ShowSaveDialog(QWidget* owner, const QString& filter, const QString& title,
-                                   const QString& initialFolder) = 0;
+    virtual QString choose(DialogKind kind, QWidget* owner, const QString& filter,
+                           const QString& title, const QString& initialFolder) = 0;
 };
 
-// The real dialogs, by way of the Open functions below.
+// The real dialogs, the same as the Open functions below.
 class QtFileDialogs : public FileDialogs {
 public:
-    QString ShowOpenDialog(QWidget* owner, const QString& filter, const QString& title,
-                           const QString& initialFolder) override;
-    QString ShowSaveDialog(QWidget* owner, const QString& filter, const QString& title,
-                           const QString& initialFolder) override;
+    QString choose(DialogKind kind, QWidget* owner, const QString& filter, const QString& title,
+                   const QString& initialFolder) override;
 };
 
 namespace Open {

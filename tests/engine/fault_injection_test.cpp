@@ -2,6 +2,7 @@
 // the errors a disk can give; and the descriptor count after every kind of refusal and
 // failure.
 
+#include "file_exists.h"
 #include "recovery.h"
 #include "test_support.h"
 
@@ -473,6 +474,27 @@ TEST(DiskFull, WriteThatWritesNothingIsDiskFull) {
         EXPECT_TRUE(isFailureReport(box.shown()[1], FailureKind::NoSpace, {}));
         EXPECT_TRUE(stage.snapshot() == stage.initial);
     }
+}
+
+// The existence test looks at the disk only through the file layer, so the layer's failures
+// are its own: a folder that cannot be searched is a failure, a missing one finds nothing.
+TEST(FileExists, LooksThroughTheFileLayer) {
+    ScratchDir dir;
+    writeFile(dir / "plain.dat", "x");
+    FaultyFileSystem fs;
+    EXPECT_TRUE(FileExists(dir / "plain.dat", fs).value());
+    EXPECT_TRUE(FileExists(dir / "*.dat", fs).value());
+    EXPECT_EQ(fs.calls(FsCall::ListFolder), 1u);
+    EXPECT_EQ(fs.calls(FsCall::Stat), 2u);
+
+    fs.failNth(FsCall::ListFolder, 2, EIO);
+    const Result<bool> failed = FileExists(dir / "*.dat", fs);
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.failure().kind, FailureKind::IoError);
+    EXPECT_NE(failed.failure().description.find("cannot search '" + dir.path() + "/'"),
+              std::string::npos);
+    fs.failNth(FsCall::ListFolder, 3, ENOENT);
+    EXPECT_FALSE(FileExists(dir / "*.dat", fs).value());
 }
 
 // Each kind of refusal and failure, each with the descriptor count checked after it (the

@@ -32,13 +32,14 @@ enum class FsCall : int {
     Close,
     Rename,
     Unlink,
+    ListFolder,
 };
-inline constexpr std::size_t kFsCallKinds = 12;
+inline constexpr std::size_t kFsCallKinds = 13;
 
 inline const char* fsCallName(FsCall kind) {
     static constexpr std::array<const char*, kFsCallKinds> names = {
-        "open", "read",  "pread", "write", "copyFileRange", "fstat",
-        "stat", "lstat", "fsync", "close", "rename",        "unlink"};
+        "open",  "read",  "pread", "write",  "copyFileRange", "fstat",     "stat",
+        "lstat", "fsync", "close", "rename", "unlink",        "listFolder"};
     return names[static_cast<std::size_t>(kind)];
 }
 
@@ -213,6 +214,12 @@ public:
         if (fails(FsCall::Unlink, {path}))
             return -1;
         return real.unlink(path);
+    }
+
+    int listFolder(const std::string& path, std::vector<std::string>& names) override {
+        if (fails(FsCall::ListFolder, {path}))
+            return -1;
+        return real.listFolder(path, names);
     }
 
 private:

@@ -81,19 +81,9 @@ public:
     std::vector<DialogCall> calls;
     std::deque<QString> results;
 
-    QString ShowOpenDialog(QWidget* owner, const QString& filter, const QString& title,
-                           const QString& initialFolder) override {
-        calls.push_back({false, filter, title, initialFolder, owner});
-        return next();
-    }
-    QString ShowSaveDialog(QWidget* owner, const QString& filter, const QString& title,
-                           const QString& initialFolder) override {
-        calls.push_back({true, filter, title, initialFolder, owner});
-        return next();
-    }
-
-private:
-    QString next() {
+    QString choose(DialogKind kind, QWidget* owner, const QString& filter, const QString& title,
+                   const QString& initialFolder) override {
+        calls.push_back({kind == DialogKind::Save, filter, title, initialFolder, owner});
         if (results.empty())
             return {};
         QString r = results.front();
