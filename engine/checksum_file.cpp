@@ -1,0 +1,471 @@
+#include "checksum_file.h"
+
+#include "file_io.h"
+#include "parallel_hasher.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <fcntl.h>
+
+namespace tolvar {
+
+namespace {
+
+constexpr std::string_view kFirstLine = "# Tolvar Files Splitter checksum file, format ";
+constexpr std::string_view kFormat = "1";
+constexpr std::string_view kSelfKey = "self-sha256";
+// Far above what 999 parts and their recovery parts need; a larger file is none of ours.
+constexpr std::size_t kLargestChecksumFile = std::size_t{4} << 20;
+
+bool needsEscape(std::string_view text) {
+    return text.find_first_of("\\\n\r") != std::string_view::npos;
+}
+
+std::string escaped(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::optional<std::string> unescaped(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return std::nullopt;
+        if (text[i] == '\\')
+            out += '\\';
+        else if (text[i] == 'n')
+            out += '\n';
+        else if (text[i] == 'r')
+            out += '\r';
+        else
+            return std::nullopt;
+    }
+    return out;
+}
+
+void addEntry(std::string& text, const ChecksumEntry& entry) {
+    if (needsEscape(entry.name))
+        text += '\\' + toHex(entry.digest) + "  " + escaped(entry.name) + '\n';
+    else
+        text += toHex(entry.digest) + "  " + entry.name + '\n';
+}
+
+void addMeta(std::string& text, std::string_view key, std::string_view value) {
+    text += "# ";
+    text += key;
+    text += ": ";
+    text += escaped(value);
+    text += '\n';
+}
+
+template <class T> bool readNumber(std::string_view text, T& value, int base = 10) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    return error == std::errc{} && end == text.data() + text.size() && !text.empty();
+}
+
+bool readModified(std::string_view text, std::int64_t& seconds, std::int64_t& nanoseconds) {
+    const auto dot = text.find('.');
+    if (dot == std::string_view::npos || text.size() - dot - 1 != 9)
+        return false;
+    return readNumber(text.substr(0, dot), seconds) &&
+           readNumber(text.substr(dot + 1), nanoseconds);
+}
+
+ChecksumFileProblem damaged(std::string reason) {
+    return {ChecksumFileProblem::Kind::Damaged, std::move(reason)};
+}
+
+// Parses the lines before the self-check line, which has already been verified.
+std::variant<ChecksumFile, ChecksumFileProblem> parseBody(std::string_view body) {
+    ChecksumFile file;
+    enum class Section { None, Parts, Recovery } section = Section::None;
+    std::size_t partsDeclared = 0;
+    std::size_t recoveryDeclared = 0;
+    bool seen[8] = {};
+    std::size_t lineNumber = 1; // the first line was read by the caller
+    std::size_t start = body.find('\n') + 1;
+    while (start < body.size()) {
+        const std::size_t end = body.find('\n', start);
+        const std::string_view line = body.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        const std::string where = "line " + std::to_string(lineNumber);
+
+        if (line.rfind("# ", 0) == 0) {
+            const auto colon = line.find(": ");
+            if (colon == std::string_view::npos)
+                return damaged(where + " is not a \"# key: value\" line");
+            const std::string_view key = line.substr(2, colon - 2);
+            const auto value = unescaped(line.substr(colon + 2));
+            if (!value)
+                return damaged(where + " holds a broken escape");
+            static constexpr std::string_view kKeys[] = {"program",  "source",      "size",
+                                                         "modified", "mode",        "part-size",
+                                                         "parts",    "whole-sha256"};
+            std::size_t known = 0;
+            while (known < std::size(kKeys) && kKeys[known] != key)
+                ++known;
+            if (known < std::size(kKeys)) {
+                if (seen[known])
+                    return damaged(where + " repeats \"" + std::string(key) + "\"");
+                seen[known] = true;
+            }
+            bool ok = true;
+            if (key == "program") {
+                file.program = *value;
+            } else if (key == "source") {
+                file.sourcePath = *value;
+            } else if (key == "size") {
+                ok = readNumber(*value, file.sourceSize);
+            } else if (key == "modified") {
+                ok = readModified(*value, file.modifiedSeconds, file.modifiedNanoseconds);
+            } else if (key == "mode") {
+                ok = readNumber(*value, file.mode, 8) && file.mode <= 07777;
+            } else if (key == "part-size") {
+                ok = readNumber(*value, file.partSize) && file.partSize > 0;
+            } else if (key == "whole-sha256") {
+                const auto digest = digestFromHex(*value);
+                ok = digest.has_value();
+                if (ok)
+                    file.wholeDigest = *digest;
+            } else if (key == "parts") {
+                ok = section == Section::None && readNumber(*value, partsDeclared) &&
+                     partsDeclared <= std::size_t(kMaxPartCount);
+                section = Section::Parts;
+            } else if (key == "recovery-parts") {
+                ok = section == Section::Parts && file.parts.size() == partsDeclared &&
+                     readNumber(*value, recoveryDeclared) && recoveryDeclared <= 255;
+                section = Section::Recovery;
+            } else {
+                file.extra.emplace_back(std::string(key), *value);
+            }
+            if (!ok)
+                return damaged(where + " does not hold a valid \"" + std::string(key) + "\"");
+            continue;
+        }
+
+        std::string_view rest = line;
+        const bool isEscaped = !rest.empty() && rest.front() == '\\';
+        if (isEscaped)
+            rest.remove_prefix(1);
+        const auto digest = digestFromHex(rest.substr(0, 64));
+        if (!digest || rest.size() < 67 || rest[64] != ' ' || (rest[65] != ' ' && rest[65] != '*'))
+            return damaged(where + " is neither a checksum nor a \"#\" line");
+        std::optional<std::string> name(std::string(rest.substr(66)));
+        if (isEscaped)
+            name = unescaped(*name);
+        if (!name || name->empty())
+            return damaged(where + " names no file");
+        // Every file a set has lies in the checksum file's own folder.
+        if (name->find('/') != std::string::npos || *name == "." || *name == "..")
+            return damaged(where + " names a file outside its folder");
+        ChecksumEntry entry{std::move(*name), *digest};
+        if (section == Section::Parts && file.parts.size() < partsDeclared)
+            file.parts.push_back(std::move(entry));
+        else if (section == Section::Recovery && file.recovery.size() < recoveryDeclared)
+            file.recovery.push_back(std::move(entry));
+        else
+            return damaged(where + " is a checksum the counts above it do not announce");
+    }
+    for (std::size_t known = 0; known < std::size(seen); ++known)
+        if (!seen[known])
+            return damaged("a line of its metadata is missing");
+    if (file.parts.size() != partsDeclared || file.recovery.size() != recoveryDeclared)
+        return damaged("it lists fewer checksums than it announces");
+    return file;
+}
+
+} // namespace
+
+std::string checksumFilePath(std::string_view base) {
+    return std::string(base) + std::string(kChecksumSuffix);
+}
+
+std::string fileNameOf(std::string_view path) {
+    const auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::uint64_t ChecksumFile::payloadOf(int index) const {
+    const auto count = static_cast<std::uint64_t>(parts.size());
+    const auto at = static_cast<std::uint64_t>(index);
+    if (at + 1 < count)
+        return partSize;
+    const std::uint64_t before = (count - 1) * partSize;
+    return sourceSize > before ? sourceSize - before : 0;
+}
+
+std::string checksumProgramName() {
+    return std::string(kProductTitle) + " " TOLVAR_VERSION;
+}
+
+std::string formatChecksumFile(const ChecksumFile& file) {
+    std::string text;
+    text += kFirstLine;
+    text += kFormat;
+    text += '\n';
+    addMeta(text, "program", file.program);
+    addMeta(text, "source", file.sourcePath);
+    addMeta(text, "size", std::to_string(file.sourceSize));
+    char modified[48];
+    std::snprintf(modified, sizeof modified, "%lld.%09lld",
+                  static_cast<long long>(file.modifiedSeconds),
+                  static_cast<long long>(file.modifiedNanoseconds));
+    addMeta(text, "modified", modified);
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%04o", file.mode);
+    addMeta(text, "mode", mode);
+    addMeta(text, "part-size", std::to_string(file.partSize));
+    addMeta(text, "whole-sha256", toHex(file.wholeDigest));
+    for (const auto& [key, value] : file.extra)
+        addMeta(text, key, value);
+    addMeta(text, "parts", std::to_string(file.parts.size()));
+    for (const ChecksumEntry& entry : file.parts)
+        addEntry(text, entry);
+    if (!file.recovery.empty()) {
+        addMeta(text, "recovery-parts", std::to_string(file.recovery.size()));
+        for (const ChecksumEntry& entry : file.recovery)
+            addEntry(text, entry);
+    }
+    addMeta(text, kSelfKey, toHex(sha256Of(text)));
+    return text;
+}
+
+std::variant<ChecksumFile, ChecksumFileProblem> parseChecksumFile(std::string_view text) {
+    if (text.rfind(kFirstLine, 0) != 0)
+        return ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign,
+                                   "it was not written by " + std::string(kProductTitle)};
+    const std::string_view format =
+        text.substr(kFirstLine.size(), text.find('\n') - kFirstLine.size());
+    if (format != kFormat)
+        return ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign,
+                                   "it is written in a format this version does not know"};
+    if (text.empty() || text.back() != '\n')
+        return damaged("its last line is cut off");
+    const std::string selfPrefix = "# " + std::string(kSelfKey) + ": ";
+    const auto lastStart = text.rfind('\n', text.size() - 2) + 1;
+    const std::string_view last = text.substr(lastStart, text.size() - 1 - lastStart);
+    if (last.rfind(selfPrefix, 0) != 0)
+        return damaged("its closing self-check line is missing");
+    const auto recorded = digestFromHex(last.substr(selfPrefix.size()));
+    const std::string_view body = text.substr(0, lastStart);
+    if (!recorded || *recorded != sha256Of(body))
+        return damaged("its own checksum does not match its contents");
+    return parseBody(body);
+}
+
+Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
+                                          const PartHeader& header) {
+    ChecksumLookup lookup;
+    lookup.path = checksumFilePath(base);
+    struct stat st {};
+    auto opened = detail::openForReading(fs, lookup.path, &st);
+    if (!opened) {
+        if (opened.failure().kind == FailureKind::FileNotFound)
+            return lookup;
+        return opened.failure();
+    }
+    auto foreign = [&](std::string reason) {
+        lookup.problem = ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign, std::move(reason)};
+        return lookup;
+    };
+    if (static_cast<std::uint64_t>(st.st_size) > kLargestChecksumFile)
+        return foreign("it is too large to be a checksum file");
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    auto got =
+        detail::readFully(fs, opened.value().get(), text.data(), text.size(), 0, lookup.path);
+    if (!got)
+        return got.failure();
+    text.resize(got.value());
+
+    auto parsed = parseChecksumFile(text);
+    if (auto* problem = std::get_if<ChecksumFileProblem>(&parsed)) {
+        lookup.problem = std::move(*problem);
+        return lookup;
+    }
+    ChecksumFile& file = std::get<ChecksumFile>(parsed);
+    if (file.parts.size() != static_cast<std::size_t>(std::max<int>(header.PartCount, 0)))
+        return foreign("it lists " + std::to_string(file.parts.size()) +
+                       " broken files where the set has " + std::to_string(header.PartCount));
+    if (nameTailOf(file.sourcePath) != header.NameTail)
+        return foreign("it was written for '" + file.sourcePath + "'");
+    for (std::size_t index = 0; index < file.parts.size(); ++index) {
+        const std::string expected = fileNameOf(PartFileName(base, static_cast<int>(index)));
+        if (file.parts[index].name != expected)
+            return foreign("it lists '" + file.parts[index].name + "' where the set has '" +
+                           expected + "'");
+    }
+    lookup.file = std::move(file);
+    return lookup;
+}
+
+namespace {
+
+// One listed file as read: its size, its first bytes and the stream hashing it.
+struct ReadFile {
+    bool present = false;
+    bool regular = true;
+    std::uint64_t size = 0;
+    std::string head;
+    int stream = -1;
+};
+
+std::string bytesText(std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
+PartVerdict judge(const ChecksumEntry& entry, const ReadFile& read, const Digest& digest,
+                  std::uint64_t expectedSize, const PartHeader& header, PartVerdict verdict) {
+    auto set = [&](PartCondition condition, std::string detail = {}) {
+        verdict.condition = condition;
+        verdict.detail = std::move(detail);
+        return verdict;
+    };
+    if (!read.present)
+        return set(PartCondition::Missing);
+    if (!read.regular)
+        return set(PartCondition::Foreign, "not an ordinary file");
+    if (digest == entry.digest)
+        return set(PartCondition::Good);
+    if (!verdict.recovery) {
+        if (read.head.size() < kHeaderSize || !isPart(read.head))
+            return set(PartCondition::Foreign, "not a broken file");
+        HeaderBytes bytes{};
+        std::copy_n(read.head.begin(), kHeaderSize, bytes.begin());
+        const PartHeader found = PartHeader::parse(bytes);
+        if (found.PartCount != header.PartCount || found.NameTail != header.NameTail)
+            return set(PartCondition::Foreign,
+                       "broken file " + formatIndex(found.PartIndex) + " of another set");
+        if (found.PartIndex != verdict.index)
+            return set(PartCondition::Damaged, "holds broken file " + formatIndex(found.PartIndex));
+    }
+    if (read.size < expectedSize)
+        return set(PartCondition::Damaged, bytesText(expectedSize - read.size) + " short");
+    if (read.size > expectedSize)
+        return set(PartCondition::Damaged, bytesText(read.size - expectedSize) + " too long");
+    return set(PartCondition::Damaged, "its contents differ");
+}
+
+} // namespace
+
+Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFile& file,
+                         const PartHeader& header, ProgressObserver* observer,
+                         std::vector<PartVerdict>& verdicts) {
+    struct Listed {
+        const ChecksumEntry* entry;
+        PartVerdict verdict;
+        std::uint64_t expectedSize;
+    };
+    std::vector<Listed> listed;
+    const auto slash = base.rfind('/');
+    const std::string folder(slash == std::string_view::npos ? std::string_view()
+                                                             : base.substr(0, slash + 1));
+    for (std::size_t i = 0; i < file.parts.size(); ++i) {
+        PartVerdict verdict;
+        verdict.index = static_cast<int>(i);
+        verdict.path = PartFileName(base, verdict.index);
+        listed.push_back({&file.parts[i], std::move(verdict),
+                          kHeaderSize + file.payloadOf(static_cast<int>(i))});
+    }
+    for (std::size_t i = 0; i < file.recovery.size(); ++i) {
+        PartVerdict verdict;
+        verdict.index = static_cast<int>(i);
+        verdict.recovery = true;
+        verdict.path = folder + file.recovery[i].name;
+        listed.push_back({&file.recovery[i], std::move(verdict), 0});
+    }
+
+    std::uint64_t total = 0;
+    for (const Listed& item : listed)
+        total += item.expectedSize;
+    detail::ProgressTracker tracker(observer, total, static_cast<int>(listed.size()));
+    detail::ParallelHasher hasher;
+    std::vector<ReadFile> reads(listed.size());
+    if (!tracker.advance(0))
+        return false;
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const std::string& path = listed[i].verdict.path;
+        ReadFile& read = reads[i];
+        tracker.setPart(listed[i].verdict.index, path);
+        struct stat st {};
+        if (fs.stat(path, &st) != 0) {
+            if (errno == ENOENT)
+                continue;
+            return fileFailure(errno, FileAction::Open, path);
+        }
+        read.present = true;
+        if (!S_ISREG(st.st_mode)) {
+            read.regular = false;
+            continue;
+        }
+        auto opened = detail::openForReading(fs, path, &st);
+        if (!opened)
+            return opened.failure();
+        read.stream = hasher.openStream(static_cast<int>(i));
+        off_t offset = 0;
+        for (;;) {
+            const std::span<char> block = hasher.acquire();
+            auto got = detail::readFully(fs, opened.value().get(), block.data(), block.size(),
+                                         offset, path);
+            if (!got) {
+                hasher.submit(block, {});
+                return got.failure();
+            }
+            const std::size_t n = got.value();
+            if (offset == 0)
+                read.head.assign(block.data(), std::min(n, kHeaderSize));
+            const detail::ParallelHasher::Piece piece{read.stream, 0, n};
+            hasher.submit(block, {&piece, 1});
+            offset += static_cast<off_t>(n);
+            if (!tracker.advance(n))
+                return false;
+            if (n < block.size())
+                break;
+        }
+        read.size = static_cast<std::uint64_t>(offset);
+    }
+
+    verdicts.clear();
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const Digest digest =
+            reads[i].stream >= 0 ? hasher.finishStream(reads[i].stream) : Digest{};
+        std::uint64_t expected = listed[i].expectedSize;
+        if (listed[i].verdict.recovery)
+            expected = reads[i].size; // recovery parts carry no size of their own here
+        verdicts.push_back(judge(*listed[i].entry, reads[i], digest, expected, header,
+                                 std::move(listed[i].verdict)));
+    }
+    return true;
+}
+
+std::string describeVerdict(const PartVerdict& verdict) {
+    switch (verdict.condition) {
+    case PartCondition::Good:
+        return "good";
+    case PartCondition::Missing:
+        return "missing";
+    case PartCondition::Damaged:
+        return "damaged (" + verdict.detail + ")";
+    case PartCondition::Foreign:
+        return "foreign (" + verdict.detail + ")";
+    }
+    return {};
+}
+
+} // namespace tolvar

@@ -1,0 +1,144 @@
+#pragma once
+
+// The checksum file a split may write beside its set: base + "sha256", so movie.sha256 lies
+// beside movie.000, movie.001, .... Its lines are those of coreutils sha256sum, so that
+// `sha256sum -c movie.sha256` run in the parts' folder checks the set without this program;
+// what only this program reads sits in "#" lines, which sha256sum skips:
+//
+//   # Tolvar Files Splitter checksum file, format 1
+//   # program: Tolvar Files Splitter 2.0
+//   # source: /home/ann/movie.avi
+//   # size: 1073741824
+//   # modified: 1765194788.123456789
+//   # mode: 0644
+//   # part-size: 104857600
+//   # whole-sha256: <64 hex digits: the SHA-256 of the whole original>
+//   # parts: 11
+//   <64 hex digits>  movie.000
+//   ...
+//   <64 hex digits>  movie.010
+//   # recovery-parts: 2
+//   <64 hex digits>  movie.r00
+//   <64 hex digits>  movie.r01
+//   # self-sha256: <64 hex digits: the SHA-256 of every byte before this line>
+//
+// The part lines follow "# parts: N" in index order; recovery parts, when there are any,
+// follow "# recovery-parts: M". Metadata lines are "# key: value"; keys this version does not
+// know are kept, in order, and written back. The last line checks the file itself, so a
+// damaged checksum file is told from a damaged part. Names and values holding a backslash,
+// a newline or a carriage return are escaped as sha256sum escapes names: the line starts
+// with a backslash and they read "\\", "\n" and "\r".
+
+#include "failure.h"
+#include "file_system.h"
+#include "part_header.h"
+#include "progress.h"
+#include "sha256.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace tolvar {
+
+inline constexpr std::string_view kChecksumSuffix = "sha256";
+
+// Where the checksum file of the set whose parts are base000, base001, ... lives.
+std::string checksumFilePath(std::string_view base);
+
+struct ChecksumEntry {
+    std::string name; // relative to the checksum file's folder
+    Digest digest{};
+};
+
+// Everything a checksum file says.
+struct ChecksumFile {
+    std::string program;              // the writer's name and version
+    std::string sourcePath;           // the original's full name
+    std::uint64_t sourceSize = 0;     // bytes
+    std::int64_t modifiedSeconds = 0; // the original's modification time, since the epoch
+    std::int64_t modifiedNanoseconds = 0;
+    std::uint32_t mode = 0;              // the original's permission bits (07777 at most)
+    std::uint64_t partSize = 0;          // payload bytes of every part but the last
+    Digest wholeDigest{};                // SHA-256 of the whole original
+    std::vector<ChecksumEntry> parts;    // one per part, in index order
+    std::vector<ChecksumEntry> recovery; // recovery parts, after the parts
+    std::vector<std::pair<std::string, std::string>> extra; // metadata of other versions
+
+    // The payload bytes part `index` should carry, from the size and the part size.
+    std::uint64_t payloadOf(int index) const;
+};
+
+// The program's name and version as a checksum file records them.
+std::string checksumProgramName();
+
+// The file's text, ending with its self-check line.
+std::string formatChecksumFile(const ChecksumFile& file);
+
+// Why a file at a checksum file's name cannot be used.
+struct ChecksumFileProblem {
+    enum class Kind {
+        Foreign, // not a checksum file of this program, or not of this set
+        Damaged, // ours, but changed since it was written
+    };
+    Kind kind;
+    std::string reason; // e.g. "it was not written by Tolvar Files Splitter"
+};
+
+// Reads a checksum file's text. Refuses, as Foreign, text that does not start with this
+// program's first line (another tool's checksums, an unknown format) and, as Damaged, text
+// whose self-check fails or is missing, or whose lines do not read as the format says.
+std::variant<ChecksumFile, ChecksumFileProblem> parseChecksumFile(std::string_view text);
+
+// What lies at a set's checksum file name.
+struct ChecksumLookup {
+    std::string path;                           // the checksum file's name, checksumFilePath(base)
+    std::optional<ChecksumFile> file;           // set when the file is there and usable
+    std::optional<ChecksumFileProblem> problem; // set when it is there but unusable
+    bool present() const { return file.has_value() || problem.has_value(); }
+};
+
+// Looks for the checksum file of the set with parts base000 ... and the header of one of its
+// parts, through fs. Absent when there is no file of that name. A file that parses but does
+// not belong to the set (another count of parts, other names, another name tail) is Foreign.
+// A failure only when the file is there but cannot be read.
+Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
+                                          const PartHeader& header);
+
+// What verifying found at one entry of a checksum file.
+enum class PartCondition {
+    Good,    // its SHA-256 matches
+    Damaged, // a part of this set whose bytes changed: cut short, grown, altered, or another
+             // part's bytes under this name (a swapped or misnamed part)
+    Missing, // no file of that name
+    Foreign, // a file that is no part of this set: no part header, or another set's part
+};
+
+struct PartVerdict {
+    std::string path;
+    int index = 0;         // the part's index, or the recovery part's position in its list
+    bool recovery = false; // a recovery part rather than a part
+    PartCondition condition = PartCondition::Missing;
+    std::string detail; // for Damaged and Foreign: what is wrong, e.g. "120 bytes short"
+};
+
+// Hashes every part and recovery part that `file` lists (found beside base, which names the
+// set as in lookUpChecksumFile) and says what each is, in the order listed. Reads through fs
+// and changes no file; hashes on two threads while the caller's thread reads. The observer,
+// when given, hears the bytes read and may cancel: then the result is false and verdicts is
+// incomplete. A failure when a file is there but cannot be read.
+Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFile& file,
+                         const PartHeader& header, ProgressObserver* observer,
+                         std::vector<PartVerdict>& verdicts);
+
+// "good", "damaged (120 bytes short)", "missing", "foreign (not a broken file)".
+std::string describeVerdict(const PartVerdict& verdict);
+
+// The last path component: "a/b/movie.000" -> "movie.000".
+std::string fileNameOf(std::string_view path);
+
+} // namespace tolvar

@@ -1,0 +1,193 @@
+// The checksum file: its text as sha256sum reads it, its own damage told from a part's, the
+// hashing threads, and what verifying says of each kind of damage to a set.
+
+#include "checksum_file.h"
+#include "parallel_hasher.h"
+#include "test_support.h"
+
+#include <cstdio>
+#include <sys/wait.h>
+
+namespace tolvar::testing {
+namespace {
+
+// A set of `count` parts of `partSize` payload bytes written by hand beside base, and the
+// checksum file describing it (not yet written).
+struct HandMadeSet {
+    HandMadeSet(const ScratchDir& dir, std::string name, int count, std::size_t partSize)
+        : base(dir / name) {
+        bytes = randomBytes(std::size_t(count - 1) * partSize + partSize / 2, 7);
+        file.program = checksumProgramName();
+        file.sourcePath = base + "avi";
+        file.sourceSize = bytes.size();
+        file.modifiedSeconds = 1765194788;
+        file.modifiedNanoseconds = 5;
+        file.mode = 0640;
+        file.partSize = partSize;
+        file.wholeDigest = sha256Of(bytes);
+        for (int index = 0; index < count; ++index) {
+            parts.push_back(expectedHeader(index, count, "avi") +
+                            bytes.substr(std::size_t(index) * partSize, partSize));
+            writeFile(partName(base, index), parts.back());
+            file.parts.push_back({fileNameOf(partName(base, index)), sha256Of(parts.back())});
+        }
+        header.PartCount = static_cast<std::int16_t>(count);
+        header.NameTail = "avi";
+    }
+    void writeChecksums() const { writeFile(checksumFilePath(base), formatChecksumFile(file)); }
+
+    std::string base, bytes;
+    std::vector<std::string> parts;
+    ChecksumFile file;
+    PartHeader header;
+};
+
+int runShell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ChecksumFile, SurvivesItsOwnTextAndPassesSha256sumWithAwkwardNames) {
+    ScratchDir dir;
+    // Blanks, a newline, a backslash and a carriage return in the names: sha256sum escapes
+    // the last three, and so must we.
+    for (const char* name : {"my movie.", "new\nline.", "back\\slash.", "car\rriage."}) {
+        HandMadeSet set(dir, name, 3, 1000);
+        set.file.sourcePath = "/somewhere/" + std::string(name) + "avi";
+        set.file.extra = {{"future-key", "kept as\\written"}};
+        set.writeChecksums();
+
+        const auto parsed = parseChecksumFile(formatChecksumFile(set.file));
+        ASSERT_TRUE(std::holds_alternative<ChecksumFile>(parsed)) << name;
+        const ChecksumFile& back = std::get<ChecksumFile>(parsed);
+        EXPECT_EQ(formatChecksumFile(back), formatChecksumFile(set.file)) << name;
+        EXPECT_EQ(back.sourcePath, set.file.sourcePath);
+        EXPECT_EQ(back.mode, 0640u);
+        EXPECT_EQ(back.parts[2].name, fileNameOf(partName(set.base, 2)));
+
+        const std::string check = "cd '" + dir.path() + "' && sha256sum --quiet -c '" +
+                                  fileNameOf(checksumFilePath(set.base)) + "' >/dev/null 2>&1";
+        EXPECT_EQ(runShell(check), 0) << name;
+        std::string damaged = set.parts[1];
+        damaged[100] ^= 1;
+        writeFile(partName(set.base, 1), damaged);
+        EXPECT_EQ(runShell(check), 1) << name;
+    }
+}
+
+TEST(ChecksumFile, AnyChangedByteIsCaughtAsDamageOfTheFileItself) {
+    ScratchDir dir;
+    HandMadeSet set(dir, "movie.", 4, 100);
+    const std::string text = formatChecksumFile(set.file);
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        std::string changed = text;
+        changed[at] = changed[at] == '0' ? '1' : '0';
+        const auto parsed = parseChecksumFile(changed);
+        ASSERT_TRUE(std::holds_alternative<ChecksumFileProblem>(parsed)) << "byte " << at;
+    }
+    for (std::size_t cut = 0; cut < text.size(); cut += 7)
+        EXPECT_TRUE(
+            std::holds_alternative<ChecksumFileProblem>(parseChecksumFile(text.substr(0, cut))))
+            << "cut at " << cut;
+}
+
+TEST(ChecksumFile, LookUpTellsAbsentForeignAndDamagedFiles) {
+    ScratchDir dir;
+    HandMadeSet set(dir, "movie.", 3, 100);
+    auto lookUp = [&] { return lookUpChecksumFile(defaultFileSystem(), set.base, set.header); };
+    auto problem = [&](ChecksumFileProblem::Kind kind, const std::string& mention) {
+        const auto found = lookUp();
+        EXPECT_TRUE(found && found.value().problem && !found.value().file);
+        if (found && found.value().problem) {
+            EXPECT_EQ(found.value().problem->kind, kind);
+            EXPECT_NE(found.value().problem->reason.find(mention), std::string::npos)
+                << found.value().problem->reason;
+        }
+    };
+
+    ASSERT_TRUE(lookUp());
+    EXPECT_FALSE(lookUp().value().present());
+    set.writeChecksums();
+    ASSERT_TRUE(lookUp().value().file);
+
+    // A user's own "sha256sum movie.avi > movie.sha256" is not ours.
+    writeFile(checksumFilePath(set.base), toHex(set.file.wholeDigest) + "  movie.avi\n");
+    problem(ChecksumFileProblem::Kind::Foreign, "not written by");
+    std::string text = formatChecksumFile(set.file);
+    text[text.find("part-size: 1") + 11] = '2';
+    writeFile(checksumFilePath(set.base), text);
+    problem(ChecksumFileProblem::Kind::Damaged, "own checksum");
+    // Well formed, but of another set: other names, another count.
+    HandMadeSet other(dir, "film.", 3, 100);
+    writeFile(checksumFilePath(set.base), formatChecksumFile(other.file));
+    problem(ChecksumFileProblem::Kind::Foreign, "film.000");
+    set.header.PartCount = 4;
+    set.writeChecksums();
+    problem(ChecksumFileProblem::Kind::Foreign, "lists 3 broken files where the set has 4");
+}
+
+TEST(ChecksumFile, VerifyNamesEachKindOfDamage) {
+    ScratchDir dir;
+    HandMadeSet set(dir, "movie.", 9, 3000);
+    HandMadeSet other(dir, "film.", 3, 3000);
+    std::string flipped = set.parts[1];
+    flipped[2000] ^= 0x40;
+    writeFile(partName(set.base, 1), flipped);
+    writeFile(partName(set.base, 2), set.parts[2].substr(0, 2900));
+    writeFile(partName(set.base, 3), set.parts[3] + "x");
+    writeFile(partName(set.base, 4), set.parts[5]);
+    writeFile(partName(set.base, 5), set.parts[4]);
+    writeFile(partName(set.base, 6), other.parts[1]);
+    std::remove(partName(set.base, 7).c_str());
+    writeFile(partName(set.base, 8), "not a part");
+
+    std::vector<PartVerdict> verdicts;
+    const auto verified =
+        verifyParts(defaultFileSystem(), set.base, set.file, set.header, nullptr, verdicts);
+    ASSERT_TRUE(verified && verified.value());
+    std::vector<std::string> seen;
+    for (const PartVerdict& verdict : verdicts)
+        seen.push_back(fileNameOf(verdict.path) + " " + describeVerdict(verdict));
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "movie.000 good",
+                        "movie.001 damaged (its contents differ)",
+                        "movie.002 damaged (116 bytes short)",
+                        "movie.003 damaged (1 byte too long)",
+                        "movie.004 damaged (holds broken file 005)",
+                        "movie.005 damaged (holds broken file 004)",
+                        "movie.006 foreign (broken file 001 of another set)",
+                        "movie.007 missing",
+                        "movie.008 foreign (not a broken file)",
+                    }));
+}
+
+TEST(ParallelHasher, EveryStreamGetsTheDigestOfItsOwnBytesInOrder) {
+    const std::string bytes = randomBytes(3 * detail::ParallelHasher::kBlockSize + 12345, 3);
+    // Streams share blocks, lanes and workers in every combination the engine uses.
+    for (int workers = 1; workers <= 3; ++workers) {
+        detail::ParallelHasher hasher(workers, 3);
+        const int whole = hasher.openStream(0);
+        std::vector<int> slices;
+        std::vector<std::string> expected;
+        std::size_t at = 0;
+        std::mt19937 random(static_cast<unsigned>(workers));
+        while (at < bytes.size()) {
+            const std::size_t size = std::min<std::size_t>(
+                bytes.size() - at, random() % detail::ParallelHasher::kBlockSize + 1);
+            const int slice = hasher.openStream(static_cast<int>(slices.size()) + 1);
+            slices.push_back(slice);
+            expected.push_back(bytes.substr(at, size));
+            const auto block = hasher.acquire();
+            std::copy_n(bytes.data() + at, size, block.data());
+            const detail::ParallelHasher::Piece pieces[] = {{whole, 0, size}, {slice, 0, size}};
+            hasher.submit(block, pieces);
+            at += size;
+        }
+        EXPECT_EQ(hasher.finishStream(whole), sha256Of(bytes));
+        for (std::size_t i = 0; i < slices.size(); ++i)
+            EXPECT_EQ(hasher.finishStream(slices[i]), sha256Of(expected[i])) << i;
+    }
+}
+
+} // namespace
+} // namespace tolvar::testing
