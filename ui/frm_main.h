@@ -4,26 +4,25 @@
 #include "file_system.h"
 #include "message_box.h"
 #include "open.h"
+#include "panels/panel.h"
 
 #include <QMainWindow>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 class QAction;
-class QComboBox;
-class QFrame;
-class QLabel;
 class QLineEdit;
 class QMenu;
-class QMimeData;
-class QPushButton;
-class QScrollBar;
 
 namespace tolvar {
 
-class ProgressPresenter;
+class AssemblePanel;
+class SplitByNumberPanel;
+class SplitBySizePanel;
+class SplitMethodPanel;
+class WelcomePanel;
 
 // To be called before the QApplication is made. A desktop font scale such as 144 or 120 dpi
 // would otherwise become a fractional device-pixel ratio (1.5, 1.25), at which one-pixel lines
@@ -41,9 +40,10 @@ struct WindowServices {
 };
 
 // The program's one window: five panels in one place (welcome, choose the split method,
-// split by size, split by number, assemble), a menu, and the three operations it runs.
-// Every control carries its classic name as object name (Text1, Command2, Frame4, ...).
-class frmMain : public QMainWindow {
+// split by size, split by number, assemble), a menu, the saved position, and the three
+// operations the working panels run. Each panel builds its own controls and checks its own
+// input; every control carries its classic name as object name (Text1, Command2, Frame4, ...).
+class frmMain : public QMainWindow, private PanelHost {
     Q_OBJECT
 
 public:
@@ -59,16 +59,16 @@ public:
     // Splits Filename into parts of Filesize KB, named after the prefix box Text6 (or the
     // source); the source box Text1 is what is deleted if the user asks. Shows its own
     // questions and reports; true only when the split was completed.
-    bool SplitFile(const QString& Filename, std::int32_t Filesize);
+    bool SplitFile(const QString& Filename, std::int32_t Filesize) override;
     // Splits Filename into Filenumber parts (plus one for the rest), prefix Text7, source
     // box Text3. As SplitFile otherwise.
-    bool SplitFile2(const QString& Filename, std::int32_t Filenumber);
+    bool SplitFile2(const QString& Filename, std::int32_t Filenumber) override;
     // Rebuilds the file whose first part is Filename, named after the prefix box Text8 (or
     // the part). Shows its own questions and reports; true only when the file is in place.
-    bool AssembleFile(const QString& Filename);
+    bool AssembleFile(const QString& Filename) override;
     // Whether strPath names at least one ordinary, non-hidden file; the last component may
     // hold "*" and "?". A search that cannot be made is a failure.
-    Result<bool> FileExists(const QString& strPath);
+    Result<bool> FileExists(const QString& strPath) override;
 
     // The number of the panel in view, "0" when none is.
     QString panelInView() const;
@@ -82,23 +82,6 @@ public:
     void setProgressDelay(int milliseconds) { progressDelay = milliseconds; }
 
 public slots:
-    // Split by size: choose the source (open dialog into Text1), choose the prefix (save
-    // dialog into Text6, "." appended), and validate the size, then split.
-    void Command1_Click();
-    void Command11_Click();
-    void Command2_Click();
-    // Split by number: the same two choices into Text3 and Text7, then split into the number
-    // shown in Text4 (2 to 50).
-    void Command8_Click();
-    void Command12_Click();
-    void Command7_Click();
-    // Shows the scroll bar's value in Text4.
-    void VScroll1_Change(int value);
-    // Assemble: choose the first part (open dialog into Text2), the prefix (save dialog into
-    // Text8, "." appended), and assemble; success empties both boxes.
-    void Command6_Click();
-    void Command13_Click();
-    void Command3_Click();
     // Navigation: welcome -> choose the method (Command10) or assemble (Command9); method ->
     // by size (Command4) or by number (Command5). Each moves the focus to the new panel.
     void Command10_Click();
@@ -121,26 +104,22 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    struct Placement {
-        QWidget* widget;
-        int left, top, width, height;
-    };
-
-    void buildControls();
-    void buildMenu();
+    void createPanels();
+    void createMenu();
     void setTabOrder();
+    // Frame1 to Frame5, in that order.
+    std::array<Panel*, 5> panels() const;
     void applyLayout();
-    double requiredScale() const;
     void Form_Load();
     void Form_Unload();
     void saveWindowPosition();
-    void reportFailure(const Failure& failure);
     QLineEdit* dropTarget() const;
-    QString droppedFile(const QMimeData* mime) const;
-    QString initialFolder() const;
 
-    MessageBox& messageBox();
-    FileDialogs& fileDialogs();
+    // What the panels ask of the window.
+    MessageBox& messageBox() override { return *box; }
+    FileDialogs& fileDialogs() override { return *dialogs; }
+    QWidget* dialogOwner() override { return this; }
+    QString initialFolder() const override;
 
     std::unique_ptr<MessageBox> ownBox;
     std::unique_ptr<FileDialogs> ownDialogs;
@@ -151,47 +130,13 @@ private:
     double scale = 1.0 / 15.0;
     int progressDelay = 500;
     int operationsRunning = 0;
-    std::vector<Placement> placements;
     QWidget* client = nullptr;
 
-    QFrame* Frame1;
-    QFrame* Frame2;
-    QFrame* Frame3;
-    QFrame* Frame4;
-    QFrame* Frame5;
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label4;
-    QLabel* Label5;
-    QLabel* Label6;
-    QLabel* Label7;
-    QLabel* Label8;
-    QLabel* Label9;
-    QLabel* Label10;
-    QLineEdit* Text1;
-    QLineEdit* Text2;
-    QLineEdit* Text3;
-    QLineEdit* Text4;
-    QLineEdit* Text5;
-    QLineEdit* Text6;
-    QLineEdit* Text7;
-    QLineEdit* Text8;
-    QPushButton* Command1;
-    QPushButton* Command2;
-    QPushButton* Command3;
-    QPushButton* Command4;
-    QPushButton* Command5;
-    QPushButton* Command6;
-    QPushButton* Command7;
-    QPushButton* Command8;
-    QPushButton* Command9;
-    QPushButton* Command10;
-    QPushButton* Command11;
-    QPushButton* Command12;
-    QPushButton* Command13;
-    QComboBox* Combo1;
-    QScrollBar* VScroll1;
+    SplitBySizePanel* Frame1;
+    AssemblePanel* Frame2;
+    SplitMethodPanel* Frame3;
+    SplitByNumberPanel* Frame4;
+    WelcomePanel* Frame5;
     QMenu* menu;
     QAction* menuSplit;
     QAction* menuAssemble;

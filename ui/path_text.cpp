@@ -1,6 +1,11 @@
 #include "path_text.h"
 
+#include "file_system.h"
+
 #include <QFile>
+#include <QList>
+#include <QMimeData>
+#include <sys/stat.h>
 
 namespace tolvar {
 
@@ -86,6 +91,27 @@ QByteArray localFileFromUri(const QByteArray& uri) {
     if (!rest.startsWith('/'))
         return {};
     return QByteArray::fromPercentEncoding(rest);
+}
+
+QString droppedFile(const QMimeData* mime, FileSystem& fileSystem) {
+    if (!mime || !mime->hasUrls())
+        return {};
+    // The list itself, not QUrl: QUrl would turn bytes of a name that are not UTF-8 into
+    // U+FFFD and the file could no longer be found.
+    QList<QByteArray> entries;
+    for (const QByteArray& line : mime->data(QStringLiteral("text/uri-list")).split('\n')) {
+        const QByteArray entry = line.trimmed();
+        if (!entry.isEmpty() && !entry.startsWith('#'))
+            entries << entry;
+    }
+    if (entries.size() != 1)
+        return {};
+    const QByteArray file = localFileFromUri(entries.first());
+    // The same rule as the open dialog: an existing file, not a folder.
+    struct stat st {};
+    if (file.isEmpty() || fileSystem.stat(file.toStdString(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    return pathFromBytes(file);
 }
 
 } // namespace tolvar

@@ -3,7 +3,11 @@
 #include <QByteArray>
 #include <QString>
 
+class QMimeData;
+
 namespace tolvar {
+
+class FileSystem;
 
 // File names are bytes; the window shows them as text. A name in the system's encoding goes
 // through QFile::decodeName and QFile::encodeName. Qt replaces bytes that do not decode by
@@ -20,5 +24,10 @@ QByteArray pathToBytes(const QString& path);
 // The local file named by a "text/uri-list" entry ("file:///path" or
 // "file://localhost/path"), percent escapes decoded to raw bytes; empty for any other entry.
 QByteArray localFileFromUri(const QByteArray& uri);
+
+// The path of the one ordinary file a drop names, looked up through fileSystem (folders,
+// devices and missing files do not count); empty for a drop of anything else, of no file or
+// of several.
+QString droppedFile(const QMimeData* mime, FileSystem& fileSystem);
 
 } // namespace tolvar

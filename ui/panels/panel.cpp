@@ -1,0 +1,125 @@
+#include "panel.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
+#include <algorithm>
+#include <cmath>
+
+namespace tolvar {
+
+int pixelsAt(int twips, double scale) {
+    return static_cast<int>(std::lround(twips * scale));
+}
+
+int extentAt(int twips, double scale) {
+    return static_cast<int>(std::ceil(twips * scale - 1e-9));
+}
+
+Panel::Panel(const char* name, QWidget* parent) : QFrame(parent) {
+    setObjectName(QString::fromLatin1(name));
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+}
+
+QLabel* Panel::addLabel(const char* name, const QString& text, const QRect& twips,
+                        Qt::Alignment alignment) {
+    auto* label = new QLabel(text, this);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setAlignment(alignment);
+    place(label, twips);
+    return label;
+}
+
+QPushButton* Panel::addButton(const char* name, const QString& text, const QRect& twips) {
+    auto* button = new QPushButton(text, this);
+    button->setObjectName(QString::fromLatin1(name));
+    place(button, twips);
+    return button;
+}
+
+QLineEdit* Panel::addTextBox(const char* name, bool readOnly, const QRect& twips) {
+    auto* box = new QLineEdit(this);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setReadOnly(readOnly);
+    place(box, twips);
+    return box;
+}
+
+void Panel::place(QWidget* control, const QRect& twips) {
+    placements.push_back({control, twips});
+}
+
+double Panel::requiredScale() const {
+    const QFontMetrics metrics = fontMetrics();
+    double needed = 0;
+    auto need = [&needed](double pixelsWanted, int twips) {
+        needed = std::max(needed, pixelsWanted / twips);
+    };
+
+    for (const Placement& p : placements) {
+        const int width = p.twips.width();
+        const int height = p.twips.height();
+        if (auto* l = qobject_cast<QLabel*>(p.control)) {
+            need(metrics.horizontalAdvance(l->text()) + 2, width);
+            need(metrics.height(), height);
+        } else if (auto* b = qobject_cast<QPushButton*>(p.control)) {
+            // What the style keeps around a button's caption, measured on a sample size.
+            QStyleOptionButton option;
+            option.initFrom(b);
+            option.rect = QRect(0, 0, 400, 200);
+            option.text = b->text();
+            const QRect inner =
+                b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b);
+            need(metrics.horizontalAdvance(b->text()) + (400 - inner.width()) + 2, width);
+            need(metrics.height() + (200 - inner.height()), height);
+        } else if (auto* e = qobject_cast<QLineEdit*>(p.control)) {
+            need(e->minimumSizeHint().height(), height);
+        } else if (auto* c = qobject_cast<QComboBox*>(p.control)) {
+            QStyleOptionComboBox option;
+            option.initFrom(c);
+            option.rect = QRect(0, 0, 400, 200);
+            const QRect field = c->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                           QStyle::SC_ComboBoxEditField, c);
+            int widest = 0;
+            for (int i = 0; i < c->count(); ++i)
+                widest = std::max(widest, metrics.horizontalAdvance(c->itemText(i)));
+            need(widest + (400 - field.width()) + 4, width);
+            need(metrics.height() + (200 - field.height()), height);
+        }
+    }
+    return needed;
+}
+
+void Panel::applyScale(double scale) {
+    for (const Placement& p : placements)
+        p.control->setGeometry(pixelsAt(p.twips.x(), scale), pixelsAt(p.twips.y(), scale),
+                               extentAt(p.twips.width(), scale), extentAt(p.twips.height(), scale));
+}
+
+WorkingPanel::WorkingPanel(const char* name, PanelHost& panelHost, QWidget* parent)
+    : Panel(name, parent), host(panelHost) {}
+
+QString WorkingPanel::chooseFile(const QString& filter, const QString& title) {
+    return host.fileDialogs().choose(DialogKind::Open, host.dialogOwner(), filter, title,
+                                     host.initialFolder());
+}
+
+QString WorkingPanel::choosePrefix(const QString& title) {
+    QString path =
+        host.fileDialogs().choose(DialogKind::Save, host.dialogOwner(),
+                                  QString::fromLatin1(kAllFiles), title, host.initialFolder());
+    if (!path.isEmpty() && !path.endsWith(QLatin1Char('.')))
+        path += QLatin1Char('.');
+    return path;
+}
+
+void WorkingPanel::reportFailure(const Failure& failure) {
+    showFailureReport(host.messageBox(), failure);
+}
+
+} // namespace tolvar

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "failure.h"
+#include "message_box.h"
+#include "open.h"
+
+#include <QFrame>
+#include <QRect>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tolvar {
+
+// Twips (1/1440 inch, the unit the window was designed in) to pixels at scale pixels per
+// twip: positions to the nearest pixel, sizes rounded up so that a control is never a
+// fraction of a pixel short of what its caption needs.
+int pixelsAt(int twips, double scale);
+int extentAt(int twips, double scale);
+
+// One of the window's five panels: a frame without a caption whose controls sit where the
+// design put them, in twips, and grow together with the rest of the window. Each control
+// carries its classic name as object name (Text1, Command2, ...). The window places the frame
+// itself; a panel only lays out what is inside it.
+class Panel : public QFrame {
+    Q_OBJECT
+
+public:
+    // Pixels per twip at which every caption of the panel fits its control in the current
+    // font (the text boxes and the list their text, the buttons their caption).
+    double requiredScale() const;
+    // Places the controls at scale pixels per twip.
+    void applyScale(double scale);
+
+protected:
+    // name: the frame's object name (Frame1 to Frame5).
+    Panel(const char* name, QWidget* parent);
+
+    // The controls, each created as a child of the panel at its place in twips.
+    QLabel* addLabel(const char* name, const QString& text, const QRect& twips,
+                     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop);
+    QPushButton* addButton(const char* name, const QString& text, const QRect& twips);
+    QLineEdit* addTextBox(const char* name, bool readOnly, const QRect& twips);
+    // Any other control, made by the caller.
+    void place(QWidget* control, const QRect& twips);
+
+private:
+    struct Placement {
+        QWidget* control;
+        QRect twips;
+    };
+    std::vector<Placement> placements;
+};
+
+// What a working panel asks of the window it sits in: the message box and the file dialogs
+// the window talks through, and the window's operations.
+class PanelHost {
+public:
+    virtual MessageBox& messageBox() = 0;
+    virtual FileDialogs& fileDialogs() = 0;
+    // The dialogs' owner, and the folder they start in.
+    virtual QWidget* dialogOwner() = 0;
+    virtual QString initialFolder() const = 0;
+    virtual Result<bool> FileExists(const QString& strPath) = 0;
+    virtual bool SplitFile(const QString& Filename, std::int32_t Filesize) = 0;
+    virtual bool SplitFile2(const QString& Filename, std::int32_t Filenumber) = 0;
+    virtual bool AssembleFile(const QString& Filename) = 0;
+
+protected:
+    ~PanelHost() = default;
+};
+
+// The filters and titles of the working panels' dialogs.
+inline constexpr char kAllFiles[] = "All Files |*.*";
+inline constexpr char kChooseSplitSource[] = "Choose a file to split - Tolvar Files Splitter";
+inline constexpr char kChooseSplitTarget[] =
+    "Choose where to save the broken files - Tolvar Files Splitter";
+
+// A panel that collects a choice of files and runs one of the window's operations.
+class WorkingPanel : public Panel {
+    Q_OBJECT
+
+protected:
+    WorkingPanel(const char* name, PanelHost& host, QWidget* parent);
+
+    // The open dialog with this filter and title: the chosen path, or "" when cancelled.
+    QString chooseFile(const QString& filter, const QString& title);
+    // The save dialog for a name prefix ("All Files"): the chosen path with "." appended
+    // unless it already ends in one, or "" when cancelled. The engine appends the part's
+    // index or the source's name tail to it.
+    QString choosePrefix(const QString& title);
+    // A failure of the panel's own steps, in the failure report's fixed form.
+    void reportFailure(const Failure& failure);
+
+    PanelHost& host;
+};
+
+} // namespace tolvar

@@ -1,0 +1,92 @@
+#include "split_by_size_panel.h"
+
+#include "size_text.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+
+namespace tolvar {
+
+SplitBySizePanel::SplitBySizePanel(PanelHost& panelHost, QWidget* parent)
+    : WorkingPanel("Frame1", panelHost, parent) {
+    // Each label sits just above its box, or on the middle line of the box beside it; the
+    // groups are evenly spaced.
+    Label1 = addLabel("Label1", QStringLiteral("Choose a file to split:"), {240, 240, 1575, 255});
+    Text1 = addTextBox("Text1", true, {240, 480, 4695, 285});
+    Command1 = addButton("Command1", QStringLiteral("..."), {5040, 495, 255, 255});
+    Label8 = addLabel("Label8", QStringLiteral("Choose where to save the broken files:"),
+                      {240, 910, 3015, 255});
+    Text6 = addTextBox("Text6", true, {240, 1150, 4695, 285});
+    Command11 = addButton("Command11", QStringLiteral("..."), {5040, 1165, 255, 255});
+    Label2 = addLabel("Label2", QStringLiteral("Write the size for each broken file:"),
+                      {240, 1580, 2535, 285}, Qt::AlignLeft | Qt::AlignVCenter);
+    Text5 = addTextBox("Text5", false, {2880, 1580, 1095, 285});
+    Combo1 = new QComboBox(this);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setEditable(false);
+    place(Combo1, {4080, 1565, 855, 315});
+    Command2 = addButton("Command2", QStringLiteral("Split File"), {240, 2040, 5055, 375});
+
+    connect(Command1, &QPushButton::clicked, this, &SplitBySizePanel::Command1_Click);
+    connect(Command11, &QPushButton::clicked, this, &SplitBySizePanel::Command11_Click);
+    connect(Command2, &QPushButton::clicked, this, &SplitBySizePanel::Command2_Click);
+}
+
+void SplitBySizePanel::Command1_Click() {
+    Text1->setText(
+        chooseFile(QString::fromLatin1(kAllFiles), QString::fromLatin1(kChooseSplitSource)));
+}
+
+void SplitBySizePanel::Command11_Click() {
+    Text6->setText(choosePrefix(QString::fromLatin1(kChooseSplitTarget)));
+}
+
+void SplitBySizePanel::Command2_Click() {
+    auto fail = [this](const Failure& failure) {
+        reportFailure(failure);
+        Text5->clear();
+    };
+
+    const QString typed = Text5->text();
+    const std::optional<double> size = parseSizeText(typed, QLocale());
+    if (!size) {
+        fail(makeFailure(FailureKind::InvalidNumber,
+                         typed.trimmed().isEmpty()
+                             ? std::string("no size was written")
+                             : "\"" + typed.toStdString() + "\" is not a size"));
+        return;
+    }
+    if (*size <= 0) {
+        host.messageBox().refuse("Invalid size.");
+        return;
+    }
+
+    std::int32_t Filesize = 0;
+    const QString unit = Combo1->currentText();
+    if (unit == QLatin1String("KB") || unit == QLatin1String("MB")) {
+        const Result<std::int32_t> kilobytes = wholeKilobytes(*size, unit == QLatin1String("MB"));
+        if (!kilobytes) {
+            fail(kilobytes.failure());
+            return;
+        }
+        Filesize = kilobytes.value();
+    }
+
+    if (Text1->text().isEmpty())
+        return;
+    const Result<bool> exists = host.FileExists(Text1->text());
+    if (!exists) {
+        fail(exists.failure());
+        return;
+    }
+    if (!exists.value())
+        return;
+
+    if (host.SplitFile(Text1->text(), Filesize))
+        host.messageBox().inform("Splitting done successfully.");
+}
+
+} // namespace tolvar
