@@ -85,13 +85,13 @@ bool Assembler::outputIsSafe(const std::string& tail) {
 
 detail::Step Assembler::copyParts(FileHandle& out, int partCount) {
     std::uint64_t total = 0;
-    if (context.progress != nullptr) {
-        for (const auto& name : parts) {
-            struct stat st {};
-            if (fs.stat(name, &st) == 0 && st.st_size > static_cast<off_t>(kHeaderSize))
-                total += static_cast<std::uint64_t>(st.st_size) - kHeaderSize;
-        }
+    for (const auto& name : parts) {
+        struct stat st {};
+        if (fs.stat(name, &st) == 0 && st.st_size > static_cast<off_t>(kHeaderSize))
+            total += static_cast<std::uint64_t>(st.st_size) - kHeaderSize;
     }
+    if (auto reserved = detail::preallocate(fs, out.get(), total, output); !reserved)
+        return reserved.failure();
     detail::ProgressTracker tracker(context.progress, total, partCount);
     detail::Copier copier(fs, tracker);
     for (int index = 0; index < partCount; ++index) {

@@ -85,8 +85,15 @@ private:
     Progress progress;
 };
 
+// Reserves room for a file of size bytes (see FileSystem::preallocate). No room is a failure
+// reported against path; a file system that cannot reserve is no failure.
+Result<void> preallocate(FileSystem& fs, int fd, std::uint64_t size, const std::string& path);
+
 // Copies bytes from one descriptor to another, in the kernel where the file systems allow
-// it, else through one user-space block of CopyStepSize bytes.
+// it, else through one user-space block of CopyStepSize bytes. The ways, fastest first:
+// splice through a pipe of its own, copy_file_range, read and write. A way the file systems
+// refuse is left for the rest of the copier's life; nothing is lost or copied twice when
+// that happens in the middle of a copy.
 class Copier {
 public:
     Copier(FileSystem& fs, ProgressTracker& tracker) : fs(fs), tracker(tracker) {}
@@ -105,10 +112,25 @@ private:
     // One step: copies up to count bytes; gives the bytes copied, 0 at end of file.
     Result<std::uint64_t> step(int in, off_t& inOffset, int out, std::uint64_t count,
                                const std::string& inPath, const std::string& outPath);
+    // The ways, each giving 0 when it copied nothing: at the end of the file, or refused.
+    Result<std::uint64_t> spliceStep(int in, off_t& inOffset, int out, std::uint64_t count,
+                                     const std::string& inPath, const std::string& outPath);
+    Result<std::uint64_t> kernelCopyStep(int in, off_t& inOffset, int out, std::uint64_t count,
+                                         const std::string& inPath, const std::string& outPath);
+    Result<std::uint64_t> userSpaceStep(int in, off_t& inOffset, int out, std::uint64_t count,
+                                        const std::string& inPath, const std::string& outPath);
+    bool openPipe();
+    // Moves the pending bytes held by the pipe on to out.
+    Result<void> emptyPipe(std::size_t pending, int out, const std::string& inPath,
+                           const std::string& outPath);
 
     FileSystem& fs;
     ProgressTracker& tracker;
+    bool splicing = true;
     bool kernelCopy = true;
+    FileHandle pipeOut; // the end the copier reads from
+    FileHandle pipeIn;  // the end the copier writes to
+    std::size_t pipeCapacity = 0;
     std::array<char, CopyStepSize> buffer{};
 };
 

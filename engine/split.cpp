@@ -104,6 +104,12 @@ detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_
         if (!part)
             return part.failure();
         created.push_back(name);
+        const std::int64_t payload =
+            index + 1 < partCount ? partSize : length - std::int64_t{partCount - 1} * partSize;
+        if (auto reserved = detail::preallocate(
+                fs, part.value().get(), kHeaderSize + static_cast<std::uint64_t>(payload), name);
+            !reserved)
+            return reserved.failure();
 
         const HeaderBytes header = PartHeader::build(index, partCount, source);
         if (auto written =
@@ -114,8 +120,6 @@ detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_
         tracker.setPart(index, name);
         if (index == 0 && !tracker.advance(0))
             return false;
-        const std::int64_t payload =
-            index + 1 < partCount ? partSize : length - std::int64_t{partCount - 1} * partSize;
         auto copied = copier.copyExactly(sourceFd, offset, part.value().get(),
                                          static_cast<std::uint64_t>(payload), source, name);
         if (!copied || !copied.value())

@@ -33,6 +33,22 @@ ssize_t PosixFileSystem::copyFileRange(int inFd, off_t* inOffset, int outFd, std
     return ::copy_file_range(inFd, inOffset, outFd, nullptr, count, 0);
 }
 
+ssize_t PosixFileSystem::splice(int inFd, off_t* inOffset, int outFd, std::size_t count) {
+    return ::splice(inFd, inOffset, outFd, nullptr, count, 0);
+}
+
+int PosixFileSystem::pipe(int fds[2]) {
+    return ::pipe2(fds, O_CLOEXEC);
+}
+
+int PosixFileSystem::setPipeSize(int fd, int size) {
+    return ::fcntl(fd, F_SETPIPE_SZ, size);
+}
+
+int PosixFileSystem::preallocate(int fd, off_t length) {
+    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length);
+}
+
 int PosixFileSystem::fstat(int fd, struct stat* st) {
     return ::fstat(fd, st);
 }

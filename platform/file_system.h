@@ -23,6 +23,18 @@ public:
     // Kernel-side copy; may fail with EXDEV, EINVAL, ENOSYS, EOPNOTSUPP where the file
     // systems do not support it, in which case callers fall back to read and write.
     virtual ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, std::size_t count) = 0;
+    // Moves up to count bytes from a file into a pipe, or from a pipe to a file, in the kernel
+    // (splice); inOffset is the file's position when reading from it, null from a pipe. Fails
+    // with EINVAL or similar where the file system cannot splice.
+    virtual ssize_t splice(int inFd, off_t* inOffset, int outFd, std::size_t count) = 0;
+    // A pipe with both ends closed on exec: fds[0] to read, fds[1] to write.
+    virtual int pipe(int fds[2]) = 0;
+    // Asks for a pipe buffer of size bytes (F_SETPIPE_SZ); returns the size granted.
+    virtual int setPipeSize(int fd, int size) = 0;
+    // Reserves the disk blocks for the first length bytes of a file without changing its size
+    // (fallocate with FALLOC_FL_KEEP_SIZE). EOPNOTSUPP and the like where the file system
+    // cannot reserve; ENOSPC when there is no room.
+    virtual int preallocate(int fd, off_t length) = 0;
     virtual int fstat(int fd, struct stat* st) = 0;
     virtual int stat(const std::string& path, struct stat* st) = 0;
     virtual int lstat(const std::string& path, struct stat* st) = 0;
@@ -43,6 +55,10 @@ public:
     ssize_t pread(int fd, void* buffer, std::size_t count, off_t offset) override;
     ssize_t write(int fd, const void* buffer, std::size_t count) override;
     ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, std::size_t count) override;
+    ssize_t splice(int inFd, off_t* inOffset, int outFd, std::size_t count) override;
+    int pipe(int fds[2]) override;
+    int setPipeSize(int fd, int size) override;
+    int preallocate(int fd, off_t length) override;
     int fstat(int fd, struct stat* st) override;
     int stat(const std::string& path, struct stat* st) override;
     int lstat(const std::string& path, struct stat* st) override;

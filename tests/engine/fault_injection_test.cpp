@@ -36,7 +36,8 @@ public:
     ::testing::AddGlobalTestEnvironment(new FaultCountPrinter);
 
 enum class Kind { SplitBySize, SplitByNumber, Assemble };
-enum class CopyMode { Kernel, UserSpace };
+// The ways the engine copies, each forced by refusing the ways before it.
+enum class CopyMode { Splice, CopyFileRange, UserSpace };
 
 struct Scenario {
     const char* name;
@@ -205,9 +206,12 @@ std::set<int> numbersFor(const InjectedFault& fault) {
 }
 
 // Calls whose failure the engine may shrug off, as long as the result is then right: probes
-// for what a name holds, a failed close of a file only read, a file already gone.
+// for what a name holds, a failed close of a file only read, a file already gone, a pipe for
+// splicing (the next way copies), a reservation refused for any reason but a lack of room.
 bool mayBeAbsorbed(const InjectedFault& fault) {
     return fault.kind == FsCall::Stat || fault.kind == FsCall::Lstat ||
+           fault.kind == FsCall::Pipe || fault.kind == FsCall::SetPipeSize ||
+           (fault.kind == FsCall::Preallocate && fault.err != ENOSPC) ||
            (fault.kind == FsCall::Close && (fault.openFlags & O_ACCMODE) == O_RDONLY) ||
            (fault.kind == FsCall::Unlink && fault.err == ENOENT);
 }
@@ -299,6 +303,8 @@ std::map<std::string, std::string> leftByProbe(const Stage& stage, const Injecte
 
 void applyCopyMode(FaultyFileSystem& fs, CopyMode mode) {
     fs.clearFaults();
+    if (mode != CopyMode::Splice)
+        fs.failEvery(FsCall::Splice, EINVAL);
     if (mode == CopyMode::UserSpace)
         fs.failEvery(FsCall::CopyFileRange, EXDEV);
 }
@@ -319,8 +325,12 @@ const char* deleteText(const Scenario& sc) {
 void PrintTo(const Scenario& sc, std::ostream* out) {
     *out << sc.name;
 }
+const char* copyModeName(CopyMode mode) {
+    static const char* names[] = {"Splice", "CopyFileRange", "UserSpaceCopy"};
+    return names[int(mode)];
+}
 void PrintTo(CopyMode mode, std::ostream* out) {
-    *out << (mode == CopyMode::Kernel ? "kernel copy" : "user-space copy");
+    *out << copyModeName(mode);
 }
 
 class EveryCall : public ::testing::TestWithParam<std::tuple<Scenario, CopyMode>> {};
@@ -408,46 +418,72 @@ const Scenario kScenarios[] = {
     {"AssembleDeletePartsAndRecovery", Kind::Assemble, 2500, 1, true, false, false, false, 2},
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, EveryCall,
-    ::testing::Combine(::testing::ValuesIn(kScenarios),
-                       ::testing::Values(CopyMode::Kernel, CopyMode::UserSpace)),
-    [](const auto& paramInfo) {
-        return std::string(std::get<0>(paramInfo.param).name) +
-               (std::get<1>(paramInfo.param) == CopyMode::Kernel ? "KernelCopy" : "UserSpaceCopy");
-    });
+INSTANTIATE_TEST_SUITE_P(Paths, EveryCall,
+                         ::testing::Combine(::testing::ValuesIn(kScenarios),
+                                            ::testing::Values(CopyMode::Splice,
+                                                              CopyMode::CopyFileRange,
+                                                              CopyMode::UserSpace)),
+                         [](const auto& paramInfo) {
+                             return std::string(std::get<0>(paramInfo.param).name) +
+                                    copyModeName(std::get<1>(paramInfo.param));
+                         });
 
-// A disk that stays full: every write from the chosen one on fails.
+// Fails every splice into a file from the nth on, as a disk that fills up while splicing.
+struct FullWhileSplicing : FaultyFileSystem {
+    explicit FullWhileSplicing(int nth) : left(nth) {}
+    ssize_t splice(int inFd, off_t* inOffset, int outFd, std::size_t count) override {
+        if (inOffset == nullptr && --left <= 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        return FaultyFileSystem::splice(inFd, inOffset, outFd, count);
+    }
+    int left;
+};
+
+// A disk that stays full: every write from the chosen one on fails, whichever way copies.
 TEST(DiskFull, EveryLaterWriteFailsToo) {
     for (const Kind kind : {Kind::SplitBySize, Kind::Assemble}) {
         const Scenario sc{"Full", kind, 30000, 4, true, false, true};
-        for (const std::uint64_t nth : {1u, 2u, 5u}) {
-            SCOPED_TRACE("write " + std::to_string(nth));
-            Stage stage(sc);
-            FaultyFileSystem fs;
-            fs.failEvery(FsCall::CopyFileRange, EXDEV);
-            fs.failFrom(FsCall::Write, nth, ENOSPC);
-            auto box = boxFor(sc);
-            const int descriptors = openDescriptorCount();
-            EXPECT_FALSE(stage.run(fs, box));
-            ASSERT_EQ(box.shown().size(), 2u);
-            EXPECT_TRUE(
-                isFailureReport(box.shown()[1], FailureKind::NoSpace, {std::strerror(ENOSPC)}));
-            EXPECT_TRUE(stage.snapshot() == stage.initial);
-            EXPECT_EQ(openDescriptorCount(), descriptors);
+        for (const CopyMode mode :
+             {CopyMode::Splice, CopyMode::CopyFileRange, CopyMode::UserSpace}) {
+            for (const int nth : {1, 3}) {
+                SCOPED_TRACE(std::string(copyModeName(mode)) + ", write " + std::to_string(nth));
+                Stage stage(sc);
+                FullWhileSplicing fs(mode == CopyMode::Splice ? nth : 1 << 30);
+                applyCopyMode(fs, mode);
+                if (mode == CopyMode::CopyFileRange)
+                    fs.failFrom(FsCall::CopyFileRange, std::uint64_t(nth), ENOSPC);
+                if (mode == CopyMode::UserSpace)
+                    fs.failFrom(FsCall::Write, std::uint64_t(nth), ENOSPC);
+                auto box = boxFor(sc);
+                const int descriptors = openDescriptorCount();
+                EXPECT_FALSE(stage.run(fs, box));
+                ASSERT_EQ(box.shown().size(), 2u);
+                EXPECT_TRUE(
+                    isFailureReport(box.shown()[1], FailureKind::NoSpace, {std::strerror(ENOSPC)}));
+                EXPECT_TRUE(stage.snapshot() == stage.initial);
+                EXPECT_EQ(openDescriptorCount(), descriptors);
+            }
         }
-        for (const std::uint64_t nth : {1u, 3u}) {
-            SCOPED_TRACE("kernel copy " + std::to_string(nth));
-            Stage stage(sc);
-            FaultyFileSystem fs;
-            fs.failFrom(FsCall::CopyFileRange, nth, ENOSPC);
-            auto box = boxFor(sc);
-            EXPECT_FALSE(stage.run(fs, box));
-            ASSERT_EQ(box.shown().size(), 2u);
-            EXPECT_TRUE(
-                isFailureReport(box.shown()[1], FailureKind::NoSpace, {std::strerror(ENOSPC)}));
-            EXPECT_TRUE(stage.snapshot() == stage.initial);
-        }
+    }
+}
+
+// Without room for a file the operation ends at its reservation, before a byte is copied.
+TEST(DiskFull, NoRoomFailsBeforeAnyCopy) {
+    for (const Kind kind : {Kind::SplitBySize, Kind::Assemble}) {
+        const Scenario sc{"NoRoom", kind, 30000, 4, true, false, true};
+        Stage stage(sc);
+        FaultyFileSystem fs;
+        fs.failNth(FsCall::Preallocate, 1, ENOSPC);
+        auto box = boxFor(sc);
+        EXPECT_FALSE(stage.run(fs, box));
+        ASSERT_EQ(box.shown().size(), 2u);
+        EXPECT_TRUE(isFailureReport(box.shown()[1], FailureKind::NoSpace, {std::strerror(ENOSPC)}));
+        EXPECT_EQ(fs.calls(FsCall::Splice) + fs.calls(FsCall::CopyFileRange) +
+                      fs.calls(FsCall::Write),
+                  0u);
+        EXPECT_TRUE(stage.snapshot() == stage.initial);
     }
 }
 
@@ -455,24 +491,36 @@ TEST(DiskFull, EveryLaterWriteFailsToo) {
 TEST(DiskFull, WriteThatWritesNothingIsDiskFull) {
     // Gives up with EIO after a while, so a retrying engine fails this test instead of hanging.
     struct StalledWrites : FaultyFileSystem {
-        ssize_t write(int, const void*, std::size_t) override {
+        ssize_t write(int fd, const void* data, std::size_t count) override {
+            return splicing ? FaultyFileSystem::write(fd, data, count) : stall();
+        }
+        ssize_t splice(int inFd, off_t* inOffset, int outFd, std::size_t count) override {
+            return inOffset == nullptr ? stall()
+                                       : FaultyFileSystem::splice(inFd, inOffset, outFd, count);
+        }
+        ssize_t stall() {
             if (++stalls < 1000)
                 return 0;
             errno = EIO;
             return -1;
         }
         int stalls = 0;
+        bool splicing = false;
     };
     for (const Kind kind : {Kind::SplitBySize, Kind::Assemble}) {
-        const Scenario sc{"Stalled", kind, 30000, 4, true, false, true};
-        Stage stage(sc);
-        StalledWrites fs;
-        fs.failEvery(FsCall::CopyFileRange, EXDEV);
-        auto box = boxFor(sc);
-        EXPECT_FALSE(stage.run(fs, box));
-        ASSERT_EQ(box.shown().size(), 2u);
-        EXPECT_TRUE(isFailureReport(box.shown()[1], FailureKind::NoSpace, {}));
-        EXPECT_TRUE(stage.snapshot() == stage.initial);
+        for (const CopyMode mode : {CopyMode::Splice, CopyMode::UserSpace}) {
+            SCOPED_TRACE(copyModeName(mode));
+            const Scenario sc{"Stalled", kind, 30000, 4, true, false, true};
+            Stage stage(sc);
+            StalledWrites fs;
+            fs.splicing = mode == CopyMode::Splice;
+            applyCopyMode(fs, mode);
+            auto box = boxFor(sc);
+            EXPECT_FALSE(stage.run(fs, box));
+            ASSERT_EQ(box.shown().size(), 2u);
+            EXPECT_TRUE(isFailureReport(box.shown()[1], FailureKind::NoSpace, {}));
+            EXPECT_TRUE(stage.snapshot() == stage.initial);
+        }
     }
 }
 

@@ -14,7 +14,9 @@
 #include <fcntl.h>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tolvar::testing {
@@ -33,13 +35,18 @@ enum class FsCall : int {
     Rename,
     Unlink,
     ListFolder,
+    Splice,
+    Pipe,
+    SetPipeSize,
+    Preallocate,
 };
-inline constexpr std::size_t kFsCallKinds = 13;
+inline constexpr std::size_t kFsCallKinds = 17;
 
 inline const char* fsCallName(FsCall kind) {
     static constexpr std::array<const char*, kFsCallKinds> names = {
-        "open",  "read",  "pread", "write",  "copyFileRange", "fstat",     "stat",
-        "lstat", "fsync", "close", "rename", "unlink",        "listFolder"};
+        "open",       "read",   "pread", "write",       "copyFileRange", "fstat",
+        "stat",       "lstat",  "fsync", "close",       "rename",        "unlink",
+        "listFolder", "splice", "pipe",  "setPipeSize", "preallocate"};
     return names[static_cast<std::size_t>(kind)];
 }
 
@@ -84,8 +91,8 @@ public:
     // read/write fallback. These failures are not reported as the injected fault.
     void failEvery(FsCall kind, int err) { always[static_cast<std::size_t>(kind)] = err; }
 
-    // Hands out at most `bytes` per read, pread, write and copyFileRange (short transfers, as
-    // pipes and network file systems do); 0 lifts the limit.
+    // Hands out at most `bytes` per read, pread, write, copyFileRange and splice (short
+    // transfers, as pipes and network file systems do); 0 lifts the limit.
     void limitTransfers(std::size_t bytes) { transferLimit = bytes; }
 
     // Starts or stops keeping a log of every call, in order (off by default: long copies
@@ -104,6 +111,7 @@ public:
 
     void resetCounts() {
         counts.fill(0);
+        reserved.clear();
         total = 0;
         largest.fill(0);
         maxOpen = openFiles.size();
@@ -117,6 +125,10 @@ public:
     // Files opened through this layer and not yet closed, and the most open at one time
     // since the last resetCounts.
     std::size_t openCount() const { return openFiles.size(); }
+    // Pipe ends made through this layer and not yet closed.
+    std::size_t openPipeCount() const { return pipes.size(); }
+    // Every reservation asked for, in order: the file and the length.
+    const std::vector<std::pair<std::string, off_t>>& preallocations() const { return reserved; }
     std::size_t maxOpenCount() const { return maxOpen; }
     std::vector<std::string> openPaths() const {
         std::vector<std::string> paths;
@@ -124,7 +136,7 @@ public:
             paths.push_back(file.path);
         return paths;
     }
-    // The largest byte count asked of one read, pread, write or copyFileRange call.
+    // The largest byte count asked of one read, pread, write, copyFileRange or splice call.
     std::size_t largestRequest(FsCall kind) const {
         return largest[static_cast<std::size_t>(kind)];
     }
@@ -144,6 +156,7 @@ public:
     int close(int fd) override {
         const bool inject = fails(FsCall::Close, {pathOf(fd)}, flagsOf(fd));
         openFiles.erase(fd);
+        pipes.erase(fd);
         const int result = real.close(fd);
         if (inject) {
             errno = injected->err;
@@ -178,6 +191,35 @@ public:
         if (fails(FsCall::CopyFileRange, {pathOf(inFd), pathOf(outFd)}, flagsOf(outFd)))
             return -1;
         return real.copyFileRange(inFd, inOffset, outFd, limited(count));
+    }
+
+    ssize_t splice(int inFd, off_t* inOffset, int outFd, std::size_t count) override {
+        note(FsCall::Splice, count);
+        if (fails(FsCall::Splice, {pathOf(inFd), pathOf(outFd)}, flagsOf(outFd)))
+            return -1;
+        return real.splice(inFd, inOffset, outFd, limited(count));
+    }
+
+    int pipe(int fds[2]) override {
+        if (fails(FsCall::Pipe, {}))
+            return -1;
+        const int result = real.pipe(fds);
+        if (result == 0)
+            pipes.insert({fds[0], fds[1]});
+        return result;
+    }
+
+    int setPipeSize(int fd, int size) override {
+        if (fails(FsCall::SetPipeSize, {}))
+            return -1;
+        return real.setPipeSize(fd, size);
+    }
+
+    int preallocate(int fd, off_t length) override {
+        reserved.emplace_back(pathOf(fd), length);
+        if (fails(FsCall::Preallocate, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.preallocate(fd, length);
     }
 
     int fstat(int fd, struct stat* st) override {
@@ -288,6 +330,8 @@ private:
     std::uint64_t total = 0;
     std::size_t transferLimit = 0;
     std::map<int, OpenFile> openFiles;
+    std::set<int> pipes;
+    std::vector<std::pair<std::string, off_t>> reserved;
     std::size_t maxOpen = 0;
     bool logging = false;
     std::vector<LoggedCall> calledLog;

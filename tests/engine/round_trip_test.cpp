@@ -15,10 +15,17 @@ constexpr auto Yes = MsgAnswer::Yes;
 constexpr auto No = MsgAnswer::No;
 constexpr auto Ok = MsgAnswer::Ok;
 
-enum class CopyPath { Kernel, FallbackExdev, FallbackEnosys, ShortTransfers };
+// Splicing, then copy_file_range once splicing is refused (as between some fuse and network
+// file systems), then read and write once both are (FAT, overlay, across file systems).
+enum class CopyPath { Splice, KernelCopy, FallbackExdev, FallbackEnosys, ShortTransfers };
 
-// Makes the file layer take one of the ways the engine may copy.
+// Makes the file layer take one of the ways the engine may copy. Every way but the first also
+// runs where no room can be reserved.
 void useCopyPath(FaultyFileSystem& fs, CopyPath path, std::size_t shortLimit) {
+    if (path != CopyPath::Splice && path != CopyPath::ShortTransfers) {
+        fs.failEvery(FsCall::Splice, path == CopyPath::FallbackEnosys ? ENOSYS : EINVAL);
+        fs.failEvery(FsCall::Preallocate, EOPNOTSUPP);
+    }
     if (path == CopyPath::FallbackExdev)
         fs.failEvery(FsCall::CopyFileRange, EXDEV);
     if (path == CopyPath::FallbackEnosys)
@@ -35,6 +42,7 @@ void expectBoundedResources(const FaultyFileSystem& fs) {
     EXPECT_LE(fs.largestRequest(FsCall::Write), CopyStepSize);
     EXPECT_LE(fs.maxOpenCount(), 2u);
     EXPECT_EQ(fs.openCount(), 0u);
+    EXPECT_EQ(fs.openPipeCount(), 0u);
 }
 
 TEST(RoundTrip, RandomSourcesCutsAndCopyPaths) {
@@ -74,7 +82,7 @@ TEST(RoundTrip, RandomSourcesCutsAndCopyPaths) {
         const std::string name = names[random() % names.size()];
         const bool byNumber = random() % 2 == 0;
         const bool deleteSource = random() % 2 == 0;
-        const auto copyPath = static_cast<CopyPath>(random() % 4);
+        const auto copyPath = static_cast<CopyPath>(random() % 5);
         const std::size_t shortLimit = length < 100000 ? 1 + random() % 64 : 4093;
 
         ScratchDir dir;
@@ -146,36 +154,92 @@ TEST(RoundTrip, RandomSourcesCutsAndCopyPaths) {
     EXPECT_GT(splitsDone, kRuns / 2) << "too few runs reached a real split";
 }
 
-TEST(CopyPaths, KernelAndUserSpaceCopiesWriteIdenticalFiles) {
+// Splits bytes into two sets and rebuilds the file from each, checking both; gives every file
+// written, by name, and the rebuilt ones.
+std::map<std::string, std::string> splitAndAssemble(FaultyFileSystem& fs,
+                                                    const std::string& bytes) {
+    std::map<std::string, std::string> written;
+    ScratchDir dir;
+    writeFile(dir / "movie.avi", bytes);
+    EngineRunner runner(fs);
+    EXPECT_TRUE(runner.split(dir / "movie.avi", 7, "", {Yes, No}));
+    EXPECT_TRUE(runner.split2(dir / "movie.avi", 9, dir / "nine.", {Yes, No}));
+    EXPECT_TRUE(isPartSet(dir / "movie.", bytes, 7 * 1024, "avi"));
+    EXPECT_TRUE(isPartSet(dir / "nine.", bytes, bytes.size() / 9, "avi"));
+    for (const auto& name : listDir(dir.path()))
+        written[name] = readFile(dir / name);
+    std::filesystem::remove(dir / "movie.avi");
+    EXPECT_TRUE(runner.assemble(dir / "movie.000", "", {Yes, Yes}));
+    EXPECT_TRUE(runner.assemble(dir / "nine.000", dir / "again.", {Yes, Yes}));
+    written["rebuilt"] = readFile(dir / "movie.avi");
+    written["rebuilt again"] = readFile(dir / "again.avi");
+    EXPECT_TRUE(written["rebuilt"] == bytes && written["rebuilt again"] == bytes);
+    return written;
+}
+
+TEST(CopyPaths, EveryWayWritesIdenticalFiles) {
     const std::string bytes = randomBytes(300007, 11);
     std::map<CopyPath, std::map<std::string, std::string>> written;
-    for (const CopyPath path : {CopyPath::Kernel, CopyPath::FallbackExdev, CopyPath::FallbackEnosys,
-                                CopyPath::ShortTransfers}) {
+    for (const CopyPath path : {CopyPath::Splice, CopyPath::KernelCopy, CopyPath::FallbackExdev,
+                                CopyPath::FallbackEnosys, CopyPath::ShortTransfers}) {
         SCOPED_TRACE("copy path " + std::to_string(int(path)));
-        ScratchDir dir;
-        writeFile(dir / "movie.avi", bytes);
         FaultyFileSystem fs;
         useCopyPath(fs, path, 1000);
-        EngineRunner runner(fs);
-        ASSERT_TRUE(runner.split(dir / "movie.avi", 7, "", {Yes, No}));
-        ASSERT_TRUE(runner.split2(dir / "movie.avi", 9, dir / "nine.", {Yes, No}));
-        EXPECT_TRUE(isPartSet(dir / "movie.", bytes, 7 * 1024, "avi"));
-        EXPECT_TRUE(isPartSet(dir / "nine.", bytes, bytes.size() / 9, "avi"));
-        for (const auto& name : listDir(dir.path()))
-            written[path][name] = readFile(dir / name);
-        std::filesystem::remove(dir / "movie.avi");
-        ASSERT_TRUE(runner.assemble(dir / "movie.000", "", {Yes, Yes}));
-        ASSERT_TRUE(runner.assemble(dir / "nine.000", dir / "again.", {Yes, Yes}));
-        EXPECT_TRUE(readFile(dir / "movie.avi") == bytes);
-        EXPECT_TRUE(readFile(dir / "again.avi") == bytes);
+        written[path] = splitAndAssemble(fs, bytes);
         expectBoundedResources(fs);
+        const bool splices = path == CopyPath::Splice || path == CopyPath::ShortTransfers;
+        if (path == CopyPath::KernelCopy) {
+            EXPECT_GT(fs.calls(FsCall::CopyFileRange), 40u) << "copy_file_range was not used";
+        }
+        if (splices) {
+            EXPECT_GT(fs.calls(FsCall::Splice), 40u) << "splicing was not used";
+        }
         if (path == CopyPath::FallbackExdev || path == CopyPath::FallbackEnosys) {
             EXPECT_GT(fs.calls(FsCall::Read) + fs.calls(FsCall::Pread), 40u)
                 << "the user-space copy was not used";
         }
     }
     for (const auto& [path, files] : written)
-        EXPECT_TRUE(files == written[CopyPath::Kernel]) << "copy path " << int(path);
+        EXPECT_TRUE(files == written[CopyPath::Splice]) << "copy path " << int(path);
+}
+
+// A file system may refuse a way in the middle of a copy (a splice into the pipe taken, the
+// one out of it refused): whatever the pipe holds still arrives, once, in order.
+TEST(CopyPaths, WaysRefusedMidwayLoseNothing) {
+    const std::string bytes = randomBytes(300007, 12);
+    FaultyFileSystem plain;
+    const auto expected = splitAndAssemble(plain, bytes);
+    for (const int err : {EINVAL, EXDEV}) {
+        for (std::uint64_t nth = 1; nth <= 12; ++nth) {
+            SCOPED_TRACE(std::string(std::strerror(err)) + " from call " + std::to_string(nth));
+            // Odd calls splice into the pipe, even ones out of it.
+            FaultyFileSystem spliceRefused;
+            spliceRefused.limitTransfers(5000);
+            spliceRefused.failFrom(FsCall::Splice, nth, err);
+            EXPECT_TRUE(splitAndAssemble(spliceRefused, bytes) == expected);
+            expectBoundedResources(spliceRefused);
+            FaultyFileSystem kernelCopyRefused;
+            kernelCopyRefused.limitTransfers(5000);
+            kernelCopyRefused.failEvery(FsCall::Splice, EINVAL);
+            kernelCopyRefused.failFrom(FsCall::CopyFileRange, nth, err);
+            EXPECT_TRUE(splitAndAssemble(kernelCopyRefused, bytes) == expected);
+        }
+    }
+}
+
+// Each part and each rebuilt file is reserved once, for exactly the size it ends with: less
+// would not fail early on a full disk, more would hold disk space past the end.
+TEST(CopyPaths, EveryFileIsReservedAtItsFinalSize) {
+    const std::string bytes = randomBytes(300007, 13);
+    FaultyFileSystem fs;
+    const auto written = splitAndAssemble(fs, bytes);
+    std::multiset<std::size_t> sizes, reserved;
+    for (const auto& [name, content] : written)
+        if (name != "movie.avi")
+            sizes.insert(content.size());
+    for (const auto& [path, length] : fs.preallocations())
+        reserved.insert(std::size_t(length));
+    EXPECT_EQ(reserved, sizes);
 }
 
 struct NameCase {
