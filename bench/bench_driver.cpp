@@ -54,19 +54,31 @@ std::optional<std::int32_t> parseCount(std::string_view text) {
 }
 
 int usage() {
-    std::cerr << "usage: tolvar-bench [--observe] split-size SOURCE KB PREFIX\n"
-                 "       tolvar-bench [--observe] split-number SOURCE PARTS PREFIX\n"
+    std::cerr << "usage: tolvar-bench [--observe] [--recovery N] split-size SOURCE KB PREFIX\n"
+                 "       tolvar-bench [--observe] [--recovery N] split-number SOURCE PARTS PREFIX\n"
                  "       tolvar-bench [--observe] assemble FIRST_PART PREFIX\n"
                  "PREFIX is used as the window passes it: the part index or the name tail is\n"
-                 "appended to it as it is. --observe passes a progress observer that listens.\n";
+                 "appended to it as it is. --observe passes a progress observer that listens;\n"
+                 "--recovery N also writes N recovery parts.\n";
     return 2;
 }
 
 int run(std::span<const std::string> args) {
     bool observe = false;
-    if (!args.empty() && args.front() == "--observe") {
-        observe = true;
-        args = args.subspan(1);
+    int recoveryParts = 0;
+    for (;;) {
+        if (!args.empty() && args.front() == "--observe") {
+            observe = true;
+            args = args.subspan(1);
+        } else if (args.size() >= 2 && args.front() == "--recovery") {
+            const auto count = parseCount(args[1]);
+            if (!count)
+                return usage();
+            recoveryParts = *count;
+            args = args.subspan(2);
+        } else {
+            break;
+        }
     }
     if (args.empty()) {
         return usage();
@@ -75,6 +87,7 @@ int run(std::span<const std::string> args) {
     BenchMessageBox box;
     CountingObserver observer;
     tolvar::OperationContext context{box};
+    context.recoveryParts = recoveryParts;
     if (observe) {
         context.progress = &observer;
     }
