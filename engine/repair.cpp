@@ -1,0 +1,306 @@
+#include "repair.h"
+
+#include "file_io.h"
+#include "operations.h"
+#include "recovery.h"
+#include "sha256.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <utility>
+#include <variant>
+
+namespace tolvar {
+
+namespace {
+
+using Outcome = RepairReport::Outcome;
+
+RepairReport refusal(std::string message) {
+    RepairReport report;
+    report.outcome = Outcome::Refused;
+    report.message = std::move(message);
+    return report;
+}
+
+RepairReport withOutcome(Outcome outcome, std::vector<PartVerdict> verdicts = {}) {
+    RepairReport report;
+    report.outcome = outcome;
+    report.verdicts = std::move(verdicts);
+    return report;
+}
+
+// The count and tail of the set that path belongs to, from its own header if it is a broken
+// file or a recovery part; nothing when it is neither or cannot be opened.
+Result<std::optional<PartHeader>> setHeaderOf(FileSystem& fs, const std::string& path) {
+    struct stat st {};
+    if (fs.lstat(path, &st) != 0) {
+        if (errno == ENOENT)
+            return std::optional<PartHeader>{};
+        return fileFailure(errno, FileAction::Open, path);
+    }
+    if (!S_ISREG(st.st_mode))
+        return std::optional<PartHeader>{};
+    auto file = detail::openForReading(fs, path);
+    if (!file)
+        return file.failure();
+    RecoveryHeaderBytes bytes{};
+    auto got = detail::readFully(fs, file.value().get(), bytes.data(), bytes.size(), 0, path);
+    if (!got)
+        return got.failure();
+    const std::string_view head(bytes.data(), got.value());
+    if (head.size() >= kHeaderSize && isPart(head)) {
+        HeaderBytes header{};
+        std::copy_n(bytes.begin(), kHeaderSize, header.begin());
+        return std::optional<PartHeader>{PartHeader::parse(header)};
+    }
+    if (const auto recovery = parseRecoveryHeader(head)) {
+        PartHeader header;
+        header.PartCount = static_cast<std::int16_t>(recovery->layout.dataCount);
+        header.NameTail = recovery->layout.nameTail;
+        return std::optional<PartHeader>{header};
+    }
+    return std::optional<PartHeader>{};
+}
+
+// The set's shape as its checksum file gives it.
+RecoveryLayout layoutOf(const ChecksumFile& file, const PartHeader& header) {
+    RecoveryLayout layout;
+    layout.dataCount = static_cast<int>(file.parts.size());
+    layout.recoveryCount = static_cast<int>(file.recovery.size());
+    layout.partSize = static_cast<std::int64_t>(file.partSize);
+    layout.totalLength = static_cast<std::int64_t>(file.sourceSize);
+    layout.nameTail = header.NameTail;
+    return layout;
+}
+
+bool sameLayout(const RecoveryLayout& a, const RecoveryLayout& b) {
+    return a.dataCount == b.dataCount && a.recoveryCount == b.recoveryCount &&
+           a.partSize == b.partSize && a.totalLength == b.totalLength && a.nameTail == b.nameTail;
+}
+
+// Whether every intact recovery part was written for the shape the checksum file describes.
+Result<bool> recoveryPartsAgree(FileSystem& fs, const RecoveryLayout& layout,
+                                const std::vector<PartVerdict>& verdicts) {
+    for (const PartVerdict& verdict : verdicts) {
+        if (!verdict.recovery || verdict.condition != PartCondition::Good)
+            continue;
+        auto file = detail::openForReading(fs, verdict.path);
+        if (!file)
+            return file.failure();
+        RecoveryHeaderBytes bytes{};
+        auto got =
+            detail::readFully(fs, file.value().get(), bytes.data(), bytes.size(), 0, verdict.path);
+        if (!got)
+            return got.failure();
+        const auto header = parseRecoveryHeader(std::string_view(bytes.data(), got.value()));
+        if (!header || header->index != verdict.index || !sameLayout(header->layout, layout))
+            return false;
+    }
+    return true;
+}
+
+Result<Digest> digestOfFile(FileSystem& fs, const std::string& path) {
+    auto file = detail::openForReading(fs, path);
+    if (!file)
+        return file.failure();
+    Sha256 hash;
+    std::vector<char> buffer(std::size_t{1} << 20);
+    off_t offset = 0;
+    for (;;) {
+        auto got =
+            detail::readFully(fs, file.value().get(), buffer.data(), buffer.size(), offset, path);
+        if (!got)
+            return got.failure();
+        hash.update(buffer.data(), got.value());
+        offset += static_cast<off_t>(got.value());
+        if (got.value() < buffer.size())
+            return hash.finish();
+    }
+}
+
+// The rebuilt files, first under hidden temporary names beside their final ones.
+class Rebuild {
+public:
+    explicit Rebuild(FileSystem& fs) : fs(fs) {}
+    ~Rebuild() {
+        for (const auto& path : temporaries)
+            if (!path.empty())
+                fs.unlink(path);
+    }
+    Rebuild(const Rebuild&) = delete;
+    Rebuild& operator=(const Rebuild&) = delete;
+
+    Result<void> create(int slot, const std::string& path) {
+        std::string temporary;
+        auto file = detail::createTemporary(fs, detail::folderOf(path), path, temporary);
+        if (!file)
+            return file.failure();
+        temporaries.push_back(temporary);
+        finals.push_back(path);
+        targets.push_back({slot, file.value().get(), path});
+        files.push_back(std::move(file.value()));
+        return {};
+    }
+
+    Result<void> closeAll() {
+        for (std::size_t i = 0; i < files.size(); ++i)
+            if (files[i].close() != 0)
+                return fileFailure(errno, FileAction::Close, finals[i]);
+        return {};
+    }
+
+    // Moves each file into place; those moved are no longer removed on the way out.
+    Result<void> moveIntoPlace() {
+        if (auto synced = detail::syncToDisk(fs, temporaries); !synced)
+            return synced;
+        for (std::size_t i = 0; i < temporaries.size(); ++i) {
+            if (fs.rename(temporaries[i], finals[i]) != 0)
+                return fileFailure(errno, FileAction::Rename, finals[i]);
+            temporaries[i].clear();
+        }
+        return detail::syncToDisk(fs, finals);
+    }
+
+    FileSystem& fs;
+    std::vector<std::string> temporaries;
+    std::vector<std::string> finals;
+    std::vector<RebuildTarget> targets;
+    std::vector<detail::FileHandle> files;
+};
+
+// Finds the set's checksum file through the header of one of the set's files: the chosen one
+// if it can be read, else the first readable recovery part or broken file of its name. A
+// damaged header may name another set; then the next file's is tried.
+Result<std::variant<std::pair<ChecksumLookup, PartHeader>, RepairReport>>
+findChecksums(FileSystem& fs, const std::string& chosen, const std::string& base) {
+    using Found = std::variant<std::pair<ChecksumLookup, PartHeader>, RepairReport>;
+    std::vector<std::string> candidates = {chosen};
+    for (int j = 0; j < kMaxRecoveryParts; ++j)
+        candidates.push_back(RecoveryFileName(base, j));
+    for (int i = 0; i < kMaxPartCount; ++i)
+        candidates.push_back(PartFileName(base, i));
+
+    constexpr int kHeadersTried = 4;
+    std::vector<std::pair<int, std::string>> tried;
+    std::optional<RepairReport> firstRefusal;
+    for (const std::string& candidate : candidates) {
+        auto found = setHeaderOf(fs, candidate);
+        if (!found)
+            return found.failure();
+        if (!found.value())
+            continue;
+        const PartHeader& header = *found.value();
+        const std::pair<int, std::string> key{header.PartCount, header.NameTail};
+        if (std::find(tried.begin(), tried.end(), key) != tried.end())
+            continue;
+        tried.push_back(key);
+        auto lookup = lookUpChecksumFile(fs, base, header);
+        if (!lookup)
+            return lookup.failure();
+        ChecksumLookup& checksums = lookup.value();
+        if (checksums.file)
+            return Found{std::pair{std::move(checksums), header}};
+        if (!firstRefusal)
+            firstRefusal =
+                checksums.problem
+                    ? refusal("The checksum file '" + checksums.path +
+                              "' cannot be used: " + checksums.problem->reason + ".")
+                    : refusal("There is no checksum file '" + checksums.path +
+                              "' beside the set, so its damaged files cannot be told from its "
+                              "good ones.");
+        if (int(tried.size()) == kHeadersTried)
+            break;
+    }
+    return Found{firstRefusal ? *firstRefusal : refusal(messages::kNotSplitFile)};
+}
+
+} // namespace
+
+Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
+                               ProgressObserver* observer) {
+    if (chosen.size() < 3)
+        return refusal(messages::kNotSplitFile);
+    // Broken files and recovery parts alike end in three characters that number them.
+    const std::string base = chosen.substr(0, chosen.size() - 3);
+    auto found = findChecksums(fs, chosen, base);
+    if (!found)
+        return found.failure();
+    if (auto* refused = std::get_if<RepairReport>(&found.value()))
+        return std::move(*refused);
+    auto& [checksums, header] = std::get<0>(found.value());
+    const ChecksumFile& file = *checksums.file;
+    if (file.recovery.empty())
+        return refusal("The set has no recovery parts to rebuild its files from.");
+    const RecoveryLayout layout = layoutOf(file, header);
+    if (!layout.valid())
+        return refusal("The checksum file '" + checksums.path +
+                       "' describes a set that no split writes.");
+
+    std::vector<PartVerdict> verdicts;
+    auto verified = verifyParts(fs, base, file, header, observer, verdicts);
+    if (!verified)
+        return verified.failure();
+    if (!verified.value())
+        return withOutcome(Outcome::Cancelled);
+    auto agree = recoveryPartsAgree(fs, layout, verdicts);
+    if (!agree)
+        return agree.failure();
+    if (!agree.value())
+        return refusal("The recovery parts were not written for the set that the checksum file '" +
+                       checksums.path + "' describes.");
+
+    std::vector<std::string> slotPaths;
+    std::vector<int> lost;
+    for (std::size_t slot = 0; slot < verdicts.size(); ++slot) {
+        const PartVerdict& verdict = verdicts[slot];
+        slotPaths.push_back(verdict.path);
+        if (verdict.condition == PartCondition::Good)
+            continue;
+        struct stat st {};
+        if (verdict.condition == PartCondition::Foreign && fs.lstat(verdict.path, &st) == 0 &&
+            !S_ISREG(st.st_mode))
+            return refusal("'" + verdict.path +
+                           "' is not an ordinary file; move it away and repair the set again.");
+        lost.push_back(static_cast<int>(slot));
+    }
+    if (lost.empty())
+        return withOutcome(Outcome::Whole, std::move(verdicts));
+    if (!canRebuild(layout, lost))
+        return withOutcome(Outcome::BeyondRepair, std::move(verdicts));
+
+    Rebuild rebuild(fs);
+    for (const int slot : lost)
+        if (auto created = rebuild.create(slot, slotPaths[std::size_t(slot)]); !created)
+            return created.failure();
+    auto rebuilt =
+        rebuildSlots(fs, RecoveryHeader{layout, 0}, slotPaths, rebuild.targets, observer);
+    if (!rebuilt)
+        return rebuilt.failure();
+    if (!rebuilt.value())
+        return withOutcome(Outcome::Cancelled, std::move(verdicts));
+    if (auto closed = rebuild.closeAll(); !closed)
+        return closed.failure();
+
+    // What was written is read back and checked: only files that match go into place.
+    for (std::size_t i = 0; i < lost.size(); ++i) {
+        const auto slot = std::size_t(lost[i]);
+        const ChecksumEntry& entry =
+            slot < file.parts.size() ? file.parts[slot] : file.recovery[slot - file.parts.size()];
+        auto digest = digestOfFile(fs, rebuild.temporaries[i]);
+        if (!digest)
+            return digest.failure();
+        if (digest.value() != entry.digest)
+            return refusal("The rebuilt '" + rebuild.finals[i] +
+                           "' does not match its checksum, so nothing was changed.");
+    }
+    if (auto moved = rebuild.moveIntoPlace(); !moved)
+        return moved.failure();
+
+    RepairReport report = withOutcome(Outcome::Repaired, std::move(verdicts));
+    report.rebuilt = rebuild.finals;
+    return report;
+}
+
+} // namespace tolvar

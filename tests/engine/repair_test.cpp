@@ -1,0 +1,245 @@
+// Repairing a set: any N lost or damaged files of it come back byte for byte and in place;
+// more than N, or anything that cannot be trusted, changes nothing.
+
+#include "recovery.h"
+#include "repair.h"
+#include "sha256.h"
+#include "test_support.h"
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+namespace tolvar::testing {
+namespace {
+
+using Outcome = RepairReport::Outcome;
+using Files = std::map<std::string, std::string>;
+
+Files snapshot(const ScratchDir& dir) {
+    Files files;
+    for (const auto& name : listDir(dir.path()))
+        files[name] = std::filesystem::is_directory(dir / name) ? "<folder>" : readFile(dir / name);
+    return files;
+}
+
+// A split set with its recovery parts and a checksum file listing both, written beside them.
+struct RepairableSet {
+    RepairableSet(std::size_t length, std::int32_t kilobytes, int recovery, std::uint32_t seed)
+        : source(randomBytes(length, seed)), recovery(recovery) {
+        writeFile(dir / "movie.avi", source);
+        auto box = scriptedBox({MsgAnswer::Yes, MsgAnswer::No});
+        OperationContext context{box, defaultFileSystem(), nullptr, recovery};
+        EXPECT_TRUE(SplitFile(dir / "movie.avi", kilobytes, "", dir / "movie.avi", context));
+        std::filesystem::remove(dir / "movie.avi");
+        partSize = std::uint64_t(kilobytes) * 1024;
+        writeChecksums();
+        names.clear();
+        for (const auto& [name, bytes] : snapshot(dir))
+            if (name != "movie.sha256")
+                names.push_back(name);
+        whole = snapshot(dir);
+    }
+
+    void writeChecksums() {
+        ChecksumFile file;
+        file.program = checksumProgramName();
+        file.sourcePath = dir / "movie.avi";
+        file.sourceSize = source.size();
+        file.partSize = partSize;
+        file.wholeDigest = sha256Of(source);
+        const int count = int(source.size() / partSize + 1);
+        for (int i = 0; i < count; ++i)
+            file.parts.push_back(
+                {partName("movie.", i), sha256Of(readFile(partName(dir / "movie.", i)))});
+        for (int j = 0; j < recovery; ++j) {
+            const std::string name = RecoveryFileName("movie.", j);
+            file.recovery.push_back({name, sha256Of(readFile(dir / name))});
+        }
+        writeFile(dir / "movie.sha256", formatChecksumFile(file));
+    }
+
+    // Damages the file in one of the ways a copy goes wrong.
+    void damage(const std::string& name, std::mt19937& random) {
+        const std::string path = dir / name;
+        std::string bytes = readFile(path);
+        switch (random() % 6) {
+        case 0:
+            std::filesystem::remove(path);
+            return;
+        case 1:
+            bytes[random() % bytes.size()] ^= char(1 + random() % 255);
+            break;
+        case 2:
+            bytes.resize(random() % bytes.size());
+            break;
+        case 3:
+            bytes += "appended";
+            break;
+        case 4:
+            bytes = "no broken file at all";
+            break;
+        case 5: { // another file of the set under this name
+            const auto at =
+                std::size_t(std::find(names.begin(), names.end(), name) - names.begin());
+            bytes = whole.at(names[(at + 1) % names.size()]);
+            if (bytes == readFile(path))
+                bytes += "x";
+            break;
+        }
+        }
+        writeFile(path, bytes);
+    }
+
+    Result<RepairReport> repair(FileSystem& fs = defaultFileSystem()) const {
+        return RepairSet(dir / names.front(), fs);
+    }
+
+    ScratchDir dir;
+    std::string source;
+    int recovery;
+    std::uint64_t partSize = 0;
+    std::vector<std::string> names; // broken files and recovery parts
+    Files whole;
+};
+
+TEST(Repair, AnyNDamagedOrLostFilesAreRebuiltInPlace) {
+    std::mt19937 random(20261208);
+    for (int run = 0; run < 30; ++run) {
+        const std::int32_t kilobytes = 1 + std::int32_t(random() % 16);
+        const std::size_t length = 1 + random() % (std::size_t(kilobytes) * 1024 * 30);
+        if (length <= std::size_t(kilobytes) * 1024)
+            continue;
+        const int recovery = 1 + int(random() % 4);
+        RepairableSet set(length, kilobytes, recovery, std::uint32_t(random()));
+        SCOPED_TRACE("run " + std::to_string(run) + ": " + std::to_string(length) + " bytes in " +
+                     std::to_string(kilobytes) + " KB parts, " + std::to_string(recovery) +
+                     " recovery parts");
+        std::vector<std::string> victims = set.names;
+        std::shuffle(victims.begin(), victims.end(), random);
+        // Up to N: all rebuilt. One more: beyond repair, nothing touched.
+        const bool tooMany = run % 4 == 3 && int(set.names.size()) > recovery;
+        victims.resize(tooMany ? std::size_t(recovery + 1) : 1 + random() % std::size_t(recovery));
+        for (const auto& name : victims)
+            set.damage(name, random);
+        const Files damaged = snapshot(set.dir);
+
+        const auto report = set.repair();
+        ASSERT_TRUE(report) << report.failure().description;
+        if (tooMany) {
+            EXPECT_EQ(report.value().outcome, Outcome::BeyondRepair);
+            EXPECT_TRUE(snapshot(set.dir) == damaged);
+            continue;
+        }
+        EXPECT_EQ(report.value().outcome, Outcome::Repaired) << report.value().message;
+        EXPECT_EQ(report.value().rebuilt.size(), victims.size());
+        EXPECT_TRUE(snapshot(set.dir) == set.whole) << "the set differs after repair";
+    }
+}
+
+TEST(Repair, WholeSetIsLeftAlone) {
+    RepairableSet set(50000, 8, 2, 3);
+    const auto report = set.repair();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report.value().outcome, Outcome::Whole);
+    EXPECT_EQ(report.value().verdicts.size(), set.names.size());
+    EXPECT_TRUE(snapshot(set.dir) == set.whole);
+}
+
+// Without trustworthy checksums, or with a rebuilt file that fails them, nothing changes.
+TEST(Repair, RefusesWhatItCannotTrust) {
+    const std::vector<std::pair<const char*, std::function<void(RepairableSet&)>>> cases = {
+        {"no checksum file",
+         [](RepairableSet& s) { std::filesystem::remove(s.dir / "movie.sha256"); }},
+        {"a damaged checksum file",
+         [](RepairableSet& s) {
+             std::string text = readFile(s.dir / "movie.sha256");
+             text[text.size() / 2] ^= 1;
+             writeFile(s.dir / "movie.sha256", text);
+         }},
+        {"a folder at a part's name",
+         [](RepairableSet& s) {
+             std::filesystem::remove(s.dir / "movie.002");
+             std::filesystem::create_directory(s.dir / "movie.002");
+         }},
+        {"recovery parts of another shape",
+         [](RepairableSet& s) {
+             const int count = int(s.source.size() / s.partSize + 1);
+             std::vector<std::string> parts, created;
+             for (int i = 0; i < count; ++i)
+                 parts.push_back(partName(s.dir / "movie.", i));
+             const RecoveryLayout other{count, 2, std::int64_t(s.partSize),
+                                        std::int64_t(s.source.size()) - 1, "avi"};
+             ASSERT_TRUE(
+                 writeRecoveryParts(defaultFileSystem(), other, parts, s.dir / "movie.", created));
+             s.writeChecksums();
+         }},
+        {"a checksum the rebuilt file cannot match",
+         [](RepairableSet& s) {
+             writeFile(s.dir / "movie.003", "not what was split");
+             s.writeChecksums();
+         }},
+    };
+    for (const auto& [name, spoil] : cases) {
+        SCOPED_TRACE(name);
+        RepairableSet set(50000, 8, 2, 5);
+        spoil(set);
+        std::filesystem::remove(set.dir / "movie.003");
+        const Files before = snapshot(set.dir);
+        const auto report = set.repair();
+        ASSERT_TRUE(report) << report.failure().description;
+        EXPECT_EQ(report.value().outcome, Outcome::Refused);
+        EXPECT_FALSE(report.value().message.empty());
+        EXPECT_TRUE(snapshot(set.dir) == before);
+    }
+}
+
+// Every file call of a repair failed in turn: each file is then as damaged or as rebuilt, no
+// temporary file is left and no descriptor stays open.
+TEST(Repair, EveryFailedCallLeavesEachFileDamagedOrWhole) {
+    RepairableSet set(10000, 4, 2, 9);
+    std::filesystem::remove(set.dir / "movie.001");
+    writeFile(set.dir / "movie.r01", "damaged");
+    const Files damaged = snapshot(set.dir);
+    FaultyFileSystem fs;
+    ASSERT_TRUE(set.repair(fs));
+    const std::uint64_t calls = fs.totalCalls();
+    // Which error it is matters to the message only, which each point checks; one will do.
+    for (const int err : {EIO}) {
+        for (std::uint64_t nth = 1; nth <= calls; ++nth) {
+            for (const auto& [name, bytes] : snapshot(set.dir))
+                if (damaged.count(name) == 0)
+                    std::filesystem::remove(set.dir / name);
+            for (const auto& [name, bytes] : damaged)
+                writeFile(set.dir / name, bytes);
+            fs.clearFaults();
+            fs.resetCounts();
+            fs.failNthCall(nth, err);
+            const int descriptors = openDescriptorCount();
+            const auto report = set.repair(fs);
+            ASSERT_TRUE(fs.fault()) << "call " << nth;
+            SCOPED_TRACE(std::string(fsCallName(fs.fault()->kind)) + " call " +
+                         std::to_string(nth) + " failed with " + std::strerror(err));
+            EXPECT_EQ(openDescriptorCount(), descriptors);
+            EXPECT_EQ(fs.openCount(), 0u);
+            if (!report) {
+                EXPECT_NE(report.failure().description.find(std::strerror(err)), std::string::npos);
+            }
+            const Files now = snapshot(set.dir);
+            for (const auto& [name, bytes] : now) {
+                const auto was = damaged.find(name);
+                const auto good = set.whole.find(name);
+                EXPECT_TRUE((was != damaged.end() && was->second == bytes) ||
+                            (good != set.whole.end() && good->second == bytes))
+                    << name;
+            }
+            if (report && report.value().outcome == Outcome::Repaired) {
+                EXPECT_TRUE(now == set.whole);
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace tolvar::testing
