@@ -136,6 +136,12 @@ Extent extentOf(const RecoveryLayout& layout, int slot, int group, std::int64_t 
             length};
 }
 
+Result<void> emit(FileSystem& fs, const RebuildTarget& target, const char* data, std::size_t size) {
+    if (target.hash != nullptr)
+        target.hash->update(data, size);
+    return detail::writeAll(fs, target.fd, data, size, target.path);
+}
+
 Result<void> writeHeaders(FileSystem& fs, const RecoveryHeader& set,
                           const std::vector<RebuildTarget>& targets) {
     const RecoveryLayout& layout = set.layout;
@@ -143,17 +149,13 @@ Result<void> writeHeaders(FileSystem& fs, const RecoveryHeader& set,
         if (target.slot < layout.dataCount) {
             const HeaderBytes header =
                 PartHeader::build(target.slot, layout.dataCount, layout.nameTail);
-            if (auto written =
-                    detail::writeAll(fs, target.fd, header.data(), header.size(), target.path);
-                !written)
+            if (auto written = emit(fs, target, header.data(), header.size()); !written)
                 return written;
         } else {
             RecoveryHeader own = set;
             own.index = target.slot - layout.dataCount;
             const RecoveryHeaderBytes header = buildRecoveryHeader(own);
-            if (auto written =
-                    detail::writeAll(fs, target.fd, header.data(), header.size(), target.path);
-                !written)
+            if (auto written = emit(fs, target, header.data(), header.size()); !written)
                 return written;
         }
     }
@@ -208,9 +210,7 @@ Result<bool> rebuildGroup(FileSystem& fs, const RecoveryLayout& layout, int grou
             const std::size_t keep =
                 extentOf(layout, target.slot, group, static_cast<std::int64_t>(position), length)
                     .present;
-            if (auto written = detail::writeAll(fs, target.fd, reinterpret_cast<char*>(out[i]),
-                                                keep, target.path);
-                !written)
+            if (auto written = emit(fs, target, reinterpret_cast<char*>(out[i]), keep); !written)
                 return written.failure();
         }
         if (!tracker.advance(length * k))
@@ -401,13 +401,15 @@ Result<bool> rebuildSlots(FileSystem& fs, const RecoveryHeader& set,
 
 Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
                                 const std::vector<std::string>& dataPaths, const std::string& base,
-                                std::vector<std::string>& created, ProgressObserver* observer) {
+                                std::vector<std::string>& created, ProgressObserver* observer,
+                                std::vector<Digest>* digests) {
     RecoveryHeader set;
     set.layout = layout;
 
     std::vector<std::string> slotPaths = dataPaths;
     std::vector<detail::FileHandle> files;
     std::vector<RebuildTarget> targets;
+    std::vector<Sha256> hashes(std::size_t(digests != nullptr ? layout.recoveryCount : 0));
     for (int j = 0; j < layout.recoveryCount; ++j) {
         const std::string name = RecoveryFileName(base, j);
         auto file = detail::createReplacing(fs, name);
@@ -415,7 +417,8 @@ Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
             return file.failure();
         created.push_back(name);
         slotPaths.push_back(name);
-        targets.push_back({layout.dataCount + j, file.value().get(), name});
+        targets.push_back({layout.dataCount + j, file.value().get(), name,
+                           hashes.empty() ? nullptr : &hashes[std::size_t(j)]});
         files.push_back(std::move(file.value()));
     }
     auto step = rebuildSlots(fs, set, slotPaths, targets, observer);
@@ -424,6 +427,9 @@ Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
     for (std::size_t j = 0; j < files.size(); ++j)
         if (files[j].close() != 0)
             return fileFailure(errno, FileAction::Close, targets[j].path);
+    if (digests != nullptr)
+        for (Sha256& hash : hashes)
+            digests->push_back(hash.finish());
     return true;
 }
 

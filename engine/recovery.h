@@ -15,6 +15,7 @@
 #include "file_system.h"
 #include "part_header.h"
 #include "progress.h"
+#include "sha256.h"
 
 #include <array>
 #include <cstdint>
@@ -97,6 +98,7 @@ struct RebuildTarget {
     int slot = 0;
     int fd = -1;
     std::string path;
+    Sha256* hash = nullptr; // when given, fed every byte written
 };
 
 // Writes the whole content (header and payload) of every target's slot, computed from the
@@ -113,10 +115,12 @@ Result<bool> rebuildSlots(FileSystem& fs, const RecoveryHeader& set,
 // Writes recovery parts 0 to N - 1 of a set whose broken files (dataPaths, in index order) are
 // complete on disk, named with RecoveryFileName(base, j), each replacing any file of its name.
 // Every file it created goes to created, also on failure or cancellation, for the caller to
-// remove. False when the observer cancelled.
+// remove; when digests is given, it receives each part's SHA-256, taken as it is written.
+// False when the observer cancelled.
 Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
                                 const std::vector<std::string>& dataPaths, const std::string& base,
                                 std::vector<std::string>& created,
-                                ProgressObserver* observer = nullptr);
+                                ProgressObserver* observer = nullptr,
+                                std::vector<Digest>* digests = nullptr);
 
 } // namespace tolvar

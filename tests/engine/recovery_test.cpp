@@ -22,12 +22,16 @@ struct CodedSet {
                                                       std::size_t(layout.partSize)));
         }
         std::vector<std::string> created;
-        const auto written =
-            writeRecoveryParts(defaultFileSystem(), layout, paths, dir / "movie.", created);
+        std::vector<Digest> digests;
+        const auto written = writeRecoveryParts(defaultFileSystem(), layout, paths, dir / "movie.",
+                                                created, nullptr, &digests);
         EXPECT_TRUE(written && written.value());
         paths.insert(paths.end(), created.begin(), created.end());
         for (const auto& path : paths)
             contents.push_back(readFile(path));
+        EXPECT_EQ(digests.size(), created.size());
+        for (std::size_t j = 0; j < digests.size(); ++j)
+            EXPECT_EQ(digests[j], sha256Of(contents[std::size_t(layout.dataCount) + j]));
         header = parseRecoveryHeader(contents.back());
     }
 
