@@ -1,9 +1,12 @@
+#include "checksum_file.h"
 #include "file_io.h"
+#include "hashed_copy.h"
 #include "operations.h"
 #include "part_header.h"
 #include "recovery.h"
 
 #include <cerrno>
+#include <memory>
 #include <optional>
 
 namespace tolvar {
@@ -46,6 +49,7 @@ public:
 
     std::string output;
     std::vector<std::string> parts;
+    std::string checksumPath; // the checksum file the parts were checked against, if any
 
 private:
     bool refuse(const char* message) {
@@ -54,6 +58,15 @@ private:
     }
     bool outputIsSafe(const std::string& tail);
     detail::Step copyParts(FileHandle& out, int partCount);
+    detail::Step checkAgainstChecksums(const PartHeader& first);
+
+    // The checksum file beside the set, when there is a usable one; then every part has been
+    // checked against it before the output is created, and the output is hashed as written.
+    std::optional<ChecksumFile> checksums;
+    std::unique_ptr<detail::ParallelHasher> hasher;
+    int outputStream = -1;
+    int outputReadFd = -1;
+    off_t outputLength = 0;
 
     OperationContext& context;
     FileSystem& fs;
@@ -113,11 +126,62 @@ detail::Step Assembler::copyParts(FileHandle& out, int partCount) {
             return false;
         const auto size = static_cast<std::uint64_t>(st.st_size);
         const std::uint64_t expected = size > kHeaderSize ? size - kHeaderSize : 0;
-        auto copied = copier.copyToEnd(opened.value().get(), static_cast<off_t>(kHeaderSize),
-                                       expected, out.get(), name, output);
+        if (hasher) {
+            // The part was just verified, so its length is known; whatever it gained since
+            // still goes through copyToEnd and fails the whole-file check below.
+            off_t inOffset = static_cast<off_t>(kHeaderSize);
+            const detail::HashTarget target{outputStream, 0};
+            auto copied = detail::copyHashed(fs, copier, *hasher, opened.value().get(), inOffset,
+                                             out.get(), outputReadFd, outputLength, expected, name,
+                                             output, {&target, 1});
+            if (!copied || !copied.value())
+                return copied;
+        }
+        auto copied = copier.copyToEnd(opened.value().get(),
+                                       static_cast<off_t>(kHeaderSize + (hasher ? expected : 0)),
+                                       hasher ? 0 : expected, out.get(), name, output);
         if (!copied || !copied.value())
             return copied;
     }
+    return true;
+}
+
+detail::Step Assembler::checkAgainstChecksums(const PartHeader& first) {
+    auto lookup = lookUpChecksumFile(fs, base, first);
+    if (!lookup)
+        return lookup.failure();
+    if (lookup.value().problem) {
+        // Say why, then join with the checks every set gets.
+        context.box.inform(messages::checksumFileUnusableMessage(lookup.value().path,
+                                                                 lookup.value().problem->reason));
+        return true;
+    }
+    if (!lookup.value().file)
+        return true;
+    std::vector<PartVerdict> verdicts;
+    auto verified = verifyParts(fs, base, *lookup.value().file, first, context.progress, verdicts);
+    if (!verified || !verified.value())
+        return verified;
+    std::string bad;
+    const PartVerdict* missing = nullptr;
+    for (const PartVerdict& verdict : verdicts) {
+        // A damaged recovery part costs the rebuilt file nothing.
+        if (verdict.recovery || verdict.condition == PartCondition::Good)
+            continue;
+        if (verdict.condition == PartCondition::Missing && missing == nullptr)
+            missing = &verdict;
+        bad += "\n'" + verdict.path + "': " + describeVerdict(verdict);
+    }
+    // Only missing parts: the same report a set without a checksum file gets.
+    if (missing != nullptr && bad.find(": damaged") == std::string::npos &&
+        bad.find(": foreign") == std::string::npos)
+        return fileFailure(ENOENT, FileAction::Open, missing->path);
+    if (!bad.empty()) {
+        context.box.refuse(messages::partsDoNotMatchMessage(bad));
+        return false;
+    }
+    checksums = std::move(lookup.value().file);
+    checksumPath = lookup.value().path;
     return true;
 }
 
@@ -151,12 +215,37 @@ detail::Step Assembler::run() {
 
     // Build the file under a hidden name beside its destination and move it into place only
     // when complete: a failure never leaves a partial file or costs an existing one.
+    if (auto checked = checkAgainstChecksums(first); !checked || !checked.value())
+        return checked;
     auto out = detail::createTemporary(fs, detail::folderOf(output), output, temporary);
     if (!out)
         return out.failure();
+    FileHandle readBack;
+    if (checksums) {
+        auto opened = detail::openForReading(fs, temporary);
+        if (!opened)
+            return opened.failure();
+        readBack = std::move(opened.value());
+        outputReadFd = readBack.get();
+        hasher = std::make_unique<detail::ParallelHasher>(1);
+        outputStream = hasher->openStream(0);
+    }
     auto copied = copyParts(out.value(), partCount);
     if (!copied || !copied.value())
         return copied;
+    if (hasher) {
+        // Bytes a part gained after it was verified are in the output but not yet hashed.
+        struct stat st {};
+        if (fs.fstat(outputReadFd, &st) != 0)
+            return fileFailure(errno, FileAction::Read, output);
+        const detail::HashTarget target{outputStream, 0};
+        if (auto hashed = detail::hashWritten(fs, *hasher, outputReadFd, outputLength, st.st_size,
+                                              output, {&target, 1});
+            !hashed)
+            return hashed.failure();
+        if (hasher->finishStream(outputStream) != checksums->wholeDigest)
+            return refuse(messages::kAssembledDiffers);
+    }
     if (out.value().close() != 0)
         return fileFailure(errno, FileAction::Close, output);
     if (fs.rename(temporary, output) != 0)
@@ -172,6 +261,16 @@ void Assembler::removeTemporary() {
 }
 
 } // namespace
+
+std::string messages::checksumFileUnusableMessage(const std::string& path,
+                                                  const std::string& reason) {
+    return "The checksum file '" + path + "' cannot be used: " + reason +
+           ". The broken files are checked without it.";
+}
+
+std::string messages::partsDoNotMatchMessage(const std::string& list) {
+    return "Nothing was assembled: these broken files do not match the checksum file:" + list;
+}
 
 bool AssembleFile(const std::string& Filename, const std::string& Prefix,
                   OperationContext& context) {
@@ -207,6 +306,9 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
         for (const auto& part : recovery.value())
             doomed.push_back(part.path);
     }
+    // So does the checksum file that vouched for them; one that was not theirs stays.
+    if (!assembler.checksumPath.empty())
+        doomed.push_back(assembler.checksumPath);
     for (const auto& name : doomed) {
         if (context.fs.unlink(name) != 0) {
             showFailureReport(context.box, fileFailure(errno, FileAction::Delete, name));

@@ -247,8 +247,12 @@ std::string formatChecksumFile(const ChecksumFile& file) {
     return text;
 }
 
+bool isChecksumFileText(std::string_view text) {
+    return text.rfind(kFirstLine, 0) == 0;
+}
+
 std::variant<ChecksumFile, ChecksumFileProblem> parseChecksumFile(std::string_view text) {
-    if (text.rfind(kFirstLine, 0) != 0)
+    if (!isChecksumFileText(text))
         return ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign,
                                    "it was not written by " + std::string(kProductTitle)};
     const std::string_view format =
@@ -275,12 +279,15 @@ Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
     ChecksumLookup lookup;
     lookup.path = checksumFilePath(base);
     struct stat st {};
-    auto opened = detail::openForReading(fs, lookup.path, &st);
-    if (!opened) {
-        if (opened.failure().kind == FailureKind::FileNotFound)
+    if (fs.lstat(lookup.path, &st) != 0) {
+        if (errno == ENOENT)
             return lookup;
-        return opened.failure();
+        return fileFailure(errno, FileAction::Open, lookup.path);
     }
+    // Once something is seen at the name, failing to read it is a failure, not an absence.
+    auto opened = detail::openForReading(fs, lookup.path, &st);
+    if (!opened)
+        return opened.failure();
     auto foreign = [&](std::string reason) {
         lookup.problem = ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign, std::move(reason)};
         return lookup;

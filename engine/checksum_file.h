@@ -79,6 +79,9 @@ std::string checksumProgramName();
 // The file's text, ending with its self-check line.
 std::string formatChecksumFile(const ChecksumFile& file);
 
+// Whether text (the start of a file is enough) begins as this program's checksum files do.
+bool isChecksumFileText(std::string_view text);
+
 // Why a file at a checksum file's name cannot be used.
 struct ChecksumFileProblem {
     enum class Kind {

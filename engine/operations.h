@@ -18,6 +18,9 @@ struct OperationContext {
     // Splits only: how many recovery parts (0 to 100) to write beside the set, so that as many
     // of its files may later be lost or damaged and rebuilt. 0 writes none.
     int recoveryParts = 0;
+    // Splits only: also write the checksum file beside the set (base + "sha256"), hashing the
+    // parts as they are written.
+    bool writeChecksums = false;
 };
 
 // The engine's own refusals, beyond the classic messages; shown critical, product title.
@@ -38,6 +41,17 @@ inline constexpr const char* kOutputIsPart =
     "Choose another place to save the assembled file.";
 inline constexpr const char* kUnsafeNameTail =
     "The broken files carry a name that cannot be used for the assembled file.";
+// "A file named '/a/movie.sha256' is already there and was not written by Tolvar Files
+// Splitter. Move it away, or split without checksums."
+std::string checksumNameTakenMessage(const std::string& path);
+// "The checksum file '/a/movie.sha256' cannot be used: <reason>. The broken files are
+// checked without it."
+std::string checksumFileUnusableMessage(const std::string& path, const std::string& reason);
+// "Nothing was assembled: these broken files do not match the checksum file: ..."
+std::string partsDoNotMatchMessage(const std::string& list);
+inline constexpr const char* kAssembledDiffers =
+    "The assembled file does not match the checksum of the original file, so it was not kept. "
+    "A broken file may have changed while it was being read.";
 // "This split would need 1024 broken files, but a set can hold at most 999. Choose a larger
 // size or fewer broken files."
 std::string tooManyPartsMessage(std::int64_t partCount);

@@ -1,16 +1,25 @@
+#include "checksum_file.h"
 #include "file_io.h"
+#include "hashed_copy.h"
 #include "operations.h"
 #include "part_header.h"
 #include "recovery.h"
 
 #include <cerrno>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace tolvar {
 
 using detail::FileHandle;
+
+std::string messages::checksumNameTakenMessage(const std::string& path) {
+    return "A file named '" + path + "' is already there and was not written by " +
+           std::string(kProductTitle) + ". Move it away, or split without checksums.";
+}
 
 std::string messages::tooManyPartsMessage(std::int64_t partCount) {
     return "This split would need " + std::to_string(partCount) +
@@ -46,6 +55,17 @@ private:
     bool nameIsSafe(const std::string& name, const struct stat& sourceStat);
     detail::Step writeParts(int sourceFd, std::int64_t length, std::int64_t partSize, int partCount,
                             const std::string& base);
+    Result<bool> checksumNameIsFree(const std::string& path);
+    Result<void> writeChecksumFile(const std::string& base, const struct stat& sourceStat,
+                                   std::int64_t partSize);
+
+    // Set while a split with checksums runs: the hashing threads, the stream of the whole
+    // source and one stream per part.
+    std::unique_ptr<detail::ParallelHasher> hasher;
+    int wholeStream = -1;
+    std::vector<int> partStreams;
+    std::vector<Digest> recoveryDigests;
+    std::string checksumTemporary;
 
     OperationContext& context;
     FileSystem& fs;
@@ -120,10 +140,32 @@ detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_
         tracker.setPart(index, name);
         if (index == 0 && !tracker.advance(0))
             return false;
-        auto copied = copier.copyExactly(sourceFd, offset, part.value().get(),
-                                         static_cast<std::uint64_t>(payload), source, name);
-        if (!copied || !copied.value())
-            return copied;
+        if (hasher) {
+            // Hash what lands in the part, read back behind the copy from the page cache:
+            // the source is read once, and the digests describe the parts as written.
+            auto readBack = detail::openForReading(fs, name);
+            if (!readBack)
+                return readBack.failure();
+            partStreams.push_back(hasher->openStream(1));
+            const detail::HashTarget targets[] = {{partStreams.back(), 0},
+                                                  {wholeStream, static_cast<off_t>(kHeaderSize)}};
+            off_t partLength = 0;
+            if (auto hashed = detail::hashWritten(fs, *hasher, readBack.value().get(), 0,
+                                                  static_cast<off_t>(kHeaderSize), name, targets);
+                !hashed)
+                return hashed.failure();
+            partLength = static_cast<off_t>(kHeaderSize);
+            auto copied = detail::copyHashed(
+                fs, copier, *hasher, sourceFd, offset, part.value().get(), readBack.value().get(),
+                partLength, static_cast<std::uint64_t>(payload), source, name, targets);
+            if (!copied || !copied.value())
+                return copied;
+        } else {
+            auto copied = copier.copyExactly(sourceFd, offset, part.value().get(),
+                                             static_cast<std::uint64_t>(payload), source, name);
+            if (!copied || !copied.value())
+                return copied;
+        }
         if (part.value().close() != 0)
             return fileFailure(errno, FileAction::Close, name);
     }
@@ -172,21 +214,115 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
                            "cannot name the broken files after '" + source + "'");
     if (!namesAreSafe(*base, static_cast<int>(partCount), sourceStat))
         return false;
+    const std::string checksumPath = checksumFilePath(*base);
+    if (!nameIsSafe(checksumPath, sourceStat))
+        return refuse(messages::kPartIsSource);
+    const auto free = checksumNameIsFree(checksumPath);
+    if (!free || !free.value())
+        return free;
+
+    if (context.writeChecksums) {
+        hasher = std::make_unique<detail::ParallelHasher>();
+        wholeStream = hasher->openStream(0);
+    }
     const detail::Step written =
         writeParts(file.get(), length, partSize, static_cast<int>(partCount), *base);
-    if (!written || !written.value() || context.recoveryParts == 0)
+    if (!written || !written.value())
         return written;
-    // The recovery parts are computed from the broken files as they are on disk.
-    const RecoveryLayout layout{static_cast<int>(partCount), context.recoveryParts, partSize,
-                                length, std::string(nameTailOf(source))};
-    const std::vector<std::string> parts = created;
-    return writeRecoveryParts(fs, layout, parts, *base, created, context.progress);
+    if (context.recoveryParts > 0) {
+        // The recovery parts are computed from the broken files as they are on disk.
+        const RecoveryLayout layout{static_cast<int>(partCount), context.recoveryParts, partSize,
+                                    length, std::string(nameTailOf(source))};
+        const std::vector<std::string> parts = created;
+        const auto recovered =
+            writeRecoveryParts(fs, layout, parts, *base, created, context.progress,
+                               hasher ? &recoveryDigests : nullptr);
+        if (!recovered || !recovered.value())
+            return recovered;
+    }
+    if (!hasher)
+        return true;
+    if (auto checksums = writeChecksumFile(*base, sourceStat, partSize); !checksums)
+        return checksums.failure();
+    return true;
+}
+
+Result<bool> Splitter::checksumNameIsFree(const std::string& path) {
+    // A checksum file of ours at this name describes the set about to be replaced: it goes
+    // before the first part does, so it can never vouch for the new parts or for none. A file
+    // of anyone else's stays; a split that would replace it is refused.
+    struct stat st {};
+    if (fs.lstat(path, &st) != 0)
+        return true;
+    bool ours = false;
+    if (S_ISREG(st.st_mode)) {
+        auto opened = detail::openForReading(fs, path);
+        if (!opened)
+            return opened.failure();
+        std::string first(64, '\0');
+        auto got = detail::readFully(fs, opened.value().get(), first.data(), first.size(), 0, path);
+        if (!got)
+            return got.failure();
+        first.resize(got.value());
+        ours = isChecksumFileText(first);
+    }
+    if (!ours) {
+        if (!context.writeChecksums)
+            return true;
+        return refuse(messages::checksumNameTakenMessage(path));
+    }
+    if (fs.unlink(path) != 0 && errno != ENOENT)
+        return fileFailure(errno, FileAction::Delete, path);
+    return true;
+}
+
+Result<void> Splitter::writeChecksumFile(const std::string& base, const struct stat& sourceStat,
+                                         std::int64_t partSize) {
+    ChecksumFile file;
+    file.program = checksumProgramName();
+    std::error_code ignored;
+    file.sourcePath = std::filesystem::absolute(source, ignored).lexically_normal().string();
+    if (file.sourcePath.empty())
+        file.sourcePath = source;
+    file.sourceSize = static_cast<std::uint64_t>(sourceStat.st_size);
+    file.modifiedSeconds = sourceStat.st_mtim.tv_sec;
+    file.modifiedNanoseconds = sourceStat.st_mtim.tv_nsec;
+    file.mode = static_cast<std::uint32_t>(sourceStat.st_mode & 07777);
+    file.partSize = static_cast<std::uint64_t>(partSize);
+    for (std::size_t index = 0; index < partStreams.size(); ++index)
+        file.parts.push_back(
+            {fileNameOf(created[index]), hasher->finishStream(partStreams[index])});
+    file.wholeDigest = hasher->finishStream(wholeStream);
+    for (std::size_t index = 0; index < recoveryDigests.size(); ++index)
+        file.recovery.push_back(
+            {fileNameOf(created[partStreams.size() + index]), recoveryDigests[index]});
+
+    // Written under a temporary name and moved into place whole: a checksum file is either
+    // complete or absent.
+    const std::string path = checksumFilePath(base);
+    const std::string text = formatChecksumFile(file);
+    auto out = detail::createTemporary(fs, detail::folderOf(path), path, checksumTemporary);
+    if (!out)
+        return out.failure();
+    if (auto written = detail::writeAll(fs, out.value().get(), text.data(), text.size(), path);
+        !written)
+        return written;
+    if (out.value().close() != 0)
+        return fileFailure(errno, FileAction::Close, path);
+    if (fs.rename(checksumTemporary, path) != 0)
+        return fileFailure(errno, FileAction::Rename, path);
+    checksumTemporary.clear();
+    created.push_back(path);
+    return {};
 }
 
 void Splitter::removeCreatedParts() {
     for (const auto& name : created)
         fs.unlink(name);
     created.clear();
+    if (!checksumTemporary.empty())
+        fs.unlink(checksumTemporary);
+    checksumTemporary.clear();
 }
 
 bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,

@@ -189,5 +189,167 @@ TEST(ParallelHasher, EveryStreamGetsTheDigestOfItsOwnBytesInOrder) {
     }
 }
 
+// Splits and assembles with a scripted box, optionally writing checksums.
+struct ChecksumRunner {
+    ScriptedMessageBox box = scriptedBox();
+    FileSystem* fs = &defaultFileSystem();
+    ProgressObserver* progress = nullptr;
+
+    bool split(const std::string& source, std::int32_t kilobytes, bool checksums,
+               std::vector<MsgAnswer> script) {
+        box.reset(std::move(script));
+        OperationContext context{box, *fs, progress, 0, checksums};
+        return SplitFile(source, kilobytes, "", source, context);
+    }
+    bool assemble(const std::string& first, const std::string& prefix,
+                  std::vector<MsgAnswer> script) {
+        box.reset(std::move(script));
+        OperationContext context{box, *fs, progress};
+        return AssembleFile(first, prefix, context);
+    }
+};
+
+TEST(ChecksummedSet, SplitWritesWhatSha256sumAndJoinAccept) {
+    // A set with a header-only last part, and one whose parts take several hashed chunks.
+    const std::pair<std::size_t, std::int32_t> shapes[] = {{2048, 1}, {20u << 20, 9 * 1024}};
+    for (const auto& [length, kilobytes] : shapes) {
+        ScratchDir dir;
+        const std::string bytes = randomBytes(length, 11);
+        writeFile(dir / "movie.avi", bytes);
+        ChecksumRunner run;
+        ASSERT_TRUE(run.split(dir / "movie.avi", kilobytes, true, {MsgAnswer::Yes, MsgAnswer::No}));
+        EXPECT_EQ(runShell("cd '" + dir.path() + "' && sha256sum --quiet -c movie.sha256"), 0);
+
+        const auto parsed = parseChecksumFile(readFile(dir / "movie.sha256"));
+        ASSERT_TRUE(std::holds_alternative<ChecksumFile>(parsed));
+        const ChecksumFile& file = std::get<ChecksumFile>(parsed);
+        EXPECT_EQ(file.wholeDigest, sha256Of(bytes));
+        EXPECT_EQ(file.sourceSize, length);
+        EXPECT_EQ(file.sourcePath, dir / "movie.avi");
+
+        std::filesystem::create_directory(dir / "out");
+        ASSERT_TRUE(
+            run.assemble(dir / "movie.000", dir / "out/movie.", {MsgAnswer::Yes, MsgAnswer::Yes}));
+        EXPECT_EQ(readFile(dir / "out/movie.avi"), bytes);
+        EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"movie.avi", "out"}))
+            << "the parts and their checksum file go together";
+    }
+}
+
+TEST(ChecksummedSet, JoinRefusesADamagedPartBeforeWritingAnything) {
+    ScratchDir dir;
+    writeFile(dir / "movie.avi", randomBytes(5000, 5));
+    ChecksumRunner run;
+    ASSERT_TRUE(run.split(dir / "movie.avi", 1, true, {MsgAnswer::Yes, MsgAnswer::No}));
+    std::remove((dir / "movie.avi").c_str());
+    std::string part = readFile(dir / "movie.003");
+    part[500] ^= 1;
+    writeFile(dir / "movie.003", part);
+    const auto before = listDir(dir.path());
+
+    EXPECT_FALSE(run.assemble(dir / "movie.000", "", {MsgAnswer::Yes, MsgAnswer::Ok}));
+    ASSERT_EQ(run.box.shown().size(), 2u);
+    EXPECT_EQ(run.box.shown()[1],
+              refusal(messages::partsDoNotMatchMessage("\n'" + (dir / "movie.003") +
+                                                       "': damaged (its contents differ)")));
+    EXPECT_EQ(listDir(dir.path()), before);
+}
+
+TEST(ChecksummedSet, JoinSaysWhyItIgnoresAChecksumFileNotOfTheSet) {
+    ScratchDir dir;
+    const std::string bytes = randomBytes(3000, 6);
+    writeFile(dir / "movie.avi", bytes);
+    ChecksumRunner run;
+    ASSERT_TRUE(run.split(dir / "movie.avi", 1, false, {MsgAnswer::Yes, MsgAnswer::No}));
+    const std::string theirs = toHex(sha256Of(bytes)) + "  movie.avi\n";
+    writeFile(dir / "movie.sha256", theirs);
+
+    ASSERT_TRUE(run.assemble(dir / "movie.000", dir / "joined.",
+                             {MsgAnswer::Yes, MsgAnswer::Ok, MsgAnswer::Yes}));
+    EXPECT_EQ(run.box.shown()[1], (ShownMessage{messages::checksumFileUnusableMessage(
+                                                    dir / "movie.sha256",
+                                                    "it was not written by Tolvar Files Splitter"),
+                                                MsgStyle::Information, kTitle}));
+    EXPECT_EQ(readFile(dir / "joined.avi"), bytes);
+    EXPECT_EQ(readFile(dir / "movie.sha256"), theirs) << "not ours to delete";
+}
+
+// Lets a part grow after it was verified, as another program writing to it would.
+class GrowingFileSystem : public PosixFileSystem {
+public:
+    std::string grow;
+    ssize_t copyFileRange(int in, off_t* offset, int out, std::size_t count) override {
+        if (!grow.empty()) {
+            writeFile(grow, readFile(grow) + "more");
+            grow.clear();
+        }
+        return PosixFileSystem::copyFileRange(in, offset, out, count);
+    }
+};
+
+TEST(ChecksummedSet, JoinDropsAnOutputThatDiffersFromTheWholeChecksum) {
+    ScratchDir dir;
+    writeFile(dir / "movie.avi", randomBytes(3000, 8));
+    ChecksumRunner run;
+    ASSERT_TRUE(run.split(dir / "movie.avi", 1, true, {MsgAnswer::Yes, MsgAnswer::No}));
+    GrowingFileSystem growing;
+    growing.grow = dir / "movie.002";
+    run.fs = &growing;
+    const auto before = listDir(dir.path());
+    EXPECT_FALSE(run.assemble(dir / "movie.000", dir / "joined.", {MsgAnswer::Yes, MsgAnswer::Ok}));
+    EXPECT_EQ(run.box.shown().back(), refusal(messages::kAssembledDiffers));
+    EXPECT_EQ(listDir(dir.path()), before);
+}
+
+TEST(ChecksummedSet, SplitReplacesOnlyItsOwnChecksumFiles) {
+    ScratchDir dir;
+    writeFile(dir / "movie.avi", randomBytes(3000, 9));
+    ChecksumRunner run;
+    // Someone's own checksums of the source sit where ours would go.
+    writeFile(dir / "movie.sha256", "theirs");
+    EXPECT_FALSE(run.split(dir / "movie.avi", 1, true, {MsgAnswer::Yes, MsgAnswer::Ok}));
+    EXPECT_EQ(run.box.shown().back(),
+              refusal(messages::checksumNameTakenMessage(dir / "movie.sha256")));
+    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"movie.avi", "movie.sha256"}));
+    ASSERT_TRUE(run.split(dir / "movie.avi", 1, false, {MsgAnswer::Yes, MsgAnswer::No}));
+    EXPECT_EQ(readFile(dir / "movie.sha256"), "theirs");
+
+    // Ours describes the set a new split replaces: a split without checksums takes it away.
+    std::remove((dir / "movie.sha256").c_str());
+    ASSERT_TRUE(run.split(dir / "movie.avi", 1, true, {MsgAnswer::Yes, MsgAnswer::No}));
+    ASSERT_TRUE(run.split(dir / "movie.avi", 2, false, {MsgAnswer::Yes, MsgAnswer::No}));
+    EXPECT_FALSE(exists(dir / "movie.sha256"));
+}
+
+class StopAt : public ProgressObserver {
+public:
+    explicit StopAt(int call) : left(call) {}
+    bool onProgress(const Progress&) override { return --left > 0; }
+    int left;
+};
+
+TEST(ChecksummedSet, ACancelledSplitOrJoinLeavesNoChecksumFileOrOutput) {
+    ScratchDir dir;
+    const std::string bytes = randomBytes(6u << 20, 10);
+    writeFile(dir / "movie.avi", bytes);
+    ChecksumRunner run;
+    for (int call = 1;; ++call) {
+        StopAt stop(call);
+        run.progress = &stop;
+        if (run.split(dir / "movie.avi", 1024, true, {MsgAnswer::Yes, MsgAnswer::No}))
+            break;
+        ASSERT_EQ(listDir(dir.path()), (std::set<std::string>{"movie.avi"})) << call;
+    }
+    const auto set = listDir(dir.path());
+    for (int call = 1;; ++call) {
+        StopAt stop(call);
+        run.progress = &stop;
+        if (run.assemble(dir / "movie.000", dir / "joined.", {MsgAnswer::Yes, MsgAnswer::No}))
+            break;
+        ASSERT_EQ(listDir(dir.path()), set) << call;
+    }
+    EXPECT_EQ(readFile(dir / "joined.avi"), bytes);
+}
+
 } // namespace
 } // namespace tolvar::testing

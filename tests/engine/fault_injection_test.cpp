@@ -2,6 +2,7 @@
 // the errors a disk can give; and the descriptor count after every kind of refusal and
 // failure.
 
+#include "checksum_file.h"
 #include "file_exists.h"
 #include "recovery.h"
 #include "test_support.h"
@@ -49,6 +50,7 @@ struct Scenario {
     bool existingOutput = false; // an old file at the output's name
     bool observe = false;        // a progress observer listens
     int recovery = 0;            // recovery parts beside the set
+    bool checksums = false;      // a checksum file beside the set
 };
 
 class NeverStop : public ProgressObserver {
@@ -80,6 +82,8 @@ public:
             output = sc.elsewhere ? dir / "out/movie.avi" : source;
             if (sc.existingOutput)
                 writeFile(output, kOldOutput);
+            if (sc.checksums)
+                writeFile(checksumFilePath(dir / "movie."), checksumText(dir / "movie."));
         } else {
             writeFile(source, bytes);
             prefix = sc.elsewhere ? dir / "out/movie." : "";
@@ -90,8 +94,30 @@ public:
                           expectedHeader(index, partCount, "avi") +
                               bytes.substr(std::size_t(index) * partSize, partSize));
             recoveryParts = codeRecovery(reference / "movie.");
+            ::stat(source.c_str(), &sourceStat);
         }
         initial = snapshot();
+    }
+
+    // The checksum file of the set named after setBase, as a split with checksums writes it.
+    std::string checksumText(const std::string& setBase) const {
+        ChecksumFile file;
+        file.program = checksumProgramName();
+        file.sourcePath = source;
+        file.sourceSize = bytes.size();
+        file.modifiedSeconds = sourceStat.st_mtim.tv_sec;
+        file.modifiedNanoseconds = sourceStat.st_mtim.tv_nsec;
+        file.mode = sourceStat.st_mode & 07777;
+        file.partSize = partSize;
+        file.wholeDigest = sha256Of(bytes);
+        for (int index = 0; index < partCount; ++index)
+            file.parts.push_back({fileNameOf(partName(setBase, index)),
+                                  sha256Of(expectedHeader(index, partCount, "avi") +
+                                           bytes.substr(std::size_t(index) * partSize, partSize))});
+        for (std::size_t j = 0; j < recoveryParts.size(); ++j)
+            file.recovery.push_back(
+                {fileNameOf(RecoveryFileName(setBase, int(j))), sha256Of(recoveryParts[j])});
+        return formatChecksumFile(file);
     }
 
     // The recovery parts the engine writes for the set named after base, already on disk.
@@ -115,7 +141,8 @@ public:
 
     bool run(FaultyFileSystem& fs, ScriptedMessageBox& box) {
         NeverStop observer;
-        OperationContext context{box, fs, sc.observe ? &observer : nullptr, sc.recovery};
+        OperationContext context{box, fs, sc.observe ? &observer : nullptr, sc.recovery,
+                                 sc.checksums};
         switch (sc.kind) {
         case Kind::SplitBySize:
             return SplitFile(source, sc.amount, prefix, source, context);
@@ -149,6 +176,9 @@ public:
                     files[relative(partName(dir / "movie.", index))] = parts[std::size_t(index)];
                 for (std::size_t j = 0; j < recoveryParts.size(); ++j)
                     files[relative(RecoveryFileName(dir / "movie.", int(j)))] = recoveryParts[j];
+                if (sc.checksums)
+                    files[relative(checksumFilePath(dir / "movie."))] =
+                        checksumText(dir / "movie.");
             }
             return files;
         }
@@ -160,6 +190,8 @@ public:
                 bytes.substr(std::size_t(index) * partSize, partSize);
         for (std::size_t j = 0; j < recoveryParts.size(); ++j)
             files[relative(RecoveryFileName(base(), int(j)))] = recoveryParts[j];
+        if (sc.checksums)
+            files[relative(checksumFilePath(base()))] = checksumText(base());
         return files;
     }
 
@@ -175,6 +207,7 @@ public:
     int partCount = 0;
     std::vector<std::string> parts, recoveryParts;
     std::map<std::string, std::string> initial;
+    struct stat sourceStat {};
 };
 
 std::string describe(const InjectedFault& fault) {
@@ -224,10 +257,10 @@ bool mayBeAbsorbed(const InjectedFault& fault) {
     std::vector<std::string> paths;
     for (const auto& path : fault.paths) {
         paths.push_back(path);
-        // A write to the hidden temporary file is reported under the output's name.
-        if (stage.sc.kind == Kind::Assemble &&
-            std::filesystem::path(path).filename().string().rfind('.', 0) == 0)
-            paths.push_back(stage.output);
+        // A write to a hidden temporary file is reported under the name it is written for.
+        if (std::filesystem::path(path).filename().string().rfind('.', 0) == 0)
+            paths.push_back(stage.sc.kind == Kind::Assemble ? stage.output
+                                                            : checksumFilePath(stage.base()));
     }
     if (std::none_of(paths.begin(), paths.end(), [&](const std::string& path) {
             return !path.empty() && report.text.find("'" + path + "'") != std::string::npos;
@@ -283,6 +316,14 @@ bool mayBeAbsorbed(const InjectedFault& fault) {
         if (present && deletedSoFar)
             deletedSoFar = false;
         else if (!present && !deletedSoFar)
+            return ::testing::AssertionFailure() << name << " deleted out of order";
+    }
+    // The checksum file goes last.
+    if (const std::string name = stage.relative(checksumFilePath(stage.dir / "movie."));
+        stage.sc.checksums) {
+        if (now.count(name) != 0)
+            expected[name] = stage.checksumText(stage.dir / "movie.");
+        else if (!deletedSoFar)
             return ::testing::AssertionFailure() << name << " deleted out of order";
     }
     return now == expected ? ::testing::AssertionSuccess()
@@ -416,6 +457,10 @@ const Scenario kScenarios[] = {
     {"AssembleElsewhereOverOldOutputObserved", Kind::Assemble, 2500, 1, true, true, true, true},
     {"SplitWithRecoveryDeleteSource", Kind::SplitBySize, 2500, 1, true, false, false, true, 2},
     {"AssembleDeletePartsAndRecovery", Kind::Assemble, 2500, 1, true, false, false, false, 2},
+    {"SplitWithChecksumsAndRecoveryElsewhere", Kind::SplitBySize, 2500, 1, true, true, false, false,
+     1, true},
+    {"AssembleWithChecksumsDeleteParts", Kind::Assemble, 2500, 1, true, false, false, false, 1,
+     true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, EveryCall,
