@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
-# Times the engine against coreutils on a 1 GiB file in one run: split by size into 100 MiB
-# parts against `split -b 100M`, and assembly against `cat` of the parts into one file; then
-# the same through tolvar-split as a user would type it, and the engine with a listening
-# progress observer. Prints the ratios (coreutils time / ours: 1.0 or more means at least as
-# fast as coreutils) and the engine's peak RSS at 64 MiB and at 1 GiB.
+# Times the engine against coreutils, fairly: a 1 GiB file of random bytes split into 100 MiB
+# parts against `split -b 100M`, and the parts joined again against `cat` of the parts into one
+# file, in paired runs whose order alternates from pair to pair. Every run is printed; each
+# pair gives a ratio (our time / coreutils' time: below 1.0 we are faster), and the summary is
+# the median of those ratios with their spread, never a best-of. `cp` of the source, measured
+# in every pair too, is the fastest this machine copies a file.
+#
+# It runs on a disk folder and on a tmpfs (no disk at all: pure CPU and memory work), each once
+# with a cold write-back (`sync` before every timed run, so no earlier run's write-back lands
+# in it) and once without (the previous runs' dirty pages are still being written back, as
+# when a user splits two files in a row). It ends with the engine's peak RSS at 16 MiB and at
+# 1 GiB.
 #
 # usage: bench/run.sh [BUILD_DIR]     (default build/release, configured and built as needed)
-# TOLVAR_BENCH_DIR     folder in which the scratch folder is made (default /var/tmp); it needs
-#                      about 3 GiB free
-# TOLVAR_BENCH_ROUNDS  rounds of alternating runs, the best of which counts (default 3)
+# TOLVAR_BENCH_DIR     disk folder in which the scratch folder is made (default /var/tmp);
+#                      it needs about 4.5 GiB free
+# TOLVAR_BENCH_TMPFS   tmpfs folder for the second location (default /dev/shm; empty: skip)
+# TOLVAR_BENCH_PAIRS   pairs of runs per location and write-back mode (default 7)
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
 
 buildDir=$(realpath -m "${1:-$releaseDir}")
-rounds=${TOLVAR_BENCH_ROUNDS:-3}
+pairs=${TOLVAR_BENCH_PAIRS:-7}
+tmpfsDir=${TOLVAR_BENCH_TMPFS-/dev/shm}
 
 ensurePackages "${buildPackages[@]}" time
 if [ "$buildDir" = "$releaseDir" ]; then
@@ -42,16 +51,23 @@ bench=$(findProgram tolvar-bench)
 cli=""
 $withCli && cli=$(findProgram tolvar-split)
 
-scratch=$(mktemp -d "${TOLVAR_BENCH_DIR:-/var/tmp}/tolvar-bench.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
+scratches=()
+cleanUp() { [ "${#scratches[@]}" -eq 0 ] || rm -rf "${scratches[@]}"; }
+trap cleanUp EXIT
+newScratch() {
+    local dir
+    dir=$(mktemp -d "$1/tolvar-bench.XXXXXX")
+    scratches+=("$dir")
+    echo "$dir"
+}
 
-# timeRun OUT COMMAND...: runs COMMAND with its standard output in OUT, once earlier writes
-# are on disk so that no write-back of a previous run lands in this one. Sets lastNs (wall
-# clock) and lastKb (peak resident set).
+# timeRun OUT COMMAND...: runs COMMAND with its standard output in OUT, after `sync` when the
+# write-back is to be cold. Sets lastNs (wall clock) and lastKb (peak resident set).
+syncFirst=true
 timeRun() {
     local out=$1 start end
     shift
-    sync
+    $syncFirst && sync
     start=$(date +%s%N)
     if ! /usr/bin/time -f %M -o "$scratch/rss" "$@" >"$out" 2>"$scratch/stderr"; then
         echo "failed: $*" >&2
@@ -63,24 +79,12 @@ timeRun() {
     lastKb=$(tail -n 1 "$scratch/rss")
 }
 
-declare -A bestNs allNs peakKb
-# keep KEY: remembers every time, the fastest time and the largest peak RSS of KEY.
-keep() {
-    allNs[$1]="${allNs[$1]:-} $lastNs"
-    awk -v key="$1" -v ns="$lastNs" -v kb="$lastKb" \
-        'BEGIN { printf "    %-16s %7.3f s %7d KiB\n", key, ns / 1e9, kb }'
-    if [ -z "${bestNs[$1]:-}" ] || [ "$lastNs" -lt "${bestNs[$1]}" ]; then
-        bestNs[$1]=$lastNs
-    fi
-    if [ -z "${peakKb[$1]:-}" ] || [ "$lastKb" -gt "${peakKb[$1]}" ]; then
-        peakKb[$1]=$lastKb
-    fi
-}
-
-# splitWith WHO SOURCE PARTS_KB and joinWith WHO SOURCE: one timed split or assembly into
-# WHO's own folder. The assembled file is named joined.bin for every contender.
+# splitWith WHO SOURCE PARTS_KB and joinWith WHO: one timed split or join into WHO's own
+# folder, whose previous output is removed first, outside the timing. Every contender's
+# joined file is joined.bin.
 splitWith() {
     local who=$1 source=$2 kb=$3 dir=$scratch/$1
+    rm -rf "$dir"
     mkdir -p "$dir"
     case $who in
     coreutils) timeRun /dev/null split -b "${kb}K" "$source" "$dir/part." ;;
@@ -93,6 +97,7 @@ splitWith() {
 
 joinWith() {
     local who=$1 dir=$scratch/$1
+    rm -f "$dir/joined.bin"
     case $who in
     coreutils) timeRun "$dir/joined.bin" cat "$dir"/part.* ;;
     engine) timeRun /dev/null "$bench" assemble "$dir/part.000" "$dir/joined." ;;
@@ -101,11 +106,17 @@ joinWith() {
     esac
 }
 
-# Each contender's parts hold the source; the engine's carry one 16-byte header more each.
+copyWith() {
+    rm -f "$scratch/cp.bin"
+    timeRun /dev/null cp "$1" "$scratch/cp.bin"
+    rm -f "$scratch/cp.bin"
+}
+
+# Each contender's parts hold the source; ours carry one 16-byte header more each.
 checkOutputs() {
     local who=$1 source=$2 parts
     cmp -s "$source" "$scratch/$who/joined.bin" || {
-        echo "$who: the assembled file differs from the source" >&2
+        echo "$who: the joined file differs from the source" >&2
         exit 1
     }
     parts=("$scratch/$who"/part.*)
@@ -118,73 +129,124 @@ checkOutputs() {
 contenders=(coreutils engine observed)
 [ -n "$cli" ] && contenders+=(cli)
 
-echo "Creating a 1 GiB and a 64 MiB file of random bytes in $scratch"
-head -c 1G /dev/urandom >"$scratch/big.bin"
-head -c 64M /dev/urandom >"$scratch/small.bin"
-cat "$scratch/big.bin" "$scratch/small.bin" >/dev/null
-
-# Small file: 10 MiB parts (7 of them), for the engine's memory at a size sixteen times smaller.
-splitWith engine "$scratch/small.bin" 10240
-keep small.split
-joinWith engine
-checkOutputs engine "$scratch/small.bin" 7
-keep small.join
-rm -rf "${scratch:?}/engine"
-
-for ((round = 0; round < rounds; round++)); do
-    # Rotate who goes first, so no contender always runs on a cache the previous one warmed.
-    first=$((round % ${#contenders[@]}))
-    order=("${contenders[@]:first}" "${contenders[@]:0:first}")
-    echo "Round $((round + 1)) of $rounds: ${order[*]}"
-    # Each contender assembles its parts right after making them and then removes them, so
-    # no run has to read parts that a previous one pushed out of the page cache.
-    for who in "${order[@]}"; do
-        splitWith "$who" "$scratch/big.bin" 102400
-        keep "$who.split"
-        joinWith "$who"
-        keep "$who.join"
-        [ "$round" -eq 0 ] && checkOutputs "$who" "$scratch/big.bin" 11
-        rm -rf "${scratch:?}/$who"
-    done
-done
-
+declare -A ns peakKb
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
-median() {
-    tr ' ' '\n' <<<"${allNs[$1]}" | grep . | sort -n |
-        awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'
+# note KEY: remembers lastNs for KEY in this pair and the largest peak RSS of KEY.
+note() {
+    ns[$1]=$lastNs
+    if [ -z "${peakKb[$1]:-}" ] || [ "$lastKb" -gt "${peakKb[$1]}" ]; then
+        peakKb[$1]=$lastKb
+    fi
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+# Per-pair ratios, one list per contender and operation ("engine.split" ...), and the summary.
+declare -A ratios
+spread() {
+    tr ' ' '\n' <<<"$1" | grep . | sort -g |
+        awk '{ r[NR] = $1 } END {
+            m = NR % 2 ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2
+            printf "%.2f (%.2f to %.2f, %d pairs)", m, r[1], r[NR], NR }'
+}
+
+# measure LABEL: paired runs in the current scratch folder; prints every run, then the summary.
+measure() {
+    local label=$1 pair who op first order line
+    ratios=()
+    echo
+    echo "== $label"
+    for ((pair = 0; pair <= pairs; pair++)); do
+        # Rotate who goes first, so no contender always runs on a cache the previous one warmed.
+        first=$((pair % ${#contenders[@]}))
+        order=("${contenders[@]:first}" "${contenders[@]:0:first}")
+        for who in "${order[@]}"; do
+            splitWith "$who" "$scratch/big.bin" 102400
+            note "$who.split"
+        done
+        for who in "${order[@]}"; do
+            joinWith "$who"
+            note "$who.join"
+            [ "$pair" -eq 0 ] && checkOutputs "$who" "$scratch/big.bin" 11
+            rm -f "$scratch/$who/joined.bin"
+        done
+        copyWith "$scratch/big.bin"
+        note cp
+        # Pair 0 warms up: first use of fresh memory is slow in a virtual machine.
+        line="split:"
+        for who in "${order[@]}"; do line+=" $who $(seconds "${ns[$who.split]}")"; done
+        line+="  join:"
+        for who in "${order[@]}"; do line+=" $who $(seconds "${ns[$who.join]}")"; done
+        line+="  cp $(seconds "${ns[cp]}")"
+        if [ "$pair" -eq 0 ]; then
+            echo "  warm-up   $line"
+            continue
+        fi
+        echo "  pair $pair/$pairs  $line"
+        for who in "${contenders[@]}" cp; do
+            for op in split join; do
+                [ "$who" = coreutils ] && continue
+                local key=$who.$op mine=${ns[$who.$op]:-${ns[cp]}}
+                ratios[$key]+=" $(awk -v a="$mine" -v b="${ns[coreutils.$op]}" \
+                    'BEGIN { printf "%.4f", a / b }')"
+            done
+        done
+    done
+    for who in "${contenders[@]}"; do rm -rf "${scratch:?}/$who"; done
+    echo "  $label, ratio to coreutils, median (min to max):"
+    for who in "${contenders[@]:1}" cp; do
+        printf '    %-9s split %s   join %s\n' "$who" "$(spread "${ratios[$who.split]}")" \
+            "$(spread "${ratios[$who.join]}")"
+    done
+    summary+=("$label|$(spread "${ratios[engine.split]}")|$(spread "${ratios[engine.join]}")")
+    summary+=("  cp (the copy ceiling)|$(spread "${ratios[cp.split]}")|$(spread "${ratios[cp.join]}")")
+}
+
+# benchIn FOLDER: both write-back modes in a scratch folder made in FOLDER.
+benchIn() {
+    scratch=$(newScratch "$1")
+    local fileSystem
+    fileSystem=$(df -T "$scratch" | awk 'NR == 2 { print $2 }')
+    echo
+    echo "Creating a 1 GiB file of random bytes in $scratch ($fileSystem)"
+    head -c 1G /dev/urandom >"$scratch/big.bin"
+    cat "$scratch/big.bin" >/dev/null
+    syncFirst=true
+    measure "$fileSystem, cold write-back (sync before each run)"
+    syncFirst=false
+    measure "$fileSystem, write-back running (no sync between runs)"
+    rm -rf "$scratch"
+}
+
+echo "Load at the start: $(uptime)"
+summary=()
+benchIn "${TOLVAR_BENCH_DIR:-/var/tmp}"
+if [ -z "$tmpfsDir" ]; then
+    echo "tmpfs: skipped (TOLVAR_BENCH_TMPFS is empty)"
+elif [ "$(df -T "$tmpfsDir" | awk 'NR == 2 { print $2 }')" != tmpfs ]; then
+    echo "tmpfs: skipped ($tmpfsDir is no tmpfs)"
+else
+    benchIn "$tmpfsDir"
+fi
+
+# Peak RSS: the engine alone, at 16 MiB (1 MiB parts, 17 of them) and at 1 GiB (above).
+scratch=$(newScratch "${TOLVAR_BENCH_DIR:-/var/tmp}")
+head -c 16M /dev/urandom >"$scratch/small.bin"
+splitWith engine "$scratch/small.bin" 1024
+note small.split
+joinWith engine
+checkOutputs engine "$scratch/small.bin" 17
+note small.join
+rm -rf "$scratch"
+echo "Load at the end: $(uptime)"
 
 echo
-fileSystem=$(df -T "$scratch" | awk 'NR == 2 { print $2 }')
-echo "1 GiB source, 100 MiB parts, $rounds rounds; $fileSystem file system, $(nproc) cores"
-echo "Times in seconds, best of the rounds (median in brackets); ratios from the best times."
-printf '%-34s %-16s %-16s %s\n' "" split assemble "peak RSS split / assemble"
-row() {
-    printf '%-34s %-16s %-16s %s KiB / %s KiB\n' "$1" \
-        "$(seconds "${bestNs[$2.split]}") ($(seconds "$(median "$2.split")"))" \
-        "$(seconds "${bestNs[$2.join]}") ($(seconds "$(median "$2.join")"))" \
-        "${peakKb[$2.split]}" "${peakKb[$2.join]}"
-}
-row "coreutils (split -b 100M, cat)" coreutils
-row "engine (tolvar-bench)" engine
-row "engine with a progress observer" observed
-[ -n "$cli" ] && row "tolvar-split" cli
-echo
-printf 'ratio coreutils / engine:           split %s, assemble %s   (target >= 1.0)\n' \
-    "$(ratio "${bestNs[coreutils.split]}" "${bestNs[engine.split]}")" \
-    "$(ratio "${bestNs[coreutils.join]}" "${bestNs[engine.join]}")"
-printf 'ratio coreutils / observed engine:  split %s, assemble %s\n' \
-    "$(ratio "${bestNs[coreutils.split]}" "${bestNs[observed.split]}")" \
-    "$(ratio "${bestNs[coreutils.join]}" "${bestNs[observed.join]}")"
-if [ -n "$cli" ]; then
-    printf 'ratio coreutils / tolvar-split:     split %s, assemble %s   (target >= 1.0)\n' \
-        "$(ratio "${bestNs[coreutils.split]}" "${bestNs[cli.split]}")" \
-        "$(ratio "${bestNs[coreutils.join]}" "${bestNs[cli.join]}")"
-else
-    echo "tolvar-split: not built in $buildDir, skipped"
-fi
-printf 'engine peak RSS, split:    %s KiB at 64 MiB, %s KiB at 1 GiB   (target: the same)\n' \
+echo "Summary: 1 GiB source, 100 MiB parts, $pairs pairs each, $(nproc) cores." \
+    "Ratio = our time / coreutils' time (split -b, cat), median (min to max); 0.80 or less is" \
+    "1.25 times as fast."
+printf '%-58s | %-32s | %s\n' "" split join
+for row in "${summary[@]}"; do
+    IFS='|' read -r label splitRatio joinRatio <<<"$row"
+    printf '%-58s | %-32s | %s\n' "$label" "$splitRatio" "$joinRatio"
+done
+printf 'engine peak RSS, split: %s KiB at 16 MiB, %s KiB at 1 GiB   (target: the same)\n' \
     "${peakKb[small.split]}" "${peakKb[engine.split]}"
-printf 'engine peak RSS, assemble: %s KiB at 64 MiB, %s KiB at 1 GiB   (target: the same)\n' \
+printf 'engine peak RSS, join:  %s KiB at 16 MiB, %s KiB at 1 GiB   (target: the same)\n' \
     "${peakKb[small.join]}" "${peakKb[engine.join]}"
