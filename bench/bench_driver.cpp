@@ -54,21 +54,28 @@ std::optional<std::int32_t> parseCount(std::string_view text) {
 }
 
 int usage() {
-    std::cerr << "usage: tolvar-bench [--observe] [--recovery N] split-size SOURCE KB PREFIX\n"
-                 "       tolvar-bench [--observe] [--recovery N] split-number SOURCE PARTS PREFIX\n"
-                 "       tolvar-bench [--observe] assemble FIRST_PART PREFIX\n"
-                 "PREFIX is used as the window passes it: the part index or the name tail is\n"
-                 "appended to it as it is. --observe passes a progress observer that listens;\n"
-                 "--recovery N also writes N recovery parts.\n";
+    std::cerr
+        << "usage: tolvar-bench [--observe] [--recovery N] [--checksums] split-size SOURCE KB "
+           "PREFIX\n"
+           "       tolvar-bench [--observe] [--recovery N] [--checksums] split-number SOURCE "
+           "PARTS PREFIX\n"
+           "       tolvar-bench [--observe] assemble FIRST_PART PREFIX\n"
+           "PREFIX is used as the window passes it: the part index or the name tail is\n"
+           "appended to it as it is. --observe passes a progress observer that listens;\n"
+           "--recovery N also writes N recovery parts; --checksums the checksum file.\n";
     return 2;
 }
 
 int run(std::span<const std::string> args) {
     bool observe = false;
     int recoveryParts = 0;
+    bool checksums = false;
     for (;;) {
         if (!args.empty() && args.front() == "--observe") {
             observe = true;
+            args = args.subspan(1);
+        } else if (!args.empty() && args.front() == "--checksums") {
+            checksums = true;
             args = args.subspan(1);
         } else if (args.size() >= 2 && args.front() == "--recovery") {
             const auto count = parseCount(args[1]);
@@ -88,6 +95,7 @@ int run(std::span<const std::string> args) {
     CountingObserver observer;
     tolvar::OperationContext context{box};
     context.recoveryParts = recoveryParts;
+    context.writeChecksums = checksums;
     if (observe) {
         context.progress = &observer;
     }

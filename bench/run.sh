@@ -9,8 +9,10 @@
 # It runs on a disk folder and on a tmpfs (no disk at all: pure CPU and memory work), each once
 # with a cold write-back (`sync` before every timed run, so no earlier run's write-back lands
 # in it) and once without (the previous runs' dirty pages are still being written back, as
-# when a user splits two files in a row). It ends with the engine's peak RSS at 16 MiB and at
-# 1 GiB.
+# when a user splits two files in a row). Then, on the disk folder, paired runs of a plain split
+# against `split --checksums` (target: at most 3 times the plain split's time) and the time
+# `tolvar-split verify` takes over the checksummed set (target: at least 1 GB/s). It ends with
+# the engine's peak RSS at 16 MiB and at 1 GiB.
 #
 # usage: bench/run.sh [BUILD_DIR]     (default build/release, configured and built as needed)
 # TOLVAR_BENCH_DIR     disk folder in which the scratch folder is made (default /var/tmp);
@@ -90,6 +92,7 @@ splitWith() {
     coreutils) timeRun /dev/null split -b "${kb}K" "$source" "$dir/part." ;;
     engine) timeRun /dev/null "$bench" split-size "$source" "$kb" "$dir/part." ;;
     observed) timeRun /dev/null "$bench" --observe split-size "$source" "$kb" "$dir/part." ;;
+    checksums) timeRun /dev/null "$bench" --checksums split-size "$source" "$kb" "$dir/part." ;;
     cli) timeRun /dev/null "$cli" split --size "${kb}K" "$source" --yes --prefix "$dir/part" \
         </dev/null ;;
     esac
@@ -225,6 +228,43 @@ elif [ "$(df -T "$tmpfsDir" | awk 'NR == 2 { print $2 }')" != tmpfs ]; then
 else
     benchIn "$tmpfsDir"
 fi
+
+# benchChecksums FOLDER: plain split against split --checksums in paired, alternating runs with
+# a cold write-back, and verify of the checksummed set each time.
+benchChecksums() {
+    scratch=$(newScratch "$1")
+    echo
+    echo "== checksums: split against split --checksums, then verify (cold write-back)"
+    head -c 1G /dev/urandom >"$scratch/big.bin"
+    syncFirst=true
+    local pair who splitRatios="" verifyRates="" line
+    for ((pair = 0; pair <= pairs; pair++)); do
+        order=(engine checksums)
+        [ $((pair % 2)) -eq 1 ] && order=(checksums engine)
+        line=""
+        for who in "${order[@]}"; do
+            splitWith "$who" "$scratch/big.bin" 102400
+            note "$who.split"
+            line+=" $who $(seconds "$lastNs")"
+        done
+        if [ -n "$cli" ]; then
+            timeRun /dev/null "$cli" verify "$scratch/checksums/part.000"
+            line+="  verify $(seconds "$lastNs")"
+            # 1 GiB of payload and 11 headers of 16 bytes, in GB/s.
+            [ "$pair" -gt 0 ] && verifyRates+=" $(awk -v ns="$lastNs"                 'BEGIN { printf "%.4f", (1073741824 + 11 * 16) / ns }')"
+        fi
+        if [ "$pair" -eq 0 ]; then
+            echo "  warm-up  $line"
+            continue
+        fi
+        echo "  pair $pair/$pairs $line"
+        splitRatios+=" $(awk -v a="${ns[checksums.split]}" -v b="${ns[engine.split]}"             'BEGIN { printf "%.4f", a / b }')"
+    done
+    echo "  split --checksums / split: $(spread "$splitRatios")   (target <= 3.0)"
+    [ -n "$verifyRates" ] && echo "  verify, GB/s: $(spread "$verifyRates")   (target >= 1.0)"
+    rm -rf "$scratch"
+}
+benchChecksums "${TOLVAR_BENCH_DIR:-/var/tmp}"
 
 # Peak RSS: the engine alone, at 16 MiB (1 MiB parts, 17 of them) and at 1 GiB (above).
 scratch=$(newScratch "${TOLVAR_BENCH_DIR:-/var/tmp}")

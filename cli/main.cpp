@@ -7,6 +7,7 @@
 #include "terminal_io.h"
 #include "terminal_message_box.h"
 #include "terminal_progress.h"
+#include "verify_report.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -150,6 +151,24 @@ int runInfo(const Options& options, MessageBox& box) {
     return report.value()->complete() ? kExitDone : kExitRefused;
 }
 
+// With a checksum file every listed file is hashed and judged; without one, the set is
+// listed as info lists it.
+int runVerify(const Options& options, MessageBox& box, TerminalProgress& progress) {
+    auto verified = verifyWithChecksums(options.path, defaultFileSystem(), box, &progress);
+    progress.clear();
+    if (!verified) {
+        showFailureReport(box, verified.failure());
+        return kExitRefused;
+    }
+    if (!verified.value())
+        return runInfo(options, box);
+    const std::string text = formatVerifyReport(*verified.value());
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (std::fflush(stdout) != 0)
+        return kExitRefused;
+    return verified.value()->whole() ? kExitDone : kExitRefused;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -172,6 +191,7 @@ int main(int argc, char** argv) {
     case Command::Split:
     case Command::Join:
     case Command::Info:
+    case Command::Verify:
         break;
     }
 
@@ -183,6 +203,7 @@ int main(int argc, char** argv) {
     policy.interactive = ::isatty(STDIN_FILENO) == 1;
     TerminalMessageBox box(policy, &progress);
     OperationContext context{box, defaultFileSystem(), &progress};
+    context.writeChecksums = options.checksums;
 
     switch (options.command) {
     case Command::Split:
@@ -191,6 +212,8 @@ int main(int argc, char** argv) {
         return runJoin(options, box, context, progress);
     case Command::Info:
         return runInfo(options, box);
+    case Command::Verify:
+        return runVerify(options, box, progress);
     case Command::Help:
     case Command::Version:
         break;

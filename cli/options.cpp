@@ -10,7 +10,17 @@ namespace tolvar::cli {
 
 namespace {
 
-enum class OptionId { Help, Version, Yes, DeleteSource, DeleteParts, Size, Parts, Prefix };
+enum class OptionId {
+    Help,
+    Version,
+    Yes,
+    DeleteSource,
+    DeleteParts,
+    Checksums,
+    Size,
+    Parts,
+    Prefix
+};
 
 struct KnownOption {
     std::string_view longName;
@@ -25,6 +35,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"yes", 'y', OptionId::Yes, false},
     {"delete-source", '\0', OptionId::DeleteSource, false},
     {"delete-parts", '\0', OptionId::DeleteParts, false},
+    {"checksums", '\0', OptionId::Checksums, false},
     {"size", 's', OptionId::Size, true},
     {"parts", 'n', OptionId::Parts, true},
     {"prefix", 'p', OptionId::Prefix, true},
@@ -74,6 +85,9 @@ void apply(Seen& seen, const KnownOption& known, std::string value) {
     case OptionId::DeleteParts:
         seen.options.deleteParts = true;
         break;
+    case OptionId::Checksums:
+        seen.options.checksums = true;
+        break;
     case OptionId::Size:
         seen.options.sizeText = std::move(value);
         break;
@@ -101,7 +115,9 @@ std::optional<UsageError> checkFit(const Options& options) {
         return UsageError{"--delete-source applies to split only"};
     if (!join && options.deleteParts)
         return UsageError{"--delete-parts applies to join only"};
-    if (options.command == Command::Info && options.prefix)
+    if (!split && options.checksums)
+        return UsageError{"--checksums applies to split only"};
+    if ((options.command == Command::Info || options.command == Command::Verify) && options.prefix)
         return UsageError{"--prefix applies to split and join only"};
     if (split && options.sizeText && options.partsText)
         return UsageError{"split takes either --size or --parts, not both"};
@@ -196,7 +212,7 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
     if (seen.firstError)
         return *seen.firstError;
     if (seen.positionals.empty())
-        return UsageError{"missing command (split, join or info)"};
+        return UsageError{"missing command (split, join, info or verify)"};
 
     Options options = std::move(seen.options);
     const std::string& command = seen.positionals.front();
@@ -209,6 +225,9 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
         operand = "FIRST_PART";
     } else if (command == "info") {
         options.command = Command::Info;
+        operand = "PART";
+    } else if (command == "verify") {
+        options.command = Command::Verify;
         operand = "PART";
     } else {
         return UsageError{"unknown command '" + command + "'"};
@@ -298,17 +317,19 @@ std::string prefixWithDot(std::string_view prefix) {
 
 std::string usageText() {
     return "Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
-           "                          [--delete-source] FILE\n"
+           "                          [--checksums] [--delete-source] FILE\n"
            "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts] FIRST_PART\n"
            "       tolvar-split info PART\n"
+           "       tolvar-split verify PART\n"
            "Try 'tolvar-split --help' for more information.\n";
 }
 
 std::string helpText() {
     return R"HELP(Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]
-                          [--delete-source] FILE
+                          [--checksums] [--delete-source] FILE
        tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts] FIRST_PART
        tolvar-split info PART
+       tolvar-split verify PART
        tolvar-split --help | --version
 
 Cut a file into numbered broken files and join them back, byte for byte. The
@@ -330,6 +351,12 @@ Commands:
                   present with its payload size, and each part that is
                   missing, carries a wrong index or is not a part at all.
                   Changes nothing.
+  verify PART     Check every file of PART's set against the checksum file
+                  beside it (see --checksums) and print each as good, damaged
+                  (cut short, grown, altered, or another part's bytes), missing
+                  or foreign (not a part of this set). Without a usable
+                  checksum file, say why and list the set as info does.
+                  Changes nothing.
 
 Options:
   -s, --size SIZE   (split) Payload of each part: a number with an optional
@@ -344,6 +371,16 @@ Options:
                     three characters kept from the source's name.
                     A "." is appended unless PREFIX already ends in one. An
                     empty PREFIX is the same as none.
+      --checksums   (split) Also write a checksum file beside the parts, named
+                    after them with "sha256" in place of the index (movie.sha256
+                    beside movie.000, ...). It holds one sha256sum line per part,
+                    so "sha256sum -c movie.sha256" run in the parts' folder checks
+                    them without this program, and in "#" lines the original's
+                    name, size, time, permissions and SHA-256. join uses it when
+                    it is there: a damaged part is refused, naming it, before
+                    anything is written, and the rebuilt file is checked against
+                    the original's SHA-256 before it is kept. Deleting the parts
+                    deletes it too.
   -y, --yes         Answer Yes to "Are you sure ...?" without asking. It also
                     stops the question about deleting files: they are kept
                     unless --delete-source or --delete-parts is given.
@@ -374,9 +411,9 @@ Output:
   run created.
 
 Exit status:
-  0  done (info: the set is complete)
+  0  done (info: the set is complete; verify: every file is good)
   1  refused, declined, interrupted or failed (info: the set is incomplete or
-     PART is not a part)
+     PART is not a part; verify: a file is damaged, missing or foreign)
   2  the command line could not be understood
 )HELP";
 }

@@ -11,7 +11,7 @@
 
 namespace tolvar::cli {
 
-enum class Command { Help, Version, Split, Join, Info };
+enum class Command { Help, Version, Split, Join, Info, Verify };
 
 // Everything the command line asked for, before any value is checked against the rules the
 // window applies (size above 0, 2 to 50 parts): those checks give the window's own messages
@@ -25,6 +25,7 @@ struct Options {
     bool yes = false;
     bool deleteSource = false;
     bool deleteParts = false;
+    bool checksums = false; // split: write the checksum file beside the parts
 };
 
 // A command line that cannot be understood; the text names what is wrong.

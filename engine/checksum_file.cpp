@@ -274,8 +274,10 @@ std::variant<ChecksumFile, ChecksumFileProblem> parseChecksumFile(std::string_vi
     return parseBody(body);
 }
 
-Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
-                                          const PartHeader& header) {
+namespace {
+
+Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
+                              std::optional<PartHeader> header) {
     ChecksumLookup lookup;
     lookup.path = checksumFilePath(base);
     struct stat st {};
@@ -307,10 +309,15 @@ Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
         return lookup;
     }
     ChecksumFile& file = std::get<ChecksumFile>(parsed);
-    if (file.parts.size() != static_cast<std::size_t>(std::max<int>(header.PartCount, 0)))
+    if (!header) {
+        header.emplace();
+        header->PartCount = static_cast<std::int16_t>(file.parts.size());
+        header->NameTail = std::string(nameTailOf(file.sourcePath));
+    }
+    if (file.parts.size() != static_cast<std::size_t>(std::max<int>(header->PartCount, 0)))
         return foreign("it lists " + std::to_string(file.parts.size()) +
-                       " broken files where the set has " + std::to_string(header.PartCount));
-    if (nameTailOf(file.sourcePath) != header.NameTail)
+                       " broken files where the set has " + std::to_string(header->PartCount));
+    if (nameTailOf(file.sourcePath) != header->NameTail)
         return foreign("it was written for '" + file.sourcePath + "'");
     for (std::size_t index = 0; index < file.parts.size(); ++index) {
         const std::string expected = fileNameOf(PartFileName(base, static_cast<int>(index)));
@@ -320,6 +327,17 @@ Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
     }
     lookup.file = std::move(file);
     return lookup;
+}
+
+} // namespace
+
+Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
+                                          const PartHeader& header) {
+    return lookUp(fs, base, header);
+}
+
+Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base) {
+    return lookUp(fs, base, std::nullopt);
 }
 
 namespace {

@@ -112,6 +112,10 @@ struct ChecksumLookup {
 Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
                                           const PartHeader& header);
 
+// The same for a set known by its names only (its chosen part lost its header): the set is
+// the one the checksum file describes, as long as its names are the set's.
+Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base);
+
 // What verifying found at one entry of a checksum file.
 enum class PartCondition {
     Good,    // its SHA-256 matches

@@ -213,6 +213,40 @@ TEST_F(CliTest, InfoNamesMissingWronglyNumberedAndForeignParts) {
                                     "wrong index, 2 not of this set.\n"));
 }
 
+TEST_F(CliTest, VerifyChecksTheSetAgainstItsChecksumFile) {
+    const std::string file = source("clip.mp4", 5000);
+    ASSERT_EQ(runProgram({"split", "-s", "1", "-y", "--checksums", file}).status, kDone);
+    ASSERT_EQ(
+        std::system(
+            ("cd '" + scratch.dir().string() + "' && sha256sum --quiet -c clip.sha256").c_str()),
+        0);
+    const RunResult whole = runProgram({"verify", scratch.path("clip.002")});
+    EXPECT_EQ(whole.status, kDone) << whole.err;
+    EXPECT_THAT(whole.out, HasSubstr("  004  good"));
+    EXPECT_THAT(whole.out, HasSubstr("Whole: 5 of 5 files good.\n"));
+
+    // Part 000 loses its header: verify still finds the set through the checksum file.
+    std::string first = readFile(scratch.path("clip.000"));
+    first[0] = 'X';
+    writeFile(scratch.path("clip.000"), first);
+    fs::remove(scratch.path("clip.003"));
+    const std::vector<std::string> before = scratch.listing();
+    const RunResult damaged = runProgram({"verify", scratch.path("clip.000")});
+    EXPECT_EQ(damaged.status, kRefused);
+    EXPECT_EQ(scratch.listing(), before);
+    EXPECT_THAT(damaged.out,
+                HasSubstr("  000  foreign (not a broken file)  " + scratch.path("clip.000")));
+    EXPECT_THAT(damaged.out, HasSubstr("  003  missing"));
+    EXPECT_THAT(damaged.out, HasSubstr("Not whole: 3 of 5 files good, 1 missing, 1 foreign.\n"));
+
+    // Without a usable checksum file it says why and lists the set as info does.
+    writeFile(scratch.path("clip.sha256"), "not ours\n");
+    const RunResult fallback = runProgram({"verify", scratch.path("clip.001")});
+    EXPECT_EQ(fallback.status, kRefused);
+    EXPECT_THAT(fallback.err, HasSubstr("cannot be used: it was not written by"));
+    EXPECT_THAT(fallback.out, HasSubstr("  003  missing"));
+}
+
 TEST_F(CliTest, InfoRefusesWhatIsNotAPart) {
     const std::string plain = scratch.path("notes.txt");
     writeFile(plain, "SPLITKV0"); // the tag, but shorter than a header
@@ -429,7 +463,7 @@ TEST_F(CliTest, BadCommandLinesGiveUsageAndStatusTwo) {
         std::string problem;
     };
     const Row rows[] = {
-        {{}, "missing command (split, join or info)"},
+        {{}, "missing command (split, join, info or verify)"},
         {{"cut", file}, "unknown command 'cut'"},
         {{"split", "--force", "-s", "1K", file}, "unknown option '--force'"},
         {{"split", "-x", "-s", "1K", file}, "unknown option '-x'"},
@@ -465,8 +499,9 @@ TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(help.status, kDone);
     EXPECT_TRUE(help.err.empty());
     for (const char* topic :
-         {"Usage: tolvar-split split", "tolvar-split join", "tolvar-split info", "--size SIZE",
-          "--parts N", "--prefix PREFIX", "--delete-source", "--delete-parts", "Exit status:"})
+         {"Usage: tolvar-split split", "tolvar-split join", "tolvar-split info",
+          "tolvar-split verify", "--checksums", "--size SIZE", "--parts N", "--prefix PREFIX",
+          "--delete-source", "--delete-parts", "Exit status:"})
         EXPECT_THAT(help.out, HasSubstr(topic));
 
     // --help wins over a line that is otherwise wrong, as with most tools.

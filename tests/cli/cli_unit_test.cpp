@@ -71,8 +71,8 @@ TEST(ParseCommandLine, TheFirstProblemIsReported) {
         const char* message;
     };
     const Row rows[] = {
-        {{}, "missing command (split, join or info)"},
-        {{"--yes"}, "missing command (split, join or info)"},
+        {{}, "missing command (split, join, info or verify)"},
+        {{"--yes"}, "missing command (split, join, info or verify)"},
         {{"split", "--bad", "-q", "f"}, "unknown option '--bad'"},
         {{"split", "-s"}, "--size needs a value"},
         {{"info", "--delete-source=yes", "p"}, "--delete-source takes no value"},

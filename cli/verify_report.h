@@ -1,0 +1,38 @@
+#pragma once
+
+#include "checksum_file.h"
+#include "failure.h"
+#include "file_system.h"
+#include "message_box.h"
+#include "progress.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvar::cli {
+
+// What "verify" found: each file the checksum file lists, with its condition.
+struct VerifyReport {
+    std::string checksumPath;
+    std::vector<PartVerdict> verdicts;
+
+    // True when every listed file is good.
+    bool whole() const;
+};
+
+// Checks the set of partPath against its checksum file, through fs, changing no file. Empty
+// optional when there is no usable checksum file beside the set (the caller then lists the
+// set as "info" does); a checksum file that is there but damaged or not the set's is said
+// through box first. Also finds the set from a part whose own header is gone, when the
+// checksum file lists it. A failure when a file cannot be read; false in the inner result
+// when the observer cancelled.
+Result<std::optional<VerifyReport>> verifyWithChecksums(const std::string& partPath, FileSystem& fs,
+                                                        MessageBox& box,
+                                                        ProgressObserver* progress);
+
+// One line per listed file ("  003  damaged (120 bytes short)  movie.003", recovery parts
+// with their own name's tail) and a closing verdict.
+std::string formatVerifyReport(const VerifyReport& report);
+
+} // namespace tolvar::cli
