@@ -3,6 +3,9 @@
 
 #include "operations.h"
 #include "options.h"
+#include "recovery.h"
+#include "repair.h"
+#include "repair_report.h"
 #include "set_report.h"
 #include "terminal_io.h"
 #include "terminal_message_box.h"
@@ -87,6 +90,19 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
         }
         filenumber = *number;
     }
+    if (options.recoveryText) {
+        const std::optional<std::int32_t> count = parsePartCount(*options.recoveryText);
+        if (!count)
+            return usageError("invalid number of recovery parts '" + *options.recoveryText + "'");
+        if (*count < 1 || *count > kMaxRecoveryParts) {
+            box.refuse("Choose a number of recovery parts between 1 and " +
+                       std::to_string(kMaxRecoveryParts) + ".");
+            return kExitRefused;
+        }
+        // Repair tells good files from damaged ones by the checksum file: it comes along.
+        context.recoveryParts = *count;
+        context.writeChecksums = true;
+    }
     if (!inputFileUsable(options.path, context))
         return kExitRefused;
 
@@ -169,6 +185,32 @@ int runVerify(const Options& options, MessageBox& box, TerminalProgress& progres
     return verified.value()->whole() ? kExitDone : kExitRefused;
 }
 
+int runRepair(const Options& options, OperationContext& context, TerminalProgress& progress) {
+    MessageBox& box = context.box;
+    if (!inputFileUsable(options.path, context))
+        return kExitRefused;
+    const Result<RepairReport> repaired = RepairSet(options.path, context.fs, &progress);
+    progress.clear();
+    if (!repaired) {
+        showFailureReport(box, repaired.failure());
+        return kExitRefused;
+    }
+    const RepairReport& report = repaired.value();
+    if (report.outcome == RepairReport::Outcome::Cancelled) {
+        writeToStderr("tolvar-split: interrupted\n");
+        return kExitRefused;
+    }
+    if (report.outcome == RepairReport::Outcome::Refused) {
+        box.refuse(report.message);
+        return kExitRefused;
+    }
+    const std::string text = formatRepairReport(report);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (std::fflush(stdout) != 0)
+        return kExitRefused;
+    return report.outcome == RepairReport::Outcome::BeyondRepair ? kExitRefused : kExitDone;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -192,6 +234,7 @@ int main(int argc, char** argv) {
     case Command::Join:
     case Command::Info:
     case Command::Verify:
+    case Command::Repair:
         break;
     }
 
@@ -214,6 +257,8 @@ int main(int argc, char** argv) {
         return runInfo(options, box);
     case Command::Verify:
         return runVerify(options, box, progress);
+    case Command::Repair:
+        return runRepair(options, context, progress);
     case Command::Help:
     case Command::Version:
         break;

@@ -19,7 +19,8 @@ enum class OptionId {
     Checksums,
     Size,
     Parts,
-    Prefix
+    Prefix,
+    Recovery
 };
 
 struct KnownOption {
@@ -39,6 +40,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"size", 's', OptionId::Size, true},
     {"parts", 'n', OptionId::Parts, true},
     {"prefix", 'p', OptionId::Prefix, true},
+    {"recovery", 'r', OptionId::Recovery, true},
 };
 
 const KnownOption* findLong(std::string_view name) {
@@ -97,6 +99,9 @@ void apply(Seen& seen, const KnownOption& known, std::string value) {
     case OptionId::Prefix:
         seen.options.prefix = std::move(value);
         break;
+    case OptionId::Recovery:
+        seen.options.recoveryText = std::move(value);
+        break;
     }
 }
 
@@ -111,13 +116,17 @@ std::optional<UsageError> checkFit(const Options& options) {
     if (!split && (options.sizeText || options.partsText))
         return UsageError{std::string("--") + (options.sizeText ? "size" : "parts") +
                           " applies to split only"};
+    if (!split && options.recoveryText)
+        return UsageError{"--recovery applies to split only"};
     if (!split && options.deleteSource)
         return UsageError{"--delete-source applies to split only"};
     if (!join && options.deleteParts)
         return UsageError{"--delete-parts applies to join only"};
     if (!split && options.checksums)
         return UsageError{"--checksums applies to split only"};
-    if ((options.command == Command::Info || options.command == Command::Verify) && options.prefix)
+    if ((options.command == Command::Info || options.command == Command::Verify ||
+         options.command == Command::Repair) &&
+        options.prefix)
         return UsageError{"--prefix applies to split and join only"};
     if (split && options.sizeText && options.partsText)
         return UsageError{"split takes either --size or --parts, not both"};
@@ -212,7 +221,7 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
     if (seen.firstError)
         return *seen.firstError;
     if (seen.positionals.empty())
-        return UsageError{"missing command (split, join, info or verify)"};
+        return UsageError{"missing command (split, join, info, verify or repair)"};
 
     Options options = std::move(seen.options);
     const std::string& command = seen.positionals.front();
@@ -228,6 +237,9 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
         operand = "PART";
     } else if (command == "verify") {
         options.command = Command::Verify;
+        operand = "PART";
+    } else if (command == "repair") {
+        options.command = Command::Repair;
         operand = "PART";
     } else {
         return UsageError{"unknown command '" + command + "'"};
@@ -317,19 +329,23 @@ std::string prefixWithDot(std::string_view prefix) {
 
 std::string usageText() {
     return "Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
-           "                          [--checksums] [--delete-source] FILE\n"
+           "                          [--checksums] [--recovery N] [--delete-source]\n"
+           "                          FILE\n"
            "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts] FIRST_PART\n"
            "       tolvar-split info PART\n"
            "       tolvar-split verify PART\n"
+           "       tolvar-split repair PART\n"
            "Try 'tolvar-split --help' for more information.\n";
 }
 
 std::string helpText() {
     return R"HELP(Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]
-                          [--checksums] [--delete-source] FILE
+                          [--checksums] [--recovery N] [--delete-source]
+                          FILE
        tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts] FIRST_PART
        tolvar-split info PART
        tolvar-split verify PART
+       tolvar-split repair PART
        tolvar-split --help | --version
 
 Cut a file into numbered broken files and join them back, byte for byte. The
@@ -357,6 +373,11 @@ Commands:
                   or foreign (not a part of this set). Without a usable
                   checksum file, say why and list the set as info does.
                   Changes nothing.
+  repair PART     Check every file of PART's set against its checksum file,
+                  rebuild the missing and damaged ones from the others and the
+                  recovery parts, check each rebuilt file against its checksum
+                  and put it in place under its own name. With more files lost
+                  than there are recovery parts, say so and change nothing.
 
 Options:
   -s, --size SIZE   (split) Payload of each part: a number with an optional
@@ -384,6 +405,10 @@ Options:
   -y, --yes         Answer Yes to "Are you sure ...?" without asking. It also
                     stops the question about deleting files: they are kept
                     unless --delete-source or --delete-parts is given.
+  -r, --recovery N  (split) Also write N recovery parts, movie.r00 to
+                    movie.r(N-1), N from 1 to 100, and the checksum file
+                    movie.sha256 that lists them: any N files of the set may
+                    then be lost or damaged and rebuilt with repair.
       --delete-source
                     (split) Delete FILE once every part is written.
       --delete-parts
@@ -411,9 +436,11 @@ Output:
   run created.
 
 Exit status:
-  0  done (info: the set is complete; verify: every file is good)
+  0  done (info: the set is complete; verify: every file is good;
+     repair: the set is whole or repaired)
   1  refused, declined, interrupted or failed (info: the set is incomplete or
-     PART is not a part; verify: a file is damaged, missing or foreign)
+     PART is not a part; verify: a file is damaged, missing or
+     foreign; repair: the set could not be repaired)
   2  the command line could not be understood
 )HELP";
 }

@@ -11,7 +11,7 @@
 
 namespace tolvar::cli {
 
-enum class Command { Help, Version, Split, Join, Info, Verify };
+enum class Command { Help, Version, Split, Join, Info, Verify, Repair };
 
 // Everything the command line asked for, before any value is checked against the rules the
 // window applies (size above 0, 2 to 50 parts): those checks give the window's own messages
@@ -21,7 +21,8 @@ struct Options {
     std::string path; // FILE, FIRST_PART or PART
     std::optional<std::string> sizeText;
     std::optional<std::string> partsText;
-    std::optional<std::string> prefix; // as given, before the "." is appended
+    std::optional<std::string> prefix;       // as given, before the "." is appended
+    std::optional<std::string> recoveryText; // split: recovery parts to write
     bool yes = false;
     bool deleteSource = false;
     bool deleteParts = false;
