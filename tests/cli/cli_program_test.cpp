@@ -167,6 +167,35 @@ TEST_F(CliTest, OptionsMayComeAnywhereAndDoubleDashEndsThem) {
 // ---------------------------------------------------------------------------------------------
 // info
 
+// Recovery parts and the checksum file come with --recovery; repair rebuilds what they cover
+// and refuses, changing nothing, what they do not.
+TEST_F(CliTest, SplitWithRecoveryThenRepairRebuildsLostAndDamagedFiles) {
+    const std::string movie = source("movie.avi", 30000);
+    const RunResult split = runProgram({"split", "-s", "4K", "--recovery", "2", "-y", movie});
+    ASSERT_EQ(split.status, kDone) << split.err;
+    const std::string lost = scratch.path("movie.003");
+    const std::string damaged = scratch.path("movie.r01");
+    const std::string lostBytes = readFile(lost);
+    const std::string damagedBytes = readFile(damaged);
+    fs::remove(lost);
+    writeFile(damaged, "not what was written");
+
+    const RunResult repaired = runProgram({"repair", scratch.path("movie.000")});
+    EXPECT_EQ(repaired.status, kDone) << repaired.err;
+    EXPECT_THAT(repaired.out, HasSubstr("movie.003: missing, rebuilt\n"));
+    EXPECT_THAT(repaired.out, HasSubstr("movie.r01: damaged (its contents differ), rebuilt\n"));
+    EXPECT_EQ(readFile(lost), lostBytes);
+    EXPECT_EQ(readFile(damaged), damagedBytes);
+
+    for (const char* name : {"movie.000", "movie.001", "movie.r00"})
+        fs::remove(scratch.path(name));
+    const RunResult beyond = expectNothingWritten([&] {
+        return runProgram({"repair", scratch.path("movie.002")});
+    });
+    EXPECT_EQ(beyond.status, kRefused);
+    EXPECT_THAT(beyond.out, HasSubstr("Not repaired: 3 files are missing or damaged"));
+}
+
 TEST_F(CliTest, InfoListsACompleteSetAndChangesNothing) {
     const std::string file = source("song.flac", 2500);
     ASSERT_EQ(runProgram({"split", "-s", "1", "-y", file}).status, kDone);
@@ -401,6 +430,8 @@ TEST_F(CliTest, ValuesTheWindowRefusesGetItsMessages) {
          "tolvar-split: Choose a number between 2 and 50.\n"},
         {{"split", "--parts", "-3", "-y", file},
          "tolvar-split: Choose a number between 2 and 50.\n"},
+        {{"split", "--recovery", "101", "-s", "1K", "-y", file},
+         "tolvar-split: Choose a number of recovery parts between 1 and 100.\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args[2] + " " + row.args[3]);
@@ -463,7 +494,10 @@ TEST_F(CliTest, BadCommandLinesGiveUsageAndStatusTwo) {
         std::string problem;
     };
     const Row rows[] = {
-        {{}, "missing command (split, join, info or verify)"},
+        {{}, "missing command (split, join, info, verify or repair)"},
+        {{"join", "--recovery", "2", file}, "--recovery applies to split only"},
+        {{"split", "-s", "1K", "--recovery", "two", file},
+         "invalid number of recovery parts 'two'"},
         {{"cut", file}, "unknown command 'cut'"},
         {{"split", "--force", "-s", "1K", file}, "unknown option '--force'"},
         {{"split", "-x", "-s", "1K", file}, "unknown option '-x'"},

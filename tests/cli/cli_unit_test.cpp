@@ -71,8 +71,8 @@ TEST(ParseCommandLine, TheFirstProblemIsReported) {
         const char* message;
     };
     const Row rows[] = {
-        {{}, "missing command (split, join, info or verify)"},
-        {{"--yes"}, "missing command (split, join, info or verify)"},
+        {{}, "missing command (split, join, info, verify or repair)"},
+        {{"--yes"}, "missing command (split, join, info, verify or repair)"},
         {{"split", "--bad", "-q", "f"}, "unknown option '--bad'"},
         {{"split", "-s"}, "--size needs a value"},
         {{"info", "--delete-source=yes", "p"}, "--delete-source takes no value"},
