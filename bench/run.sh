@@ -11,7 +11,8 @@
 # in it) and once without (the previous runs' dirty pages are still being written back, as
 # when a user splits two files in a row). Then, on the disk folder, paired runs of a plain split
 # against `split --checksums` (target: at most 3 times the plain split's time) and the time
-# `tolvar-split verify` takes over the checksummed set (target: at least 1 GB/s). It ends with
+# `tolvar-split verify` takes over the checksummed set (target: at least 1 GB/s), and
+# `split --checksums --recovery 2` against `split --checksums` (target: at most 2 times). It ends with
 # the engine's peak RSS at 16 MiB and at 1 GiB.
 #
 # usage: bench/run.sh [BUILD_DIR]     (default build/release, configured and built as needed)
@@ -93,6 +94,8 @@ splitWith() {
     engine) timeRun /dev/null "$bench" split-size "$source" "$kb" "$dir/part." ;;
     observed) timeRun /dev/null "$bench" --observe split-size "$source" "$kb" "$dir/part." ;;
     checksums) timeRun /dev/null "$bench" --checksums split-size "$source" "$kb" "$dir/part." ;;
+    recovery) timeRun /dev/null "$bench" --checksums --recovery 2 split-size "$source" "$kb" \
+        "$dir/part." ;;
     cli) timeRun /dev/null "$cli" split --size "${kb}K" "$source" --yes --prefix "$dir/part" \
         </dev/null ;;
     esac
@@ -229,18 +232,18 @@ else
     benchIn "$tmpfsDir"
 fi
 
-# benchChecksums FOLDER: plain split against split --checksums in paired, alternating runs with
-# a cold write-back, and verify of the checksummed set each time.
+# benchChecksums FOLDER: plain split, split --checksums and split --checksums --recovery 2 in
+# rotating order with a cold write-back, and verify of the checksummed set each time.
 benchChecksums() {
     scratch=$(newScratch "$1")
     echo
-    echo "== checksums: split against split --checksums, then verify (cold write-back)"
+    echo "== checksums: split, split --checksums, split --recovery 2, then verify (cold write-back)"
     head -c 1G /dev/urandom >"$scratch/big.bin"
     syncFirst=true
-    local pair who splitRatios="" verifyRates="" line
+    local pair who splitRatios="" recoveryRatios="" verifyRates="" line
     for ((pair = 0; pair <= pairs; pair++)); do
-        order=(engine checksums)
-        [ $((pair % 2)) -eq 1 ] && order=(checksums engine)
+        order=(engine checksums recovery)
+        order=("${order[@]:pair % 3}" "${order[@]:0:pair % 3}")
         line=""
         for who in "${order[@]}"; do
             splitWith "$who" "$scratch/big.bin" 102400
@@ -258,9 +261,12 @@ benchChecksums() {
             continue
         fi
         echo "  pair $pair/$pairs $line"
+        recoveryRatios+=" $(awk -v a="${ns[recovery.split]}" -v b="${ns[checksums.split]}" \
+            'BEGIN { printf "%.4f", a / b }')"
         splitRatios+=" $(awk -v a="${ns[checksums.split]}" -v b="${ns[engine.split]}"             'BEGIN { printf "%.4f", a / b }')"
     done
     echo "  split --checksums / split: $(spread "$splitRatios")   (target <= 3.0)"
+    echo "  split --recovery 2 / split --checksums: $(spread "$recoveryRatios")   (target <= 2.0)"
     [ -n "$verifyRates" ] && echo "  verify, GB/s: $(spread "$verifyRates")   (target >= 1.0)"
     rm -rf "$scratch"
 }
