@@ -424,46 +424,65 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
     std::vector<ReadFile> reads(listed.size());
     if (!tracker.advance(0))
         return false;
-    for (std::size_t i = 0; i < listed.size(); ++i) {
-        const std::string& path = listed[i].verdict.path;
-        ReadFile& read = reads[i];
-        tracker.setPart(listed[i].verdict.index, path);
-        struct stat st {};
-        if (fs.stat(path, &st) != 0) {
-            if (errno == ENOENT)
-                continue;
-            return fileFailure(errno, FileAction::Open, path);
-        }
-        read.present = true;
-        if (!S_ISREG(st.st_mode)) {
-            read.regular = false;
-            continue;
-        }
-        auto opened = detail::openForReading(fs, path, &st);
-        if (!opened)
-            return opened.failure();
-        read.stream = hasher.openStream(static_cast<int>(i));
+    // Two files are read at once, a block from each in turn, each hashed on its own worker:
+    // one file at a time would leave a worker idle while the pool fills with the other's.
+    struct Active {
+        std::size_t item;
+        detail::FileHandle handle;
         off_t offset = 0;
-        for (;;) {
+        int lane = 0;
+    };
+    std::vector<Active> active;
+    std::size_t next = 0;
+    while (next < listed.size() || !active.empty()) {
+        while (active.size() < 2 && next < listed.size()) {
+            const std::size_t i = next++;
+            const std::string& path = listed[i].verdict.path;
+            ReadFile& read = reads[i];
+            struct stat st {};
+            if (fs.stat(path, &st) != 0) {
+                if (errno == ENOENT)
+                    continue;
+                return fileFailure(errno, FileAction::Open, path);
+            }
+            read.present = true;
+            if (!S_ISREG(st.st_mode)) {
+                read.regular = false;
+                continue;
+            }
+            auto opened = detail::openForReading(fs, path, &st);
+            if (!opened)
+                return opened.failure();
+            const int lane = active.empty() ? 0 : 1 - active.front().lane;
+            read.stream = hasher.openStream(lane);
+            active.push_back({i, std::move(opened.value()), 0, lane});
+        }
+        for (auto it = active.begin(); it != active.end();) {
+            const std::string& path = listed[it->item].verdict.path;
+            ReadFile& read = reads[it->item];
+            tracker.setPart(listed[it->item].verdict.index, path);
             const std::span<char> block = hasher.acquire();
-            auto got = detail::readFully(fs, opened.value().get(), block.data(), block.size(),
-                                         offset, path);
+            auto got = detail::readFully(fs, it->handle.get(), block.data(), block.size(),
+                                         it->offset, path);
             if (!got) {
                 hasher.submit(block, {});
                 return got.failure();
             }
             const std::size_t n = got.value();
-            if (offset == 0)
+            if (it->offset == 0)
                 read.head.assign(block.data(), std::min(n, kHeaderSize));
             const detail::ParallelHasher::Piece piece{read.stream, 0, n};
             hasher.submit(block, {&piece, 1});
-            offset += static_cast<off_t>(n);
+            it->offset += static_cast<off_t>(n);
             if (!tracker.advance(n))
                 return false;
-            if (n < block.size())
-                break;
+            if (n < block.size()) {
+                read.size = static_cast<std::uint64_t>(it->offset);
+                it = active.erase(it);
+            } else {
+                ++it;
+            }
         }
-        read.size = static_cast<std::uint64_t>(offset);
     }
 
     verdicts.clear();
