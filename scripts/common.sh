@@ -8,9 +8,10 @@ releaseDir=$repoRoot/build/release
 # What building the window and the command-line program needs on Debian 12. GoogleTest is in
 # it because the release folder is configured with its tests, so the window and the test
 # suite share one build. ISA-L computes the recovery parts; pkg-config finds it. libssl-dev
-# brings libcrypto's SHA-256.
+# brings libcrypto's SHA-256. libxkbcommon-dev is what Qt's CMake files look for when they are
+# found (without it every configure prints "Could NOT find XKB").
 buildPackages=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev
-               libisal-dev libssl-dev)
+               libisal-dev libssl-dev libxkbcommon-dev)
 
 # Everything the test suite needs on top: a display, a window manager and ImageMagick for the
 # screenshots, clang with libFuzzer, clang-format, and dpkg-shlibdeps, file and

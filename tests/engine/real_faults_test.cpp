@@ -43,7 +43,8 @@ public:
         if (::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0)
             mounted = true;
         else
-            reason = std::string("cannot mount a tmpfs here (") + std::strerror(errno) + ")";
+            reason = std::string("a real full disk needs root, to mount a 64 KiB tmpfs (mount: ") +
+                     std::strerror(errno) + ")";
     }
     ~SmallDisk() {
         if (mounted)

@@ -57,8 +57,10 @@ checkFiles() {
 
     while IFS= read -r -d '' manPage; do
         manPage=$(basename "$manPage")
-        [ -s "$root/share/man/man1/$manPage" ] || [ -s "$root/share/man/man1/$manPage.gz" ] ||
-            problem "the man page $manPage is not installed, or empty"
+        # Installed gzipped, as Debian's policy has it, and the same page once unpacked.
+        gzip -dc "$root/share/man/man1/$manPage.gz" 2>/dev/null |
+            cmp -s - "$(find "$sourceDir" -path "$sourceDir/build*" -prune -o -name "$manPage" -print -quit)" ||
+            problem "the man page $manPage.gz is not installed, or differs from $manPage"
     done < <(find "$sourceDir" \( -name '.*' -o -name 'build*' \) -prune -o \
         -type f -name '*.1' -print0)
 
