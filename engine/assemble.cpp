@@ -3,6 +3,7 @@
 #include "hashed_copy.h"
 #include "operations.h"
 #include "part_header.h"
+#include "part_set.h"
 #include "recovery.h"
 
 #include <cerrno>
@@ -13,19 +14,11 @@ namespace tolvar {
 
 using detail::FileHandle;
 
-namespace {
-
-// Reads the first 16 bytes; empty when the file is no part at all (shorter than a header, or
-// without the tag).
-Result<std::optional<PartHeader>> readHeader(FileSystem& fs, int fd, const std::string& path) {
-    HeaderBytes bytes{};
-    auto got = detail::readFully(fs, fd, bytes.data(), bytes.size(), 0, path);
-    if (!got)
-        return got.failure();
-    if (got.value() < kHeaderSize || !isPart(std::string_view(bytes.data(), bytes.size())))
-        return std::optional<PartHeader>{};
-    return std::optional<PartHeader>{PartHeader::parse(bytes)};
+std::string messages::notAssembledMessage(const std::string& problem) {
+    return "Not assembled: " + problem;
 }
+
+namespace {
 
 // The tail comes from a file anyone may have written: it must not lead the output out of its
 // folder or make a name the system cannot hold.
@@ -37,27 +30,32 @@ bool isSafeOutputName(const std::string& tail, const std::string& output) {
     return !last.empty() && last != "." && last != "..";
 }
 
+bool sameVersion(const struct stat& a, const struct stat& b) {
+    return detail::sameFile(a, b) && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 class Assembler {
 public:
     Assembler(OperationContext& context, const std::string& chosen, const std::string& prefix)
         : context(context), fs(context.fs), chosen(chosen), prefix(prefix) {}
 
     // True when the output is in place; false when refused (already said), stopped silently
-    // or cancelled.
+    // or cancelled. Nothing is created before the whole set has passed its checks.
     detail::Step run();
-    void removeTemporary();
 
     std::string output;
     std::vector<std::string> parts;
     std::string checksumPath; // the checksum file the parts were checked against, if any
 
 private:
-    bool refuse(const char* message) {
+    bool refuse(const std::string& message) {
         context.box.refuse(message);
         return false;
     }
     bool outputIsSafe(const std::string& tail);
-    detail::Step copyParts(FileHandle& out, int partCount);
+    detail::Step setIsWhole();
+    detail::Step copyParts(int out);
     detail::Step checkAgainstChecksums(const PartHeader& first);
 
     // The checksum file beside the set, when there is a usable one; then every part has been
@@ -73,7 +71,7 @@ private:
     const std::string& chosen;
     const std::string& prefix;
     std::string base;
-    std::string temporary;
+    PartSet set;
 };
 
 bool Assembler::outputIsSafe(const std::string& tail) {
@@ -96,52 +94,67 @@ bool Assembler::outputIsSafe(const std::string& tail) {
     return true;
 }
 
-detail::Step Assembler::copyParts(FileHandle& out, int partCount) {
-    std::uint64_t total = 0;
-    for (const auto& name : parts) {
-        struct stat st {};
-        if (fs.stat(name, &st) == 0 && st.st_size > static_cast<off_t>(kHeaderSize))
-            total += static_cast<std::uint64_t>(st.st_size) - kHeaderSize;
+detail::Step Assembler::setIsWhole() {
+    const PartEntry* problem = set.firstProblem();
+    if (problem == nullptr)
+        return true;
+    switch (problem->state) {
+    case PartState::Present:
+        break;
+    case PartState::Missing:
+    case PartState::Unreadable:
+        return *problem->failure;
+    case PartState::NotAPart:
+        return refuse(messages::kNotBrokenFile);
+    case PartState::WrongIndex:
+        return false; // silent, as it always was; the command line says which part
+    case PartState::OtherSet:
+    case PartState::WrongSize:
+        return refuse(messages::notAssembledMessage(set.problemInWords()));
     }
-    if (auto reserved = detail::preallocate(fs, out.get(), total, output); !reserved)
+    return false;
+}
+
+detail::Step Assembler::copyParts(int out) {
+    const std::uint64_t total = set.presentPayload();
+    if (auto reserved = detail::preallocate(fs, out, total, output); !reserved)
         return reserved.failure();
-    detail::ProgressTracker tracker(context.progress, total, partCount);
+    detail::ProgressTracker tracker(context.progress, total, set.count);
     detail::Copier copier(fs, tracker);
-    for (int index = 0; index < partCount; ++index) {
-        const std::string& name = parts[static_cast<std::size_t>(index)];
+    for (const PartEntry& entry : set.parts) {
+        // Each part must still be the file that was checked, before and after its copy.
+        const auto changed = [&] {
+            return makeFailure(FailureKind::IoError,
+                               "'" + entry.path + "' changed while the set was being assembled");
+        };
         struct stat st {};
-        auto opened = detail::openForReading(fs, name, &st);
+        auto opened = detail::openForReading(fs, entry.path, &st);
         if (!opened)
             return opened.failure();
-        const auto header = readHeader(fs, opened.value().get(), name);
-        if (!header)
-            return header.failure();
-        if (!header.value())
-            return refuse(messages::kNotBrokenFile);
-        if (header.value()->PartIndex != index)
-            return false;
+        if (!sameVersion(st, entry.status))
+            return changed();
 
-        tracker.setPart(index, name);
-        if (index == 0 && !tracker.advance(0))
+        tracker.setPart(entry.index, entry.path);
+        if (entry.index == 0 && !tracker.advance(0))
             return false;
-        const auto size = static_cast<std::uint64_t>(st.st_size);
-        const std::uint64_t expected = size > kHeaderSize ? size - kHeaderSize : 0;
+        off_t inOffset = static_cast<off_t>(kHeaderSize);
         if (hasher) {
-            // The part was just verified, so its length is known; whatever it gained since
-            // still goes through copyToEnd and fails the whole-file check below.
-            off_t inOffset = static_cast<off_t>(kHeaderSize);
             const detail::HashTarget target{outputStream, 0};
             auto copied = detail::copyHashed(fs, copier, *hasher, opened.value().get(), inOffset,
-                                             out.get(), outputReadFd, outputLength, expected, name,
-                                             output, {&target, 1});
+                                             out, outputReadFd, outputLength, entry.payloadSize,
+                                             entry.path, output, {&target, 1});
+            if (!copied || !copied.value())
+                return copied;
+        } else {
+            auto copied = copier.copyExactly(opened.value().get(), inOffset, out,
+                                             entry.payloadSize, entry.path, output);
             if (!copied || !copied.value())
                 return copied;
         }
-        auto copied = copier.copyToEnd(opened.value().get(),
-                                       static_cast<off_t>(kHeaderSize + (hasher ? expected : 0)),
-                                       hasher ? 0 : expected, out.get(), name, output);
-        if (!copied || !copied.value())
-            return copied;
+        if (fs.fstat(opened.value().get(), &st) != 0)
+            return fileFailure(errno, FileAction::Read, entry.path);
+        if (!sameVersion(st, entry.status))
+            return changed();
     }
     return true;
 }
@@ -186,43 +199,38 @@ detail::Step Assembler::checkAgainstChecksums(const PartHeader& first) {
 }
 
 detail::Step Assembler::run() {
-    PartHeader first;
-    {
-        auto opened = detail::openForReading(fs, chosen);
-        if (!opened)
-            return opened.failure();
-        const auto header = readHeader(fs, opened.value().get(), chosen);
-        if (!header)
-            return header.failure();
-        if (!header.value())
-            return refuse(messages::kNotSplitFile);
-        first = *header.value();
-    }
+    auto read = readPartSet(fs, chosen);
+    if (!read)
+        return read.failure();
+    if (!read.value())
+        return refuse(messages::kNotSplitFile);
+    set = std::move(*read.value());
+    const PartHeader& first = set.chosen.header;
     if (first.PartIndex != 0)
         return false;
+    // No split writes a set of fewer than two parts: a count of 000 or letters is no set.
+    if (!set.countIsValid())
+        return refuse(messages::kNotSplitFile);
 
-    const auto baseName = partBaseName(chosen, {});
-    if (!baseName)
-        return makeFailure(FailureKind::InvalidArgument,
-                           "cannot find the other broken files of '" + chosen + "'");
-    base = *baseName;
-    output = (prefix.empty() ? base : prefix) + first.NameTail;
-    const int partCount = first.PartCount < 0 ? 0 : first.PartCount;
-    for (int index = 0; index < partCount; ++index)
-        parts.push_back(PartFileName(base, index));
+    base = set.base;
+    output = set.outputName(prefix);
+    for (const PartEntry& entry : set.parts)
+        parts.push_back(entry.path);
     if (!outputIsSafe(first.NameTail))
         return false;
-
-    // Build the file under a hidden name beside its destination and move it into place only
-    // when complete: a failure never leaves a partial file or costs an existing one.
     if (auto checked = checkAgainstChecksums(first); !checked || !checked.value())
         return checked;
-    auto out = detail::createTemporary(fs, detail::folderOf(output), output, temporary);
-    if (!out)
-        return out.failure();
+    if (auto whole = setIsWhole(); !whole || !whole.value())
+        return whole;
+
+    // The rebuilt file is unnamed (or hidden) until complete: a failure never leaves a partial
+    // file or costs an existing one. It takes the first part's permission bits, as cp does.
+    detail::PendingFile out(fs, output);
+    if (auto created = out.create(set.parts.front().status.st_mode & 0777); !created)
+        return created.failure();
     FileHandle readBack;
     if (checksums) {
-        auto opened = detail::openForReading(fs, temporary);
+        auto opened = out.openForReadBack();
         if (!opened)
             return opened.failure();
         readBack = std::move(opened.value());
@@ -230,11 +238,10 @@ detail::Step Assembler::run() {
         hasher = std::make_unique<detail::ParallelHasher>(1);
         outputStream = hasher->openStream(0);
     }
-    auto copied = copyParts(out.value(), partCount);
+    auto copied = copyParts(out.get());
     if (!copied || !copied.value())
         return copied;
     if (hasher) {
-        // Bytes a part gained after it was verified are in the output but not yet hashed.
         struct stat st {};
         if (fs.fstat(outputReadFd, &st) != 0)
             return fileFailure(errno, FileAction::Read, output);
@@ -246,18 +253,10 @@ detail::Step Assembler::run() {
         if (hasher->finishStream(outputStream) != checksums->wholeDigest)
             return refuse(messages::kAssembledDiffers);
     }
-    if (out.value().close() != 0)
-        return fileFailure(errno, FileAction::Close, output);
-    if (fs.rename(temporary, output) != 0)
-        return fileFailure(errno, FileAction::Rename, output);
-    temporary.clear();
+    readBack.close();
+    if (auto committed = out.commit(); !committed)
+        return committed.failure();
     return true;
-}
-
-void Assembler::removeTemporary() {
-    if (!temporary.empty())
-        fs.unlink(temporary);
-    temporary.clear();
 }
 
 } // namespace
@@ -280,7 +279,6 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
     Assembler assembler(context, Filename, Prefix);
     const detail::Step assembled = assembler.run();
     if (!assembled || !assembled.value()) {
-        assembler.removeTemporary();
         if (!assembled)
             showFailureReport(context.box, assembled.failure());
         return false;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <random>
 #include <set>
+#include <unistd.h>
 
 namespace tolvar::detail {
 
@@ -72,19 +73,23 @@ Result<FileHandle> createReplacing(FileSystem& fs, const std::string& path) {
     return FileHandle(fs, fd);
 }
 
-Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
-                                   const std::string& reportPath, std::string& tempPath) {
+std::string hiddenTemporaryName(const std::string& folder) {
     static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device seed;
-    std::mt19937 generator(seed());
+    static std::mt19937 generator(std::random_device{}());
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
-    const std::string stem = folder == "/" ? "/" : folder + "/";
+    std::string name =
+        (folder == "/" ? "/" : folder + "/") + ".tolvar-" + std::to_string(::getpid()) + "-";
+    for (int i = 0; i < 10; ++i)
+        name += kAlphabet[pick(generator)];
+    return name + ".tmp";
+}
+
+Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
+                                   const std::string& reportPath, std::string& tempPath,
+                                   mode_t mode) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = ".tolvar-";
-        for (int i = 0; i < 10; ++i)
-            name += kAlphabet[pick(generator)];
-        tempPath = stem + name + ".tmp";
-        const int fd = fs.open(tempPath, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        tempPath = hiddenTemporaryName(folder);
+        const int fd = fs.open(tempPath, O_WRONLY | O_CREAT | O_EXCL, mode);
         if (fd >= 0)
             return FileHandle(fs, fd);
         if (errno != EEXIST)
@@ -93,6 +98,60 @@ Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
     const int err = errno;
     tempPath.clear();
     return fileFailure(err, FileAction::Create, reportPath);
+}
+
+Result<void> PendingFile::create(mode_t mode) {
+    const std::string folder = folderOf(finalPath);
+    const int fd = fs.open(folder, O_TMPFILE | O_WRONLY, mode);
+    if (fd >= 0) {
+        file = FileHandle(fs, fd);
+        return {};
+    }
+    // Older kernels and some file systems have no unnamed files: use a hidden name instead.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return fileFailure(errno, FileAction::Create, finalPath);
+    auto created = createTemporary(fs, folder, finalPath, tempPath, mode);
+    if (!created)
+        return created.failure();
+    file = std::move(created.value());
+    return {};
+}
+
+Result<FileHandle> PendingFile::openForReadBack() {
+    // An unnamed file is reached through its descriptor's entry in /proc.
+    const std::string path =
+        tempPath.empty() ? "/proc/self/fd/" + std::to_string(file.get()) : tempPath;
+    return openForReading(fs, path);
+}
+
+Result<void> PendingFile::commit() {
+    if (tempPath.empty()) {
+        // The name cannot be linked over an existing file: link it under a hidden name and
+        // rename that, which replaces atomically.
+        const std::string folder = folderOf(finalPath);
+        for (int attempt = 0;; ++attempt) {
+            std::string name = hiddenTemporaryName(folder);
+            if (fs.linkOpenFile(file.get(), name) == 0) {
+                tempPath = std::move(name);
+                break;
+            }
+            if (errno != EEXIST || attempt == 100)
+                return fileFailure(errno, FileAction::Create, finalPath);
+        }
+    }
+    if (file.close() != 0)
+        return fileFailure(errno, FileAction::Close, finalPath);
+    if (fs.rename(tempPath, finalPath) != 0)
+        return fileFailure(errno, FileAction::Rename, finalPath);
+    tempPath.clear();
+    return {};
+}
+
+void PendingFile::discard() {
+    file.close();
+    if (!tempPath.empty())
+        fs.unlink(tempPath);
+    tempPath.clear();
 }
 
 Result<std::size_t> readFully(FileSystem& fs, int fd, char* buffer, std::size_t size, off_t offset,

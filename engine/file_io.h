@@ -51,10 +51,44 @@ Result<FileHandle> openForReading(FileSystem& fs, const std::string& path,
 // symlink, hard link) is unlinked first, so what it pointed to or shared is never truncated.
 Result<FileHandle> createReplacing(FileSystem& fs, const std::string& path);
 
-// Creates a new, hidden, uniquely named file in folder; its path goes to tempPath. Failures
-// are reported against reportPath (the name the user knows).
+// A hidden name in folder that no other run picks: ".tolvar-<process>-<random>.tmp". The
+// process number lets a later run tell the leftovers of a killed one from a live run's.
+std::string hiddenTemporaryName(const std::string& folder);
+
+// Creates a new, hidden, uniquely named file in folder with the permission bits mode (less
+// the umask); its path goes to tempPath. Failures are reported against reportPath (the name
+// the user knows).
 Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
-                                   const std::string& reportPath, std::string& tempPath);
+                                   const std::string& reportPath, std::string& tempPath,
+                                   mode_t mode = 0666);
+
+// A file being written for finalPath, which appears under that name only once committed. It is
+// unnamed (O_TMPFILE) where the file system allows it, so a killed run leaves nothing behind;
+// elsewhere it has a hidden name beside finalPath. What was not committed is removed when the
+// object goes.
+class PendingFile {
+public:
+    PendingFile(FileSystem& fs, std::string finalPath) : fs(fs), finalPath(std::move(finalPath)) {}
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    ~PendingFile() { discard(); }
+
+    // Creates the file, with the permission bits mode less the umask, in finalPath's folder.
+    Result<void> create(mode_t mode);
+    int get() const { return file.get(); }
+    // A second, read-only descriptor of the same file, for reading back what was written.
+    Result<FileHandle> openForReadBack();
+    // Closes the complete file and moves it onto finalPath, replacing whatever had that name.
+    Result<void> commit();
+    // Removes the file unless it was committed.
+    void discard();
+
+private:
+    FileSystem& fs;
+    std::string finalPath;
+    FileHandle file;
+    std::string tempPath; // the hidden name, once the file has one
+};
 
 // Reads up to buffer.size() bytes from offset, fewer only at the end of the file.
 Result<std::size_t> readFully(FileSystem& fs, int fd, char* buffer, std::size_t size, off_t offset,

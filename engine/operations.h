@@ -55,6 +55,8 @@ inline constexpr const char* kAssembledDiffers =
 // "This split would need 1024 broken files, but a set can hold at most 999. Choose a larger
 // size or fewer broken files."
 std::string tooManyPartsMessage(std::int64_t partCount);
+// "Not assembled: " followed by what is wrong with the set, naming the file.
+std::string notAssembledMessage(const std::string& problem);
 } // namespace messages
 
 // Cuts Filename into parts carrying Filesize KB (1 KB = 1024 bytes) of payload each, the

@@ -86,6 +86,15 @@ int PosixFileSystem::listFolder(const std::string& path, std::vector<std::string
             names.emplace_back(name);
     }
     return errno == 0 ? 0 : -1;
+int PosixFileSystem::linkOpenFile(int fd, const std::string& to) {
+    // Through /proc any user may link the file; AT_EMPTY_PATH needs a privilege, so it only
+    // serves where /proc is not mounted.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != ENOENT)
+        return -1;
+    return ::linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH);
 }
 
 FileSystem& defaultFileSystem() {

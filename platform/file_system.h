@@ -44,6 +44,8 @@ public:
     // Replaces names with the entries of the folder at path, "." and ".." left out, in the
     // order the system gives them. Fails as opendir or readdir would.
     virtual int listFolder(const std::string& path, std::vector<std::string>& names) = 0;
+    // Gives an unnamed file (opened with O_TMPFILE) the name `to`, which must not exist.
+    virtual int linkOpenFile(int fd, const std::string& to) = 0;
 };
 
 // The real file system.
@@ -66,6 +68,7 @@ public:
     int rename(const std::string& from, const std::string& to) override;
     int unlink(const std::string& path) override;
     int listFolder(const std::string& path, std::vector<std::string>& names) override;
+    int linkOpenFile(int fd, const std::string& to) override;
 };
 
 // A process-wide PosixFileSystem for callers that do not inject their own.

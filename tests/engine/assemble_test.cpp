@@ -47,7 +47,7 @@ protected:
     std::string writeMovieSet() {
         const std::string joined =
             writeSet(dir / "movie.",
-                     {randomBytes(3000, 1), randomBytes(1024, 2), randomBytes(77, 3)}, "avi");
+                     {randomBytes(3000, 1), randomBytes(3000, 2), randomBytes(77, 3)}, "avi");
         for (int index = 0; index < 3; ++index)
             partBytes.push_back(readFile(partName(dir / "movie.", index)));
         return joined;
@@ -76,8 +76,9 @@ TEST_F(AssembleTest, ReportDocxIsRebuiltBesideItsParts) {
 }
 
 TEST_F(AssembleTest, YesDeletesTheSetButNotAnExtraPartBeyondTheCount) {
-    const std::string joined = writeSet(dir / "movie.", {randomBytes(500, 1), "", "xyz"}, "avi");
-    // The header-only part 001 adds nothing and goes with the others; 003 is no member.
+    const std::string joined =
+        writeSet(dir / "movie.", {randomBytes(500, 1), randomBytes(500, 2), ""}, "avi");
+    // The header-only part 002 adds nothing and goes with the others; 003 is no member.
     writeFile(dir / "movie.003", expectedHeader(3, 3, "avi") + "extra");
     ASSERT_TRUE(run.assemble(dir / "movie.000", "", {Yes, Yes}));
     EXPECT_SHOWN(run, question(kConfirmAssemble), question(kDeleteParts));
@@ -104,12 +105,16 @@ TEST_F(AssembleTest, ChosenPartOtherThanTheFirstEndsSilently) {
     EXPECT_EQ(listDir(dir.path()), before);
 }
 
-TEST_F(AssembleTest, CountZeroGivesAnEmptyOutputAndDeletesNothing) {
-    writeFile(dir / "x.000", expectedHeader(0, 0, "bin") + "ignored payload");
-    ASSERT_TRUE(run.assemble(dir / "x.000", "", {Yes, Yes}));
-    EXPECT_SHOWN(run, question(kConfirmAssemble), question(kDeleteParts));
-    EXPECT_EQ(readFile(dir / "x.bin"), "");
-    EXPECT_EQ(readFile(dir / "x.000"), expectedHeader(0, 0, "bin") + "ignored payload");
+TEST_F(AssembleTest, CountBelowTwoIsNoSplitFileAndTheOldOutputStays) {
+    // No split writes fewer than two parts; such a count once rebuilt an empty file.
+    writeFile(dir / "x.bin", "the older file");
+    for (const int count : {0, 1}) {
+        writeFile(dir / "x.000", expectedHeader(0, count, "bin") + "ignored payload");
+        EXPECT_FALSE(run.assemble(dir / "x.000", "", {Yes, Ok}));
+        EXPECT_SHOWN(run, question(kConfirmAssemble), refusal(kNotSplitFile));
+        EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"x.000", "x.bin"}));
+        EXPECT_EQ(readFile(dir / "x.bin"), "the older file");
+    }
 }
 
 TEST_F(AssembleTest, ExistingLongerOutputIsReplacedWholly) {
@@ -119,13 +124,40 @@ TEST_F(AssembleTest, ExistingLongerOutputIsReplacedWholly) {
     EXPECT_EQ(readFile(dir / "movie.avi"), joined);
 }
 
-TEST_F(AssembleTest, LaterPartsCountAndTailAreIgnored) {
-    const std::string joined = writeSet(dir / "movie.", {"first"}, "avi", 3);
-    writeFile(dir / "movie.001", expectedHeader(1, 7, "zzz") + "second");
-    writeFile(dir / "movie.002", "SPLITKV002abcxyz" + std::string("third"));
-    ASSERT_TRUE(run.assemble(dir / "movie.000", "", {Yes, No}));
-    EXPECT_EQ(readFile(dir / "movie.avi"), joined + "second" + "third");
-    EXPECT_FALSE(exists(dir / "movie.zzz"));
+// Every part is judged against the first before anything is written: a part of another set
+// or of the wrong size once made a wrong file reported as assembled.
+TEST_F(AssembleTest, PartsThatDoNotFitTheSetAreRefusedBeforeAnythingIsWritten) {
+    struct Damage {
+        int part;
+        std::string bytes; // the part's new content
+        std::string words; // what the refusal must say about it
+    };
+    const std::string a = randomBytes(3000, 1);
+    const std::vector<Damage> damages = {
+        {1, expectedHeader(1, 7, "avi") + a, "is from another set: it gives 007 parts"},
+        {1, expectedHeader(1, 3, "zzz") + a, "the name tail 'zzz'"},
+        {1, expectedHeader(1, 3, "avi") + a.substr(1), "holds 2999 bytes after its header"},
+        {1, expectedHeader(1, 3, "avi") + a + "x", "holds 3001 bytes after its header"},
+        {2, expectedHeader(2, 3, "avi") + a, "must hold fewer than the first one's 3000"},
+        {0, expectedHeader(0, 3, "avi"), "holds no bytes after its header"},
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.words);
+        writeMovieSet();
+        const std::string name = partName(dir / "movie.", damage.part);
+        writeFile(name, damage.bytes);
+        writeFile(dir / "movie.avi", "the older file");
+        const auto before = listDir(dir.path());
+        EXPECT_FALSE(run.assemble(dir / "movie.000", "", {Yes, Ok}));
+        ASSERT_EQ(run.shown().size(), 2u);
+        EXPECT_EQ(run.shown()[1].style, MsgStyle::Critical);
+        EXPECT_NE(run.shown()[1].text.find("Not assembled: '" + name + "' "), std::string::npos)
+            << run.shown()[1].text;
+        EXPECT_NE(run.shown()[1].text.find(damage.words), std::string::npos) << run.shown()[1].text;
+        EXPECT_EQ(listDir(dir.path()), before);
+        EXPECT_EQ(readFile(dir / "movie.avi"), "the older file");
+        partBytes.clear();
+    }
 }
 
 // A damaged set must end with the right message and leave every file as it was: the parts,
@@ -246,7 +278,9 @@ INSTANTIATE_TEST_SUITE_P(
         failed(
             "CountOf999",
             [](const ScratchDir& d) {
-                writeFile(d / "movie.000", expectedHeader(0, 999, "avi") + "a");
+                for (int index = 0; index < 3; ++index)
+                    writeFile(partName(d / "movie.", index),
+                              expectedHeader(index, 999, "avi") + "a");
             },
             FailureKind::FileNotFound, 3),
         refused(
@@ -302,7 +336,7 @@ TEST_F(AssembleTest, UnsafeTailsAreRefusedAndNothingIsWrittenAnywhere) {
     for (const std::string& tail :
          {std::string("a/b"), std::string("../"), std::string("/.."), std::string("/x/"),
           std::string("a\0b", 3), std::string("\0\0\0", 3)}) {
-        writeSet(dir / "sub/x", {"payload"}, tail, 1);
+        writeSet(dir / "sub/x", {"payload", "pay"}, tail);
         const auto outer = listDir(dir.path());
         const auto inner = listDir(dir / "sub");
         EXPECT_FALSE(run.assemble(dir / "sub/x000", "", {Yes, Ok}));
@@ -316,7 +350,7 @@ TEST_F(AssembleTest, UnsafeTailsAreRefusedAndNothingIsWrittenAnywhere) {
 TEST_F(AssembleTest, OddButSafeTailsAreKeptByteForByte) {
     for (const std::string& tail : {std::string("..."), std::string(".. "),
                                     std::string("\xe9\xff\x80"), std::string("  .")}) {
-        const std::string joined = writeSet(dir / "x", {"one", "two"}, tail);
+        const std::string joined = writeSet(dir / "x", {"one", "tw"}, tail);
         ASSERT_TRUE(run.assemble(dir / "x000", "", {Yes, Yes}));
         EXPECT_EQ(readFile(dir / ("x" + tail)), joined);
         EXPECT_EQ(listDir(dir.path()), std::set<std::string>{"x" + tail});
@@ -342,7 +376,7 @@ TEST_F(AssembleTest, OutputNamingAPartThroughAnotherSpellingOrLinkIsRefused) {
 }
 
 TEST_F(AssembleTest, OutputNamedLikeAnIndexBeyondTheCountIsAllowed) {
-    const std::string joined = writeSet(dir / "v", {"ab", "cd"}, "002");
+    const std::string joined = writeSet(dir / "v", {"ab", "c"}, "002");
     ASSERT_TRUE(run.assemble(dir / "v000", "", {Yes, No}));
     EXPECT_EQ(readFile(dir / "v002"), joined);
 }

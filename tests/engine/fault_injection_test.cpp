@@ -232,7 +232,9 @@ std::set<int> numbersFor(const InjectedFault& fault) {
         break;
     }
     if (fault.kind == FsCall::Open)
-        return {(fault.openFlags & O_CREAT) != 0 ? 76 : 53};
+        return {(fault.openFlags & O_CREAT) != 0 || (fault.openFlags & O_TMPFILE) == O_TMPFILE
+                    ? 76
+                    : 53};
     if (fault.kind == FsCall::Unlink)
         return {53};
     return {53, 76};
@@ -257,8 +259,11 @@ bool mayBeAbsorbed(const InjectedFault& fault) {
     std::vector<std::string> paths;
     for (const auto& path : fault.paths) {
         paths.push_back(path);
-        // A write to a hidden temporary file is reported under the name it is written for.
-        if (std::filesystem::path(path).filename().string().rfind('.', 0) == 0)
+        // A write to a hidden temporary file, or to an unnamed one (known by its folder), is
+        // reported under the name it is written for.
+        if (std::filesystem::path(path).filename().string().rfind('.', 0) == 0 ||
+            (stage.sc.kind == Kind::Assemble &&
+             path == std::filesystem::path(stage.output).parent_path().string()))
             paths.push_back(stage.sc.kind == Kind::Assemble ? stage.output
                                                             : checksumFilePath(stage.base()));
     }
@@ -346,8 +351,11 @@ void applyCopyMode(FaultyFileSystem& fs, CopyMode mode) {
     fs.clearFaults();
     if (mode != CopyMode::Splice)
         fs.failEvery(FsCall::Splice, EINVAL);
-    if (mode == CopyMode::UserSpace)
+    // The user-space copy stands for an older file system: no kernel copy, no unnamed files.
+    if (mode == CopyMode::UserSpace) {
         fs.failEvery(FsCall::CopyFileRange, EXDEV);
+        fs.withoutUnnamedFiles(true);
+    }
 }
 
 ScriptedMessageBox boxFor(const Scenario& sc) {

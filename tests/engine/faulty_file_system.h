@@ -39,14 +39,15 @@ enum class FsCall : int {
     Pipe,
     SetPipeSize,
     Preallocate,
+    Link,
 };
-inline constexpr std::size_t kFsCallKinds = 17;
+inline constexpr std::size_t kFsCallKinds = 18;
 
 inline const char* fsCallName(FsCall kind) {
     static constexpr std::array<const char*, kFsCallKinds> names = {
         "open",       "read",   "pread", "write",       "copyFileRange", "fstat",
         "stat",       "lstat",  "fsync", "close",       "rename",        "unlink",
-        "listFolder", "splice", "pipe",  "setPipeSize", "preallocate"};
+        "listFolder", "splice", "pipe",  "setPipeSize", "preallocate",   "link"};
     return names[static_cast<std::size_t>(kind)];
 }
 
@@ -91,6 +92,10 @@ public:
     // read/write fallback. These failures are not reported as the injected fault.
     void failEvery(FsCall kind, int err) { always[static_cast<std::size_t>(kind)] = err; }
 
+    // Makes every open with O_TMPFILE fail with EOPNOTSUPP, as file systems without unnamed
+    // files do. Not reported as the injected fault.
+    void withoutUnnamedFiles(bool without) { noUnnamedFiles = without; }
+
     // Hands out at most `bytes` per read, pread, write, copyFileRange and splice (short
     // transfers, as pipes and network file systems do); 0 lifts the limit.
     void limitTransfers(std::size_t bytes) { transferLimit = bytes; }
@@ -107,6 +112,7 @@ public:
         plan.reset();
         injected.reset();
         always.fill(0);
+        noUnnamedFiles = false;
     }
 
     void resetCounts() {
@@ -144,6 +150,10 @@ public:
     int open(const std::string& path, int flags, mode_t mode = 0) override {
         if (fails(FsCall::Open, {path}, flags))
             return -1;
+        if (noUnnamedFiles && (flags & O_TMPFILE) == O_TMPFILE) {
+            errno = EOPNOTSUPP;
+            return -1;
+        }
         const int fd = real.open(path, flags, mode);
         if (fd >= 0) {
             openFiles[fd] = OpenFile{path, flags};
@@ -264,6 +274,12 @@ public:
         return real.listFolder(path, names);
     }
 
+    int linkOpenFile(int fd, const std::string& to) override {
+        if (fails(FsCall::Link, {pathOf(fd), to}, flagsOf(fd)))
+            return -1;
+        return real.linkOpenFile(fd, to);
+    }
+
 private:
     struct Plan {
         std::optional<FsCall> kind; // none: count calls of every kind
@@ -334,6 +350,7 @@ private:
     std::vector<std::pair<std::string, off_t>> reserved;
     std::size_t maxOpen = 0;
     bool logging = false;
+    bool noUnnamedFiles = false;
     std::vector<LoggedCall> calledLog;
 };
 

@@ -270,6 +270,7 @@ enum class Outcome {
     NotBrokenFile,
     UnsafeNameTail,
     OutputIsPart,
+    NotOneSet, // a part of another set or of the wrong size, named in our own words
     FailureReport,
     Unrecognised,
 };
@@ -288,6 +289,8 @@ const char* outcomeName(Outcome outcome) {
         return "unsafe name tail";
     case Outcome::OutputIsPart:
         return "output is a part";
+    case Outcome::NotOneSet:
+        return "not one set";
     case Outcome::FailureReport:
         return "failure report";
     case Outcome::Unrecognised:
@@ -335,6 +338,8 @@ Outcome classify(bool result, const std::vector<ShownMessage>& shown) {
     for (const auto& [text, outcome] : refusals)
         if (last.text == text)
             return outcome;
+    if (last.text.rfind("Not assembled: '", 0) == 0)
+        return Outcome::NotOneSet;
     return Outcome::Unrecognised;
 }
 
@@ -452,6 +457,11 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
         return expectation;
     }
     const int count = referenceFieldNumber(std::string_view(header).substr(10, 3));
+    // No split writes fewer than two parts.
+    if (count < 2) {
+        expectation.accepted = {Outcome::NotSplitFile};
+        return expectation;
+    }
     const std::string tail = header.substr(13, 3);
     const std::string base = plan.bareNames ? "" : "set.";
     expectation.output = (prefix.empty() ? scratchPath + "/" + base : prefix) + tail;
@@ -483,17 +493,8 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
         expectation.accepted = {Outcome::OutputIsPart};
         return expectation;
     }
-    if (count < 0) {
-        // A signed count is nothing a splitter writes; any careful answer will do, as long
-        // as the files come out as the checks after the run expect.
-        expectation.accepted = {Outcome::Success, Outcome::FailureReport, Outcome::NotSplitFile,
-                                Outcome::SilentFalse};
-        return expectation;
-    }
-    if (plan.prefixMode == 2) {
-        expectation.accepted = {Outcome::FailureReport};
-        return expectation;
-    }
+    // The whole set is judged, part by part, before the output is created.
+    std::size_t partSize = 0;
     for (int k = 0; k < count; ++k) {
         const std::string name = base + threeDigits(k);
         const auto part = byName.find(name);
@@ -509,12 +510,28 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
             expectation.accepted = {Outcome::NotBrokenFile};
             return expectation;
         }
-        if (referenceFieldNumber(std::string_view(part->second->content).substr(7, 3)) != k) {
+        const std::string_view partHeader(part->second->content.data(), kHeaderSize);
+        if (referenceFieldNumber(partHeader.substr(7, 3)) != k) {
             expectation.accepted = {Outcome::SilentFalse};
+            return expectation;
+        }
+        const std::size_t payload = part->second->content.size() - kHeaderSize;
+        if (k == 0)
+            partSize = payload;
+        const bool sizeFits = k == 0          ? payload > 0
+                              : k + 1 < count ? payload == partSize
+                                              : payload < partSize;
+        if (referenceFieldNumber(partHeader.substr(10, 3)) != count ||
+            partHeader.substr(13, 3) != tail || !sizeFits) {
+            expectation.accepted = {Outcome::NotOneSet};
             return expectation;
         }
         expectation.outputBytes += part->second->content.substr(kHeaderSize);
         expectation.setParts.push_back(name);
+    }
+    if (plan.prefixMode == 2) {
+        expectation.accepted = {Outcome::FailureReport};
+        return expectation;
     }
     // A folder already standing at the output's name cannot be replaced by a file.
     const auto atOutput = byName.find(outputRelative);

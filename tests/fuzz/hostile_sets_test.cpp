@@ -141,14 +141,19 @@ protected:
     ScriptedMessageBox box{{}, [](const std::string& problem) { ADD_FAILURE() << problem; }};
 };
 
-TEST_F(HostileSets, CountZeroRebuildsAnEmptyFileAndDeletesNothing) {
-    const std::string first = part("000", "000", "bin", "payload nobody asked for");
-    writeWhole(dir / "set.000", first);
+TEST_F(HostileSets, CountsBelowTwoAreNoSplitFileAndKeepTheOldOutput) {
+    // These once rebuilt an empty file over the older one and called it a success.
+    for (const char* count : {"000", "001", "abc", "-01"}) {
+        SCOPED_TRACE(count);
+        const std::string first = part("000", count, "bin", "payload nobody asked for");
+        writeWhole(dir / "set.000", first);
+        writeWhole(dir / "set.bin", "the older file of that name");
 
-    EXPECT_TRUE(assemble(path("set.000"), {}, MsgAnswer::Yes));
+        EXPECT_FALSE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
-    expectMessages({kConfirm, kDeleteQuestion});
-    expectFiles({{"set.000", first}, {"set.bin", ""}});
+        expectMessages({kConfirm, refusal(messages::kNotSplitFile)});
+        expectFiles({{"set.000", first}, {"set.bin", "the older file of that name"}});
+    }
 }
 
 TEST_F(HostileSets, CountOf999StopsAtTheFirstMissingPartAndKeepsTheOldOutput) {
@@ -173,8 +178,12 @@ struct FieldCase {
     const char* countField;
     const char* secondIndexField;
     bool result;
-    const char* output; // the assembled bytes when the result is true
+    const char* output;            // the assembled bytes when the result is true
+    const char* refusal = nullptr; // the refusal shown when the result is false, if any
 };
+
+// A refusal that names set.001 in our own words: it is of another set than set.000.
+const char* const kInWords = "in words";
 
 void PrintTo(const FieldCase& row, std::ostream* out) {
     *out << row.name;
@@ -186,8 +195,8 @@ TEST_P(CountAndIndexFields, ReadAsTheLeadingNumber) {
     const FieldCase& field = GetParam();
     const std::map<std::string, std::string> files = {
         {"set.000", part("000", field.countField, "txt", "alpha ")},
-        {"set.001", part(field.secondIndexField, "003", "txt", "beta ")},
-        {"set.002", part("002", "003", "txt", "gamma")},
+        {"set.001", part(field.secondIndexField, "003", "txt", "bravo ")},
+        {"set.002", part("002", "003", "txt", "end")},
     };
     for (const auto& [name, bytes] : files)
         writeWhole(dir / name, bytes);
@@ -198,6 +207,12 @@ TEST_P(CountAndIndexFields, ReadAsTheLeadingNumber) {
     if (field.result) {
         expectMessages({kConfirm, kDeleteQuestion});
         expected["set.txt"] = field.output;
+    } else if (field.refusal == kInWords) {
+        ASSERT_EQ(box.shown().size(), 2u);
+        EXPECT_EQ(box.shown()[1].text.rfind("Not assembled: '" + path("set.001") + "'", 0), 0u)
+            << box.shown()[1].text;
+    } else if (field.refusal != nullptr) {
+        expectMessages({kConfirm, refusal(field.refusal)});
     } else {
         expectMessages({kConfirm}); // an index out of place stops without a word
     }
@@ -206,11 +221,12 @@ TEST_P(CountAndIndexFields, ReadAsTheLeadingNumber) {
 
 INSTANTIATE_TEST_SUITE_P(
     HostileSets, CountAndIndexFields,
-    ::testing::Values(FieldCase{"LettersCountAsZero", "abc", "001", true, ""},
-                      FieldCase{"DigitsThenLetters", "2ab", "001", true, "alpha beta "},
-                      FieldCase{"LeadingBlank", " 3x", "001", true, "alpha beta gamma"},
-                      FieldCase{"PlusSign", "+03", "001", true, "alpha beta gamma"},
-                      FieldCase{"IndexWithTrailingLetters", "003", "1zz", true, "alpha beta gamma"},
+    ::testing::Values(FieldCase{"LettersCountAsZero", "abc", "001", false, "",
+                                messages::kNotSplitFile},
+                      FieldCase{"DigitsThenLetters", "2ab", "001", false, "", kInWords},
+                      FieldCase{"LeadingBlank", " 3x", "001", true, "alpha bravo end"},
+                      FieldCase{"PlusSign", "+03", "001", true, "alpha bravo end"},
+                      FieldCase{"IndexWithTrailingLetters", "003", "1zz", true, "alpha bravo end"},
                       FieldCase{"IndexOfLettersReadsZero", "003", "x01", false, ""},
                       FieldCase{"IndexOfBlanksReadsZero", "003", "   ", false, ""}),
     rowName<FieldCase>);
@@ -245,13 +261,15 @@ void PrintTo(const UnsafeTail& row, std::ostream* out) {
 class UnsafeTails : public HostileSets, public ::testing::WithParamInterface<UnsafeTail> {};
 
 TEST_P(UnsafeTails, AreRefusedBeforeAnyFileIsWritten) {
-    const std::string first = part("000", "001", GetParam().tail, "data");
+    const std::string first = part("000", "002", GetParam().tail, "data");
+    const std::string second = part("001", "002", GetParam().tail, "da");
     writeWhole(dir / "000", first);
+    writeWhole(dir / "001", second);
 
     EXPECT_FALSE(assemble(path("000"), {}, MsgAnswer::Yes));
 
     expectMessages({kConfirm, refusal(messages::kUnsafeNameTail)});
-    expectFiles({{"000", first}});
+    expectFiles({{"000", first}, {"001", second}});
 }
 
 INSTANTIATE_TEST_SUITE_P(HostileSets, UnsafeTails,
@@ -266,42 +284,48 @@ INSTANTIATE_TEST_SUITE_P(HostileSets, UnsafeTails,
 TEST_F(HostileSets, DotsInTheTailStayAnOrdinaryNameInsideTheFolder) {
     // With parts named "000", "001", the base is the folder itself: the tail alone names the
     // output, and "..." is a plain file name there, not a way out.
-    const std::string first = part("000", "001", "...", "dots");
+    const std::string first = part("000", "002", "...", "dots");
+    const std::string second = part("001", "002", "...", "!");
     writeWhole(dir / "000", first);
+    writeWhole(dir / "001", second);
 
     EXPECT_TRUE(assemble(path("000")));
 
     expectMessages({kConfirm, kDeleteQuestion});
-    expectFiles({{"000", first}, {"...", "dots"}});
+    expectFiles({{"000", first}, {"001", second}, {"...", "dots!"}});
 }
 
 TEST_F(HostileSets, TailBytesAbove127NameTheOutputExactly) {
     const std::string tail = "\xe9\x80\xff";
-    const std::string first = part("000", "001", tail, "\x01\x02\xfe");
-    writeWhole(dir / "set.000", first);
+    writeWhole(dir / "set.000", part("000", "002", tail, "\x01\x02\xfe"));
+    writeWhole(dir / "set.001", part("001", "002", tail, "\xff"));
 
     EXPECT_TRUE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
     expectMessages({kConfirm, kDeleteQuestion});
-    expectFiles({{"set." + tail, "\x01\x02\xfe"}});
+    expectFiles({{"set." + tail, "\x01\x02\xfe\xff"}});
 }
 
-TEST_F(HostileSets, OnlyTheFirstPartsCountAndTailMatter) {
+TEST_F(HostileSets, ALaterPartOfAnotherSetIsRefusedInWordsAndNothingIsWritten) {
+    // Its index fits, so it was once joined in, making a wrong file reported as success.
     std::map<std::string, std::string> files = {
         {"set.000", part("000", "002", "bin", "first ")},
-        {"set.001", part("001", "005", "zzz", "second")},
-        {"set.002", part("002", "005", "zzz", "not in the set")},
-        {"set.003", part("003", "005", "zzz", "not in the set either")},
+        {"set.001", part("001", "005", "z\x1bz", "second")},
+        {"set.002", part("002", "005", "z\x1bz", "not in the set")},
+        {"set.bin", "the older file of that name"},
     };
     for (const auto& [name, bytes] : files)
         writeWhole(dir / name, bytes);
 
-    EXPECT_TRUE(assemble(path("set.000"), {}, MsgAnswer::Yes));
+    EXPECT_FALSE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
-    expectMessages({kConfirm, kDeleteQuestion});
-    expectFiles({{"set.002", files["set.002"]},
-                 {"set.003", files["set.003"]},
-                 {"set.bin", "first second"}});
+    // The foreign tail's escape byte is shown escaped, never sent to a terminal.
+    expectMessages({kConfirm, refusal(("Not assembled: '" + path("set.001") +
+                                       "' is from another set: it gives 005 parts and the name "
+                                       "tail 'z\\033z', where '" +
+                                       path("set.000") + "' gives 002 and 'bin'.")
+                                          .c_str())});
+    expectFiles(files);
 }
 
 TEST_F(HostileSets, APartThatIsAFolderIsReportedAndNothingIsWritten) {
@@ -326,8 +350,8 @@ TEST_F(HostileSets, AChosenFolderIsReported) {
 }
 
 TEST_F(HostileSets, ALinkAtTheOutputNameIsReplacedAndItsTargetKept) {
-    const std::string first = part("000", "002", "bin", "new ");
-    const std::string second = part("001", "002", "bin", "content");
+    const std::string first = part("000", "002", "bin", "new con");
+    const std::string second = part("001", "002", "bin", "tent");
     writeWhole(dir / "set.000", first);
     writeWhole(dir / "set.001", second);
     fs::create_symlink(outside / "target.txt", dir / "set.bin");

@@ -1,0 +1,274 @@
+#include "part_set.h"
+
+#include "file_io.h"
+
+namespace tolvar {
+
+namespace {
+
+// Opens the file once and reads its status and first 16 bytes. Leaves the entry Missing,
+// Unreadable or NotAPart, or gives the header for the caller to judge.
+std::optional<PartHeader> inspect(FileSystem& fs, PartEntry& entry) {
+    struct stat st {};
+    auto opened = detail::openForReading(fs, entry.path, &st);
+    if (!opened) {
+        entry.state = opened.failure().kind == FailureKind::FileNotFound ? PartState::Missing
+                                                                         : PartState::Unreadable;
+        entry.failure = opened.failure();
+        return std::nullopt;
+    }
+    HeaderBytes bytes{};
+    auto got =
+        detail::readFully(fs, opened.value().get(), bytes.data(), bytes.size(), 0, entry.path);
+    if (!got) {
+        entry.state = PartState::Unreadable;
+        entry.failure = got.failure();
+        return std::nullopt;
+    }
+    entry.status = st;
+    entry.fileSize = static_cast<std::uint64_t>(st.st_size);
+    if (got.value() < kHeaderSize || !isPart(std::string_view(bytes.data(), bytes.size()))) {
+        entry.state = PartState::NotAPart;
+        entry.reason = got.value() < kHeaderSize ? "shorter than a part header" : "no part header";
+        return std::nullopt;
+    }
+    entry.header = PartHeader::parse(bytes);
+    entry.payloadSize = entry.fileSize - kHeaderSize;
+    return entry.header;
+}
+
+// Judges a part already inspected against its place in the set.
+void judge(PartEntry& entry, int count, const std::string& tail, std::uint64_t partSize) {
+    const PartHeader& header = entry.header;
+    if (header.PartIndex != entry.index) {
+        entry.state = PartState::WrongIndex;
+        return;
+    }
+    if (header.PartCount != count || header.NameTail != tail) {
+        entry.state = PartState::OtherSet;
+        return;
+    }
+    entry.state = PartState::Present;
+    if (count < 2)
+        return; // no set to measure against; the count itself is what is wrong
+    const std::string bytes = std::to_string(entry.payloadSize);
+    if (entry.index == 0) {
+        if (entry.payloadSize == 0) {
+            entry.state = PartState::WrongSize;
+            entry.reason = "holds no bytes after its header, which no split writes";
+        }
+    } else if (partSize == 0) {
+        // Part 000 is unusable: there is nothing to measure the others against.
+    } else if (entry.index + 1 < count) {
+        if (entry.payloadSize != partSize) {
+            entry.state = PartState::WrongSize;
+            entry.reason = "holds " + bytes + " bytes after its header where " +
+                           std::to_string(partSize) +
+                           " are expected: every broken file but the last holds as many as the "
+                           "first";
+        }
+    } else if (entry.payloadSize >= partSize) {
+        entry.state = PartState::WrongSize;
+        entry.reason = "holds " + bytes +
+                       " bytes after its header, but as the last broken file it must hold fewer "
+                       "than the first one's " +
+                       std::to_string(partSize);
+    }
+}
+
+std::string quoted(std::string_view path) {
+    return "'" + escapedForDisplay(path) + "'";
+}
+
+// The length of the well-formed, printable UTF-8 sequence at bytes[at], 0 when there is none.
+// C1 controls (U+0080 to U+009F) count as unprintable: terminals act on them.
+std::size_t printableSequence(std::string_view bytes, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned lead = byte(at);
+    std::size_t length = 0;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        if (lead == 0xC2)
+            low = 0xA0;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        if (lead == 0xED)
+            high = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (at + length > bytes.size())
+        return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF)
+            return 0;
+    return length;
+}
+
+} // namespace
+
+PartEntry examinePart(FileSystem& fs, const std::string& path, int index, int count,
+                      const std::string& tail, std::uint64_t partSize) {
+    PartEntry entry;
+    entry.index = index;
+    entry.path = path;
+    if (inspect(fs, entry))
+        judge(entry, count, tail, partSize);
+    return entry;
+}
+
+Result<std::optional<PartSet>> readPartSet(FileSystem& fs, const std::string& chosenPath) {
+    PartSet set;
+    set.chosenPath = chosenPath;
+    set.chosen.path = chosenPath;
+    if (!inspect(fs, set.chosen)) {
+        if (set.chosen.state == PartState::NotAPart)
+            return std::optional<PartSet>{};
+        return *set.chosen.failure;
+    }
+    set.chosen.index = set.chosen.header.PartIndex;
+    set.chosen.state = PartState::Present;
+    const auto base = partBaseName(chosenPath, {});
+    if (!base)
+        return makeFailure(FailureKind::InvalidArgument,
+                           "cannot find the other broken files of '" + chosenPath + "'");
+    set.base = *base;
+    set.count = set.chosen.header.PartCount < 0 ? 0 : set.chosen.header.PartCount;
+    set.tail = set.chosen.header.NameTail;
+
+    for (int index = 0; index < set.count; ++index) {
+        PartEntry entry;
+        entry.index = index;
+        entry.path = PartFileName(set.base, index);
+        if (entry.path == chosenPath) {
+            entry = set.chosen;
+            entry.index = index;
+            judge(entry, set.count, set.tail, set.partSize);
+        } else if (inspect(fs, entry)) {
+            judge(entry, set.count, set.tail, set.partSize);
+        }
+        if (index == 0 && entry.state == PartState::Present)
+            set.partSize = entry.payloadSize;
+        set.parts.push_back(std::move(entry));
+    }
+    return std::optional<PartSet>(std::move(set));
+}
+
+bool PartSet::whole() const {
+    return countIsValid() && firstProblem() == nullptr;
+}
+
+const PartEntry* PartSet::firstProblem() const {
+    for (const PartEntry& entry : parts)
+        if (entry.state != PartState::Present)
+            return &entry;
+    return nullptr;
+}
+
+std::string PartSet::problemInWords() const {
+    if (!countIsValid())
+        return quoted(chosenPath) + " gives its set " + std::to_string(count) +
+               " parts; a split always writes at least 2.";
+    const PartEntry* problem = firstProblem();
+    if (problem == nullptr)
+        return {};
+    const std::string name = quoted(problem->path);
+    switch (problem->state) {
+    case PartState::Present:
+        break;
+    case PartState::Missing:
+        return name + " is missing.";
+    case PartState::Unreadable:
+        return escapedForDisplay(problem->failure->description) + ".";
+    case PartState::NotAPart:
+        return name + " is not a broken file (" + problem->reason + ").";
+    case PartState::WrongIndex:
+        return name + " carries the index " + formatIndex(problem->header.PartIndex) +
+               " instead of " + formatIndex(problem->index) + ".";
+    case PartState::OtherSet:
+        return name + " is from another set: it gives " + formatIndex(problem->header.PartCount) +
+               " parts and the name tail " + quoted(problem->header.NameTail) + ", where " +
+               quoted(chosenPath) + " gives " + formatIndex(count) + " and " + quoted(tail) + ".";
+    case PartState::WrongSize:
+        return name + " " + problem->reason + ".";
+    }
+    return {};
+}
+
+std::string PartSet::outputName(const std::string& prefix) const {
+    return (prefix.empty() ? base : prefix) + tail;
+}
+
+std::uint64_t PartSet::presentPayload() const {
+    std::uint64_t total = 0;
+    for (const PartEntry& entry : parts)
+        if (entry.state == PartState::Present)
+            total += entry.payloadSize;
+    return total;
+}
+
+std::string escapedForDisplay(std::string_view bytes) {
+    static constexpr char kDigits[] = "01234567";
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte >= 0x20 && byte < 0x7F) {
+            if (byte == '\\')
+                text += '\\';
+            text += static_cast<char>(byte);
+            ++i;
+            continue;
+        }
+        if (const std::size_t length = byte >= 0x80 ? printableSequence(bytes, i) : 0; length > 0) {
+            text.append(bytes.substr(i, length));
+            i += length;
+            continue;
+        }
+        switch (byte) {
+        case '\a':
+            text += "\\a";
+            break;
+        case '\b':
+            text += "\\b";
+            break;
+        case '\t':
+            text += "\\t";
+            break;
+        case '\n':
+            text += "\\n";
+            break;
+        case '\v':
+            text += "\\v";
+            break;
+        case '\f':
+            text += "\\f";
+            break;
+        case '\r':
+            text += "\\r";
+            break;
+        default:
+            text += '\\';
+            text += kDigits[(byte >> 6) & 7];
+            text += kDigits[(byte >> 3) & 7];
+            text += kDigits[byte & 7];
+            break;
+        }
+        ++i;
+    }
+    return text;
+}
+
+} // namespace tolvar
