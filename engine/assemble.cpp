@@ -146,8 +146,8 @@ detail::Step Assembler::copyParts(int out) {
             if (!copied || !copied.value())
                 return copied;
         } else {
-            auto copied = copier.copyExactly(opened.value().get(), inOffset, out,
-                                             entry.payloadSize, entry.path, output);
+            auto copied = copier.copyExactly(opened.value().get(), inOffset, out, entry.payloadSize,
+                                             entry.path, output);
             if (!copied || !copied.value())
                 return copied;
         }

@@ -86,6 +86,8 @@ int PosixFileSystem::listFolder(const std::string& path, std::vector<std::string
             names.emplace_back(name);
     }
     return errno == 0 ? 0 : -1;
+}
+
 int PosixFileSystem::linkOpenFile(int fd, const std::string& to) {
     // Through /proc any user may link the file; AT_EMPTY_PATH needs a privilege, so it only
     // serves where /proc is not mounted.

@@ -263,7 +263,8 @@ bool mayBeAbsorbed(const InjectedFault& fault) {
         // reported under the name it is written for.
         if (std::filesystem::path(path).filename().string().rfind('.', 0) == 0 ||
             (stage.sc.kind == Kind::Assemble &&
-             path == std::filesystem::path(stage.output).parent_path().string()))
+             (path == std::filesystem::path(stage.output).parent_path().string() ||
+              path.rfind("/proc/self/fd/", 0) == 0)))
             paths.push_back(stage.sc.kind == Kind::Assemble ? stage.output
                                                             : checksumFilePath(stage.base()));
     }
