@@ -1,8 +1,10 @@
 #pragma once
 
-// Helpers of the command-line tests: a scratch folder, whole-file reads and writes, and
-// running the real tolvar-split with chosen arguments, standard input and working folder,
-// either on plain files or on a pseudo-terminal.
+// Helpers of the command-line tests: running the real tolvar-split with chosen arguments,
+// standard input and working folder, either on plain files or on a pseudo-terminal.
+
+#include "files.h"
+#include "scratch_dir.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -30,66 +32,11 @@ namespace tolvar::clitest {
 
 namespace fs = std::filesystem;
 
-// A private folder for one test, removed with everything in it when the test ends.
-class ScratchDir {
-public:
-    ScratchDir() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tolvar-cli-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-        root = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    std::string path(std::string_view name) const { return (root / name).string(); }
-    const fs::path& dir() const { return root; }
-
-    // The names of the entries, sorted, for "nothing changed" checks.
-    std::vector<std::string> listing() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::recursive_directory_iterator(root))
-            names.push_back(fs::relative(entry.path(), root).string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    fs::path root;
-};
-
-inline std::string randomBytes(std::size_t count, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(count, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
-inline void writeFile(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline bool exists(const std::string& path) {
-    std::error_code ignored;
-    return fs::exists(fs::symlink_status(path, ignored));
-}
+using testing::exists;
+using testing::randomBytes;
+using testing::readFile;
+using testing::ScratchDir;
+using testing::writeFile;
 
 struct RunResult {
     int status = -1; // the exit status, or -1 when the program did not exit normally

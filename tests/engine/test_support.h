@@ -1,14 +1,15 @@
 #pragma once
 
-// Shared helpers of the engine tests: scratch folders, whole-file reads and writes, the
-// descriptor count, message expectations and the check that a folder holds a correct set of
-// broken files.
+// Helpers of the engine tests on top of the shared ones: the descriptor count, message
+// expectations and the check that a folder holds a correct set of broken files.
 
 #include "failure.h"
 #include "faulty_file_system.h"
+#include "files.h"
 #include "message_box.h"
 #include "operations.h"
 #include "part_header.h"
+#include "scratch_dir.h"
 #include "scripted_message_box.h"
 
 #include <algorithm>
@@ -56,58 +57,6 @@ inline ScriptedMessageBox scriptedBox(std::vector<MsgAnswer> script = {}) {
                               [](const std::string& what) { ADD_FAILURE() << what; });
 }
 
-// A private folder for one test, removed with everything in it when the test ends.
-class ScratchDir {
-public:
-    ScratchDir() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tolvar-engine-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::filesystem::filesystem_error(
-                "mkdtemp", pattern, std::error_code(errno, std::generic_category()));
-        root = pattern;
-    }
-    ~ScratchDir() {
-        // Tests lock folders and files; open them up again so that everything can go.
-        namespace fs = std::filesystem;
-        std::error_code ignored;
-        fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
-        for (auto it = fs::recursive_directory_iterator(root, ignored);
-             it != fs::recursive_directory_iterator(); it.increment(ignored))
-            if (!it->is_symlink(ignored))
-                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(root, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const std::string& path() const { return root; }
-    std::string operator/(std::string_view name) const { return root + "/" + std::string(name); }
-
-private:
-    std::string root;
-};
-
-inline bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-}
-
 // Every name in a folder, hidden ones included.
 inline std::set<std::string> listDir(const std::string& path) {
     std::set<std::string> names;
@@ -122,14 +71,6 @@ inline int openDescriptorCount() {
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
         ++count;
     return count;
-}
-
-inline std::string randomBytes(std::size_t size, std::uint32_t seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes)
-        byte = static_cast<char>(generator() & 0xFFu);
-    return bytes;
 }
 
 // The 16 bytes a part header should hold, spelled out independently of the engine.

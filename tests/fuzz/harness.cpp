@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include "files.h"
 #include "operations.h"
 #include "part_header.h"
 #include "scripted_message_box.h"
@@ -19,21 +20,11 @@
 
 namespace tolvar::fuzz {
 
-std::string readWhole(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeWhole(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
-}
-
 namespace fs = std::filesystem;
+using testing::readFile;
 using testing::ScriptedMessageBox;
 using testing::ShownMessage;
+using testing::writeFile;
 
 int referenceFieldNumber(std::string_view field) {
     auto it = field.begin();
@@ -215,7 +206,7 @@ Snapshot takeSnapshot(const fs::path& folder, const fs::path& skip = {}) {
         if (fs::is_symlink(status))
             snapshot[relative] = Entry{EntryKind::Link, fs::read_symlink(path).string()};
         else if (fs::is_regular_file(status))
-            snapshot[relative] = Entry{EntryKind::File, readWhole(path)};
+            snapshot[relative] = Entry{EntryKind::File, readFile(path)};
         else if (fs::is_directory(status))
             snapshot[relative] = Entry{EntryKind::Folder, {}};
         else
@@ -545,24 +536,14 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
 
 } // namespace
 
-AssemblyHarness::AssemblyHarness() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tolvar-fuzz-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
-    root = pattern;
-    sentinel = root / "sentinel";
-    scratch = sentinel / "scratch";
+AssemblyHarness::AssemblyHarness()
+    : sentinel(root.dir() / "sentinel"), scratch(sentinel / "scratch") {
     fs::create_directory(sentinel);
-    writeWhole(sentinel / "keep.txt", "a file beside the scratch folder\n");
-    writeWhole(sentinel / "target.txt", "the target of a link at the output's name\n");
+    writeFile(sentinel / "keep.txt", "a file beside the scratch folder\n");
+    writeFile(sentinel / "target.txt", "the target of a link at the output's name\n");
 }
 
-AssemblyHarness::~AssemblyHarness() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-}
+AssemblyHarness::~AssemblyHarness() = default;
 
 std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data) {
     fs::remove_all(scratch);
@@ -574,7 +555,7 @@ std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data
         if (file.kind == PartKind::Folder)
             fs::create_directory(scratch / file.name);
         else if (file.kind != PartKind::Missing)
-            writeWhole(scratch / file.name, file.content);
+            writeFile(scratch / file.name, file.content);
     }
 
     std::string prefix;
@@ -608,7 +589,7 @@ std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data
             fs::create_hard_link(chosen, expectation.output);
             placed = AtOutput::HardLinkToChosen;
         } else if (plan.existingOutput) {
-            writeWhole(expectation.output, "an older file of the output's name\n");
+            writeFile(expectation.output, "an older file of the output's name\n");
             placed = AtOutput::Something;
         }
         if (placed != AtOutput::Nothing)
@@ -617,7 +598,7 @@ std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data
 
     const Snapshot scratchBefore = takeSnapshot(scratch);
     const Snapshot sentinelBefore = takeSnapshot(sentinel, scratch);
-    const Snapshot rootBefore = takeSnapshot(root, sentinel);
+    const Snapshot rootBefore = takeSnapshot(root.dir(), sentinel);
     const std::size_t descriptorsBefore = openDescriptors();
 
     std::vector<std::string> problems;
@@ -635,7 +616,7 @@ std::vector<std::string> AssemblyHarness::run(std::span<const std::uint8_t> data
                            std::to_string(openDescriptors()));
     compareSnapshots("outside the scratch folder", sentinelBefore, takeSnapshot(sentinel, scratch),
                      problems);
-    compareSnapshots("beside the sentinel folder", rootBefore, takeSnapshot(root, sentinel),
+    compareSnapshots("beside the sentinel folder", rootBefore, takeSnapshot(root.dir(), sentinel),
                      problems);
 
     const Outcome outcome = classify(result, box.shown());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scratch_dir.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -12,11 +14,6 @@ namespace tolvar::fuzz {
 // The decimal number at the start of a three-byte header field, read independently of the
 // engine: leading blanks, one optional sign, then digits; 0 when no digit follows.
 int referenceFieldNumber(std::string_view field);
-
-// A whole file's bytes (empty when it cannot be read), and a file written with exactly these
-// bytes (throws when it cannot be).
-std::string readWhole(const std::filesystem::path& path);
-void writeWhole(const std::filesystem::path& path, std::string_view bytes);
 
 // Runs the header helpers (PartHeader::parse and build, isPart, PartFileName, nameTailOf,
 // partBaseName) on arbitrary bytes and checks them against an independent reading of the
@@ -51,7 +48,8 @@ std::vector<std::string> checkHeaderBytes(std::span<const std::uint8_t> data);
 // inside a private root; neither may change, and the descriptor count must be unchanged.
 class AssemblyHarness {
 public:
-    // Creates the private root under $TMPDIR (or /tmp). Throws if it cannot.
+    // Creates the private root under $TMPDIR (or /tmp), removed with the harness. Throws if
+    // it cannot.
     AssemblyHarness();
     ~AssemblyHarness();
     AssemblyHarness(const AssemblyHarness&) = delete;
@@ -61,7 +59,7 @@ public:
     std::vector<std::string> run(std::span<const std::uint8_t> data);
 
 private:
-    std::filesystem::path root;
+    testing::ScratchDir root;
     std::filesystem::path sentinel;
     std::filesystem::path scratch;
 };

@@ -2,8 +2,10 @@
 // files exist afterwards.
 
 #include "failure.h"
+#include "files.h"
 #include "harness.h"
 #include "operations.h"
+#include "scratch_dir.h"
 #include "scripted_message_box.h"
 
 #include <cerrno>
@@ -22,10 +24,11 @@ namespace tolvar {
 namespace {
 
 namespace fs = std::filesystem;
-using fuzz::readWhole;
-using fuzz::writeWhole;
+using testing::readFile;
+using testing::ScratchDir;
 using testing::ScriptedMessageBox;
 using testing::ShownMessage;
+using testing::writeFile;
 
 const std::string kTitle(kProductTitle);
 
@@ -51,7 +54,7 @@ std::map<std::string, std::string> listing(const fs::path& folder) {
         else if (fs::is_directory(status))
             entries[name] = "<folder>";
         else
-            entries[name] = readWhole(entry.path());
+            entries[name] = readFile(entry.path());
     }
     return entries;
 }
@@ -94,21 +97,9 @@ template <class Row> std::string rowName(const ::testing::TestParamInfo<Row>& ro
 class HostileSets : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tolvar-hostile-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
-        root = pattern;
-        outside = root / "outside";
-        dir = root / "set";
         fs::create_directory(outside);
         fs::create_directory(dir);
-        writeWhole(outside / "target.txt", "a file the assembly must never touch\n");
-    }
-
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
+        writeFile(outside / "target.txt", "a file the assembly must never touch\n");
     }
 
     std::string path(const std::string& name) const { return (dir / name).string(); }
@@ -135,9 +126,10 @@ protected:
         EXPECT_EQ(listing(root).size(), 2u);
     }
 
-    fs::path root;
-    fs::path outside;
-    fs::path dir;
+    ScratchDir scratch;
+    fs::path root = scratch.dir();
+    fs::path outside = root / "outside";
+    fs::path dir = root / "set";
     ScriptedMessageBox box{{}, [](const std::string& problem) { ADD_FAILURE() << problem; }};
 };
 
@@ -146,8 +138,8 @@ TEST_F(HostileSets, CountsBelowTwoAreNoSplitFileAndKeepTheOldOutput) {
     for (const char* count : {"000", "001", "abc", "-01"}) {
         SCOPED_TRACE(count);
         const std::string first = part("000", count, "bin", "payload nobody asked for");
-        writeWhole(dir / "set.000", first);
-        writeWhole(dir / "set.bin", "the older file of that name");
+        writeFile(dir / "set.000", first);
+        writeFile(dir / "set.bin", "the older file of that name");
 
         EXPECT_FALSE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
@@ -160,10 +152,10 @@ TEST_F(HostileSets, CountOf999StopsAtTheFirstMissingPartAndKeepsTheOldOutput) {
     std::map<std::string, std::string> files;
     for (const char* index : {"000", "001", "002"}) {
         files[std::string("set.") + index] = part(index, "999", "bin", index);
-        writeWhole(dir / (std::string("set.") + index), files[std::string("set.") + index]);
+        writeFile(dir / (std::string("set.") + index), files[std::string("set.") + index]);
     }
     files["set.bin"] = "the older file of that name";
-    writeWhole(dir / "set.bin", files["set.bin"]);
+    writeFile(dir / "set.bin", files["set.bin"]);
 
     EXPECT_FALSE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
@@ -199,7 +191,7 @@ TEST_P(CountAndIndexFields, ReadAsTheLeadingNumber) {
         {"set.002", part("002", "003", "txt", "end")},
     };
     for (const auto& [name, bytes] : files)
-        writeWhole(dir / name, bytes);
+        writeFile(dir / name, bytes);
 
     EXPECT_EQ(assemble(path("set.000")), field.result);
 
@@ -237,7 +229,7 @@ TEST_F(HostileSets, ChosenIndexOfLettersReadsAsTheFirstPart) {
         {"set.001", part("001", "002", "dat", "two")},
     };
     for (const auto& [name, bytes] : files)
-        writeWhole(dir / name, bytes);
+        writeFile(dir / name, bytes);
 
     EXPECT_TRUE(assemble(path("set.000")));
 
@@ -263,8 +255,8 @@ class UnsafeTails : public HostileSets, public ::testing::WithParamInterface<Uns
 TEST_P(UnsafeTails, AreRefusedBeforeAnyFileIsWritten) {
     const std::string first = part("000", "002", GetParam().tail, "data");
     const std::string second = part("001", "002", GetParam().tail, "da");
-    writeWhole(dir / "000", first);
-    writeWhole(dir / "001", second);
+    writeFile(dir / "000", first);
+    writeFile(dir / "001", second);
 
     EXPECT_FALSE(assemble(path("000"), {}, MsgAnswer::Yes));
 
@@ -286,8 +278,8 @@ TEST_F(HostileSets, DotsInTheTailStayAnOrdinaryNameInsideTheFolder) {
     // output, and "..." is a plain file name there, not a way out.
     const std::string first = part("000", "002", "...", "dots");
     const std::string second = part("001", "002", "...", "!");
-    writeWhole(dir / "000", first);
-    writeWhole(dir / "001", second);
+    writeFile(dir / "000", first);
+    writeFile(dir / "001", second);
 
     EXPECT_TRUE(assemble(path("000")));
 
@@ -297,8 +289,8 @@ TEST_F(HostileSets, DotsInTheTailStayAnOrdinaryNameInsideTheFolder) {
 
 TEST_F(HostileSets, TailBytesAbove127NameTheOutputExactly) {
     const std::string tail = "\xe9\x80\xff";
-    writeWhole(dir / "set.000", part("000", "002", tail, "\x01\x02\xfe"));
-    writeWhole(dir / "set.001", part("001", "002", tail, "\xff"));
+    writeFile(dir / "set.000", part("000", "002", tail, "\x01\x02\xfe"));
+    writeFile(dir / "set.001", part("001", "002", tail, "\xff"));
 
     EXPECT_TRUE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
@@ -315,7 +307,7 @@ TEST_F(HostileSets, ALaterPartOfAnotherSetIsRefusedInWordsAndNothingIsWritten) {
         {"set.bin", "the older file of that name"},
     };
     for (const auto& [name, bytes] : files)
-        writeWhole(dir / name, bytes);
+        writeFile(dir / name, bytes);
 
     EXPECT_FALSE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
@@ -330,9 +322,9 @@ TEST_F(HostileSets, ALaterPartOfAnotherSetIsRefusedInWordsAndNothingIsWritten) {
 
 TEST_F(HostileSets, APartThatIsAFolderIsReportedAndNothingIsWritten) {
     const std::string first = part("000", "002", "bin", "first");
-    writeWhole(dir / "set.000", first);
+    writeFile(dir / "set.000", first);
     fs::create_directory(dir / "set.001");
-    writeWhole(dir / "set.bin", "older");
+    writeFile(dir / "set.bin", "older");
 
     EXPECT_FALSE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
@@ -352,8 +344,8 @@ TEST_F(HostileSets, AChosenFolderIsReported) {
 TEST_F(HostileSets, ALinkAtTheOutputNameIsReplacedAndItsTargetKept) {
     const std::string first = part("000", "002", "bin", "new con");
     const std::string second = part("001", "002", "bin", "tent");
-    writeWhole(dir / "set.000", first);
-    writeWhole(dir / "set.001", second);
+    writeFile(dir / "set.000", first);
+    writeFile(dir / "set.001", second);
     fs::create_symlink(outside / "target.txt", dir / "set.bin");
 
     EXPECT_TRUE(assemble(path("set.000")));
@@ -365,7 +357,7 @@ TEST_F(HostileSets, ALinkAtTheOutputNameIsReplacedAndItsTargetKept) {
 
 TEST_F(HostileSets, ALinkAtTheOutputNameSurvivesAFailedAssembly) {
     const std::string first = part("000", "002", "bin", "new ");
-    writeWhole(dir / "set.000", first);
+    writeFile(dir / "set.000", first);
     fs::create_symlink(outside / "target.txt", dir / "set.bin");
 
     EXPECT_FALSE(assemble(path("set.000")));
@@ -382,7 +374,7 @@ TEST_F(HostileSets, AGapInTheSetIsReportedAndTheOldOutputKept) {
         {"set.bin", "the older file of that name"},
     };
     for (const auto& [name, bytes] : files)
-        writeWhole(dir / name, bytes);
+        writeFile(dir / name, bytes);
 
     EXPECT_FALSE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
@@ -398,7 +390,7 @@ TEST_F(HostileSets, ADuplicateIndexStopsSilentlyAndTheOldOutputKept) {
         {"set.bin", "the older file of that name"},
     };
     for (const auto& [name, bytes] : files)
-        writeWhole(dir / name, bytes);
+        writeFile(dir / name, bytes);
 
     EXPECT_FALSE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
@@ -407,7 +399,7 @@ TEST_F(HostileSets, ADuplicateIndexStopsSilentlyAndTheOldOutputKept) {
 }
 
 TEST_F(HostileSets, FilesShorterThanAHeaderAreNoParts) {
-    writeWhole(dir / "a.000", "SPLITKV000001bi"); // 15 bytes
+    writeFile(dir / "a.000", "SPLITKV000001bi"); // 15 bytes
     EXPECT_FALSE(assemble(path("a.000")));
     expectMessages({kConfirm, refusal(messages::kNotSplitFile)});
 
@@ -416,8 +408,8 @@ TEST_F(HostileSets, FilesShorterThanAHeaderAreNoParts) {
         {"b.000", part("000", "002", "bin", "x")},
         {"b.001", "SPLITKV001002bi"},
     };
-    writeWhole(dir / "b.000", files["b.000"]);
-    writeWhole(dir / "b.001", files["b.001"]);
+    writeFile(dir / "b.000", files["b.000"]);
+    writeFile(dir / "b.001", files["b.001"]);
     EXPECT_FALSE(assemble(path("b.000")));
     expectMessages({kConfirm, refusal(messages::kNotBrokenFile)});
     expectFiles(files);
@@ -429,7 +421,7 @@ TEST_F(HostileSets, TheMagicTagIsCaseSensitive) {
         {"set.001", "splitkv001002binY"},
     };
     for (const auto& [name, bytes] : files)
-        writeWhole(dir / name, bytes);
+        writeFile(dir / name, bytes);
 
     EXPECT_FALSE(assemble(path("set.000")));
 
@@ -445,7 +437,7 @@ TEST_F(HostileSets, AnOutputNamedLikeOneOfItsPartsIsRefused) {
         {"set.002", part("002", "003", "001", "2")},
     };
     for (const auto& [name, bytes] : files)
-        writeWhole(dir / name, bytes);
+        writeFile(dir / name, bytes);
 
     EXPECT_FALSE(assemble(path("set.000"), {}, MsgAnswer::Yes));
 
@@ -459,7 +451,7 @@ TEST_F(HostileSets, AnOutputThatIsAHardLinkToAPartIsRefused) {
         {"set.001", part("001", "002", "bin", "1")},
     };
     for (const auto& [name, bytes] : files)
-        writeWhole(dir / name, bytes);
+        writeFile(dir / name, bytes);
     fs::create_hard_link(dir / "set.001", dir / "alias.bin");
     files["alias.bin"] = files["set.001"];
 

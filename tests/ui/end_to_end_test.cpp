@@ -135,7 +135,7 @@ private slots:
         choose(11, path("parts/piece"));
         QCOMPARE(text(6)->text(), path("parts/piece."));
         QTest::keyClicks(text(5), QStringLiteral("100"));
-        box.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         QTest::mouseClick(command(2), Qt::LeftButton);
         QCOMPARE(box.texts(), (Texts{kConfirmSplit, kDeleteSource, kSplitDone}));
         QCOMPARE(QDir(path("parts")).entryList(QDir::Files),
@@ -144,21 +144,21 @@ private slots:
         QCOMPARE(QFileInfo(path("parts/piece.002")).size(), 16 + 300000 - 2 * 102400);
         QCOMPARE(readAll(path("movie.avi")), original);
 
-        box.shown.clear();
+        box.reset({});
         window->findChild<QAction*>(QStringLiteral("menuAssemble"))->trigger();
         choose(6, path("parts/piece.000"));
         choose(13, path("rebuilt/film"));
-        box.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         QTest::mouseClick(command(3), Qt::LeftButton);
         QCOMPARE(box.texts(), (Texts{kConfirmAssemble, kDeleteParts, kAssembled}));
-        QCOMPARE(box.shown.back().style, MsgStyle::Information);
+        QCOMPARE(box.shown().back().style, MsgStyle::Information);
         // The set keeps the source's last three characters: film. + avi.
         QCOMPARE(readAll(path("rebuilt/film.avi")), original);
         QCOMPARE(QDir(path("rebuilt")).entryList(QDir::Files | QDir::Hidden),
                  QStringList{"film.avi"});
         QVERIFY(text(2)->text().isEmpty());
         QVERIFY(text(8)->text().isEmpty());
-        QCOMPARE(box.unexpected, 0);
+        QCOMPARE(box.problems(), std::size_t{0});
     }
 
     void splitByNumberDeletingSourceThenAssembleBesideTheParts() {
@@ -167,7 +167,7 @@ private slots:
         window->ShowPanel(QStringLiteral("4"));
         choose(8, path("disk.img"));
         window->findChild<QScrollBar*>(QStringLiteral("VScroll1"))->setValue(5);
-        box.script({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
         command(7)->click();
         QCOMPARE(box.texts(), (Texts{kConfirmSplit, kDeleteSource, kSplitDone}));
         QVERIFY(!QFile::exists(path("disk.img")));
@@ -176,10 +176,10 @@ private slots:
         QCOMPARE(entries(), (QStringList{"disk.000", "disk.001", "disk.002", "disk.003", "disk.004",
                                          "disk.005"}));
 
-        box.shown.clear();
+        box.reset({});
         window->ShowPanel(QStringLiteral("2"));
         choose(6, path("disk.000"));
-        box.script({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
         command(3)->click();
         QCOMPARE(box.texts(), (Texts{kConfirmAssemble, kDeleteParts, kAssembled}));
         QCOMPARE(entries(), QStringList{"disk.img"});
@@ -191,24 +191,22 @@ private slots:
         window->ShowPanel(QStringLiteral("1"));
         choose(1, path("tiny.txt"));
         text(5)->setText(QStringLiteral("1"));
-        box.script({MsgAnswer::Yes, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::Ok});
         command(2)->click();
         QCOMPARE(box.texts(),
                  (Texts{kConfirmSplit, "This file size is smaller than the selected split size."}));
-        QCOMPARE(box.shown[1].style, MsgStyle::Critical);
-        QCOMPARE(box.shown[1].title, std::string("Tolvar Files Splitter"));
+        QCOMPARE(box.shown()[1].style, MsgStyle::Critical);
+        QCOMPARE(box.shown()[1].title, std::string("Tolvar Files Splitter"));
 
         // A part of a set cannot be split again.
         QVERIFY(writeFile(path("whole.bin"), pattern(5000)));
         text(1)->setText(path("whole.bin"));
-        box.shown.clear();
-        box.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         command(2)->click();
         QCOMPARE(box.texts().back(), kSplitDone);
         text(1)->setText(path("whole.000"));
         text(5)->setText(QStringLiteral("0.5"));
-        box.shown.clear();
-        box.script({MsgAnswer::Yes, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::Ok});
         command(2)->click();
         QCOMPARE(box.texts(), (Texts{kConfirmSplit, "This file is already splited."}));
 
@@ -217,13 +215,12 @@ private slots:
         window->ShowPanel(QStringLiteral("2"));
         choose(6, path("plain.000"));
         choose(13, path("out"));
-        box.shown.clear();
-        box.script({MsgAnswer::Yes, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::Ok});
         command(3)->click();
         QCOMPARE(box.texts(), (Texts{kConfirmAssemble, "This is not a split file."}));
         QCOMPARE(text(2)->text(), path("plain.000"));
         QCOMPARE(text(8)->text(), path("out."));
-        QCOMPARE(box.unexpected, 0);
+        QCOMPARE(box.problems(), std::size_t{0});
     }
 
     void engineFailureIsOneFailureReportAndLeavesNoParts() {
@@ -233,11 +230,11 @@ private slots:
         // The prefix points into a folder that does not exist.
         text(6)->setText(path("no/such/folder/p."));
         text(5)->setText(QStringLiteral("1"));
-        box.script({MsgAnswer::Yes, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::Ok});
         command(2)->click();
-        QCOMPARE(box.shown.size(), std::size_t{2});
-        QCOMPARE(box.shown[1].style, MsgStyle::Critical);
-        QVERIFY(box.shown[1].title.starts_with("Tolvar Files Splitter - "));
+        QCOMPARE(box.shown().size(), std::size_t{2});
+        QCOMPARE(box.shown()[1].style, MsgStyle::Critical);
+        QVERIFY(box.shown()[1].title.starts_with("Tolvar Files Splitter - "));
         QCOMPARE(entries(), QStringList{"src.bin"});
         QCOMPARE(text(5)->text(), QStringLiteral("1"));
     }
@@ -270,17 +267,17 @@ private slots:
         QVERIFY(drop(raw));
         QVERIFY(!text(1)->text().isEmpty());
         text(5)->setText(QStringLiteral("1"));
-        box.script({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
         command(2)->click();
         QCOMPARE(box.texts().back(), kSplitDone);
         QCOMPARE(::access((folder + "/caf\xe9.000").constData(), F_OK), 0);
         QCOMPARE(::access((folder + "/caf\xe9.002").constData(), F_OK), 0);
         QVERIFY(::access(raw.constData(), F_OK) != 0);
 
-        box.shown.clear();
+        box.reset({});
         window->ShowPanel(QStringLiteral("2"));
         QVERIFY(drop(folder + "/caf\xe9.000"));
-        box.script({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
         command(3)->click();
         QCOMPARE(box.texts().back(), kAssembled);
         QFile rebuilt;
@@ -301,7 +298,7 @@ private slots:
         text(1)->setText(path("quick.bin"));
         text(5)->setText(QStringLiteral("10"));
         ShownWindows shown;
-        box.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         command(2)->click();
         QCOMPARE(box.texts().back(), kSplitDone);
         QVERIFY2(!shown.classes.contains(QStringLiteral("QProgressDialog")),
@@ -325,7 +322,7 @@ private slots:
         text(1)->setText(path("quick.bin"));
         text(5)->setText(QStringLiteral("10"));
         ShownWindows shown;
-        slowUser.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        slowUser.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         command(2)->click();
         QCOMPARE(slowUser.texts().back(), kSplitDone);
         QVERIFY2(!shown.classes.contains(QStringLiteral("QProgressDialog")),
@@ -359,7 +356,7 @@ private slots:
             blockedWindow = QApplication::activeModalWidget() == progress;
             clickButton(progress, QStringLiteral("Cancel"));
         }});
-        box.script({MsgAnswer::Yes});
+        box.reset({MsgAnswer::Yes});
         // Without a modal dialog the same kind of click does reach the window.
         window->ShowPanel(byNumber ? QStringLiteral("4") : QStringLiteral("1"));
         clickThroughWindowSystem(command(byNumber ? 8 : 1));
@@ -395,7 +392,7 @@ private slots:
         text(1)->setText(path("big.dat"));
         text(5)->setText(QStringLiteral("8"));
         window->findChild<QComboBox*>(QStringLiteral("Combo1"))->setCurrentIndex(1);
-        box.script({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
         command(2)->click();
         QCOMPARE(box.texts().back(), kSplitDone);
         QVERIFY(!QFile::exists(path("big.dat")));
@@ -404,7 +401,7 @@ private slots:
         const QStringList before = entries();
 
         files.pauseMs = 150;
-        box.shown.clear();
+        box.reset({});
         QString label;
         ModalScript script({[&](QWidget* modal) {
             auto* progress = qobject_cast<QProgressDialog*>(modal);
@@ -412,7 +409,7 @@ private slots:
             label = progress->labelText();
             clickButton(progress, QStringLiteral("Cancel"));
         }});
-        box.script({MsgAnswer::Yes});
+        box.reset({MsgAnswer::Yes});
         window->ShowPanel(QStringLiteral("2"));
         text(2)->setText(path("big.000"));
         command(3)->click();
@@ -453,7 +450,7 @@ private slots:
                 progress->frameGeometry().center() - window->frameGeometry().center();
             clickButton(progress, QStringLiteral("Cancel"));
         }});
-        box.script({MsgAnswer::Yes});
+        box.reset({MsgAnswer::Yes});
         command(2)->click();
         QVERIFY(script.finished());
         QVERIFY(ownedByTheWindow);
@@ -478,7 +475,7 @@ private slots:
             const auto* p = window->findChild<QProgressDialog*>();
             progressGone = !p || !p->isVisible();
         };
-        asking.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        asking.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         window = std::make_unique<frmMain>(WindowServices{&asking, &dialogs, &files});
         window->setProgressDelay(0);
         window->show();
@@ -507,7 +504,7 @@ private slots:
         files.pauseMs = 100;
         // A close request from the window system while the copy runs.
         QTimer::singleShot(150, window.get(), [this] { window->close(); });
-        box.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         command(2)->click();
         QCOMPARE(box.texts(), (Texts{kConfirmSplit, kDeleteSource, kSplitDone}));
         QVERIFY(window->isVisible());

@@ -1,11 +1,13 @@
 #pragma once
 
-// Shared pieces of the window's tests: scripted message box and file dialogs that record
-// what the window asked, a watcher that answers real modal widgets, and small helpers.
+// Shared pieces of the window's tests: a lenient scripted message box, file dialogs that
+// record what the window asked, a watcher that answers real modal widgets, and small helpers.
 
+#include "files.h"
 #include "frm_main.h"
 #include "message_box.h"
 #include "open.h"
+#include "scripted_message_box.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -22,49 +24,20 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace tolvar::uitest {
 
-struct Shown {
-    std::string text;
-    MsgStyle style;
-    std::string title;
-};
+using testing::ShownMessage;
 
-// Answers from a script, in order, and records every box. A question with no answer left
-// is answered No and remembered as unexpected, so a test that forgot one fails loudly.
-class FakeMessageBox : public MessageBox {
+// Refusals and reports may come unscripted; a test that scripts a whole conversation checks
+// problems() for unexpected questions, boxes and wrongly kinded answers.
+class FakeMessageBox : public testing::ScriptedMessageBox {
 public:
-    std::vector<Shown> shown;
-    std::deque<MsgAnswer> answers;
-    int unexpected = 0;
-
-    void script(std::initializer_list<MsgAnswer> list) { answers.assign(list.begin(), list.end()); }
-
-    MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) override {
-        shown.push_back({text, style, title});
-        if (answers.empty()) {
-            if (style == MsgStyle::Question) {
-                ++unexpected;
-                return MsgAnswer::No;
-            }
-            return MsgAnswer::Ok;
-        }
-        const MsgAnswer answer = answers.front();
-        answers.pop_front();
-        if ((style == MsgStyle::Question) == (answer == MsgAnswer::Ok))
-            ++unexpected;
-        return answer;
-    }
-
-    std::vector<std::string> texts() const {
-        std::vector<std::string> result;
-        for (const Shown& s : shown)
-            result.push_back(s.text);
-        return result;
-    }
+    FakeMessageBox()
+        : ScriptedMessageBox({}, [](const std::string& what) { qWarning("%s", what.c_str()); }) {}
 };
 
 struct DialogCall {
@@ -185,16 +158,23 @@ template <class T> T* child(const QWidget& window, const char* name) {
     return found;
 }
 
+// Whole files through the shared helpers, named as QFile names them; "<missing>" for a file
+// that cannot be read, so a comparison fails showing why.
 inline QByteArray readAll(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    try {
+        return QByteArray::fromStdString(testing::readFile(QFile::encodeName(path).toStdString()));
+    } catch (const std::runtime_error&) {
         return QByteArray("<missing>");
-    return f.readAll();
+    }
 }
 
 inline bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    try {
+        testing::writeFile(QFile::encodeName(path).toStdString(), bytes.toStdString());
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
 }
 
 // Deterministic bytes that differ from part to part, so a misplaced part shows.

@@ -347,9 +347,9 @@ private slots:
         text(5)->setFocus();
         QTRY_COMPARE(QApplication::focusWidget(), text(5));
         QTest::keyClick(text(5), Qt::Key_F1);
-        QCOMPARE(box.shown.size(), std::size_t{1});
-        QCOMPARE(box.shown[0].text, std::string("Please go to our web site: "
-                                                "https://tolvar-files-splitter.example.org"));
+        QCOMPARE(box.shown().size(), std::size_t{1});
+        QCOMPARE(box.shown()[0].text, std::string("Please go to our web site: "
+                                                  "https://tolvar-files-splitter.example.org"));
         text(5)->setFocus();
         QTest::keyClick(text(5), Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(window->panelInView(), QStringLiteral("3"));
@@ -402,7 +402,7 @@ private slots:
         QCOMPARE(text(5)->text(), QStringLiteral("700"));
         QCOMPARE(c<QComboBox>("Combo1")->currentText(), QStringLiteral("MB"));
         QCOMPARE(text(4)->text(), QStringLiteral("9"));
-        QVERIFY(box.shown.empty());
+        QVERIFY(box.shown().empty());
     }
 
     // Saved position -----------------------------------------------------------------------
@@ -456,7 +456,7 @@ private slots:
         else
             window->close();
         QVERIFY(!window->isVisible());
-        QVERIFY(box.shown.empty());
+        QVERIFY(box.shown().empty());
 
         QSettings s(settingsFile(settingsDir), QSettings::IniFormat);
         const double tpp = window->screenTwipsPerPixelX();
@@ -475,8 +475,8 @@ private slots:
         window->ShowPanel(QStringLiteral("4"));
         c<QAction>("menuAbout")->trigger();
         QTest::keyClick(window.get(), Qt::Key_F1);
-        QCOMPARE(box.shown.size(), std::size_t{2});
-        const Shown& about = box.shown[0];
+        QCOMPARE(box.shown().size(), std::size_t{2});
+        const ShownMessage& about = box.shown()[0];
         QCOMPARE(about.title, std::string("About..."));
         QCOMPARE(about.style, MsgStyle::Information);
         const QStringList lines = QString::fromStdString(about.text).split(QStringLiteral("\r\n"));
@@ -490,7 +490,7 @@ private slots:
         // No bare line feeds: every break is CR LF.
         QCOMPARE(QString::fromStdString(about.text).count(QLatin1Char('\n')), 2);
 
-        const Shown& help = box.shown[1];
+        const ShownMessage& help = box.shown()[1];
         QCOMPARE(help.title, kProduct);
         QCOMPARE(help.style, MsgStyle::Information);
         QCOMPARE(
@@ -529,16 +529,16 @@ private slots:
         QCOMPARE(save.title,
                  QStringLiteral("Choose where to save the broken files - Tolvar Files Splitter"));
         QCOMPARE(save.folder, QCoreApplication::applicationDirPath());
-        QVERIFY(box.shown.empty());
+        QVERIFY(box.shown().empty());
     }
 
     void splitBySizeOnAFreshWindowReportsTheEmptySize() {
         window->ShowPanel(QStringLiteral("1"));
         QTest::mouseClick(command(2), Qt::LeftButton);
-        QCOMPARE(box.shown.size(), std::size_t{1});
-        QCOMPARE(box.shown[0].style, MsgStyle::Critical);
-        QCOMPARE(box.shown[0].title, std::string("Tolvar Files Splitter - 13"));
-        QVERIFY(box.shown[0].text.starts_with("Invalid number"));
+        QCOMPARE(box.shown().size(), std::size_t{1});
+        QCOMPARE(box.shown()[0].style, MsgStyle::Critical);
+        QCOMPARE(box.shown()[0].title, std::string("Tolvar Files Splitter - 13"));
+        QVERIFY(box.shown()[0].text.starts_with("Invalid number"));
         QVERIFY(text(5)->text().isEmpty());
     }
 
@@ -553,10 +553,10 @@ private slots:
         // Even with no source chosen the size comes first.
         text(5)->setText(size);
         command(2)->click();
-        QCOMPARE(box.shown.size(), std::size_t{1});
-        QCOMPARE(box.shown[0].text, std::string("Invalid size."));
-        QCOMPARE(box.shown[0].style, MsgStyle::Critical);
-        QCOMPARE(box.shown[0].title, kProduct);
+        QCOMPARE(box.shown().size(), std::size_t{1});
+        QCOMPARE(box.shown()[0].text, std::string("Invalid size."));
+        QCOMPARE(box.shown()[0].style, MsgStyle::Critical);
+        QCOMPARE(box.shown()[0].title, kProduct);
         QCOMPARE(text(5)->text(), size);
     }
 
@@ -583,10 +583,10 @@ private slots:
         text(5)->setText(size);
         c<QComboBox>("Combo1")->setCurrentText(unit);
         command(2)->click();
-        QCOMPARE(box.shown.size(), std::size_t{1});
-        QCOMPARE(box.shown[0].style, MsgStyle::Critical);
-        QCOMPARE(box.shown[0].title, "Tolvar Files Splitter - " + std::to_string(number));
-        QVERIFY(!box.shown[0].text.empty());
+        QCOMPARE(box.shown().size(), std::size_t{1});
+        QCOMPARE(box.shown()[0].style, MsgStyle::Critical);
+        QCOMPARE(box.shown()[0].title, "Tolvar Files Splitter - " + std::to_string(number));
+        QVERIFY(!box.shown()[0].text.empty());
         QVERIFY(text(5)->text().isEmpty());
     }
 
@@ -598,7 +598,7 @@ private slots:
         // A folder is no file either.
         text(1)->setText(files.path());
         command(2)->click();
-        QVERIFY(box.shown.empty());
+        QVERIFY(box.shown().empty());
         QCOMPARE(text(5)->text(), QStringLiteral("10"));
     }
 
@@ -636,15 +636,15 @@ private slots:
         text(1)->setText(path);
         text(5)->setText(size);
         c<QComboBox>("Combo1")->setCurrentText(unit);
-        box.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         command(2)->click();
-        QCOMPARE(box.unexpected, 0);
+        QCOMPARE(box.problems(), std::size_t{0});
         QCOMPARE(box.texts(),
                  (std::vector<std::string>{"Are you sure you want to split this file?",
                                            "Would you like to delete the original file?",
                                            "Splitting done successfully."}));
-        QCOMPARE(box.shown[2].style, MsgStyle::Information);
-        QCOMPARE(box.shown[2].title, kProduct);
+        QCOMPARE(box.shown()[2].style, MsgStyle::Information);
+        QCOMPARE(box.shown()[2].title, kProduct);
         const QString first = files.filePath(QStringLiteral("sized.000"));
         QCOMPARE(QFileInfo(first).size(), 16 + partPayload);
         // Nothing in the panel changes after a split.
@@ -657,20 +657,20 @@ private slots:
     void sizeBelowHalfAKilobyteStillReachesTheEngine() {
         text(1)->setText(source("small.bin", 100));
         text(5)->setText(QStringLiteral("0.4"));
-        box.script({MsgAnswer::No});
+        box.reset({MsgAnswer::No});
         command(2)->click();
         QCOMPARE(box.texts(),
                  (std::vector<std::string>{"Are you sure you want to split this file?"}));
-        QCOMPARE(box.unexpected, 0);
+        QCOMPARE(box.problems(), std::size_t{0});
     }
 
     void decliningTheSplitShowsNothingMore() {
         const QString path = source("keep.bin", 5000);
         text(1)->setText(path);
         text(5)->setText(QStringLiteral("1"));
-        box.script({MsgAnswer::No});
+        box.reset({MsgAnswer::No});
         command(2)->click();
-        QCOMPARE(box.shown.size(), std::size_t{1});
+        QCOMPARE(box.shown().size(), std::size_t{1});
         QVERIFY(!QFile::exists(files.filePath(QStringLiteral("keep.000"))));
         QCOMPARE(text(5)->text(), QStringLiteral("1"));
     }
@@ -682,9 +682,9 @@ private slots:
         text(1)->setText(path);
         text(5)->setText(QStringLiteral("10"));
         command(2)->click();
-        QCOMPARE(box.shown.size(), std::size_t{1});
-        QCOMPARE(box.shown[0].style, MsgStyle::Critical);
-        QVERIFY(box.shown[0].title.starts_with("Tolvar Files Splitter - "));
+        QCOMPARE(box.shown().size(), std::size_t{1});
+        QCOMPARE(box.shown()[0].style, MsgStyle::Critical);
+        QVERIFY(box.shown()[0].title.starts_with("Tolvar Files Splitter - "));
         QVERIFY(text(5)->text().isEmpty());
     }
 
@@ -750,7 +750,7 @@ private slots:
         bar->setSliderPosition(17);
         QCOMPARE(text(4)->text(), QStringLiteral("17"));
         bar->setSliderDown(false);
-        QVERIFY(box.shown.empty());
+        QVERIFY(box.shown().empty());
     }
 
     void splitByNumberStopsSilentlyWithoutSource() {
@@ -761,7 +761,7 @@ private slots:
         text(3)->setText(source("present.bin", 100));
         text(4)->setText(QString());
         command(7)->click();
-        QVERIFY(box.shown.empty());
+        QVERIFY(box.shown().empty());
     }
 
     void numberOutsideTwoToFiftyIsRefused_data() {
@@ -775,10 +775,10 @@ private slots:
         text(3)->setText(source("n.bin", 1000));
         text(4)->setText(number);
         command(7)->click();
-        QCOMPARE(box.shown.size(), std::size_t{1});
-        QCOMPARE(box.shown[0].text, std::string("Choose a number between 2 and 50."));
-        QCOMPARE(box.shown[0].style, MsgStyle::Critical);
-        QCOMPARE(box.shown[0].title, kProduct);
+        QCOMPARE(box.shown().size(), std::size_t{1});
+        QCOMPARE(box.shown()[0].text, std::string("Choose a number between 2 and 50."));
+        QCOMPARE(box.shown()[0].style, MsgStyle::Critical);
+        QCOMPARE(box.shown()[0].title, kProduct);
     }
 
     void numberReachesTheEngine_data() {
@@ -795,11 +795,11 @@ private slots:
         const QString path = source("count.bin", 1000);
         text(3)->setText(path);
         c<QScrollBar>("VScroll1")->setValue(value);
-        box.script({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         command(7)->click();
-        QCOMPARE(box.unexpected, 0);
-        QCOMPARE(box.shown.back().text, std::string("Splitting done successfully."));
-        QCOMPARE(box.shown.back().style, MsgStyle::Information);
+        QCOMPARE(box.problems(), std::size_t{0});
+        QCOMPARE(box.shown().back().text, std::string("Splitting done successfully."));
+        QCOMPARE(box.shown().back().style, MsgStyle::Information);
         const QStringList made = QDir(files.path()).entryList({"count.0*"});
         QCOMPARE(made.size(), parts);
         for (const QString& part : made)
@@ -849,22 +849,23 @@ private slots:
     }
 
     void assembleOnAFreshWindowAsksThenReportsTheMissingFile() {
-        box.script({MsgAnswer::Yes, MsgAnswer::Ok});
+        box.reset({MsgAnswer::Yes, MsgAnswer::Ok});
         QTest::mouseClick(command(3), Qt::LeftButton);
-        QCOMPARE(box.unexpected, 0);
-        QCOMPARE(box.shown.size(), std::size_t{2});
-        QCOMPARE(box.shown[0].text, std::string("Are you sure you want to assemble these files?"));
-        QCOMPARE(box.shown[1].style, MsgStyle::Critical);
-        QVERIFY(box.shown[1].title.starts_with("Tolvar Files Splitter - "));
+        QCOMPARE(box.problems(), std::size_t{0});
+        QCOMPARE(box.shown().size(), std::size_t{2});
+        QCOMPARE(box.shown()[0].text,
+                 std::string("Are you sure you want to assemble these files?"));
+        QCOMPARE(box.shown()[1].style, MsgStyle::Critical);
+        QVERIFY(box.shown()[1].title.starts_with("Tolvar Files Splitter - "));
         QVERIFY(text(2)->text().isEmpty() && text(8)->text().isEmpty());
     }
 
     void decliningTheAssemblyKeepsBothBoxes() {
         text(2)->setText(QStringLiteral("/p/film.000"));
         text(8)->setText(QStringLiteral("/q/out."));
-        box.script({MsgAnswer::No});
+        box.reset({MsgAnswer::No});
         command(3)->click();
-        QCOMPARE(box.shown.size(), std::size_t{1});
+        QCOMPARE(box.shown().size(), std::size_t{1});
         QCOMPARE(text(2)->text(), QStringLiteral("/p/film.000"));
         QCOMPARE(text(8)->text(), QStringLiteral("/q/out."));
     }
