@@ -70,7 +70,7 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
         if (!kilobytes)
             return usageError("invalid size '" + *options.sizeText +
                               "' (a number with an optional unit K or M)");
-        if (*kilobytes <= 0) {
+        if (sizeIsRefused(*kilobytes)) {
             box.refuse(kInvalidSize);
             return kExitRefused;
         }
@@ -84,7 +84,7 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
         const std::optional<std::int32_t> number = parsePartCount(*options.partsText);
         if (!number)
             return usageError("invalid number of parts '" + *options.partsText + "'");
-        if (*number <= 1 || *number > 50) {
+        if (partCountIsRefused(*number)) {
             box.refuse(kChooseNumber);
             return kExitRefused;
         }

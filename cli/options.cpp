@@ -1,9 +1,10 @@
 #include "options.h"
 
+#include "input_rules.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <string>
 
 namespace tolvar::cli {
@@ -291,18 +292,12 @@ std::optional<double> parseSizeKilobytes(std::string_view text) {
 }
 
 Result<std::int32_t> roundKilobytes(double kilobytes) {
-    double whole = std::floor(kilobytes);
-    const double fraction = kilobytes - whole;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0))
-        whole += 1;
-    if (!(whole <= double(std::numeric_limits<std::int32_t>::max())) ||
-        whole < double(std::numeric_limits<std::int32_t>::min())) {
-        char shown[64];
-        std::snprintf(shown, sizeof shown, "%.15g", kilobytes);
-        return makeFailure(FailureKind::Overflow,
-                           std::string("a part size of ") + shown + " KB is above 2147483647 KB");
-    }
-    return static_cast<std::int32_t>(whole);
+    if (const std::optional<std::int32_t> whole = roundToWholeKilobytes(kilobytes))
+        return *whole;
+    char shown[64];
+    std::snprintf(shown, sizeof shown, "%.15g", kilobytes);
+    return makeFailure(FailureKind::Overflow,
+                       std::string("a part size of ") + shown + " KB is above 2147483647 KB");
 }
 
 std::optional<std::int32_t> parsePartCount(std::string_view text) {

@@ -49,9 +49,8 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
 // number (including "inf" and "nan").
 std::optional<double> parseSizeKilobytes(std::string_view text);
 
-// The window's conversion of a size to whole kilobytes: the nearest whole number, a half
-// going to the even neighbour (2.5 -> 2, 3.5 -> 4). A result above 2147483647 is an overflow
-// failure. Callers check first that the size is above 0.
+// The window's conversion of a size to whole kilobytes (roundToWholeKilobytes), with the
+// command line's own overflow report. Callers check first that the size is above 0.
 Result<std::int32_t> roundKilobytes(double kilobytes);
 
 // A number of parts as typed: an optional sign followed by decimal digits. Empty optional

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "input_rules.h"
 #include "message_box.h"
 #include "terminal_progress.h"
 
@@ -45,9 +46,8 @@ private:
     bool hasSpoken = false;
 };
 
-// The messages the command line shows for values the window's panels refuse.
-inline constexpr const char* kInvalidSize = "Invalid size.";
-inline constexpr const char* kChooseNumber = "Choose a number between 2 and 50.";
+// The messages the command line shows in the window's words; those refusing a typed size or
+// number of parts come with the rules themselves (input_rules.h).
 inline constexpr const char* kSplitDone = "Splitting done successfully.";
 inline constexpr const char* kAssembleDone = "File assembled successfully.";
 inline constexpr const char* kNotConfirmedNoTerminal =

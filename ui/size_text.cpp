@@ -1,7 +1,8 @@
 #include "size_text.h"
 
+#include "input_rules.h"
+
 #include <cmath>
-#include <limits>
 
 namespace tolvar {
 
@@ -25,27 +26,15 @@ std::optional<double> parseSizeText(const QString& text, const QLocale& locale) 
     return value;
 }
 
-double roundHalfEven(double value) {
-    // nearbyint follows the current rounding mode, which is round-to-nearest-even unless
-    // someone changed it; do it by hand so the rule does not depend on global state.
-    const double floorValue = std::floor(value);
-    const double fraction = value - floorValue;
-    if (fraction > 0.5)
-        return floorValue + 1.0;
-    if (fraction < 0.5)
-        return floorValue;
-    return std::fmod(floorValue, 2.0) == 0.0 ? floorValue : floorValue + 1.0;
-}
-
 Result<std::int32_t> wholeKilobytes(double size, bool megabytes) {
     if (std::isnan(size))
         return makeFailure(FailureKind::InvalidNumber, "the size is not a number");
-    const double kilobytes = roundHalfEven(megabytes ? size * 1024.0 : size);
-    constexpr double kLargest = std::numeric_limits<std::int32_t>::max();
-    if (!(kilobytes <= kLargest) || kilobytes < -kLargest - 1.0)
+    const std::optional<std::int32_t> kilobytes =
+        roundToWholeKilobytes(megabytes ? size * 1024.0 : size);
+    if (!kilobytes)
         return makeFailure(FailureKind::Overflow,
                            "a size can be at most 2147483647 KB (2097151.999 MB)");
-    return static_cast<std::int32_t>(kilobytes);
+    return *kilobytes;
 }
 
 std::optional<double> parseCountText(const QString& text) {

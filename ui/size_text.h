@@ -1,6 +1,7 @@
 #pragma once
 
 #include "failure.h"
+#include "input_rules.h"
 
 #include <QLocale>
 #include <QString>
@@ -13,9 +14,6 @@ namespace tolvar {
 // decimal separator of locale, an optional sign and exponent, and blanks around the number;
 // no group separators. Returns nothing for any other text, the empty text included.
 std::optional<double> parseSizeText(const QString& text, const QLocale& locale);
-
-// The nearest whole number, a half going to the even neighbour (2.5 gives 2, 3.5 gives 4).
-double roundHalfEven(double value);
 
 // The part size in whole kilobytes for a size typed in KB, or in MB when megabytes is set
 // (multiplied by 1024 first), rounded half to even. A result above 2147483647 (or not finite)

@@ -1,6 +1,6 @@
 #include "window_position.h"
 
-#include "size_text.h"
+#include "input_rules.h"
 
 #include <QSettings>
 #include <charconv>

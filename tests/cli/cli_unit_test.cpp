@@ -113,17 +113,8 @@ TEST(RoundKilobytes, HalfGoesToTheEvenNeighbour) {
         double kilobytes;
         std::int32_t whole;
     };
-    const Row rows[] = {{2.5, 2},
-                        {3.5, 4},
-                        {0.4, 0},
-                        {0.5, 0},
-                        {1.5, 2},
-                        {0.512, 1},
-                        {1536.0, 1536},
-                        {2.500001, 3},
-                        {7.49, 7},
-                        {2147483646.5, 2147483646},
-                        {2147483647.0, 2147483647}};
+    // The rule's own cases are the engine's; here, that the command line follows it.
+    const Row rows[] = {{2.5, 2}, {3.5, 4}, {2147483647.0, 2147483647}};
     for (const Row& row : rows) {
         const Result<std::int32_t> rounded = roundKilobytes(row.kilobytes);
         ASSERT_TRUE(rounded.ok()) << row.kilobytes;

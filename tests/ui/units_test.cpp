@@ -73,26 +73,6 @@ private slots:
         QVERIFY(!parseSizeText(text, QLocale(locale)).has_value());
     }
 
-    void roundsHalfToEven_data() {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("2.5") << 2.5 << 2.0;
-        QTest::newRow("3.5") << 3.5 << 4.0;
-        QTest::newRow("0.5") << 0.5 << 0.0;
-        QTest::newRow("1.5") << 1.5 << 2.0;
-        QTest::newRow("2.4999") << 2.4999 << 2.0;
-        QTest::newRow("2.5001") << 2.5001 << 3.0;
-        QTest::newRow("-2.5") << -2.5 << -2.0;
-        QTest::newRow("-3.5") << -3.5 << -4.0;
-        QTest::newRow("large odd half") << 2147483647.5 << 2147483648.0;
-        QTest::newRow("large even half") << 2147483646.5 << 2147483646.0;
-    }
-    void roundsHalfToEven() {
-        QFETCH(double, value);
-        QFETCH(double, expected);
-        QCOMPARE(roundHalfEven(value), expected);
-    }
-
     void wholeKilobytesConvertsUnits_data() {
         QTest::addColumn<double>("size");
         QTest::addColumn<bool>("megabytes");

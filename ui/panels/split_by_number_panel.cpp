@@ -26,7 +26,7 @@ SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
 
     VScroll1 = new QScrollBar(Qt::Vertical, this);
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
-    VScroll1->setRange(2, 50);
+    VScroll1->setRange(kFewestParts, kMostParts);
     VScroll1->setValue(2);
     VScroll1->setSingleStep(1);
     VScroll1->setPageStep(1);
@@ -97,8 +97,8 @@ void SplitByNumberPanel::Command7_Click() {
                         "\"" + Text4->text().toStdString() + "\" is not a number of broken files"));
         return;
     }
-    if (*number <= 1 || *number > 50) {
-        host.messageBox().refuse("Choose a number between 2 and 50.");
+    if (partCountIsRefused(*number)) {
+        host.messageBox().refuse(kChooseNumber);
         return;
     }
     const auto Filenumber = static_cast<std::int32_t>(roundHalfEven(*number));

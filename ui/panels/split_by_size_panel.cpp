@@ -59,8 +59,8 @@ void SplitBySizePanel::Command2_Click() {
                              : "\"" + typed.toStdString() + "\" is not a size"));
         return;
     }
-    if (*size <= 0) {
-        host.messageBox().refuse("Invalid size.");
+    if (sizeIsRefused(*size)) {
+        host.messageBox().refuse(kInvalidSize);
         return;
     }
 

@@ -1,0 +1,64 @@
+// The typed-input rules both front ends share: rounding half to even, whole kilobytes within
+// 32 bits, and the bounds of the size and the number of parts.
+
+#include "input_rules.h"
+
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace tolvar {
+namespace {
+
+TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
+    const std::pair<double, double> rows[] = {{2.5, 2.0},
+                                              {3.5, 4.0},
+                                              {0.5, 0.0},
+                                              {1.5, 2.0},
+                                              {2.4999, 2.0},
+                                              {2.5001, 3.0},
+                                              {-2.5, -2.0},
+                                              {-3.5, -4.0},
+                                              {2147483647.5, 2147483648.0},
+                                              {2147483646.5, 2147483646.0}};
+    for (const auto& [value, expected] : rows)
+        EXPECT_EQ(roundHalfEven(value), expected) << value;
+}
+
+TEST(RoundToWholeKilobytes, RoundsHalfToEvenWithin32Bits) {
+    const std::pair<double, std::int32_t> rows[] = {{2.5, 2},
+                                                    {3.5, 4},
+                                                    {0.4, 0},
+                                                    {0.5, 0},
+                                                    {1.5, 2},
+                                                    {0.512, 1},
+                                                    {1536.0, 1536},
+                                                    {2.500001, 3},
+                                                    {7.49, 7},
+                                                    {2147483646.5, 2147483646},
+                                                    {2147483647.0, 2147483647}};
+    for (const auto& [kilobytes, whole] : rows) {
+        const std::optional<std::int32_t> rounded = roundToWholeKilobytes(kilobytes);
+        ASSERT_TRUE(rounded) << kilobytes;
+        EXPECT_EQ(*rounded, whole) << kilobytes;
+    }
+}
+
+TEST(RoundToWholeKilobytes, NothingAbove32BitsOrForNoNumber) {
+    for (double kilobytes :
+         {2147483647.5, 2147483648.0, 3e9, 2097152.0 * 1024,
+          std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()})
+        EXPECT_FALSE(roundToWholeKilobytes(kilobytes)) << kilobytes;
+}
+
+TEST(InputBounds, SizesAboveZeroAndTwoToFiftyParts) {
+    EXPECT_TRUE(sizeIsRefused(0));
+    EXPECT_TRUE(sizeIsRefused(-5));
+    EXPECT_FALSE(sizeIsRefused(0.001));
+    for (double refused : {-3.0, 1.0, 50.5, 51.0})
+        EXPECT_TRUE(partCountIsRefused(refused)) << refused;
+    for (double accepted : {1.5, 2.0, 50.0})
+        EXPECT_FALSE(partCountIsRefused(accepted)) << accepted;
+}
+
+} // namespace
+} // namespace tolvar
