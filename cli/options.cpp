@@ -2,9 +2,11 @@
 
 #include "input_rules.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <getopt.h>
 #include <string>
 
 namespace tolvar::cli {
@@ -44,18 +46,28 @@ constexpr KnownOption kKnownOptions[] = {
     {"recovery", 'r', OptionId::Recovery, true},
 };
 
-const KnownOption* findLong(std::string_view name) {
+// What getopt_long returns for an option: its short letter, or a code above every letter
+// for one that has none.
+int codeOf(const KnownOption& known) {
+    return known.shortName != '\0' ? static_cast<unsigned char>(known.shortName)
+                                   : 256 + static_cast<int>(&known - kKnownOptions);
+}
+
+const KnownOption* findCode(int code) {
     for (const KnownOption& known : kKnownOptions)
-        if (known.longName == name)
+        if (codeOf(known) == code)
             return &known;
     return nullptr;
 }
 
-const KnownOption* findShort(char name) {
+// The long options a name given after "--" abbreviates; getopt_long says only that it is
+// unknown or ambiguous, and which of the two is the user's to know.
+std::vector<const KnownOption*> longCandidates(std::string_view name) {
+    std::vector<const KnownOption*> found;
     for (const KnownOption& known : kKnownOptions)
-        if (known.shortName != '\0' && known.shortName == name)
-            return &known;
-    return nullptr;
+        if (known.longName.starts_with(name))
+            found.push_back(&known);
+    return found;
 }
 
 struct Seen {
@@ -147,67 +159,82 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// getopt_long's view of the table: a leading "-" hands over the other arguments in place (also
+// under POSIXLY_CORRECT) and ":" tells a missing value from an unknown option.
+struct GetoptTable {
+    GetoptTable() {
+        shortOptions = "-:";
+        for (const KnownOption& known : kKnownOptions) {
+            if (known.shortName != '\0') {
+                shortOptions += known.shortName;
+                if (known.takesValue)
+                    shortOptions += ':';
+            }
+            longOptions.push_back({known.longName.data(),
+                                   known.takesValue ? required_argument : no_argument, nullptr,
+                                   codeOf(known)});
+        }
+        longOptions.push_back({nullptr, 0, nullptr, 0});
+    }
+    std::string shortOptions;
+    std::vector<option> longOptions;
+};
+
+// Names the problem getopt_long met in argv[element]: a missing value, a value given to an
+// option that takes none, or an unknown or ambiguous option.
+std::string problemWith(int result, std::string_view element) {
+    if (const KnownOption* known = findCode(optopt))
+        return displayName(*known) + (result == ':' ? " needs a value" : " takes no value");
+    if (optopt != 0)
+        return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
+    const std::string_view name = element.substr(2, element.find('=') - 2);
+    const std::vector<const KnownOption*> candidates = longCandidates(name);
+    if (candidates.size() < 2)
+        return "unknown option '--" + std::string(name) + "'";
+    std::string message = "option '--" + std::string(name) + "' is ambiguous; possibilities:";
+    for (const KnownOption* candidate : candidates)
+        message += " " + displayName(*candidate);
+    return message;
+}
+
 } // namespace
 
 std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string_view>& args) {
+    static const GetoptTable table;
+    std::vector<std::string> strings{"tolvar-split"};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : strings)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(strings.size());
+
     Seen seen;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            // A lone "-" is an ordinary argument, as in most tools.
-            seen.positionals.emplace_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg[1] == '-') {
-            const std::string_view body = arg.substr(2);
-            const std::size_t equals = body.find('=');
-            const std::string_view name = body.substr(0, equals);
-            const KnownOption* known = findLong(name);
-            if (known == nullptr) {
-                fail(seen, "unknown option '--" + std::string(name) + "'");
-                continue;
-            }
-            if (!known->takesValue) {
-                if (equals != std::string_view::npos)
-                    fail(seen, displayName(*known) + " takes no value");
-                else
-                    apply(seen, *known, {});
-                continue;
-            }
-            if (equals != std::string_view::npos) {
-                apply(seen, *known, std::string(body.substr(equals + 1)));
-            } else if (i + 1 < args.size()) {
-                apply(seen, *known, std::string(args[++i]));
-            } else {
-                fail(seen, displayName(*known) + " needs a value");
-            }
-            continue;
-        }
-        // A cluster of short options: "-yh", or one taking a value, attached or next: "-s1M".
-        for (std::size_t j = 1; j < arg.size(); ++j) {
-            const KnownOption* known = findShort(arg[j]);
-            if (known == nullptr) {
-                fail(seen, "unknown option '-" + std::string(1, arg[j]) + "'");
-                break;
-            }
-            if (!known->takesValue) {
-                apply(seen, *known, {});
-                continue;
-            }
-            if (j + 1 < arg.size())
-                apply(seen, *known, std::string(arg.substr(j + 1)));
-            else if (i + 1 < args.size())
-                apply(seen, *known, std::string(args[++i]));
-            else
-                fail(seen, displayName(*known) + " needs a value");
+    opterr = 0; // our own messages, and only the first of them
+    optind = 0; // start afresh: the state of an earlier parse must not carry over
+    int failedElement = -1;
+    for (;;) {
+        // The element getopt_long reads now: a cluster is read letter by letter in place.
+        const int element = std::max(optind, 1);
+        const int result = getopt_long(argc, argv.data(), table.shortOptions.c_str(),
+                                       table.longOptions.data(), nullptr);
+        if (result == -1)
             break;
+        if (element == failedElement)
+            continue; // the rest of a cluster holding an unknown letter counts for nothing
+        if (result == 1) {
+            // A lone "-" is an ordinary argument, as in most tools.
+            seen.positionals.emplace_back(optarg);
+        } else if (result == '?' || result == ':') {
+            fail(seen, problemWith(result, argv[static_cast<std::size_t>(element)]));
+            failedElement = element;
+        } else if (const KnownOption* known = findCode(result)) {
+            apply(seen, *known, optarg != nullptr ? optarg : "");
         }
     }
+    // Everything after "--" is an argument.
+    for (int i = optind; i < argc; ++i)
+        seen.positionals.emplace_back(argv[static_cast<std::size_t>(i)]);
 
     if (seen.help) {
         Options help;
@@ -412,6 +439,7 @@ Options:
   -V, --version     Show the version and exit.
 
 Options may come before or after the other arguments; "--" ends the options.
+A long option may be shortened to any beginning that names only it (--siz).
 
 Questions:
   Before it starts, split and join ask "Are you sure ...? [y/N]" on the

@@ -34,13 +34,14 @@ struct UsageError {
     std::string message;
 };
 
-// Parses the arguments after the program name. Options may come before or after the
-// positional arguments and take their value either as the next argument or after "=" (long
-// form) or directly attached (short form); "--" ends the options. "--help" or "--version"
-// anywhere before "--" wins over everything else, including errors elsewhere on the line.
-// Refuses unknown options, missing values, a missing or unknown command, a wrong number of
-// positional arguments, an option that does not apply to the command, and a split given both
-// or neither of --size and --parts.
+// Parses the arguments after the program name, with getopt_long's rules. Options may come
+// before or after the positional arguments and take their value either as the next argument
+// or after "=" (long form) or directly attached (short form); short ones cluster ("-ys1M"),
+// a long one may be cut to any unambiguous beginning ("--siz"), and "--" ends the options. "--help"
+// or "--version" anywhere before "--" wins over everything else, including errors elsewhere on the
+// line. Refuses unknown and ambiguous options, missing values, a missing or unknown command, a
+// wrong number of positional arguments, an option that does not apply to the command, and a split
+// given both or neither of --size and --parts.
 std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string_view>& args);
 
 // A part size as typed: a decimal number, optionally followed by a unit K/KB/KiB (1024 bytes,

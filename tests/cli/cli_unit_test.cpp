@@ -87,6 +87,31 @@ TEST(ParseCommandLine, TheFirstProblemIsReported) {
     }
 }
 
+TEST(ParseCommandLine, LongOptionsMayBeCutToAnyUnambiguousBeginning) {
+    const Options split = parsedOptions(
+        {"split", "--siz", "100", "--pre=out", "--y", "--delete-s", "--check", "--rec", "2", "f"});
+    EXPECT_EQ(split.sizeText, "100");
+    EXPECT_EQ(split.prefix, "out");
+    EXPECT_TRUE(split.yes);
+    EXPECT_TRUE(split.deleteSource);
+    EXPECT_TRUE(split.checksums);
+    EXPECT_EQ(split.recoveryText, "2");
+    EXPECT_TRUE(parsedOptions({"join", "--delete-p", "f"}).deleteParts);
+    EXPECT_EQ(parsedOptions({"--vers"}).command, Command::Version);
+}
+
+TEST(ParseCommandLine, AnAmbiguousBeginningNamesWhatItCouldBe) {
+    const auto result = parse({"split", "--delete", "-s", "1K", "f"});
+    ASSERT_TRUE(std::holds_alternative<UsageError>(result));
+    EXPECT_EQ(std::get<UsageError>(result).message,
+              "option '--delete' is ambiguous; possibilities: --delete-source --delete-parts");
+    // "--p" could be --parts or --prefix; with a value attached it is still refused.
+    const auto withValue = parse({"split", "--p=3", "f"});
+    ASSERT_TRUE(std::holds_alternative<UsageError>(withValue));
+    EXPECT_EQ(std::get<UsageError>(withValue).message,
+              "option '--p' is ambiguous; possibilities: --parts --prefix");
+}
+
 TEST(ParseSizeKilobytes, NumbersWithUnits) {
     struct Row {
         const char* text;
