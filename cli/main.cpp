@@ -3,6 +3,7 @@
 
 #include "operations.h"
 #include "options.h"
+#include "part_set.h"
 #include "recovery.h"
 #include "repair.h"
 #include "repair_report.h"
@@ -117,26 +118,8 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
 // calls for; in a window the user sees that nothing happened, in a script only a status
 // would, so name the part that stopped it.
 void explainSilentJoinStop(const std::string& firstPart, MessageBox& box, FileSystem& fs) {
-    const Result<std::optional<SetReport>> report = examineSet(firstPart, fs);
-    if (report && report.value()) {
-        const SetReport& set = *report.value();
-        if (set.header.PartIndex != 0) {
-            box.refuse("Not assembled: '" + firstPart + "' is broken file " +
-                       formatIndex(set.header.PartIndex) +
-                       " of its set, not the first one; join from '" + PartFileName(set.base, 0) +
-                       "'.");
-            return;
-        }
-        for (const SlotReport& slot : set.slots) {
-            if (slot.state == SlotReport::State::WrongIndex) {
-                box.refuse("Not assembled: '" + slot.path + "' carries the index " +
-                           formatIndex(slot.header.PartIndex) + " instead of " +
-                           formatIndex(slot.index) + ".");
-                return;
-            }
-        }
-    }
-    box.refuse("Not assembled: a broken file does not carry the index its name calls for.");
+    const Result<std::optional<PartSet>> set = readPartSet(fs, firstPart);
+    box.refuse(silentStopInWords(set && set.value() ? &*set.value() : nullptr));
 }
 
 int runJoin(const Options& options, TerminalMessageBox& box, OperationContext& context,
@@ -150,34 +133,44 @@ int runJoin(const Options& options, TerminalMessageBox& box, OperationContext& c
     return finish(done, kAssembleDone, box, progress);
 }
 
-int runInfo(const Options& options, MessageBox& box) {
-    const Result<std::optional<SetReport>> report = examineSet(options.path, defaultFileSystem());
-    if (!report) {
-        showFailureReport(box, report.failure());
+// Lists the set as read, or says why there is none to list.
+int reportSet(const Result<std::optional<PartSet>>& set, MessageBox& box) {
+    if (!set) {
+        showFailureReport(box, set.failure());
         return kExitRefused;
     }
-    if (!report.value()) {
+    if (!set.value()) {
         box.refuse(messages::kNotSplitFile);
         return kExitRefused;
     }
-    const std::string text = formatSetReport(*report.value());
+    const std::string text = formatSetReport(*set.value());
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (std::fflush(stdout) != 0)
         return kExitRefused;
-    return report.value()->complete() ? kExitDone : kExitRefused;
+    return set.value()->whole() ? kExitDone : kExitRefused;
+}
+
+int runInfo(const Options& options, MessageBox& box) {
+    return reportSet(readPartSet(defaultFileSystem(), options.path), box);
 }
 
 // With a checksum file every listed file is hashed and judged; without one, the set is
 // listed as info lists it.
 int runVerify(const Options& options, MessageBox& box, TerminalProgress& progress) {
-    auto verified = verifyWithChecksums(options.path, defaultFileSystem(), box, &progress);
+    FileSystem& fs = defaultFileSystem();
+    const Result<std::optional<PartSet>> set = readPartSet(fs, options.path);
+    if (!set) {
+        showFailureReport(box, set.failure());
+        return kExitRefused;
+    }
+    auto verified = verifyWithChecksums(options.path, set.value(), fs, box, &progress);
     progress.clear();
     if (!verified) {
         showFailureReport(box, verified.failure());
         return kExitRefused;
     }
     if (!verified.value())
-        return runInfo(options, box);
+        return reportSet(set, box);
     const std::string text = formatVerifyReport(*verified.value());
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (std::fflush(stdout) != 0)

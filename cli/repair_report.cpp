@@ -1,5 +1,7 @@
 #include "repair_report.h"
 
+#include "part_set.h"
+
 #include <algorithm>
 
 namespace tolvar::cli {
@@ -10,7 +12,8 @@ std::string formatRepairReport(const RepairReport& report) {
     int recoveryParts = 0;
     for (const PartVerdict& verdict : report.verdicts) {
         recoveryParts += verdict.recovery ? 1 : 0;
-        text += "  " + fileNameOf(verdict.path) + ": " + describeVerdict(verdict);
+        text +=
+            "  " + escapedForDisplay(fileNameOf(verdict.path)) + ": " + describeVerdict(verdict);
         if (verdict.condition != PartCondition::Good)
             ++lost;
         if (std::find(report.rebuilt.begin(), report.rebuilt.end(), verdict.path) !=

@@ -1,186 +1,114 @@
 #include "set_report.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include "operations.h"
 
 namespace tolvar::cli {
 
 namespace {
 
-struct Examined {
-    bool isPart = false;
-    bool regular = true;
-    HeaderBytes header{};
-    std::uint64_t size = 0;
-    std::string notPartReason;
-};
-
-// Opens only ordinary files, so a FIFO named like a part cannot block the listing.
-Result<Examined> examine(const std::string& path, FileSystem& fs) {
-    struct stat st {};
-    if (fs.stat(path, &st) != 0)
-        return fileFailure(errno, FileAction::Open, path);
-    Examined examined;
-    if (!S_ISREG(st.st_mode)) {
-        examined.regular = false;
-        examined.notPartReason = "not an ordinary file";
-        return examined;
-    }
-    const int fd = fs.open(path, O_RDONLY);
-    if (fd < 0)
-        return fileFailure(errno, FileAction::Open, path);
-    ssize_t got = 0;
-    do {
-        got = fs.pread(fd, examined.header.data(), examined.header.size(), 0);
-    } while (got < 0 && errno == EINTR);
-    const int readError = errno;
-    struct stat opened {};
-    const bool statOk = fs.fstat(fd, &opened) == 0;
-    const int statError = errno;
-    fs.close(fd);
-    if (got < 0)
-        return fileFailure(readError, FileAction::Read, path);
-    if (!statOk)
-        return fileFailure(statError, FileAction::Read, path);
-    examined.size = static_cast<std::uint64_t>(opened.st_size);
-    const std::string_view first(examined.header.data(), static_cast<std::size_t>(got));
-    if (static_cast<std::size_t>(got) < kHeaderSize)
-        examined.notPartReason = "shorter than a part header";
-    else if (!isPart(first))
-        examined.notPartReason = "no part header";
-    else
-        examined.isPart = true;
-    return examined;
+std::string quoted(std::string_view text) {
+    return "'" + escapedForDisplay(text) + "'";
 }
 
-std::string padded(std::string text, std::size_t width) {
-    if (text.size() < width)
-        text.append(width - text.size(), ' ');
-    return text;
+std::string bytesText(std::uint64_t count) {
+    return std::to_string(count) + " bytes";
 }
 
 } // namespace
 
-bool SetReport::complete() const {
-    for (const SlotReport& slot : slots)
-        if (slot.state != SlotReport::State::Present)
-            return false;
-    return true;
+std::string formatPartLine(std::string_view slot, std::string_view state, std::string_view path) {
+    std::string line = "  ";
+    line += slot;
+    line += "  ";
+    line += state;
+    if (state.size() < 20)
+        line.append(20 - state.size(), ' ');
+    return line + "  " + escapedForDisplay(path) + "\n";
 }
 
-Result<std::optional<SetReport>> examineSet(const std::string& partPath, FileSystem& fs) {
-    Result<Examined> chosen = examine(partPath, fs);
-    if (!chosen)
-        return chosen.failure();
-    if (!chosen.value().regular)
-        return makeFailure(FailureKind::IoError,
-                           "cannot open '" + partPath + "' (not an ordinary file)");
-    if (!chosen.value().isPart)
-        return std::optional<SetReport>{};
-
-    SetReport report;
-    report.partPath = partPath;
-    report.header = PartHeader::parse(chosen.value().header);
-    report.base = partPath.size() >= 3 ? partPath.substr(0, partPath.size() - 3) : std::string();
-    report.restoresTo = report.base + report.header.NameTail;
-
-    for (int index = 0; index < report.header.PartCount; ++index) {
-        SlotReport slot;
-        slot.index = index;
-        slot.path = PartFileName(report.base, index);
-        Result<Examined> sibling = examine(slot.path, fs);
-        if (!sibling) {
-            if (sibling.failure().kind == FailureKind::FileNotFound) {
-                slot.state = SlotReport::State::Missing;
-            } else {
-                slot.state = SlotReport::State::Unreadable;
-                slot.detail = sibling.failure().description;
-            }
-        } else if (!sibling.value().isPart) {
-            slot.state = SlotReport::State::NotAPart;
-            slot.detail = sibling.value().notPartReason;
-        } else {
-            slot.header = PartHeader::parse(sibling.value().header);
-            slot.payloadBytes = sibling.value().size - kHeaderSize;
-            if (slot.header.PartIndex != index)
-                slot.state = SlotReport::State::WrongIndex;
-            else if (slot.header.PartCount != report.header.PartCount ||
-                     slot.header.NameTail != report.header.NameTail)
-                slot.state = SlotReport::State::OtherSet;
-            else
-                slot.state = SlotReport::State::Present;
-        }
-        report.slots.push_back(std::move(slot));
-    }
-    return std::optional<SetReport>(std::move(report));
-}
-
-std::string formatSetReport(const SetReport& report) {
+std::string formatSetReport(const PartSet& set) {
+    const PartHeader& chosen = set.chosen.header;
     std::string text;
-    text += "Part:        " + report.partPath + "\n";
-    text += "Index:       " + formatIndex(report.header.PartIndex) + " of a set of " +
-            std::to_string(report.header.PartCount) + " part" +
-            (report.header.PartCount == 1 ? "" : "s") + "\n";
-    text += "Restores to: " + report.restoresTo + "\n";
-    if (report.header.PartIndex != 0)
-        text += "Join from:   " + PartFileName(report.base, 0) + "\n";
+    text += "Part:        " + escapedForDisplay(set.chosenPath) + "\n";
+    text += "Index:       " + formatIndex(chosen.PartIndex) + " of a set of " +
+            std::to_string(chosen.PartCount) + " part" + (chosen.PartCount == 1 ? "" : "s") + "\n";
+    text += "Restores to: " + escapedForDisplay(set.outputName({})) + "\n";
+    if (chosen.PartIndex != 0)
+        text += "Join from:   " + escapedForDisplay(PartFileName(set.base, 0)) + "\n";
 
     int present = 0;
     int missing = 0;
-    int wrong = 0;
+    int wrongIndex = 0;
+    int wrongSize = 0;
     int other = 0;
-    std::uint64_t payload = 0;
-    for (const SlotReport& slot : report.slots) {
+    for (const PartEntry& entry : set.parts) {
         std::string state;
-        switch (slot.state) {
-        case SlotReport::State::Present:
+        switch (entry.state) {
+        case PartState::Present:
             ++present;
-            payload += slot.payloadBytes;
-            state = std::to_string(slot.payloadBytes) + " bytes";
+            state = bytesText(entry.payloadSize);
             break;
-        case SlotReport::State::Missing:
+        case PartState::Missing:
             ++missing;
             state = "missing";
             break;
-        case SlotReport::State::WrongIndex:
-            ++wrong;
-            state = "wrong index " + formatIndex(slot.header.PartIndex);
+        case PartState::WrongIndex:
+            ++wrongIndex;
+            state = "wrong index " + formatIndex(entry.header.PartIndex);
             break;
-        case SlotReport::State::OtherSet:
-            ++other;
-            state = "from another set (" + formatIndex(slot.header.PartCount) + " parts, tail '" +
-                    slot.header.NameTail + "')";
+        case PartState::WrongSize:
+            ++wrongSize;
+            state = "wrong size (" + bytesText(entry.payloadSize) + ")";
             break;
-        case SlotReport::State::NotAPart:
+        case PartState::OtherSet:
             ++other;
-            state = "not a part (" + slot.detail + ")";
+            state = "from another set (" + formatIndex(entry.header.PartCount) + " parts, tail " +
+                    quoted(entry.header.NameTail) + ")";
             break;
-        case SlotReport::State::Unreadable:
+        case PartState::NotAPart:
+        case PartState::Unreadable:
             ++other;
-            state = "unreadable (" + slot.detail + ")";
+            // A folder or device at the name is no part; only a file that fails is unreadable.
+            state = entry.reason.empty()
+                        ? "unreadable (" + escapedForDisplay(entry.failure->description) + ")"
+                        : "not a part (" + entry.reason + ")";
             break;
         }
-        text += "  " + formatIndex(slot.index) + "  " + padded(state, 20) + "  " + slot.path + "\n";
+        text += formatPartLine(formatIndex(entry.index), state, entry.path);
     }
 
-    if (report.complete()) {
-        text += "Complete: " + std::to_string(present) + " of " +
-                std::to_string(report.slots.size()) + " parts present, " + std::to_string(payload) +
-                " bytes in all.\n";
-    } else {
-        text += "Incomplete: " + std::to_string(present) + " of " +
-                std::to_string(report.slots.size()) + " parts present";
-        if (missing > 0)
-            text += ", " + std::to_string(missing) + " missing";
-        if (wrong > 0)
-            text += ", " + std::to_string(wrong) + " with a wrong index";
-        if (other > 0)
-            text += ", " + std::to_string(other) + " not of this set";
-        text += ".\n";
-    }
+    const std::string counted =
+        std::to_string(present) + " of " + std::to_string(set.parts.size()) + " parts present";
+    if (set.whole())
+        return text + "Complete: " + counted + ", " + std::to_string(set.presentPayload()) +
+               " bytes in all.\n";
+    text += "Incomplete: " + counted;
+    const auto add = [&](int n, const char* what) {
+        if (n > 0)
+            text += ", " + std::to_string(n) + what;
+    };
+    add(missing, " missing");
+    add(wrongIndex, " with a wrong index");
+    add(wrongSize, " of the wrong size");
+    add(other, " not of this set");
+    text += ".\n";
+    if (!set.countIsValid())
+        text += set.problemInWords() + "\n";
     return text;
+}
+
+std::string silentStopInWords(const PartSet* set) {
+    if (set != nullptr && set->chosen.header.PartIndex != 0)
+        return messages::notAssembledMessage(quoted(set->chosenPath) + " is broken file " +
+                                             formatIndex(set->chosen.header.PartIndex) +
+                                             " of its set, not the first one; join from " +
+                                             quoted(PartFileName(set->base, 0)) + ".");
+    if (set != nullptr)
+        for (const PartEntry& entry : set->parts)
+            if (entry.state == PartState::WrongIndex)
+                return messages::notAssembledMessage(set->problemInWords(entry));
+    return messages::notAssembledMessage(
+        "a broken file does not carry the index its name calls for.");
 }
 
 } // namespace tolvar::cli

@@ -12,23 +12,21 @@ bool VerifyReport::whole() const {
     return true;
 }
 
-Result<std::optional<VerifyReport>> verifyWithChecksums(const std::string& partPath, FileSystem& fs,
-                                                        MessageBox& box,
+Result<std::optional<VerifyReport>> verifyWithChecksums(const std::string& partPath,
+                                                        const std::optional<PartSet>& set,
+                                                        FileSystem& fs, MessageBox& box,
                                                         ProgressObserver* progress) {
-    auto examined = examineSet(partPath, fs);
-    if (!examined)
-        return examined.failure();
     const auto baseName = partBaseName(partPath, {});
     if (!baseName)
         return std::optional<VerifyReport>{};
     const std::string& base = *baseName;
     // A chosen part without its header is still found in the checksum file by its name.
-    auto lookup = examined.value() ? lookUpChecksumFile(fs, base, examined.value()->header)
-                                   : lookUpChecksumFile(fs, base);
+    auto lookup =
+        set ? lookUpChecksumFile(fs, base, set->chosen.header) : lookUpChecksumFile(fs, base);
     if (!lookup)
         return lookup.failure();
     if (lookup.value().problem) {
-        box.inform(messages::checksumFileUnusableMessage(lookup.value().path,
+        box.inform(messages::checksumFileUnusableMessage(escapedForDisplay(lookup.value().path),
                                                          lookup.value().problem->reason));
         return std::optional<VerifyReport>{};
     }
@@ -49,7 +47,7 @@ Result<std::optional<VerifyReport>> verifyWithChecksums(const std::string& partP
 }
 
 std::string formatVerifyReport(const VerifyReport& report) {
-    std::string text = "Checksum file: " + report.checksumPath + "\n";
+    std::string text = "Checksum file: " + escapedForDisplay(report.checksumPath) + "\n";
     int good = 0;
     int damaged = 0;
     int missing = 0;
@@ -69,12 +67,9 @@ std::string formatVerifyReport(const VerifyReport& report) {
             ++foreign;
             break;
         }
-        std::string state = describeVerdict(verdict);
-        if (state.size() < 20)
-            state.append(20 - state.size(), ' ');
         const std::string slot = verdict.recovery ? "r" + formatIndex(verdict.index).substr(1)
                                                   : formatIndex(verdict.index);
-        text += "  " + slot + "  " + state + "  " + verdict.path + "\n";
+        text += formatPartLine(slot, describeVerdict(verdict), verdict.path);
     }
     const std::string counted =
         std::to_string(good) + " of " + std::to_string(report.verdicts.size()) + " files good";

@@ -4,6 +4,7 @@
 #include "failure.h"
 #include "file_system.h"
 #include "message_box.h"
+#include "part_set.h"
 #include "progress.h"
 
 #include <optional>
@@ -21,14 +22,15 @@ struct VerifyReport {
     bool whole() const;
 };
 
-// Checks the set of partPath against its checksum file, through fs, changing no file. Empty
+// Checks the set of partPath against its checksum file, through fs, changing no file. set is
+// the set as readPartSet read it from partPath, empty when partPath is no part (its header
+// may be gone: the set is then found by its name, when the checksum file lists it). Empty
 // optional when there is no usable checksum file beside the set (the caller then lists the
 // set as "info" does); a checksum file that is there but damaged or not the set's is said
-// through box first. Also finds the set from a part whose own header is gone, when the
-// checksum file lists it. A failure when a file cannot be read; false in the inner result
-// when the observer cancelled.
-Result<std::optional<VerifyReport>> verifyWithChecksums(const std::string& partPath, FileSystem& fs,
-                                                        MessageBox& box,
+// through box first. A failure when a file cannot be read or the observer cancelled.
+Result<std::optional<VerifyReport>> verifyWithChecksums(const std::string& partPath,
+                                                        const std::optional<PartSet>& set,
+                                                        FileSystem& fs, MessageBox& box,
                                                         ProgressObserver* progress);
 
 // One line per listed file ("  003  damaged (120 bytes short)  movie.003", recovery parts

@@ -2,6 +2,7 @@
 
 #include "file_io.h"
 #include "parallel_hasher.h"
+#include "part_set.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -281,15 +282,14 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
     ChecksumLookup lookup;
     lookup.path = checksumFilePath(base);
     struct stat st {};
-    if (fs.lstat(lookup.path, &st) != 0) {
-        if (errno == ENOENT)
-            return lookup;
-        return fileFailure(errno, FileAction::Open, lookup.path);
-    }
-    // Once something is seen at the name, failing to read it is a failure, not an absence.
     auto opened = detail::openForReading(fs, lookup.path, &st);
-    if (!opened)
+    if (!opened) {
+        // No file of that name is no checksum file; anything else there that cannot be read
+        // is a failure, not an absence.
+        if (opened.failure().kind == FailureKind::FileNotFound)
+            return lookup;
         return opened.failure();
+    }
     auto foreign = [&](std::string reason) {
         lookup.problem = ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign, std::move(reason)};
         return lookup;
@@ -318,12 +318,12 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
         return foreign("it lists " + std::to_string(file.parts.size()) +
                        " broken files where the set has " + std::to_string(header->PartCount));
     if (nameTailOf(file.sourcePath) != header->NameTail)
-        return foreign("it was written for '" + file.sourcePath + "'");
+        return foreign("it was written for '" + escapedForDisplay(file.sourcePath) + "'");
     for (std::size_t index = 0; index < file.parts.size(); ++index) {
         const std::string expected = fileNameOf(PartFileName(base, static_cast<int>(index)));
         if (file.parts[index].name != expected)
-            return foreign("it lists '" + file.parts[index].name + "' where the set has '" +
-                           expected + "'");
+            return foreign("it lists '" + escapedForDisplay(file.parts[index].name) +
+                           "' where the set has '" + escapedForDisplay(expected) + "'");
     }
     lookup.file = std::move(file);
     return lookup;
@@ -434,32 +434,46 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
     };
     std::vector<Active> active;
     std::size_t next = 0;
+    // Hands a block read from a file to its stream; false when the observer cancelled.
+    const auto hashBlock = [&](Active& reading, std::span<char> block, std::size_t n) {
+        ReadFile& read = reads[reading.item];
+        if (reading.offset == 0)
+            read.head.assign(block.data(), std::min(n, kHeaderSize));
+        const detail::ParallelHasher::Piece piece{read.stream, 0, n};
+        hasher.submit(block, {&piece, 1});
+        reading.offset += static_cast<off_t>(n);
+        if (n < block.size())
+            read.size = static_cast<std::uint64_t>(reading.offset);
+        return tracker.advance(n);
+    };
     while (next < listed.size() || !active.empty()) {
         while (active.size() < 2 && next < listed.size()) {
             const std::size_t i = next++;
             const std::string& path = listed[i].verdict.path;
             ReadFile& read = reads[i];
-            struct stat st {};
-            if (fs.stat(path, &st) != 0) {
-                if (errno == ENOENT)
-                    continue;
-                return fileFailure(errno, FileAction::Open, path);
-            }
-            read.present = true;
-            if (!S_ISREG(st.st_mode)) {
+            tracker.setPart(listed[i].verdict.index, path);
+            const std::span<char> block = hasher.acquire();
+            auto start = detail::readFileStart(fs, path, block.data(), block.size());
+            if (!start || start.value().found != detail::FileStart::Found::Regular) {
+                hasher.submit(block, {});
+                if (!start)
+                    return start.failure();
+                read.present = start.value().found == detail::FileStart::Found::NotRegular;
                 read.regular = false;
                 continue;
             }
-            auto opened = detail::openForReading(fs, path, &st);
-            if (!opened)
-                return opened.failure();
+            read.present = true;
             const int lane = active.empty() ? 0 : 1 - active.front().lane;
             read.stream = hasher.openStream(lane);
-            active.push_back({i, std::move(opened.value()), 0, lane});
+            Active opened{i, std::move(start.value().file), 0, lane};
+            const std::size_t n = start.value().length;
+            if (!hashBlock(opened, block, n))
+                return false;
+            if (n == block.size())
+                active.push_back(std::move(opened));
         }
         for (auto it = active.begin(); it != active.end();) {
             const std::string& path = listed[it->item].verdict.path;
-            ReadFile& read = reads[it->item];
             tracker.setPart(listed[it->item].verdict.index, path);
             const std::span<char> block = hasher.acquire();
             auto got = detail::readFully(fs, it->handle.get(), block.data(), block.size(),
@@ -468,20 +482,9 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
                 hasher.submit(block, {});
                 return got.failure();
             }
-            const std::size_t n = got.value();
-            if (it->offset == 0)
-                read.head.assign(block.data(), std::min(n, kHeaderSize));
-            const detail::ParallelHasher::Piece piece{read.stream, 0, n};
-            hasher.submit(block, {&piece, 1});
-            it->offset += static_cast<off_t>(n);
-            if (!tracker.advance(n))
+            if (!hashBlock(*it, block, got.value()))
                 return false;
-            if (n < block.size()) {
-                read.size = static_cast<std::uint64_t>(it->offset);
-                it = active.erase(it);
-            } else {
-                ++it;
-            }
+            it = got.value() < block.size() ? active.erase(it) : it + 1;
         }
     }
 

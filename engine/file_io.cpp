@@ -38,25 +38,65 @@ int FileHandle::close() {
     return result;
 }
 
+namespace {
+
+// Why a file that is there cannot be read as an ordinary file.
+Failure notOrdinaryFailure(const std::string& path, mode_t mode) {
+    if (S_ISDIR(mode))
+        return fileFailure(EISDIR, FileAction::Open, path);
+    // A device or FIFO has no end to copy up to (a link to /dev/zero would fill the disk).
+    return makeFailure(FailureKind::IoError, "cannot open '" + path + "' (not an ordinary file)");
+}
+
+// O_NONBLOCK keeps a FIFO at this name from hanging the open; it changes nothing for the
+// regular files the callers go on to read.
+int openWithoutBlocking(FileSystem& fs, const std::string& path) {
+    return fs.open(path, O_RDONLY | O_NONBLOCK);
+}
+
+} // namespace
+
 Result<FileHandle> openForReading(FileSystem& fs, const std::string& path, struct stat* info) {
-    // O_NONBLOCK keeps a FIFO at this name from hanging the open; it changes nothing for the
-    // regular files accepted below.
-    const int fd = fs.open(path, O_RDONLY | O_NONBLOCK);
+    const int fd = openWithoutBlocking(fs, path);
     if (fd < 0)
         return fileFailure(errno, FileAction::Open, path);
     FileHandle handle(fs, fd);
     struct stat st {};
     if (fs.fstat(fd, &st) != 0)
         return fileFailure(errno, FileAction::Read, path);
-    if (S_ISDIR(st.st_mode))
-        return fileFailure(EISDIR, FileAction::Open, path);
-    // A device or FIFO has no end to copy up to (a link to /dev/zero would fill the disk).
     if (!S_ISREG(st.st_mode))
-        return makeFailure(FailureKind::IoError,
-                           "cannot open '" + path + "' (not an ordinary file)");
+        return notOrdinaryFailure(path, st.st_mode);
     if (info != nullptr)
         *info = st;
     return handle;
+}
+
+Result<FileStart> readFileStart(FileSystem& fs, const std::string& path, char* buffer,
+                                std::size_t size) {
+    FileStart start;
+    const int fd = openWithoutBlocking(fs, path);
+    if (fd < 0) {
+        const int err = errno;
+        if (err != ENOENT)
+            return fileFailure(err, FileAction::Open, path);
+        start.failure = fileFailure(err, FileAction::Open, path);
+        return start;
+    }
+    start.file = FileHandle(fs, fd);
+    if (fs.fstat(fd, &start.status) != 0)
+        return fileFailure(errno, FileAction::Read, path);
+    if (!S_ISREG(start.status.st_mode)) {
+        start.found = FileStart::Found::NotRegular;
+        start.failure = notOrdinaryFailure(path, start.status.st_mode);
+        start.file.close();
+        return start;
+    }
+    auto got = readFully(fs, fd, buffer, size, 0, path);
+    if (!got)
+        return got.failure();
+    start.found = FileStart::Found::Regular;
+    start.length = got.value();
+    return start;
 }
 
 Result<FileHandle> createReplacing(FileSystem& fs, const std::string& path) {

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,29 @@ private:
 // info when given.
 Result<FileHandle> openForReading(FileSystem& fs, const std::string& path,
                                   struct stat* info = nullptr);
+
+// What opening a file to look at its start found.
+struct FileStart {
+    enum class Found {
+        Missing,    // no file of that name
+        NotRegular, // a folder, device, FIFO or socket: not read
+        Regular,    // an ordinary file, open, its first bytes read
+    };
+    Found found = Found::Missing;
+    // Missing and NotRegular: what opening it for reading reports, for callers that say so.
+    std::optional<Failure> failure;
+    // Regular: the file, still open for whoever reads on; its status; the bytes read.
+    FileHandle file;
+    struct stat status {};
+    std::size_t length = 0;
+};
+
+// Opens path once and, when it is an ordinary file, reads up to size bytes from its start
+// into buffer (fewer only when the file is shorter). A folder, device or FIFO is never read
+// and never blocks the call. A failure only when something is there but cannot be opened,
+// examined or read.
+Result<FileStart> readFileStart(FileSystem& fs, const std::string& path, char* buffer,
+                                std::size_t size);
 
 // Creates a fresh file at path for writing. An existing non-folder entry of that name (file,
 // symlink, hard link) is unlinked first, so what it pointed to or shared is never truncated.

@@ -2,39 +2,54 @@
 
 #include "file_io.h"
 
+#include <algorithm>
+
 namespace tolvar {
 
 namespace {
 
-// Opens the file once and reads its status and first 16 bytes. Leaves the entry Missing,
-// Unreadable or NotAPart, or gives the header for the caller to judge.
-std::optional<PartHeader> inspect(FileSystem& fs, PartEntry& entry) {
-    struct stat st {};
-    auto opened = detail::openForReading(fs, entry.path, &st);
-    if (!opened) {
-        entry.state = opened.failure().kind == FailureKind::FileNotFound ? PartState::Missing
-                                                                         : PartState::Unreadable;
-        entry.failure = opened.failure();
+// What the file's status and first bytes say: NotAPart, or the header for the caller to judge.
+std::optional<PartHeader> readHeader(PartEntry& entry, const struct stat& status,
+                                     std::string_view head) {
+    entry.status = status;
+    entry.fileSize = static_cast<std::uint64_t>(status.st_size);
+    if (head.size() < kHeaderSize || !isPart(head)) {
+        entry.state = PartState::NotAPart;
+        entry.reason = head.size() < kHeaderSize ? "shorter than a part header" : "no part header";
         return std::nullopt;
     }
     HeaderBytes bytes{};
-    auto got =
-        detail::readFully(fs, opened.value().get(), bytes.data(), bytes.size(), 0, entry.path);
-    if (!got) {
-        entry.state = PartState::Unreadable;
-        entry.failure = got.failure();
-        return std::nullopt;
-    }
-    entry.status = st;
-    entry.fileSize = static_cast<std::uint64_t>(st.st_size);
-    if (got.value() < kHeaderSize || !isPart(std::string_view(bytes.data(), bytes.size()))) {
-        entry.state = PartState::NotAPart;
-        entry.reason = got.value() < kHeaderSize ? "shorter than a part header" : "no part header";
-        return std::nullopt;
-    }
+    std::copy_n(head.begin(), kHeaderSize, bytes.begin());
     entry.header = PartHeader::parse(bytes);
     entry.payloadSize = entry.fileSize - kHeaderSize;
     return entry.header;
+}
+
+// Opens the file once and reads its status and first 16 bytes. Leaves the entry Missing,
+// Unreadable or NotAPart, or gives the header for the caller to judge.
+std::optional<PartHeader> inspect(FileSystem& fs, PartEntry& entry) {
+    HeaderBytes bytes{};
+    auto start = detail::readFileStart(fs, entry.path, bytes.data(), bytes.size());
+    if (!start) {
+        entry.state = PartState::Unreadable;
+        entry.failure = start.failure();
+        return std::nullopt;
+    }
+    switch (start.value().found) {
+    case detail::FileStart::Found::Missing:
+        entry.state = PartState::Missing;
+        entry.failure = start.value().failure;
+        return std::nullopt;
+    case detail::FileStart::Found::NotRegular:
+        entry.state = PartState::Unreadable;
+        entry.failure = start.value().failure;
+        entry.reason = "not an ordinary file";
+        return std::nullopt;
+    case detail::FileStart::Found::Regular:
+        break;
+    }
+    return readHeader(entry, start.value().status,
+                      std::string_view(bytes.data(), start.value().length));
 }
 
 // Judges a part already inspected against its place in the set.
@@ -182,27 +197,29 @@ std::string PartSet::problemInWords() const {
         return quoted(chosenPath) + " gives its set " + std::to_string(count) +
                " parts; a split always writes at least 2.";
     const PartEntry* problem = firstProblem();
-    if (problem == nullptr)
-        return {};
-    const std::string name = quoted(problem->path);
-    switch (problem->state) {
+    return problem == nullptr ? std::string() : problemInWords(*problem);
+}
+
+std::string PartSet::problemInWords(const PartEntry& entry) const {
+    const std::string name = quoted(entry.path);
+    switch (entry.state) {
     case PartState::Present:
         break;
     case PartState::Missing:
         return name + " is missing.";
     case PartState::Unreadable:
-        return escapedForDisplay(problem->failure->description) + ".";
+        return escapedForDisplay(entry.failure->description) + ".";
     case PartState::NotAPart:
-        return name + " is not a broken file (" + problem->reason + ").";
+        return name + " is not a broken file (" + entry.reason + ").";
     case PartState::WrongIndex:
-        return name + " carries the index " + formatIndex(problem->header.PartIndex) +
-               " instead of " + formatIndex(problem->index) + ".";
+        return name + " carries the index " + formatIndex(entry.header.PartIndex) + " instead of " +
+               formatIndex(entry.index) + ".";
     case PartState::OtherSet:
-        return name + " is from another set: it gives " + formatIndex(problem->header.PartCount) +
-               " parts and the name tail " + quoted(problem->header.NameTail) + ", where " +
+        return name + " is from another set: it gives " + formatIndex(entry.header.PartCount) +
+               " parts and the name tail " + quoted(entry.header.NameTail) + ", where " +
                quoted(chosenPath) + " gives " + formatIndex(count) + " and " + quoted(tail) + ".";
     case PartState::WrongSize:
-        return name + " " + problem->reason + ".";
+        return name + " " + entry.reason + ".";
     }
     return {};
 }

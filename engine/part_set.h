@@ -42,7 +42,8 @@ struct PartEntry {
     struct stat status {};
     // Missing and Unreadable: the failure that opening or reading gave.
     std::optional<Failure> failure;
-    // NotAPart and WrongSize: what is wrong, in words ("no part header").
+    // NotAPart and WrongSize: what is wrong, in words ("no part header"); Unreadable: "not an
+    // ordinary file" for a folder, device or FIFO.
     std::string reason;
 };
 
@@ -68,6 +69,8 @@ struct PartSet {
     // What stops the set from being whole, in words naming the file, with names escaped for a
     // terminal: an invalid count, else the first problem. Empty when whole.
     std::string problemInWords() const;
+    // What is wrong with one of the parts, in the same words; empty when it is Present.
+    std::string problemInWords(const PartEntry& entry) const;
     // The rebuilt file's name: prefix (base when empty) followed by the tail.
     std::string outputName(const std::string& prefix) const;
     // The payload bytes of all Present parts.

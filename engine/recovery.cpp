@@ -312,22 +312,13 @@ Result<std::vector<FoundRecoveryPart>> findRecoveryParts(FileSystem& fs, const s
     int expected = kMaxRecoveryParts;
     for (int j = 0; j < expected; ++j) {
         const std::string name = RecoveryFileName(base, j);
-        struct stat st {};
-        if (fs.lstat(name, &st) != 0) {
-            if (errno == ENOENT)
-                continue;
-            return fileFailure(errno, FileAction::Open, name);
-        }
-        if (!S_ISREG(st.st_mode))
-            continue;
-        auto file = detail::openForReading(fs, name);
-        if (!file)
-            return file.failure();
         RecoveryHeaderBytes bytes{};
-        auto got = detail::readFully(fs, file.value().get(), bytes.data(), bytes.size(), 0, name);
-        if (!got)
-            return got.failure();
-        auto header = parseRecoveryHeader(std::string_view(bytes.data(), got.value()));
+        auto start = detail::readFileStart(fs, name, bytes.data(), bytes.size());
+        if (!start)
+            return start.failure();
+        if (start.value().found != detail::FileStart::Found::Regular)
+            continue;
+        auto header = parseRecoveryHeader(std::string_view(bytes.data(), start.value().length));
         if (!header || header->index != j || header->layout.dataCount != partCount)
             continue;
         // The first one found says how many there are: no need to look further.

@@ -2,6 +2,7 @@
 
 #include "file_io.h"
 #include "operations.h"
+#include "part_set.h"
 #include "recovery.h"
 #include "sha256.h"
 
@@ -16,6 +17,11 @@ namespace tolvar {
 namespace {
 
 using Outcome = RepairReport::Outcome;
+
+// A name in a message: it may come from a file anyone wrote, and reach a terminal.
+std::string shown(const std::string& path) {
+    return escapedForDisplay(path);
+}
 
 RepairReport refusal(std::string message) {
     RepairReport report;
@@ -34,22 +40,13 @@ RepairReport withOutcome(Outcome outcome, std::vector<PartVerdict> verdicts = {}
 // The count and tail of the set that path belongs to, from its own header if it is a broken
 // file or a recovery part; nothing when it is neither or cannot be opened.
 Result<std::optional<PartHeader>> setHeaderOf(FileSystem& fs, const std::string& path) {
-    struct stat st {};
-    if (fs.lstat(path, &st) != 0) {
-        if (errno == ENOENT)
-            return std::optional<PartHeader>{};
-        return fileFailure(errno, FileAction::Open, path);
-    }
-    if (!S_ISREG(st.st_mode))
-        return std::optional<PartHeader>{};
-    auto file = detail::openForReading(fs, path);
-    if (!file)
-        return file.failure();
     RecoveryHeaderBytes bytes{};
-    auto got = detail::readFully(fs, file.value().get(), bytes.data(), bytes.size(), 0, path);
-    if (!got)
-        return got.failure();
-    const std::string_view head(bytes.data(), got.value());
+    auto start = detail::readFileStart(fs, path, bytes.data(), bytes.size());
+    if (!start)
+        return start.failure();
+    if (start.value().found != detail::FileStart::Found::Regular)
+        return std::optional<PartHeader>{};
+    const std::string_view head(bytes.data(), start.value().length);
     if (head.size() >= kHeaderSize && isPart(head)) {
         HeaderBytes header{};
         std::copy_n(bytes.begin(), kHeaderSize, header.begin());
@@ -86,15 +83,14 @@ Result<bool> recoveryPartsAgree(FileSystem& fs, const RecoveryLayout& layout,
     for (const PartVerdict& verdict : verdicts) {
         if (!verdict.recovery || verdict.condition != PartCondition::Good)
             continue;
-        auto file = detail::openForReading(fs, verdict.path);
-        if (!file)
-            return file.failure();
         RecoveryHeaderBytes bytes{};
-        auto got =
-            detail::readFully(fs, file.value().get(), bytes.data(), bytes.size(), 0, verdict.path);
-        if (!got)
-            return got.failure();
-        const auto header = parseRecoveryHeader(std::string_view(bytes.data(), got.value()));
+        auto start = detail::readFileStart(fs, verdict.path, bytes.data(), bytes.size());
+        if (!start)
+            return start.failure();
+        if (start.value().found != detail::FileStart::Found::Regular)
+            return *start.value().failure; // gone or replaced since it was checked
+        const auto header =
+            parseRecoveryHeader(std::string_view(bytes.data(), start.value().length));
         if (!header || header->index != verdict.index || !sameLayout(header->layout, layout))
             return false;
     }
@@ -205,9 +201,9 @@ findChecksums(FileSystem& fs, const std::string& chosen, const std::string& base
         if (!firstRefusal)
             firstRefusal =
                 checksums.problem
-                    ? refusal("The checksum file '" + checksums.path +
+                    ? refusal("The checksum file '" + shown(checksums.path) +
                               "' cannot be used: " + checksums.problem->reason + ".")
-                    : refusal("There is no checksum file '" + checksums.path +
+                    : refusal("There is no checksum file '" + shown(checksums.path) +
                               "' beside the set, so its damaged files cannot be told from its "
                               "good ones.");
         if (int(tried.size()) == kHeadersTried)
@@ -235,7 +231,7 @@ Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
         return refusal("The set has no recovery parts to rebuild its files from.");
     const RecoveryLayout layout = layoutOf(file, header);
     if (!layout.valid())
-        return refusal("The checksum file '" + checksums.path +
+        return refusal("The checksum file '" + shown(checksums.path) +
                        "' describes a set that no split writes.");
 
     std::vector<PartVerdict> verdicts;
@@ -249,7 +245,7 @@ Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
         return agree.failure();
     if (!agree.value())
         return refusal("The recovery parts were not written for the set that the checksum file '" +
-                       checksums.path + "' describes.");
+                       shown(checksums.path) + "' describes.");
 
     std::vector<std::string> slotPaths;
     std::vector<int> lost;
@@ -261,7 +257,7 @@ Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
         struct stat st {};
         if (verdict.condition == PartCondition::Foreign && fs.lstat(verdict.path, &st) == 0 &&
             !S_ISREG(st.st_mode))
-            return refusal("'" + verdict.path +
+            return refusal("'" + shown(verdict.path) +
                            "' is not an ordinary file; move it away and repair the set again.");
         lost.push_back(static_cast<int>(slot));
     }
@@ -292,7 +288,7 @@ Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
         if (!digest)
             return digest.failure();
         if (digest.value() != entry.digest)
-            return refusal("The rebuilt '" + rebuild.finals[i] +
+            return refusal("The rebuilt '" + shown(rebuild.finals[i]) +
                            "' does not match its checksum, so nothing was changed.");
     }
     if (auto moved = rebuild.moveIntoPlace(); !moved)

@@ -242,6 +242,48 @@ TEST_F(CliTest, InfoNamesMissingWronglyNumberedAndForeignParts) {
                                     "wrong index, 2 not of this set.\n"));
 }
 
+TEST_F(CliTest, InfoJudgesSizesAndCountsAsJoinDoes) {
+    ASSERT_EQ(runProgram({"split", "-s", "1", "-y", source("cut.bin", 2500)}).status, kDone);
+    std::string second = readFile(scratch.path("cut.001"));
+    second.pop_back();
+    writeFile(scratch.path("cut.001"), second);
+    const RunResult cut = runProgram({"info", scratch.path("cut.000")});
+    EXPECT_EQ(cut.status, kRefused);
+    EXPECT_THAT(cut.out, HasSubstr("  001  wrong size (1023 bytes)"));
+    EXPECT_THAT(cut.out, HasSubstr("Incomplete: 2 of 3 parts present, 1 of the wrong size.\n"));
+
+    std::string first = readFile(scratch.path("cut.000"));
+    first.replace(10, 3, "000");
+    writeFile(scratch.path("cut.000"), first);
+    const RunResult noSet = runProgram({"info", scratch.path("cut.000")});
+    EXPECT_EQ(noSet.status, kRefused);
+    EXPECT_THAT(noSet.out, HasSubstr("gives its set 0 parts; a split always writes at least 2."));
+}
+
+// Names and name tails come from files anyone may have made: none may reach the terminal as
+// control bytes, whichever command prints them.
+TEST_F(CliTest, NamesAndTailsAreEscapedForTheTerminal) {
+    const std::string file = source("clip\x1b[31m.bin", 2500);
+    ASSERT_EQ(runProgram({"split", "-s", "1", "-y", "--recovery", "1", file}).status, kDone);
+    std::string second = readFile(scratch.path("clip\x1b[31m.001"));
+    second.replace(13, 3, "\x1b[J");
+    writeFile(scratch.path("clip\x1b[31m.001"), second);
+    const std::string shown = scratch.path("clip\\033[31m.");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+        {{"info", scratch.path("clip\x1b[31m.000")}, "tail '\\033[J'"},
+        {{"verify", scratch.path("clip\x1b[31m.000")},
+         "foreign (broken file 001 of another set)  " + shown + "001"},
+        {{"join", "-y", scratch.path("clip\x1b[31m.001")}, "join from '" + shown + "000'"},
+        {{"repair", scratch.path("clip\x1b[31m.000")}, "clip\\033[31m.001: foreign"},
+    };
+    for (const auto& [args, expected] : runs) {
+        SCOPED_TRACE(args.front());
+        const RunResult run = runProgram(args);
+        EXPECT_THAT(run.out + run.err, HasSubstr(expected));
+        EXPECT_EQ((run.out + run.err).find('\x1b'), std::string::npos) << run.out << run.err;
+    }
+}
+
 TEST_F(CliTest, VerifyChecksTheSetAgainstItsChecksumFile) {
     const std::string file = source("clip.mp4", 5000);
     ASSERT_EQ(runProgram({"split", "-s", "1", "-y", "--checksums", file}).status, kDone);

@@ -138,13 +138,24 @@ TEST(Repair, AnyNDamagedOrLostFilesAreRebuiltInPlace) {
     }
 }
 
+// Each file is looked at by opening it: no stat before the open, which would be a second
+// look-up of every name and a window for the file to change between the two.
 TEST(Repair, WholeSetIsLeftAlone) {
     RepairableSet set(50000, 8, 2, 3);
-    const auto report = set.repair();
+    FaultyFileSystem fs;
+    const auto report = set.repair(fs);
     ASSERT_TRUE(report);
     EXPECT_EQ(report.value().outcome, Outcome::Whole);
     EXPECT_EQ(report.value().verdicts.size(), set.names.size());
     EXPECT_TRUE(snapshot(set.dir) == set.whole);
+    EXPECT_EQ(fs.calls(FsCall::Stat) + fs.calls(FsCall::Lstat), 0u);
+
+    fs.resetCounts();
+    const auto found = findRecoveryParts(fs, set.dir / "movie.", 7);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found.value().size(), 2u);
+    EXPECT_EQ(fs.calls(FsCall::Open), 2u);
+    EXPECT_EQ(fs.calls(FsCall::Stat) + fs.calls(FsCall::Lstat), 0u);
 }
 
 // Without trustworthy checksums, or with a rebuilt file that fails them, nothing changes.
