@@ -3,6 +3,7 @@
 
 #include "operations.h"
 #include "options.h"
+#include "output_prefix.h"
 #include "part_set.h"
 #include "recovery.h"
 #include "repair.h"
@@ -107,7 +108,7 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     if (!inputFileUsable(options.path, context))
         return kExitRefused;
 
-    const std::string prefix = prefixWithDot(options.prefix.value_or(""));
+    const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
     const bool done = options.sizeText
                           ? SplitFile(options.path, filesize, prefix, options.path, context)
                           : SplitFile2(options.path, filenumber, prefix, options.path, context);
@@ -126,7 +127,7 @@ int runJoin(const Options& options, TerminalMessageBox& box, OperationContext& c
             TerminalProgress& progress) {
     if (!inputFileUsable(options.path, context))
         return kExitRefused;
-    const std::string prefix = prefixWithDot(options.prefix.value_or(""));
+    const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
     const bool done = AssembleFile(options.path, prefix, context);
     if (!done && !box.spoke() && *stopFlag() == 0)
         explainSilentJoinStop(options.path, box, context.fs);

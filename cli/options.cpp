@@ -413,7 +413,10 @@ Options:
                     (join) Name the rebuilt file PREFIX. followed by the last
                     three characters kept from the source's name.
                     A "." is appended unless PREFIX already ends in one. An
-                    empty PREFIX is the same as none.
+                    empty PREFIX is the same as none. A PREFIX ending in "/"
+                    or naming a folder puts the files in that folder under
+                    the names they would have beside FILE or FIRST_PART
+                    (--prefix out/ dir/movie.avi gives out/movie.000, ...).
       --checksums   (split) Also write a checksum file beside the parts, named
                     after them with "sha256" in place of the index (movie.sha256
                     beside movie.000, ...). It holds one sha256sum line per part,

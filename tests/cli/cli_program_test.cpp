@@ -107,6 +107,25 @@ TEST_F(CliTest, SplitByPartsAndJoinUnderPrefixes) {
     EXPECT_EQ(readFile(scratch.path("rebuilt/film.avi")), readFile(film));
 }
 
+TEST_F(CliTest, APrefixThatIsAFolderKeepsTheNames) {
+    fs::create_directories(scratch.path("dir"));
+    fs::create_directories(scratch.path("rebuilt"));
+    const std::string film = source("dir/movie.avi", 2500);
+    ASSERT_EQ(
+        runProgram({"split", "-s", "1", "-y", "--prefix", scratch.path("out") + "/", film}).status,
+        kRefused)
+        << "a folder that is not there is not made";
+    fs::create_directories(scratch.path("out"));
+    ASSERT_EQ(
+        runProgram({"split", "-s", "1", "-y", "--prefix", scratch.path("out") + "/", film}).status,
+        kDone);
+    EXPECT_EQ(header(scratch.path("out/movie.002")), "SPLITKV002003avi");
+    const RunResult join = runProgram(
+        {"join", "-y", "--prefix", scratch.path("rebuilt"), scratch.path("out/movie.000")});
+    EXPECT_EQ(join.status, kDone) << join.err;
+    EXPECT_EQ(readFile(scratch.path("rebuilt/movie.avi")), readFile(film));
+}
+
 TEST_F(CliTest, AnEmptyPrefixPutsThePartsBesideTheSource) {
     const std::string file = source("data.bin", 5000);
     const RunResult split = runProgram({"split", "-s", "2K", "--prefix", "", "--yes", file});
