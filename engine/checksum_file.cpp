@@ -347,6 +347,7 @@ struct ReadFile {
     bool present = false;
     bool regular = true;
     std::uint64_t size = 0;
+    struct stat status {};
     std::string head;
     int stream = -1;
 };
@@ -369,15 +370,18 @@ PartVerdict judge(const ChecksumEntry& entry, const ReadFile& read, const Digest
     if (digest == entry.digest)
         return set(PartCondition::Good);
     if (!verdict.recovery) {
-        if (read.head.size() < kHeaderSize || !isPart(read.head))
+        // Sizes are judged below, against the checksum file's own.
+        const PartEntry part = judgePart(verdict.path, verdict.index, header.PartCount,
+                                         header.NameTail, 0, read.status, read.head);
+        const PartHeader& found = part.header;
+        const bool otherSet =
+            found.PartCount != header.PartCount || found.NameTail != header.NameTail;
+        if (part.state == PartState::NotAPart)
             return set(PartCondition::Foreign, "not a broken file");
-        HeaderBytes bytes{};
-        std::copy_n(read.head.begin(), kHeaderSize, bytes.begin());
-        const PartHeader found = PartHeader::parse(bytes);
-        if (found.PartCount != header.PartCount || found.NameTail != header.NameTail)
+        if (part.state == PartState::OtherSet || (part.state == PartState::WrongIndex && otherSet))
             return set(PartCondition::Foreign,
                        "broken file " + formatIndex(found.PartIndex) + " of another set");
-        if (found.PartIndex != verdict.index)
+        if (part.state == PartState::WrongIndex)
             return set(PartCondition::Damaged, "holds broken file " + formatIndex(found.PartIndex));
     }
     if (read.size < expectedSize)
@@ -463,6 +467,7 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
                 continue;
             }
             read.present = true;
+            read.status = start.value().status;
             const int lane = active.empty() ? 0 : 1 - active.front().lane;
             read.stream = hasher.openStream(lane);
             Active opened{i, std::move(start.value().file), 0, lane};

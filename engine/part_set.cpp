@@ -144,6 +144,16 @@ PartEntry examinePart(FileSystem& fs, const std::string& path, int index, int co
     return entry;
 }
 
+PartEntry judgePart(const std::string& path, int index, int count, const std::string& tail,
+                    std::uint64_t partSize, const struct stat& status, std::string_view head) {
+    PartEntry entry;
+    entry.index = index;
+    entry.path = path;
+    if (readHeader(entry, status, head))
+        judge(entry, count, tail, partSize);
+    return entry;
+}
+
 Result<std::optional<PartSet>> readPartSet(FileSystem& fs, const std::string& chosenPath) {
     PartSet set;
     set.chosenPath = chosenPath;

@@ -90,6 +90,12 @@ Result<std::optional<PartSet>> readPartSet(FileSystem& fs, const std::string& ch
 PartEntry examinePart(FileSystem& fs, const std::string& path, int index, int count,
                       const std::string& tail, std::uint64_t partSize);
 
+// Judges an ordinary file already opened by its caller, from its status and first bytes (at
+// least a header's worth when the file holds them), as examinePart does; never Missing or
+// Unreadable.
+PartEntry judgePart(const std::string& path, int index, int count, const std::string& tail,
+                    std::uint64_t partSize, const struct stat& status, std::string_view head);
+
 // A path or field shown to a user: control bytes, DEL, backslash and bytes that are not valid
 // UTF-8 escaped as `ls -b` does ("\n", "\t", "\\", "\033"); printable UTF-8 kept.
 std::string escapedForDisplay(std::string_view bytes);
