@@ -1,9 +1,11 @@
 #include "checksum_file.h"
 #include "file_io.h"
 #include "hashed_copy.h"
+#include "operation_tail.h"
 #include "operations.h"
 #include "part_header.h"
 #include "part_set.h"
+#include "pending_set.h"
 #include "recovery.h"
 
 #include <cerrno>
@@ -225,6 +227,7 @@ detail::Step Assembler::run() {
 
     // The rebuilt file is unnamed (or hidden) until complete: a failure never leaves a partial
     // file or costs an existing one. It takes the first part's permission bits, as cp does.
+    detail::tidyFolder(fs, detail::folderOf(output));
     detail::PendingFile out(fs, output);
     if (auto created = out.create(set.parts.front().status.st_mode & 0777); !created)
         return created.failure();
@@ -278,42 +281,25 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
 
     Assembler assembler(context, Filename, Prefix);
     const detail::Step assembled = assembler.run();
-    if (!assembled || !assembled.value()) {
-        if (!assembled)
-            showFailureReport(context.box, assembled.failure());
-        return false;
-    }
-
-    if (!context.box.ask(messages::kDeleteParts))
-        return true;
-    // The rebuilt file becomes the only copy: make sure it is on disk before the parts go.
-    if (auto synced = detail::syncToDisk(context.fs, {assembler.output}); !synced) {
-        showFailureReport(context.box, synced.failure());
-        return false;
-    }
-    // The set's recovery parts go with it: without the broken files they can rebuild nothing.
-    std::vector<std::string> doomed = assembler.parts;
-    if (!assembler.parts.empty()) {
-        const std::string& first = assembler.parts.front();
-        auto recovery = findRecoveryParts(context.fs, first.substr(0, first.size() - 3),
-                                          static_cast<int>(assembler.parts.size()));
-        if (!recovery) {
-            showFailureReport(context.box, recovery.failure());
-            return false;
-        }
-        for (const auto& part : recovery.value())
-            doomed.push_back(part.path);
-    }
-    // So does the checksum file that vouched for them; one that was not theirs stays.
-    if (!assembler.checksumPath.empty())
-        doomed.push_back(assembler.checksumPath);
-    for (const auto& name : doomed) {
-        if (context.fs.unlink(name) != 0) {
-            showFailureReport(context.box, fileFailure(errno, FileAction::Delete, name));
-            return false;
-        }
-    }
-    return true;
+    return detail::finishOperation(
+        context, assembled, messages::kDeleteParts, {assembler.output}, [&]() -> detail::Doomed {
+            // The set's recovery parts go with it: without the broken files they can rebuild
+            // nothing.
+            std::vector<std::string> doomed = assembler.parts;
+            if (!assembler.parts.empty()) {
+                const std::string& first = assembler.parts.front();
+                auto recovery = findRecoveryParts(context.fs, first.substr(0, first.size() - 3),
+                                                  static_cast<int>(assembler.parts.size()));
+                if (!recovery)
+                    return recovery.failure();
+                for (const auto& part : recovery.value())
+                    doomed.push_back(part.path);
+            }
+            // So does the checksum file that vouched for them; one that was not theirs stays.
+            if (!assembler.checksumPath.empty())
+                doomed.push_back(assembler.checksumPath);
+            return std::optional(std::move(doomed));
+        });
 }
 
 } // namespace tolvar

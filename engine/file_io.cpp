@@ -113,7 +113,7 @@ Result<FileHandle> createReplacing(FileSystem& fs, const std::string& path) {
     return FileHandle(fs, fd);
 }
 
-std::string hiddenTemporaryName(const std::string& folder) {
+std::string hiddenTemporaryName(const std::string& folder, const char* suffix) {
     static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     static std::mt19937 generator(std::random_device{}());
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
@@ -121,14 +121,14 @@ std::string hiddenTemporaryName(const std::string& folder) {
         (folder == "/" ? "/" : folder + "/") + ".tolvar-" + std::to_string(::getpid()) + "-";
     for (int i = 0; i < 10; ++i)
         name += kAlphabet[pick(generator)];
-    return name + ".tmp";
+    return name + suffix;
 }
 
 Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
                                    const std::string& reportPath, std::string& tempPath,
-                                   mode_t mode) {
+                                   mode_t mode, const char* suffix) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = hiddenTemporaryName(folder);
+        tempPath = hiddenTemporaryName(folder, suffix);
         const int fd = fs.open(tempPath, O_WRONLY | O_CREAT | O_EXCL, mode);
         if (fd >= 0)
             return FileHandle(fs, fd);
@@ -140,9 +140,26 @@ Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
     return fileFailure(err, FileAction::Create, reportPath);
 }
 
+mode_t lessUmask(mode_t mode) {
+    // The umask can only be read by setting it; no thread of this program creates files while
+    // another one runs this.
+    const mode_t mask = ::umask(077);
+    ::umask(mask);
+    return mode & ~mask & 07777;
+}
+
+Failure reportedAs(Failure failure, const std::string& actual, const std::string& known) {
+    const std::string quoted = "'" + actual + "'";
+    for (auto at = failure.description.find(quoted); at != std::string::npos;
+         at = failure.description.find(quoted, at + known.size() + 2))
+        failure.description.replace(at, quoted.size(), "'" + known + "'");
+    return failure;
+}
+
 Result<void> PendingFile::create(mode_t mode) {
+    finalMode = lessUmask(mode);
     const std::string folder = folderOf(finalPath);
-    const int fd = fs.open(folder, O_TMPFILE | O_WRONLY, mode);
+    const int fd = fs.open(folder, O_TMPFILE | O_WRONLY, 0600);
     if (fd >= 0) {
         file = FileHandle(fs, fd);
         return {};
@@ -150,7 +167,7 @@ Result<void> PendingFile::create(mode_t mode) {
     // Older kernels and some file systems have no unnamed files: use a hidden name instead.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         return fileFailure(errno, FileAction::Create, finalPath);
-    auto created = createTemporary(fs, folder, finalPath, tempPath, mode);
+    auto created = createTemporary(fs, folder, finalPath, tempPath, 0600);
     if (!created)
         return created.failure();
     file = std::move(created.value());
@@ -161,13 +178,23 @@ Result<FileHandle> PendingFile::openForReadBack() {
     // An unnamed file is reached through its descriptor's entry in /proc.
     const std::string path =
         tempPath.empty() ? "/proc/self/fd/" + std::to_string(file.get()) : tempPath;
-    return openForReading(fs, path);
+    auto opened = openForReading(fs, path);
+    if (!opened)
+        return reportedAs(opened.failure(), path, finalPath);
+    return opened;
 }
 
-Result<void> PendingFile::commit() {
+Result<void> PendingFile::park() {
+    if (!file.isOpen())
+        return {};
+    // Written private, the file takes the bits it is meant to have only now that it is whole.
+    struct stat st {};
+    if (fs.fchmod(file.get(), finalMode) != 0 || fs.fstat(file.get(), &st) != 0)
+        return fileFailure(errno, FileAction::Write, finalPath);
+    inodeNumber = st.st_ino;
     if (tempPath.empty()) {
-        // The name cannot be linked over an existing file: link it under a hidden name and
-        // rename that, which replaces atomically.
+        // An unnamed file cannot be linked over an existing one: it gets a hidden name, which
+        // is later renamed, and renaming replaces atomically.
         const std::string folder = folderOf(finalPath);
         for (int attempt = 0;; ++attempt) {
             std::string name = hiddenTemporaryName(folder);
@@ -181,6 +208,12 @@ Result<void> PendingFile::commit() {
     }
     if (file.close() != 0)
         return fileFailure(errno, FileAction::Close, finalPath);
+    return {};
+}
+
+Result<void> PendingFile::commit() {
+    if (auto parked = park(); !parked)
+        return parked;
     if (fs.rename(tempPath, finalPath) != 0)
         return fileFailure(errno, FileAction::Rename, finalPath);
     tempPath.clear();

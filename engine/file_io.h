@@ -75,16 +75,25 @@ Result<FileStart> readFileStart(FileSystem& fs, const std::string& path, char* b
 // symlink, hard link) is unlinked first, so what it pointed to or shared is never truncated.
 Result<FileHandle> createReplacing(FileSystem& fs, const std::string& path);
 
-// A hidden name in folder that no other run picks: ".tolvar-<process>-<random>.tmp". The
-// process number lets a later run tell the leftovers of a killed one from a live run's.
-std::string hiddenTemporaryName(const std::string& folder);
+// A hidden name in folder that no other run picks: ".tolvar-<process>-<random>.tmp" (or
+// another suffix). The process number lets a later run tell the leftovers of a killed one from
+// a live run's.
+std::string hiddenTemporaryName(const std::string& folder, const char* suffix = ".tmp");
 
 // Creates a new, hidden, uniquely named file in folder with the permission bits mode (less
 // the umask); its path goes to tempPath. Failures are reported against reportPath (the name
 // the user knows).
 Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
                                    const std::string& reportPath, std::string& tempPath,
-                                   mode_t mode = 0666);
+                                   mode_t mode = 0666, const char* suffix = ".tmp");
+
+// The permission bits a new file asked for with mode gets: mode less the umask, as cp gives
+// its copies when it does not keep the original's.
+mode_t lessUmask(mode_t mode);
+
+// The same failure, naming `known` where it named `actual` (a temporary name the user never
+// sees).
+Failure reportedAs(Failure failure, const std::string& actual, const std::string& known);
 
 // A file being written for finalPath, which appears under that name only once committed. It is
 // unnamed (O_TMPFILE) where the file system allows it, so a killed run leaves nothing behind;
@@ -97,21 +106,36 @@ public:
     PendingFile& operator=(const PendingFile&) = delete;
     ~PendingFile() { discard(); }
 
-    // Creates the file, with the permission bits mode less the umask, in finalPath's folder.
+    // Creates the file in finalPath's folder. It stays private to its owner while written and
+    // gets the permission bits mode less the umask when parked.
     Result<void> create(mode_t mode);
     int get() const { return file.get(); }
     // A second, read-only descriptor of the same file, for reading back what was written.
     Result<FileHandle> openForReadBack();
-    // Closes the complete file and moves it onto finalPath, replacing whatever had that name.
+    // Gives the complete file its permission bits and a hidden name, and closes it, so that a
+    // set of any size never holds more than one descriptor per file being written.
+    Result<void> park();
+    // Parks the file and moves it onto finalPath, replacing whatever had that name.
     Result<void> commit();
     // Removes the file unless it was committed.
     void discard();
+
+    const std::string& target() const { return finalPath; }
+    // The hidden name, once the file has one (always after park).
+    const std::string& hiddenPath() const { return tempPath; }
+    ino_t inode() const { return inodeNumber; }
+    // After the caller moved the parked file onto finalPath itself: nothing left to remove.
+    void placed() { tempPath.clear(); }
+    // After the caller moved it back to its hidden name.
+    void unplaced(std::string hidden) { tempPath = std::move(hidden); }
 
 private:
     FileSystem& fs;
     std::string finalPath;
     FileHandle file;
     std::string tempPath; // the hidden name, once the file has one
+    mode_t finalMode = 0;
+    ino_t inodeNumber = 0;
 };
 
 // Reads up to buffer.size() bytes from offset, fewer only at the end of the file.

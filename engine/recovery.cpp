@@ -390,37 +390,49 @@ Result<bool> rebuildSlots(FileSystem& fs, const RecoveryHeader& set,
     return true;
 }
 
+Result<bool> writeRecoveryInto(FileSystem& fs, const RecoveryLayout& layout,
+                               const std::vector<std::string>& dataPaths,
+                               std::vector<RebuildTarget> targets, ProgressObserver* observer,
+                               std::vector<Digest>* digests) {
+    RecoveryHeader set;
+    set.layout = layout;
+    std::vector<std::string> slotPaths = dataPaths;
+    std::vector<Sha256> hashes(std::size_t(digests != nullptr ? layout.recoveryCount : 0));
+    for (std::size_t j = 0; j < targets.size(); ++j) {
+        targets[j].slot = layout.dataCount + int(j);
+        targets[j].hash = hashes.empty() ? nullptr : &hashes[j];
+        slotPaths.push_back(targets[j].path);
+    }
+    auto step = rebuildSlots(fs, set, slotPaths, targets, observer);
+    if (!step || !step.value())
+        return step;
+    if (digests != nullptr)
+        for (Sha256& hash : hashes)
+            digests->push_back(hash.finish());
+    return true;
+}
+
 Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
                                 const std::vector<std::string>& dataPaths, const std::string& base,
                                 std::vector<std::string>& created, ProgressObserver* observer,
                                 std::vector<Digest>* digests) {
-    RecoveryHeader set;
-    set.layout = layout;
-
-    std::vector<std::string> slotPaths = dataPaths;
     std::vector<detail::FileHandle> files;
     std::vector<RebuildTarget> targets;
-    std::vector<Sha256> hashes(std::size_t(digests != nullptr ? layout.recoveryCount : 0));
     for (int j = 0; j < layout.recoveryCount; ++j) {
         const std::string name = RecoveryFileName(base, j);
         auto file = detail::createReplacing(fs, name);
         if (!file)
             return file.failure();
         created.push_back(name);
-        slotPaths.push_back(name);
-        targets.push_back({layout.dataCount + j, file.value().get(), name,
-                           hashes.empty() ? nullptr : &hashes[std::size_t(j)]});
+        targets.push_back({0, file.value().get(), name, nullptr});
         files.push_back(std::move(file.value()));
     }
-    auto step = rebuildSlots(fs, set, slotPaths, targets, observer);
+    auto step = writeRecoveryInto(fs, layout, dataPaths, targets, observer, digests);
     if (!step || !step.value())
         return step;
     for (std::size_t j = 0; j < files.size(); ++j)
         if (files[j].close() != 0)
             return fileFailure(errno, FileAction::Close, targets[j].path);
-    if (digests != nullptr)
-        for (Sha256& hash : hashes)
-            digests->push_back(hash.finish());
     return true;
 }
 

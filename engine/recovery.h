@@ -123,4 +123,11 @@ Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
                                 ProgressObserver* observer = nullptr,
                                 std::vector<Digest>* digests = nullptr);
 
+// The same into files the caller created: targets[j] receives recovery part j (its slot is
+// set here), and failures name the targets' paths.
+Result<bool> writeRecoveryInto(FileSystem& fs, const RecoveryLayout& layout,
+                               const std::vector<std::string>& dataPaths,
+                               std::vector<RebuildTarget> targets, ProgressObserver* observer,
+                               std::vector<Digest>* digests);
+
 } // namespace tolvar

@@ -1,8 +1,10 @@
 #include "checksum_file.h"
 #include "file_io.h"
 #include "hashed_copy.h"
+#include "operation_tail.h"
 #include "operations.h"
 #include "part_header.h"
+#include "pending_set.h"
 #include "recovery.h"
 
 #include <cerrno>
@@ -19,6 +21,20 @@ using detail::FileHandle;
 std::string messages::checksumNameTakenMessage(const std::string& path) {
     return "A file named '" + path + "' is already there and was not written by " +
            std::string(kProductTitle) + ". Move it away, or split without checksums.";
+}
+
+std::string messages::unusablePartNameMessage(const std::string& source,
+                                              const std::string& partName) {
+    return "'" + source +
+           "' cannot be split under this name: its name is shorter than three "
+           "characters, or the broken files would be hidden ('" +
+           partName + "'). Rename the file, or choose where to save the broken files.";
+}
+
+std::string messages::sourceChangedMessage(const std::string& path) {
+    return "The broken files are complete, but '" + path +
+           "' was not deleted: it is no longer the file that was split (it was changed, "
+           "replaced or moved while it was being split), so the broken files may not hold it.";
 }
 
 std::string messages::tooManyPartsMessage(std::int64_t partCount) {
@@ -38,12 +54,13 @@ public:
     Splitter(OperationContext& context, const std::string& source, const std::string& prefix)
         : context(context), fs(context.fs), source(source), prefix(prefix) {}
 
-    // True when every part is written; false when refused (already said) or cancelled.
+    // True when every part is written and in place; false when refused (already said) or
+    // cancelled. Until the whole set is in place, no file that had one of its names changes.
     detail::Step run(SizeRule rule, std::int32_t amount);
-    // Removes the parts this run created; used when it did not finish.
-    void removeCreatedParts();
 
+    // The set's files, in the order written: parts, recovery parts, checksum file.
     std::vector<std::string> created;
+    struct stat sourceStat {}; // the source as it was when the split began
 
 private:
     bool refuse(const std::string& message) {
@@ -51,13 +68,17 @@ private:
         return false;
     }
     Result<std::int64_t> computePartSize(SizeRule rule, std::int32_t amount, std::int64_t length);
-    bool namesAreSafe(const std::string& base, int partCount, const struct stat& sourceStat);
-    bool nameIsSafe(const std::string& name, const struct stat& sourceStat);
+    bool namesAreSafe(const std::string& base, int partCount);
+    bool nameIsSafe(const std::string& name);
+    bool namesAreUsable(const std::string& base);
     detail::Step writeParts(int sourceFd, std::int64_t length, std::int64_t partSize, int partCount,
                             const std::string& base);
     Result<bool> checksumNameIsFree(const std::string& path);
-    Result<void> writeChecksumFile(const std::string& base, const struct stat& sourceStat,
-                                   std::int64_t partSize);
+    Result<void> writeChecksumFile(const std::string& base, std::int64_t partSize);
+    // Starts the next file of the set, named path.
+    Result<std::size_t> startFile(const std::string& path);
+    detail::Step writeRecovery(const std::string& base, int partCount, std::int64_t partSize,
+                               std::int64_t length);
 
     // Set while a split with checksums runs: the hashing threads, the stream of the whole
     // source and one stream per part.
@@ -65,7 +86,8 @@ private:
     int wholeStream = -1;
     std::vector<int> partStreams;
     std::vector<Digest> recoveryDigests;
-    std::string checksumTemporary;
+    std::unique_ptr<detail::PendingSet> pending;
+    bool checksumOfOurs = false; // our checksum file of an earlier set is at the name
 
     OperationContext& context;
     FileSystem& fs;
@@ -95,21 +117,37 @@ Result<std::int64_t> Splitter::computePartSize(SizeRule rule, std::int32_t amoun
     return length / amount;
 }
 
-bool Splitter::nameIsSafe(const std::string& name, const struct stat& sourceStat) {
+bool Splitter::nameIsSafe(const std::string& name) {
     // Creating a file replaces any file of its name: that must never be the source itself,
     // whether spelt the same, spelt differently or reached through another link.
     struct stat st {};
     return name != source && !(fs.stat(name, &st) == 0 && detail::sameFile(st, sourceStat));
 }
 
-bool Splitter::namesAreSafe(const std::string& base, int partCount, const struct stat& sourceStat) {
+bool Splitter::namesAreSafe(const std::string& base, int partCount) {
     for (int index = 0; index < partCount; ++index)
-        if (!nameIsSafe(PartFileName(base, index), sourceStat))
+        if (!nameIsSafe(PartFileName(base, index)))
             return refuse(messages::kPartIsSource);
     for (int index = 0; index < context.recoveryParts; ++index)
-        if (!nameIsSafe(RecoveryFileName(base, index), sourceStat))
+        if (!nameIsSafe(RecoveryFileName(base, index)))
             return refuse(messages::kPartIsSource);
     return true;
+}
+
+bool Splitter::namesAreUsable(const std::string& base) {
+    // The tail is what a join names the rebuilt file with: a "/" in it (a source name shorter
+    // than three characters) makes a set no join accepts. A hidden part name puts the set where
+    // nobody looks for it.
+    const std::string first = PartFileName(base, 0);
+    const std::string last = fileNameOf(first);
+    if (nameTailOf(source).find('/') != std::string::npos || last.front() == '.')
+        return refuse(messages::unusablePartNameMessage(source, first));
+    return true;
+}
+
+Result<std::size_t> Splitter::startFile(const std::string& path) {
+    created.push_back(path);
+    return pending->add(path, sourceStat.st_mode & 0777);
 }
 
 detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_t partSize,
@@ -120,20 +158,19 @@ detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_
     off_t offset = 0;
     for (int index = 0; index < partCount; ++index) {
         const std::string name = PartFileName(base, index);
-        auto part = detail::createReplacing(fs, name);
-        if (!part)
-            return part.failure();
-        created.push_back(name);
+        auto added = startFile(name);
+        if (!added)
+            return added.failure();
+        detail::PendingFile& part = pending->file(added.value());
         const std::int64_t payload =
             index + 1 < partCount ? partSize : length - std::int64_t{partCount - 1} * partSize;
         if (auto reserved = detail::preallocate(
-                fs, part.value().get(), kHeaderSize + static_cast<std::uint64_t>(payload), name);
+                fs, part.get(), kHeaderSize + static_cast<std::uint64_t>(payload), name);
             !reserved)
             return reserved.failure();
 
         const HeaderBytes header = PartHeader::build(index, partCount, source);
-        if (auto written =
-                detail::writeAll(fs, part.value().get(), header.data(), header.size(), name);
+        if (auto written = detail::writeAll(fs, part.get(), header.data(), header.size(), name);
             !written)
             return written.failure();
 
@@ -143,7 +180,7 @@ detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_
         if (hasher) {
             // Hash what lands in the part, read back behind the copy from the page cache:
             // the source is read once, and the digests describe the parts as written.
-            auto readBack = detail::openForReading(fs, name);
+            auto readBack = part.openForReadBack();
             if (!readBack)
                 return readBack.failure();
             partStreams.push_back(hasher->openStream(1));
@@ -156,19 +193,52 @@ detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_
                 return hashed.failure();
             partLength = static_cast<off_t>(kHeaderSize);
             auto copied = detail::copyHashed(
-                fs, copier, *hasher, sourceFd, offset, part.value().get(), readBack.value().get(),
+                fs, copier, *hasher, sourceFd, offset, part.get(), readBack.value().get(),
                 partLength, static_cast<std::uint64_t>(payload), source, name, targets);
             if (!copied || !copied.value())
                 return copied;
         } else {
-            auto copied = copier.copyExactly(sourceFd, offset, part.value().get(),
+            auto copied = copier.copyExactly(sourceFd, offset, part.get(),
                                              static_cast<std::uint64_t>(payload), source, name);
             if (!copied || !copied.value())
                 return copied;
         }
-        if (part.value().close() != 0)
-            return fileFailure(errno, FileAction::Close, name);
+        if (auto parked = part.park(); !parked)
+            return parked.failure();
     }
+    return true;
+}
+
+detail::Step Splitter::writeRecovery(const std::string& base, int partCount, std::int64_t partSize,
+                                     std::int64_t length) {
+    // The recovery parts are computed from the broken files as they are on disk, under the
+    // hidden names they wait under; failures name the files as the user will know them.
+    const RecoveryLayout layout{partCount, context.recoveryParts, partSize, length,
+                                std::string(nameTailOf(source))};
+    std::vector<std::string> parts;
+    for (int index = 0; index < partCount; ++index)
+        parts.push_back(pending->file(std::size_t(index)).hiddenPath());
+    std::vector<RebuildTarget> targets;
+    for (int j = 0; j < context.recoveryParts; ++j) {
+        auto added = startFile(RecoveryFileName(base, j));
+        if (!added)
+            return added.failure();
+        targets.push_back({0, pending->file(added.value()).get(), created.back(), nullptr});
+    }
+    auto recovered = writeRecoveryInto(fs, layout, parts, targets, context.progress,
+                                       hasher ? &recoveryDigests : nullptr);
+    if (!recovered) {
+        Failure failure = recovered.failure();
+        for (int index = 0; index < partCount; ++index)
+            failure = detail::reportedAs(std::move(failure), parts[std::size_t(index)],
+                                         created[std::size_t(index)]);
+        return failure;
+    }
+    if (!recovered.value())
+        return false;
+    for (std::size_t index = std::size_t(partCount); index < pending->size(); ++index)
+        if (auto parked = pending->file(index).park(); !parked)
+            return parked.failure();
     return true;
 }
 
@@ -177,7 +247,6 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
         return makeFailure(FailureKind::InvalidArgument,
                            "a set can have 0 to " + std::to_string(kMaxRecoveryParts) +
                                " recovery parts, not " + std::to_string(context.recoveryParts));
-    struct stat sourceStat {};
     auto opened = detail::openForReading(fs, source, &sourceStat);
     if (!opened)
         return opened.failure();
@@ -212,14 +281,18 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (!base)
         return makeFailure(FailureKind::InvalidArgument,
                            "cannot name the broken files after '" + source + "'");
-    if (!namesAreSafe(*base, static_cast<int>(partCount), sourceStat))
+    if (!namesAreUsable(*base) || !namesAreSafe(*base, static_cast<int>(partCount)))
         return false;
     const std::string checksumPath = checksumFilePath(*base);
-    if (!nameIsSafe(checksumPath, sourceStat))
+    if (!nameIsSafe(checksumPath))
         return refuse(messages::kPartIsSource);
     const auto free = checksumNameIsFree(checksumPath);
     if (!free || !free.value())
         return free;
+
+    const std::string folder = detail::folderOf(PartFileName(*base, 0));
+    detail::tidyFolder(fs, folder);
+    pending = std::make_unique<detail::PendingSet>(fs, folder);
 
     if (context.writeChecksums) {
         hasher = std::make_unique<detail::ParallelHasher>();
@@ -229,28 +302,28 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
         writeParts(file.get(), length, partSize, static_cast<int>(partCount), *base);
     if (!written || !written.value())
         return written;
+    file.close(); // read to its end; no more than two files are open at any time
     if (context.recoveryParts > 0) {
-        // The recovery parts are computed from the broken files as they are on disk.
-        const RecoveryLayout layout{static_cast<int>(partCount), context.recoveryParts, partSize,
-                                    length, std::string(nameTailOf(source))};
-        const std::vector<std::string> parts = created;
-        const auto recovered =
-            writeRecoveryParts(fs, layout, parts, *base, created, context.progress,
-                               hasher ? &recoveryDigests : nullptr);
+        const auto recovered = writeRecovery(*base, static_cast<int>(partCount), partSize, length);
         if (!recovered || !recovered.value())
             return recovered;
     }
-    if (!hasher)
-        return true;
-    if (auto checksums = writeChecksumFile(*base, sourceStat, partSize); !checksums)
-        return checksums.failure();
+    if (hasher) {
+        if (auto checksums = writeChecksumFile(*base, partSize); !checksums)
+            return checksums.failure();
+    } else if (checksumOfOurs) {
+        // Our checksum file of the set being replaced would vouch for files that are gone.
+        pending->retire(checksumPath);
+    }
+    if (auto committed = pending->commit(); !committed)
+        return committed.failure();
     return true;
 }
 
 Result<bool> Splitter::checksumNameIsFree(const std::string& path) {
     // A checksum file of ours at this name describes the set about to be replaced: it goes
-    // before the first part does, so it can never vouch for the new parts or for none. A file
-    // of anyone else's stays; a split that would replace it is refused.
+    // when the new set takes its place, never before. A file of anyone else's stays; a split
+    // that would replace it is refused.
     struct stat st {};
     if (fs.lstat(path, &st) != 0)
         return true;
@@ -271,13 +344,11 @@ Result<bool> Splitter::checksumNameIsFree(const std::string& path) {
             return true;
         return refuse(messages::checksumNameTakenMessage(path));
     }
-    if (fs.unlink(path) != 0 && errno != ENOENT)
-        return fileFailure(errno, FileAction::Delete, path);
+    checksumOfOurs = true;
     return true;
 }
 
-Result<void> Splitter::writeChecksumFile(const std::string& base, const struct stat& sourceStat,
-                                         std::int64_t partSize) {
+Result<void> Splitter::writeChecksumFile(const std::string& base, std::int64_t partSize) {
     ChecksumFile file;
     file.program = checksumProgramName();
     std::error_code ignored;
@@ -297,32 +368,26 @@ Result<void> Splitter::writeChecksumFile(const std::string& base, const struct s
         file.recovery.push_back(
             {fileNameOf(created[partStreams.size() + index]), recoveryDigests[index]});
 
-    // Written under a temporary name and moved into place whole: a checksum file is either
-    // complete or absent.
+    // It moves into place with the set: a checksum file is either complete or absent.
     const std::string path = checksumFilePath(base);
     const std::string text = formatChecksumFile(file);
-    auto out = detail::createTemporary(fs, detail::folderOf(path), path, checksumTemporary);
-    if (!out)
-        return out.failure();
-    if (auto written = detail::writeAll(fs, out.value().get(), text.data(), text.size(), path);
-        !written)
+    auto added = startFile(path);
+    if (!added)
+        return added.failure();
+    detail::PendingFile& out = pending->file(added.value());
+    if (auto written = detail::writeAll(fs, out.get(), text.data(), text.size(), path); !written)
         return written;
-    if (out.value().close() != 0)
-        return fileFailure(errno, FileAction::Close, path);
-    if (fs.rename(checksumTemporary, path) != 0)
-        return fileFailure(errno, FileAction::Rename, path);
-    checksumTemporary.clear();
-    created.push_back(path);
-    return {};
+    return out.park();
 }
 
-void Splitter::removeCreatedParts() {
-    for (const auto& name : created)
-        fs.unlink(name);
-    created.clear();
-    if (!checksumTemporary.empty())
-        fs.unlink(checksumTemporary);
-    checksumTemporary.clear();
+// Whether path still names the file described by recorded, unchanged.
+Result<bool> isUnchanged(FileSystem& fs, const std::string& path, const struct stat& recorded) {
+    struct stat now {};
+    if (fs.stat(path, &now) != 0)
+        return fileFailure(errno, FileAction::Delete, path);
+    return detail::sameFile(now, recorded) && now.st_size == recorded.st_size &&
+           now.st_mtim.tv_sec == recorded.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == recorded.st_mtim.tv_nsec;
 }
 
 bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
@@ -333,26 +398,19 @@ bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
 
     Splitter splitter(context, Filename, Prefix);
     const detail::Step split = splitter.run(rule, amount);
-    if (!split || !split.value()) {
-        // A half-written set could later pass for a whole one beside older parts of the same
-        // names, so whatever this run created goes; the source was never touched.
-        splitter.removeCreatedParts();
-        if (!split)
-            showFailureReport(context.box, split.failure());
-        return false;
-    }
-
-    if (!context.box.ask(messages::kDeleteSource))
-        return true;
-    // The parts become the only copy: make sure they are on disk before the source goes.
-    Result<void> deleted = detail::syncToDisk(context.fs, splitter.created);
-    if (deleted && context.fs.unlink(DeletePath) != 0)
-        deleted = fileFailure(errno, FileAction::Delete, DeletePath);
-    if (!deleted) {
-        showFailureReport(context.box, deleted.failure());
-        return false;
-    }
-    return true;
+    return detail::finishOperation(
+        context, split, messages::kDeleteSource, splitter.created, [&]() -> detail::Doomed {
+            // Bytes added to the source while it was split, or another file put at its name,
+            // are in no broken file: such a source stays.
+            const auto unchanged = isUnchanged(context.fs, DeletePath, splitter.sourceStat);
+            if (!unchanged)
+                return unchanged.failure();
+            if (!unchanged.value()) {
+                context.box.refuse(messages::sourceChangedMessage(DeletePath));
+                return std::optional<std::vector<std::string>>();
+            }
+            return std::optional<std::vector<std::string>>({DeletePath});
+        });
 }
 
 } // namespace

@@ -83,6 +83,8 @@ std::string_view verb(FileAction action) {
         return "cannot delete";
     case FileAction::Search:
         return "cannot search";
+    case FileAction::Lock:
+        return "cannot lock";
     }
     return "cannot use";
 }

@@ -39,7 +39,7 @@ Failure makeFailure(FailureKind kind, std::string_view detail);
 
 // What a file call is doing when it fails; decides how ENOENT reads (a missing file when
 // reading, a missing folder when creating).
-enum class FileAction { Open, Create, Read, Write, Sync, Close, Rename, Delete, Search };
+enum class FileAction { Open, Create, Read, Write, Sync, Close, Rename, Delete, Search, Lock };
 
 // Maps errno to a kind and names the file and the system's reason:
 // "Disk full: cannot write '/tmp/a.001' (No space left on device)".

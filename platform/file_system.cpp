@@ -1,10 +1,12 @@
 #include "file_system.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <string_view>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace tolvar {
@@ -69,6 +71,17 @@ int PosixFileSystem::rename(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str());
 }
 
+int PosixFileSystem::renameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    // A file system without the flag: a hard link fails just as well on an existing name.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return -1;
+    return ::unlink(from.c_str());
+}
+
 int PosixFileSystem::unlink(const std::string& path) {
     return ::unlink(path.c_str());
 }
@@ -97,6 +110,18 @@ int PosixFileSystem::linkOpenFile(int fd, const std::string& to) {
     if (errno != ENOENT)
         return -1;
     return ::linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH);
+}
+
+int PosixFileSystem::fchmod(int fd, mode_t mode) {
+    return ::fchmod(fd, mode);
+}
+
+int PosixFileSystem::lock(int fd) {
+    for (;;) {
+        const int result = ::flock(fd, LOCK_EX);
+        if (result == 0 || errno != EINTR)
+            return result;
+    }
 }
 
 FileSystem& defaultFileSystem() {

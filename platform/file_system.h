@@ -40,12 +40,19 @@ public:
     virtual int lstat(const std::string& path, struct stat* st) = 0;
     virtual int fsync(int fd) = 0;
     virtual int rename(const std::string& from, const std::string& to) = 0;
+    // Renames only when nothing has the name `to`; EEXIST otherwise.
+    virtual int renameNoReplace(const std::string& from, const std::string& to) = 0;
     virtual int unlink(const std::string& path) = 0;
     // Replaces names with the entries of the folder at path, "." and ".." left out, in the
     // order the system gives them. Fails as opendir or readdir would.
     virtual int listFolder(const std::string& path, std::vector<std::string>& names) = 0;
     // Gives an unnamed file (opened with O_TMPFILE) the name `to`, which must not exist.
     virtual int linkOpenFile(int fd, const std::string& to) = 0;
+    // Sets a file's permission bits, exactly as given (the umask does not apply).
+    virtual int fchmod(int fd, mode_t mode) = 0;
+    // Takes the exclusive advisory lock of an open file or folder (flock), waiting for it;
+    // closing the descriptor releases it.
+    virtual int lock(int fd) = 0;
 };
 
 // The real file system.
@@ -66,9 +73,12 @@ public:
     int lstat(const std::string& path, struct stat* st) override;
     int fsync(int fd) override;
     int rename(const std::string& from, const std::string& to) override;
+    int renameNoReplace(const std::string& from, const std::string& to) override;
     int unlink(const std::string& path) override;
     int listFolder(const std::string& path, std::vector<std::string>& names) override;
     int linkOpenFile(int fd, const std::string& to) override;
+    int fchmod(int fd, mode_t mode) override;
+    int lock(int fd) override;
 };
 
 // A process-wide PosixFileSystem for callers that do not inject their own.

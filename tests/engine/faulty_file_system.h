@@ -40,14 +40,16 @@ enum class FsCall : int {
     SetPipeSize,
     Preallocate,
     Link,
+    Fchmod,
+    Lock,
 };
-inline constexpr std::size_t kFsCallKinds = 18;
+inline constexpr std::size_t kFsCallKinds = 20;
 
 inline const char* fsCallName(FsCall kind) {
     static constexpr std::array<const char*, kFsCallKinds> names = {
-        "open",       "read",   "pread", "write",       "copyFileRange", "fstat",
-        "stat",       "lstat",  "fsync", "close",       "rename",        "unlink",
-        "listFolder", "splice", "pipe",  "setPipeSize", "preallocate",   "link"};
+        "open",  "read",        "pread",       "write",  "copyFileRange", "fstat",      "stat",
+        "lstat", "fsync",       "close",       "rename", "unlink",        "listFolder", "splice",
+        "pipe",  "setPipeSize", "preallocate", "link",   "fchmod",        "lock"};
     return names[static_cast<std::size_t>(kind)];
 }
 
@@ -71,20 +73,26 @@ public:
     // Makes the nth call (1-based, counted since the last resetCounts) of `kind` fail with
     // `err`. One fault at a time; it fires once.
     void failNth(FsCall kind, std::uint64_t nth, int err) {
-        plan = Plan{kind, nth, err, false};
+        plan = Plan{kind, nth, err, false, {}};
         injected.reset();
     }
 
     // Makes the nth call of `kind` and every later one fail with `err`, as a disk that stays
     // full does. The first of them is reported as the injected fault.
     void failFrom(FsCall kind, std::uint64_t nth, int err) {
-        plan = Plan{kind, nth, err, true};
+        plan = Plan{kind, nth, err, true, {}};
+        injected.reset();
+    }
+
+    // Makes the first call of `kind` about `path` fail with `err`; fires once.
+    void failOn(FsCall kind, std::string path, int err) {
+        plan = Plan{kind, 1, err, false, std::move(path)};
         injected.reset();
     }
 
     // Makes the nth call of any kind fail with `err`; fires once.
     void failNthCall(std::uint64_t nth, int err) {
-        plan = Plan{std::nullopt, nth, err, false};
+        plan = Plan{std::nullopt, nth, err, false, {}};
         injected.reset();
     }
 
@@ -262,6 +270,12 @@ public:
         return real.rename(from, to);
     }
 
+    int renameNoReplace(const std::string& from, const std::string& to) override {
+        if (fails(FsCall::Rename, {from, to}))
+            return -1;
+        return real.renameNoReplace(from, to);
+    }
+
     int unlink(const std::string& path) override {
         if (fails(FsCall::Unlink, {path}))
             return -1;
@@ -280,12 +294,25 @@ public:
         return real.linkOpenFile(fd, to);
     }
 
+    int fchmod(int fd, mode_t mode) override {
+        if (fails(FsCall::Fchmod, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.fchmod(fd, mode);
+    }
+
+    int lock(int fd) override {
+        if (fails(FsCall::Lock, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.lock(fd);
+    }
+
 private:
     struct Plan {
         std::optional<FsCall> kind; // none: count calls of every kind
         std::uint64_t nth;
         int err;
         bool sticky;
+        std::string path; // when set, only calls about this file count
     };
     struct OpenFile {
         std::string path;
@@ -301,9 +328,11 @@ private:
         ++counts[index];
         if (plan && (!injected || plan->sticky)) {
             const bool hit =
-                plan->kind ? (*plan->kind == kind && (plan->sticky ? counts[index] >= plan->nth
-                                                                   : counts[index] == plan->nth))
-                           : total == plan->nth;
+                !plan->path.empty() ? plan->kind == kind && std::find(paths.begin(), paths.end(),
+                                                                      plan->path) != paths.end()
+                : plan->kind ? (*plan->kind == kind && (plan->sticky ? counts[index] >= plan->nth
+                                                                     : counts[index] == plan->nth))
+                             : total == plan->nth;
             if (hit) {
                 if (!injected)
                     injected = InjectedFault{kind, plan->err, total, std::move(paths), flags};

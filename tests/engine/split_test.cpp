@@ -3,7 +3,11 @@
 #include "test_support.h"
 
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
 
 namespace tolvar::testing {
 namespace {
@@ -291,7 +295,7 @@ TEST_F(SplitTest, PartsAreOnDiskBeforeTheSourceIsDeletedAndNeverFlushedOtherwise
 TEST_F(SplitTest, SourceThatCannotBeDeletedIsAFailureWithTheSetWhole) {
     const std::string source = makeSource("movie.avi", 3000);
     FaultyFileSystem fs;
-    fs.failNth(FsCall::Unlink, 1, EACCES);
+    fs.failOn(FsCall::Unlink, source, EACCES);
     EngineRunner failing(fs);
     EXPECT_FALSE(failing.split(source, 1, "", {Yes, Yes, Ok}));
     ASSERT_EQ(failing.shown().size(), 3u);
@@ -301,15 +305,74 @@ TEST_F(SplitTest, SourceThatCannotBeDeletedIsAFailureWithTheSetWhole) {
     EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
 }
 
-TEST_F(SplitTest, DeletePathNamesTheFileToDelete) {
+// Only the file that was split is deleted: one that changed while it was split, or another
+// file named for deletion, holds bytes no broken file has.
+TEST_F(SplitTest, OnlyTheUnchangedSourceIsDeleted) {
     const std::string source = makeSource("movie.avi", 3000);
     const std::string other = dir / "other.txt";
-    writeFile(other, "delete me");
-    run.box.reset({Yes, Yes});
+    writeFile(other, "keep me");
+    run.box.reset({Yes, Yes, Ok});
     OperationContext context{run.box};
-    ASSERT_TRUE(SplitFile(source, 1, "", other, context));
-    EXPECT_FALSE(exists(other));
-    EXPECT_TRUE(readFile(source) == content) << "the source changed";
+    EXPECT_FALSE(SplitFile(source, 1, "", other, context));
+    EXPECT_SHOWN(run, question(kConfirmSplit), question(kDeleteSource),
+                 refusal(messages::sourceChangedMessage(other)));
+    EXPECT_EQ(readFile(other), "keep me");
+    EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
+
+    // Bytes appended while the parts are written.
+    struct Appending : FaultyFileSystem {
+        std::string path;
+        int fchmod(int fd, mode_t mode) override {
+            std::ofstream(path, std::ios::app) << "late";
+            return FaultyFileSystem::fchmod(fd, mode);
+        }
+    } fs;
+    fs.path = source;
+    EngineRunner appending(fs);
+    EXPECT_FALSE(appending.split(source, 1, "", {Yes, Yes, Ok}));
+    EXPECT_SHOWN(appending, question(kConfirmSplit), question(kDeleteSource),
+                 refusal(messages::sourceChangedMessage(source)));
+    EXPECT_TRUE(exists(source));
+    EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
+}
+
+// Parts carry the source's permission bits less the umask, as cp gives them.
+TEST_F(SplitTest, PartsTakeTheSourcesModeLessTheUmask) {
+    const std::string source = makeSource("movie.avi", 3000);
+    const mode_t mask = ::umask(027);
+    for (const mode_t mode : {mode_t(0600), mode_t(0755), mode_t(0200)}) {
+        ::chmod(source.c_str(), mode);
+        run.box.reset({Yes, No});
+        OperationContext context{run.box, defaultFileSystem(), nullptr, 1, true};
+        EXPECT_TRUE(SplitFile(source, 1, "", source, context)) << std::oct << mode;
+        for (const char* name : {"movie.000", "movie.002", "movie.r00", "movie.sha256"}) {
+            struct stat st {};
+            ASSERT_EQ(::stat((dir / name).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, mode & ~mode_t(027)) << name << " " << std::oct << mode;
+        }
+    }
+    ::umask(mask);
+}
+
+// A name that leaves no three bytes of its own for the header, or parts that would be hidden,
+// is refused before anything is written.
+TEST_F(SplitTest, ShortOrHiddenNamesAreRefused) {
+    std::filesystem::create_directory(dir / "d");
+    writeFile(dir / "d/ab", std::string(3000, 'x'));
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir / "d");
+    for (const auto& [source, prefix, first] :
+         {std::tuple<std::string, std::string, std::string>{dir / "d/ab", "", dir / "d000"},
+          {"./ab", "", ".000"},
+          {dir / "d/ab", dir / "out.", dir / "out.000"},
+          {dir / "d/ab", dir / "d/.", dir / "d/.000"}}) {
+        EXPECT_FALSE(run.split(source, 1, prefix, {Yes, Ok})) << source;
+        EXPECT_SHOWN(run, question(kConfirmSplit),
+                     refusal(messages::unusablePartNameMessage(source, first)));
+    }
+    std::filesystem::current_path(previous);
+    expectOnly({"d"});
+    EXPECT_EQ(listDir(dir / "d"), std::set<std::string>{"ab"});
 }
 
 TEST_F(SplitTest, SourceEndingIn000WithoutPrefixIsRefused) {
@@ -421,6 +484,45 @@ TEST_F(SplitTest, ByNumberWithPrefixAndDelete) {
     ASSERT_TRUE(run.split2(source, 7, dir / "out/movie.", {Yes, Yes}));
     EXPECT_TRUE(isPartSet(dir / "out/movie.", content, 1000, "avi"));
     expectOnly({"out"});
+}
+
+} // namespace
+} // namespace tolvar::testing
+
+namespace tolvar::testing {
+namespace {
+
+// A later split in the folder cleans up after a killed run: what an unfinished commit moved is
+// put back, the killed run's temporary files go; a live run's files, backups and anything else
+// stay.
+TEST(KilledRuns, NextSplitRestoresTheOldFilesAndRemovesOnlyDeadRunsTemporaries) {
+    ScratchDir dir;
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    const std::string dead = ".tolvar-" + std::to_string(child) + "-";
+    const std::string self = ".tolvar-" + std::to_string(::getpid()) + "-";
+    writeFile(dir / "movie.000", "new part of the killed run");
+    writeFile(dir / (dead + "b.bak"), "old part");
+    struct stat st {};
+    ::stat((dir / "movie.000").c_str(), &st);
+    const std::string journal =
+        std::string("movie.000") + '\0' + dead + "b.bak" + '\0' + std::to_string(st.st_ino) + '\0';
+    writeFile(dir / (dead + "j.undo"), journal);
+    const std::set<std::string> kept = {dead + "x.bak", self + "x.tmp", ".tolvar-1-x.tmp",
+                                        "tolvar-" + std::to_string(child) + "-x.tmp"};
+    for (const auto& name : kept)
+        writeFile(dir / name, "keep");
+    writeFile(dir / (dead + "x.tmp"), "leftover");
+    writeFile(dir / "other.bin", randomBytes(2000, 1));
+
+    EngineRunner run;
+    ASSERT_TRUE(run.split(dir / "other.bin", 1, "", {Yes, No}));
+    EXPECT_EQ(readFile(dir / "movie.000"), "old part");
+    std::set<std::string> expected = kept;
+    expected.insert({"movie.000", "other.bin", "other.000", "other.001"});
+    EXPECT_EQ(listDir(dir.path()), expected);
 }
 
 } // namespace

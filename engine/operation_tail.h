@@ -1,0 +1,25 @@
+#pragma once
+
+// The end that split and assembly share. Internal to the engine.
+
+#include "file_io.h"
+#include "operations.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvar::detail {
+
+// The files an operation deletes once the user agreed, worked out after its result is on disk;
+// nothing when it found a reason to keep them (and said it).
+using Doomed = Result<std::optional<std::vector<std::string>>>;
+
+// Reports a failure; after success asks `question` and, on Yes, flushes `kept` to disk before
+// deleting, in order, the files `doomed` names. True when the operation's work is done (the
+// answer No included); false when it was refused, failed, or a deletion could not be done.
+bool finishOperation(OperationContext& context, const Step& outcome, const char* question,
+                     const std::vector<std::string>& kept, const std::function<Doomed()>& doomed);
+
+} // namespace tolvar::detail
