@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
+#include <utility>
 
 namespace tolvar::testing {
 namespace {
@@ -522,6 +524,36 @@ TEST(KilledRuns, NextSplitRestoresTheOldFilesAndRemovesOnlyDeadRunsTemporaries) 
     EXPECT_EQ(readFile(dir / "movie.000"), "old part");
     std::set<std::string> expected = kept;
     expected.insert({"movie.000", "other.bin", "other.000", "other.001"});
+    EXPECT_EQ(listDir(dir.path()), expected);
+}
+
+// A second split of the same file, started while the first is still writing, must not take
+// the first one's files for its own or leave anything of its own behind: both end whole, and
+// the set left is whole.
+TEST(ConcurrentSplits, NeitherDeletesTheOthersParts) {
+    ScratchDir dir;
+    const std::string source = dir / "movie.avi";
+    const std::string content = randomBytes(5000, 7);
+    writeFile(source, content);
+    struct Interleaving : PosixFileSystem {
+        std::function<void()> during;
+        int preallocate(int fd, off_t length) override {
+            if (auto run = std::exchange(during, nullptr))
+                run();
+            return PosixFileSystem::preallocate(fd, length);
+        }
+    } fs;
+    bool secondDone = false;
+    fs.during = [&] {
+        EngineRunner second;
+        secondDone = second.split(source, 2, "", {Yes, No});
+    };
+    EngineRunner first(fs);
+    EXPECT_TRUE(first.split(source, 1, "", {Yes, No}));
+    EXPECT_TRUE(secondDone);
+    EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
+    const std::set<std::string> expected = {"movie.avi", "movie.000", "movie.001",
+                                            "movie.002", "movie.003", "movie.004"};
     EXPECT_EQ(listDir(dir.path()), expected);
 }
 
