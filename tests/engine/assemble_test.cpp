@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <sys/stat.h>
+#include <utility>
 
 namespace tolvar::testing {
 namespace {
@@ -64,6 +65,33 @@ protected:
     std::vector<std::string> partBytes;
     int descriptors = 0;
 };
+
+// The rebuilt file has no name in its folder until it is complete, so a run killed midway
+// leaves nothing behind, and it takes the first part's permission bits less the umask.
+TEST_F(AssembleTest, RebuiltFileIsNamelessUntilCompleteAndTakesTheFirstPartsMode) {
+    const std::string joined = writeMovieSet();
+    ::chmod((dir / "movie.000").c_str(), 0750);
+    struct Watching : PosixFileSystem {
+        std::function<void()> during;
+        int preallocate(int fd, off_t length) override {
+            if (auto look = std::exchange(during, nullptr))
+                look();
+            return PosixFileSystem::preallocate(fd, length);
+        }
+    } fs;
+    std::set<std::string> seenMidway;
+    fs.during = [&] { seenMidway = listDir(dir.path()); };
+    const mode_t mask = ::umask(027);
+    EngineRunner watched(fs);
+    const bool done = watched.assemble(dir / "movie.000", "", {Yes, No});
+    ::umask(mask);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(seenMidway, (std::set<std::string>{"movie.000", "movie.001", "movie.002"}));
+    EXPECT_EQ(readFile(dir / "movie.avi"), joined);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "movie.avi").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode_t(0750));
+}
 
 TEST_F(AssembleTest, ReportDocxIsRebuiltBesideItsParts) {
     const std::string joined =
