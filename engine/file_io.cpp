@@ -113,12 +113,15 @@ Result<FileHandle> createReplacing(FileSystem& fs, const std::string& path) {
     return FileHandle(fs, fd);
 }
 
+std::string pathIn(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
 std::string hiddenTemporaryName(const std::string& folder, const char* suffix) {
     static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     static std::mt19937 generator(std::random_device{}());
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
-    std::string name =
-        (folder == "/" ? "/" : folder + "/") + ".tolvar-" + std::to_string(::getpid()) + "-";
+    std::string name = pathIn(folder, ".tolvar-" + std::to_string(::getpid()) + "-");
     for (int i = 0; i < 10; ++i)
         name += kAlphabet[pick(generator)];
     return name + suffix;

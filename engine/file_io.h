@@ -149,6 +149,8 @@ Result<void> writeAll(FileSystem& fs, int fd, const char* data, std::size_t size
 
 // The folder part of a path: "a/b" -> "a", "/b" -> "/", "b" -> ".".
 std::string folderOf(const std::string& path);
+// The path of name inside folder ("/" gets no second slash).
+std::string pathIn(const std::string& folder, const std::string& name);
 
 // Flushes each file and each distinct folder holding one of them to the disk.
 Result<void> syncToDisk(FileSystem& fs, const std::vector<std::string>& paths);

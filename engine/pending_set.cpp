@@ -14,10 +14,6 @@ namespace tolvar::detail {
 
 namespace {
 
-std::string nameIn(const std::string& folder, const std::string& name) {
-    return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
 // The process number of a name ".tolvar-<process>-<anything><suffix>", or 0.
 pid_t ownerOf(std::string_view name, std::string_view suffix) {
     constexpr std::string_view kLead = ".tolvar-";
@@ -38,22 +34,24 @@ bool isGone(pid_t pid) {
 
 // Puts back what the commit whose journal is at path moved, newest first.
 void rollBack(FileSystem& fs, const std::string& folder, const std::string& path) {
-    auto opened = openForReading(fs, path);
+    // The whole journal, however many parts it names: one cut short would put back only some
+    // of the files, and the rest would never be looked for again.
+    struct stat journalStat {};
+    auto opened = openForReading(fs, path, &journalStat);
     if (!opened)
         return;
-    std::string text(64 * 1024, '\0');
+    std::string text(static_cast<std::size_t>(journalStat.st_size), '\0');
     auto got = readFully(fs, opened.value().get(), text.data(), text.size(), 0, path);
     opened.value().close();
-    if (!got || got.value() == text.size())
+    if (!got || got.value() != text.size())
         return;
-    text.resize(got.value());
     std::vector<std::string> fields;
     for (std::size_t start = 0, end; (end = text.find('\0', start)) != std::string::npos;
          start = end + 1)
         fields.push_back(text.substr(start, end - start));
     for (std::size_t i = fields.size() / 3 * 3; i >= 3; i -= 3) {
-        const std::string real = nameIn(folder, fields[i - 3]);
-        const std::string backup = nameIn(folder, fields[i - 2]);
+        const std::string real = pathIn(folder, fields[i - 3]);
+        const std::string backup = pathIn(folder, fields[i - 2]);
         const auto inode = static_cast<ino_t>(std::strtoull(fields[i - 1].c_str(), nullptr, 10));
         struct stat st {};
         if (inode != 0 && fs.lstat(real, &st) == 0 && st.st_ino == inode)
@@ -87,11 +85,11 @@ void tidyFolder(FileSystem& fs, const std::string& folder) {
         if (isGone(ownerOf(name, ".undo"))) {
             auto locked = lockFolder(fs, folder);
             if (locked)
-                rollBack(fs, folder, nameIn(folder, name));
+                rollBack(fs, folder, pathIn(folder, name));
         }
     for (const auto& name : names)
         if (isGone(ownerOf(name, ".tmp")))
-            fs.unlink(nameIn(folder, name));
+            fs.unlink(pathIn(folder, name));
 }
 
 Result<std::size_t> PendingSet::add(const std::string& finalPath, mode_t mode) {

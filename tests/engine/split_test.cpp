@@ -509,8 +509,12 @@ TEST(KilledRuns, NextSplitRestoresTheOldFilesAndRemovesOnlyDeadRunsTemporaries) 
     writeFile(dir / (dead + "b.bak"), "old part");
     struct stat st {};
     ::stat((dir / "movie.000").c_str(), &st);
-    const std::string journal =
+    std::string journal =
         std::string("movie.000") + '\0' + dead + "b.bak" + '\0' + std::to_string(st.st_ino) + '\0';
+    // A set of many long names makes a long journal: it is read whole.
+    while (journal.size() <= 64 * 1024)
+        journal += std::string(200, 'n') + std::to_string(journal.size()) + '\0' + dead +
+                   "none.bak" + '\0' + "0" + '\0';
     writeFile(dir / (dead + "j.undo"), journal);
     const std::set<std::string> kept = {dead + "x.bak", self + "x.tmp", ".tolvar-1-x.tmp",
                                         "tolvar-" + std::to_string(child) + "-x.tmp"};
