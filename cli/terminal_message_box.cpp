@@ -41,7 +41,7 @@ MsgAnswer TerminalMessageBox::show(const std::string& text, MsgStyle style,
                                    const std::string& title) {
     if (progress != nullptr)
         progress->clear();
-    if (style == MsgStyle::Question)
+    if (style == MsgStyle::Question || style == MsgStyle::QuestionDefaultNo)
         return answerQuestion(text);
     hasSpoken = true;
     if (title == kProductTitle)

@@ -21,6 +21,10 @@ struct OperationContext {
     // Splits only: also write the checksum file beside the set (base + "sha256"), hashing the
     // parts as they are written.
     bool writeChecksums = false;
+    // Assemblies only: join without the set's checksum file even when one is there, as the
+    // user chose after being told it is damaged. False: a damaged checksum file stops the
+    // join, or is asked about (No by default) where the box can ask.
+    bool ignoreChecksumFile = false;
 };
 
 // The engine's own refusals, beyond the classic messages; shown critical, product title.

@@ -6,6 +6,11 @@ bool MessageBox::ask(const std::string& question) {
     return show(question, MsgStyle::Question, std::string(kProductTitle)) == MsgAnswer::Yes;
 }
 
+bool MessageBox::askDefaultNo(const std::string& question) {
+    return show(question, MsgStyle::QuestionDefaultNo, std::string(kProductTitle)) ==
+           MsgAnswer::Yes;
+}
+
 void MessageBox::refuse(const std::string& text) {
     show(text, MsgStyle::Critical, std::string(kProductTitle));
 }

@@ -13,6 +13,9 @@ inline constexpr std::string_view kProductTitle = "Tolvar Files Splitter";
 enum class MsgStyle : int {
     Critical = 16,    // OK, critical icon: refusals and failure reports
     Question = 36,    // Yes and No, question icon: confirmations
+    // Yes and No, question icon, No the default: questions whose Yes replaces or deletes a
+    // file, so that a Return pressed by habit loses nothing.
+    QuestionDefaultNo = 292,
     Information = 64, // OK, information icon: success, About, Help
 };
 
@@ -26,7 +29,8 @@ public:
     virtual MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) = 0;
 
     // Convenience for the common cases, all titled with the product name.
-    bool ask(const std::string& question); // Question; true on Yes
+    bool ask(const std::string& question);          // Question; true on Yes
+    bool askDefaultNo(const std::string& question); // QuestionDefaultNo; true on Yes
     void refuse(const std::string& text);  // Critical, OK
     void inform(const std::string& text);  // Information, OK
 };

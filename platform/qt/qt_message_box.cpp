@@ -25,6 +25,12 @@ MsgAnswer QtMessageBox::show(const std::string& text, MsgStyle style, const std:
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
         break;
+    case MsgStyle::QuestionDefaultNo:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        break;
     case MsgStyle::Critical:
         box.setIcon(QMessageBox::Critical);
         box.setStandardButtons(QMessageBox::Ok);
@@ -36,7 +42,7 @@ MsgAnswer QtMessageBox::show(const std::string& text, MsgStyle style, const std:
     }
 
     const int pressed = box.exec();
-    if (style != MsgStyle::Question)
+    if (style != MsgStyle::Question && style != MsgStyle::QuestionDefaultNo)
         return MsgAnswer::Ok;
     return pressed == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
 }
