@@ -36,11 +36,14 @@ int usageError(const std::string& message) {
 }
 
 // The window only offers files that exist; here a mistyped name must be said before the
-// confirmation is asked, in the engine's own failure form.
-bool inputFileUsable(const std::string& path, OperationContext& context) {
+// confirmation is asked, in the engine's own failure form. A repair may name a lost file,
+// which its set tells apart from a mistyped name.
+bool inputFileUsable(const std::string& path, OperationContext& context, bool mayBeLost = false) {
     MessageBox& box = context.box;
     struct stat st {};
     if (context.fs.stat(path, &st) != 0) {
+        if (mayBeLost && errno == ENOENT)
+            return true;
         showFailureReport(box, fileFailure(errno, FileAction::Open, path));
         return false;
     }
@@ -70,7 +73,7 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     if (options.sizeText) {
         const std::optional<double> kilobytes = parseSizeKilobytes(*options.sizeText);
         if (!kilobytes)
-            return usageError("invalid size '" + *options.sizeText +
+            return usageError("invalid size '" + escapedForDisplay(*options.sizeText) +
                               "' (a number with an optional unit K or M)");
         if (sizeIsRefused(*kilobytes)) {
             box.refuse(kInvalidSize);
@@ -85,7 +88,8 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     } else {
         const std::optional<std::int32_t> number = parsePartCount(*options.partsText);
         if (!number)
-            return usageError("invalid number of parts '" + *options.partsText + "'");
+            return usageError("invalid number of parts '" + escapedForDisplay(*options.partsText) +
+                              "'");
         if (partCountIsRefused(*number)) {
             box.refuse(kChooseNumber);
             return kExitRefused;
@@ -95,7 +99,8 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     if (options.recoveryText) {
         const std::optional<std::int32_t> count = parsePartCount(*options.recoveryText);
         if (!count)
-            return usageError("invalid number of recovery parts '" + *options.recoveryText + "'");
+            return usageError("invalid number of recovery parts '" +
+                              escapedForDisplay(*options.recoveryText) + "'");
         if (*count < 1 || *count > kMaxRecoveryParts) {
             box.refuse("Choose a number of recovery parts between 1 and " +
                        std::to_string(kMaxRecoveryParts) + ".");
@@ -123,9 +128,28 @@ void explainSilentJoinStop(const std::string& firstPart, MessageBox& box, FileSy
     box.refuse(silentStopInWords(set && set.value() ? &*set.value() : nullptr));
 }
 
+// Whether the set of firstPart has a damaged checksum file, which the engine would refuse
+// to join with; said here first, with this program's way to go on.
+bool refusedForDamagedChecksums(const std::string& firstPart, MessageBox& box, FileSystem& fs) {
+    const Result<std::optional<PartSet>> set = readPartSet(fs, firstPart);
+    if (!set || !set.value())
+        return false; // the engine says what is wrong with it
+    const auto lookup = lookUpChecksumFile(fs, set.value()->base, set.value()->chosen.header);
+    if (!lookup || !lookup.value().problem ||
+        lookup.value().problem->kind != ChecksumFileProblem::Kind::Damaged)
+        return false;
+    box.refuse(
+        messages::checksumFileDamagedMessage(lookup.value().path, lookup.value().problem->reason) +
+        " Nothing was assembled. To join the broken files with their usual checks only, "
+        "give --no-checksums, or move the checksum file away.");
+    return true;
+}
+
 int runJoin(const Options& options, TerminalMessageBox& box, OperationContext& context,
             TerminalProgress& progress) {
     if (!inputFileUsable(options.path, context))
+        return kExitRefused;
+    if (!context.ignoreChecksumFile && refusedForDamagedChecksums(options.path, box, context.fs))
         return kExitRefused;
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
     const bool done = AssembleFile(options.path, prefix, context);
@@ -172,6 +196,11 @@ int runVerify(const Options& options, MessageBox& box, TerminalProgress& progres
     }
     if (!verified.value())
         return reportSet(set, box);
+    // Listed without it, but never "every file is good": nothing vouches for them.
+    if (verified.value()->checksumFileDamaged) {
+        reportSet(set, box);
+        return kExitRefused;
+    }
     const std::string text = formatVerifyReport(*verified.value());
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (std::fflush(stdout) != 0)
@@ -181,7 +210,7 @@ int runVerify(const Options& options, MessageBox& box, TerminalProgress& progres
 
 int runRepair(const Options& options, OperationContext& context, TerminalProgress& progress) {
     MessageBox& box = context.box;
-    if (!inputFileUsable(options.path, context))
+    if (!inputFileUsable(options.path, context, true))
         return kExitRefused;
     const Result<RepairReport> repaired = RepairSet(options.path, context.fs, &progress);
     progress.clear();
@@ -241,6 +270,7 @@ int main(int argc, char** argv) {
     TerminalMessageBox box(policy, &progress);
     OperationContext context{box, defaultFileSystem(), &progress};
     context.writeChecksums = options.checksums;
+    context.ignoreChecksumFile = options.noChecksums;
 
     switch (options.command) {
     case Command::Split:

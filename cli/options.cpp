@@ -20,6 +20,7 @@ enum class OptionId {
     DeleteSource,
     DeleteParts,
     Checksums,
+    NoChecksums,
     Size,
     Parts,
     Prefix,
@@ -40,6 +41,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"delete-source", '\0', OptionId::DeleteSource, false},
     {"delete-parts", '\0', OptionId::DeleteParts, false},
     {"checksums", '\0', OptionId::Checksums, false},
+    {"no-checksums", '\0', OptionId::NoChecksums, false},
     {"size", 's', OptionId::Size, true},
     {"parts", 'n', OptionId::Parts, true},
     {"prefix", 'p', OptionId::Prefix, true},
@@ -103,6 +105,9 @@ void apply(Seen& seen, const KnownOption& known, std::string value) {
     case OptionId::Checksums:
         seen.options.checksums = true;
         break;
+    case OptionId::NoChecksums:
+        seen.options.noChecksums = true;
+        break;
     case OptionId::Size:
         seen.options.sizeText = std::move(value);
         break;
@@ -137,6 +142,8 @@ std::optional<UsageError> checkFit(const Options& options) {
         return UsageError{"--delete-parts applies to join only"};
     if (!split && options.checksums)
         return UsageError{"--checksums applies to split only"};
+    if (!join && options.noChecksums)
+        return UsageError{"--no-checksums applies to join only"};
     if ((options.command == Command::Info || options.command == Command::Verify ||
          options.command == Command::Repair) &&
         options.prefix)
@@ -186,12 +193,13 @@ std::string problemWith(int result, std::string_view element) {
     if (const KnownOption* known = findCode(optopt))
         return displayName(*known) + (result == ':' ? " needs a value" : " takes no value");
     if (optopt != 0)
-        return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
+        return "unknown option '-" + escapedForDisplay(std::string(1, static_cast<char>(optopt))) +
+               "'";
     const std::string_view name = element.substr(2, element.find('=') - 2);
     const std::vector<const KnownOption*> candidates = longCandidates(name);
     if (candidates.size() < 2)
-        return "unknown option '--" + std::string(name) + "'";
-    std::string message = "option '--" + std::string(name) + "' is ambiguous; possibilities:";
+        return "unknown option '--" + escapedForDisplay(name) + "'";
+    std::string message = "option '--" + escapedForDisplay(name) + "' is ambiguous; possibilities:";
     for (const KnownOption* candidate : candidates)
         message += " " + displayName(*candidate);
     return message;
@@ -270,12 +278,12 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
         options.command = Command::Repair;
         operand = "PART";
     } else {
-        return UsageError{"unknown command '" + command + "'"};
+        return UsageError{"unknown command '" + escapedForDisplay(command) + "'"};
     }
     if (seen.positionals.size() < 2)
         return UsageError{command + " needs " + std::string(operand)};
     if (seen.positionals.size() > 2)
-        return UsageError{"unexpected argument '" + seen.positionals[2] + "'"};
+        return UsageError{"unexpected argument '" + escapedForDisplay(seen.positionals[2]) + "'"};
     options.path = seen.positionals[1];
     if (std::optional<UsageError> misfit = checkFit(options))
         return *misfit;
@@ -353,7 +361,8 @@ std::string usageText() {
     return "Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
            "                          [--checksums] [--recovery N] [--delete-source]\n"
            "                          FILE\n"
-           "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts] FIRST_PART\n"
+           "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
+           "                         [--no-checksums] FIRST_PART\n"
            "       tolvar-split info PART\n"
            "       tolvar-split verify PART\n"
            "       tolvar-split repair PART\n"
@@ -364,7 +373,8 @@ std::string helpText() {
     return R"HELP(Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]
                           [--checksums] [--recovery N] [--delete-source]
                           FILE
-       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts] FIRST_PART
+       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]
+                         [--no-checksums] FIRST_PART
        tolvar-split info PART
        tolvar-split verify PART
        tolvar-split repair PART
@@ -383,7 +393,9 @@ Commands:
                   movie.001, ...
   join FIRST_PART Rebuild the file from the set whose first part (the one whose
                   name ends in 000) is FIRST_PART. Without --prefix the file is
-                  written beside the parts under its original name.
+                  written beside the parts under its original name. A damaged
+                  checksum file beside the set stops the join (see
+                  --no-checksums).
   info PART       Read PART's header and list its set: the part's index, the
                   number of parts, the name the set restores to, each part
                   present with its payload size, and each part that is
@@ -393,9 +405,11 @@ Commands:
                   beside it (see --checksums) and print each as good, damaged
                   (cut short, grown, altered, or another part's bytes), missing
                   or foreign (not a part of this set). Without a usable
-                  checksum file, say why and list the set as info does.
+                  checksum file, say why and list the set as info does; with
+                  a damaged one, say so, list the set and exit with status 1.
                   Changes nothing.
-  repair PART     Check every file of PART's set against its checksum file,
+  repair PART     Check every file of PART's set against its checksum file
+                  (PART may name a file of the set that is lost),
                   rebuild the missing and damaged ones from the others and the
                   recovery parts, check each rebuilt file against its checksum
                   and put it in place under its own name. With more files lost
@@ -426,7 +440,12 @@ Options:
                     it is there: a damaged part is refused, naming it, before
                     anything is written, and the rebuilt file is checked against
                     the original's SHA-256 before it is kept. Deleting the parts
-                    deletes it too.
+                    deletes it too. Its lines may name only the set's own files.
+      --no-checksums
+                    (join) Join without the checksum file beside the set, with
+                    the usual checks of every part's header and size only; for
+                    a set whose checksum file is damaged, which otherwise stops
+                    the join.
   -y, --yes         Answer Yes to "Are you sure ...?" without asking. It also
                     stops the question about deleting files: they are kept
                     unless --delete-source or --delete-parts is given.
@@ -466,7 +485,8 @@ Exit status:
      repair: the set is whole or repaired)
   1  refused, declined, interrupted or failed (info: the set is incomplete or
      PART is not a part; verify: a file is damaged, missing or
-     foreign; repair: the set could not be repaired)
+     foreign, or the checksum file is damaged; repair: the set could not
+     be repaired)
   2  the command line could not be understood
 )HELP";
 }

@@ -26,7 +26,8 @@ struct Options {
     bool yes = false;
     bool deleteSource = false;
     bool deleteParts = false;
-    bool checksums = false; // split: write the checksum file beside the parts
+    bool checksums = false;   // split: write the checksum file beside the parts
+    bool noChecksums = false; // join: join without the set's checksum file, even a damaged one
 };
 
 // A command line that cannot be understood; the text names what is wrong.

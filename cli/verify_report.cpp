@@ -6,6 +6,8 @@
 namespace tolvar::cli {
 
 bool VerifyReport::whole() const {
+    if (checksumFileDamaged)
+        return false;
     for (const PartVerdict& verdict : verdicts)
         if (verdict.condition != PartCondition::Good)
             return false;
@@ -25,9 +27,16 @@ Result<std::optional<VerifyReport>> verifyWithChecksums(const std::string& partP
         set ? lookUpChecksumFile(fs, base, set->chosen.header) : lookUpChecksumFile(fs, base);
     if (!lookup)
         return lookup.failure();
-    if (lookup.value().problem) {
-        box.inform(messages::checksumFileUnusableMessage(escapedForDisplay(lookup.value().path),
-                                                         lookup.value().problem->reason));
+    if (const auto& problem = lookup.value().problem) {
+        if (problem->kind == ChecksumFileProblem::Kind::Damaged) {
+            box.refuse(messages::checksumFileDamagedMessage(lookup.value().path, problem->reason) +
+                       " The set is listed without it.");
+            VerifyReport report;
+            report.checksumPath = lookup.value().path;
+            report.checksumFileDamaged = true;
+            return std::optional<VerifyReport>(std::move(report));
+        }
+        box.inform(messages::checksumFileUnusableMessage(lookup.value().path, problem->reason));
         return std::optional<VerifyReport>{};
     }
     if (!lookup.value().file)

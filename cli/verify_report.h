@@ -17,8 +17,10 @@ namespace tolvar::cli {
 struct VerifyReport {
     std::string checksumPath;
     std::vector<PartVerdict> verdicts;
+    // The checksum file is damaged: nothing was checked against it and verdicts is empty.
+    bool checksumFileDamaged = false;
 
-    // True when every listed file is good.
+    // True when every listed file is good (never with a damaged checksum file).
     bool whole() const;
 };
 
@@ -26,8 +28,10 @@ struct VerifyReport {
 // the set as readPartSet read it from partPath, empty when partPath is no part (its header
 // may be gone: the set is then found by its name, when the checksum file lists it). Empty
 // optional when there is no usable checksum file beside the set (the caller then lists the
-// set as "info" does); a checksum file that is there but damaged or not the set's is said
-// through box first. A failure when a file cannot be read or the observer cancelled.
+// set as "info" does); a checksum file that is there but not the set's (or another tool's) is
+// said through box first. A damaged one is said through box too, and gives a report marked
+// checksumFileDamaged: the set is not vouched for, so verify does not succeed. A failure when a
+// file cannot be read or the observer cancelled.
 Result<std::optional<VerifyReport>> verifyWithChecksums(const std::string& partPath,
                                                         const std::optional<PartSet>& set,
                                                         FileSystem& fs, MessageBox& box,

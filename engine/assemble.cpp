@@ -162,13 +162,20 @@ detail::Step Assembler::copyParts(int out) {
 }
 
 detail::Step Assembler::checkAgainstChecksums(const PartHeader& first) {
+    if (context.ignoreChecksumFile)
+        return true;
     auto lookup = lookUpChecksumFile(fs, base, first);
     if (!lookup)
         return lookup.failure();
-    if (lookup.value().problem) {
-        // Say why, then join with the checks every set gets.
-        context.box.inform(messages::checksumFileUnusableMessage(lookup.value().path,
-                                                                 lookup.value().problem->reason));
+    if (const auto& problem = lookup.value().problem) {
+        // A damaged one would let a damaged part through unnoticed: only the user may say so.
+        if (problem->kind == ChecksumFileProblem::Kind::Damaged)
+            return refuse(
+                messages::checksumFileDamagedMessage(lookup.value().path, problem->reason) + " " +
+                messages::kAssembleWithoutChecksumFile);
+        // Another tool's file, or another set's: say why, then join with the usual checks.
+        context.box.inform(
+            messages::checksumFileUnusableMessage(lookup.value().path, problem->reason));
         return true;
     }
     if (!lookup.value().file)
@@ -179,17 +186,21 @@ detail::Step Assembler::checkAgainstChecksums(const PartHeader& first) {
         return verified;
     std::string bad;
     const PartVerdict* missing = nullptr;
+    bool onlyMissing = true;
     for (const PartVerdict& verdict : verdicts) {
         // A damaged recovery part costs the rebuilt file nothing.
         if (verdict.recovery || verdict.condition == PartCondition::Good)
             continue;
-        if (verdict.condition == PartCondition::Missing && missing == nullptr)
-            missing = &verdict;
-        bad += "\n'" + verdict.path + "': " + describeVerdict(verdict);
+        if (verdict.condition == PartCondition::Missing) {
+            if (missing == nullptr)
+                missing = &verdict;
+        } else {
+            onlyMissing = false;
+        }
+        bad += "\n'" + escapedForDisplay(verdict.path) + "': " + describeVerdict(verdict);
     }
     // Only missing parts: the same report a set without a checksum file gets.
-    if (missing != nullptr && bad.find(": damaged") == std::string::npos &&
-        bad.find(": foreign") == std::string::npos)
+    if (missing != nullptr && onlyMissing)
         return fileFailure(ENOENT, FileAction::Open, missing->path);
     if (!bad.empty()) {
         context.box.refuse(messages::partsDoNotMatchMessage(bad));
@@ -266,8 +277,14 @@ detail::Step Assembler::run() {
 
 std::string messages::checksumFileUnusableMessage(const std::string& path,
                                                   const std::string& reason) {
-    return "The checksum file '" + path + "' cannot be used: " + reason +
+    return "The checksum file '" + escapedForDisplay(path) + "' cannot be used: " + reason +
            ". The broken files are checked without it.";
+}
+
+std::string messages::checksumFileDamagedMessage(const std::string& path,
+                                                 const std::string& reason) {
+    return "The checksum file '" + escapedForDisplay(path) + "' is damaged: " + reason +
+           ", so the broken files cannot be checked against it.";
 }
 
 std::string messages::partsDoNotMatchMessage(const std::string& list) {

@@ -3,6 +3,7 @@
 #include "file_io.h"
 #include "parallel_hasher.h"
 #include "part_set.h"
+#include "recovery.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -151,7 +152,8 @@ std::variant<ChecksumFile, ChecksumFileProblem> parseBody(std::string_view body)
                 section = Section::Parts;
             } else if (key == "recovery-parts") {
                 ok = section == Section::Parts && file.parts.size() == partsDeclared &&
-                     readNumber(*value, recoveryDeclared) && recoveryDeclared <= 255;
+                     readNumber(*value, recoveryDeclared) &&
+                     recoveryDeclared <= std::size_t(kMaxRecoveryParts);
                 section = Section::Recovery;
             } else {
                 file.extra.emplace_back(std::string(key), *value);
@@ -253,29 +255,67 @@ bool isChecksumFileText(std::string_view text) {
 }
 
 std::variant<ChecksumFile, ChecksumFileProblem> parseChecksumFile(std::string_view text) {
-    if (!isChecksumFileText(text))
-        return ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign,
-                                   "it was not written by " + std::string(kProductTitle)};
-    const std::string_view format =
-        text.substr(kFirstLine.size(), text.find('\n') - kFirstLine.size());
-    if (format != kFormat)
-        return ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign,
-                                   "it is written in a format this version does not know"};
-    if (text.empty() || text.back() != '\n')
-        return damaged("its last line is cut off");
+    // A file is ours when it opens with our first line or closes with our self-check line: a
+    // changed byte in one of them leaves the other, so damage is never taken for a stranger's
+    // file (which would be joined as if there were no checksums).
+    const bool opensAsOurs = isChecksumFileText(text);
+    const bool ended = !text.empty() && text.back() == '\n';
+    const std::string_view lines = ended ? text.substr(0, text.size() - 1) : text;
+    const auto lastBreak = lines.rfind('\n');
+    const std::size_t lastStart = lastBreak == std::string_view::npos ? 0 : lastBreak + 1;
+    const std::string_view last = lines.substr(lastStart);
     const std::string selfPrefix = "# " + std::string(kSelfKey) + ": ";
-    const auto lastStart = text.rfind('\n', text.size() - 2) + 1;
-    const std::string_view last = text.substr(lastStart, text.size() - 1 - lastStart);
-    if (last.rfind(selfPrefix, 0) != 0)
+    const bool closesAsOurs = ended && last.rfind(selfPrefix, 0) == 0;
+    const std::string_view format =
+        opensAsOurs ? text.substr(kFirstLine.size(), text.find('\n') - kFirstLine.size())
+                    : std::string_view();
+    const auto foreign = [](std::string reason) {
+        return ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign, std::move(reason)};
+    };
+    const std::string notOurs = "it was not written by " + std::string(kProductTitle);
+    const std::string laterFormat = "it is written in a format this version does not know";
+    if (!opensAsOurs && !closesAsOurs)
+        return foreign(notOurs);
+    if (opensAsOurs && format != kFormat && !closesAsOurs)
+        return foreign(laterFormat);
+    if (!ended)
+        return damaged("its last line is cut off");
+    if (!closesAsOurs)
         return damaged("its closing self-check line is missing");
     const auto recorded = digestFromHex(last.substr(selfPrefix.size()));
     const std::string_view body = text.substr(0, lastStart);
     if (!recorded || *recorded != sha256Of(body))
         return damaged("its own checksum does not match its contents");
+    // Intact, so these were written as they read.
+    if (!opensAsOurs)
+        return foreign(notOurs);
+    if (format != kFormat)
+        return foreign(laterFormat);
     return parseBody(body);
 }
 
 namespace {
+
+// A checksum file lists the set's own names, each in its place: the parts base000 ... within
+// its count, then the recovery parts within theirs. Any other name would let whoever wrote the
+// file choose a file that repair writes; such a file is not this set's.
+std::optional<std::string> strangeName(const ChecksumFile& file, std::string_view base) {
+    const auto misplaced = [&](const ChecksumEntry& entry,
+                               const std::string& path) -> std::optional<std::string> {
+        const std::string expected = fileNameOf(path);
+        if (entry.name == expected)
+            return std::nullopt;
+        return "it lists '" + escapedForDisplay(entry.name) + "' where the set has '" +
+               escapedForDisplay(expected) + "'";
+    };
+    for (std::size_t i = 0; i < file.parts.size(); ++i)
+        if (auto strange = misplaced(file.parts[i], PartFileName(base, static_cast<int>(i))))
+            return strange;
+    for (std::size_t j = 0; j < file.recovery.size(); ++j)
+        if (auto strange = misplaced(file.recovery[j], RecoveryFileName(base, static_cast<int>(j))))
+            return strange;
+    return std::nullopt;
+}
 
 Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
                               std::optional<PartHeader> header) {
@@ -290,6 +330,7 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
             return lookup;
         return opened.failure();
     }
+    lookup.status = st;
     auto foreign = [&](std::string reason) {
         lookup.problem = ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign, std::move(reason)};
         return lookup;
@@ -319,12 +360,8 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
                        " broken files where the set has " + std::to_string(header->PartCount));
     if (nameTailOf(file.sourcePath) != header->NameTail)
         return foreign("it was written for '" + escapedForDisplay(file.sourcePath) + "'");
-    for (std::size_t index = 0; index < file.parts.size(); ++index) {
-        const std::string expected = fileNameOf(PartFileName(base, static_cast<int>(index)));
-        if (file.parts[index].name != expected)
-            return foreign("it lists '" + escapedForDisplay(file.parts[index].name) +
-                           "' where the set has '" + escapedForDisplay(expected) + "'");
-    }
+    if (auto strange = strangeName(file, base))
+        return foreign(std::move(*strange));
     lookup.file = std::move(file);
     return lookup;
 }
@@ -365,6 +402,8 @@ PartVerdict judge(const ChecksumEntry& entry, const ReadFile& read, const Digest
     };
     if (!read.present)
         return set(PartCondition::Missing);
+    if (read.regular)
+        verdict.status = read.status;
     if (!read.regular)
         return set(PartCondition::Foreign, "not an ordinary file");
     if (digest == entry.digest)
@@ -401,10 +440,8 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
         PartVerdict verdict;
         std::uint64_t expectedSize;
     };
+    // The paths are the set's own names, never the names the file lists.
     std::vector<Listed> listed;
-    const auto slash = base.rfind('/');
-    const std::string folder(slash == std::string_view::npos ? std::string_view()
-                                                             : base.substr(0, slash + 1));
     for (std::size_t i = 0; i < file.parts.size(); ++i) {
         PartVerdict verdict;
         verdict.index = static_cast<int>(i);
@@ -416,7 +453,7 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
         PartVerdict verdict;
         verdict.index = static_cast<int>(i);
         verdict.recovery = true;
-        verdict.path = folder + file.recovery[i].name;
+        verdict.path = RecoveryFileName(base, verdict.index);
         listed.push_back({&file.recovery[i], std::move(verdict), 0});
     }
 

@@ -92,9 +92,11 @@ struct ChecksumFileProblem {
     std::string reason; // e.g. "it was not written by Tolvar Files Splitter"
 };
 
-// Reads a checksum file's text. Refuses, as Foreign, text that does not start with this
-// program's first line (another tool's checksums, an unknown format) and, as Damaged, text
-// whose self-check fails or is missing, or whose lines do not read as the format says.
+// Reads a checksum file's text. Refuses, as Foreign, text that neither starts with this
+// program's first line nor ends with its self-check line (another tool's checksums), or that
+// is intact but of an unknown format; as Damaged, text whose self-check fails or is missing,
+// or whose lines do not read as the format says (a name holding "/", more than 999 parts or
+// 100 recovery parts). Any changed byte of a file this program wrote is Damaged.
 std::variant<ChecksumFile, ChecksumFileProblem> parseChecksumFile(std::string_view text);
 
 // What lies at a set's checksum file name.
@@ -102,13 +104,16 @@ struct ChecksumLookup {
     std::string path;                           // the checksum file's name, checksumFilePath(base)
     std::optional<ChecksumFile> file;           // set when the file is there and usable
     std::optional<ChecksumFileProblem> problem; // set when it is there but unusable
+    std::optional<struct stat> status;          // the file as it was read, when there
     bool present() const { return file.has_value() || problem.has_value(); }
 };
 
 // Looks for the checksum file of the set with parts base000 ... and the header of one of its
 // parts, through fs. Absent when there is no file of that name. A file that parses but does
-// not belong to the set (another count of parts, other names, another name tail) is Foreign.
-// A failure only when the file is there but cannot be read.
+// not belong to the set is Foreign: another count of parts, another name tail, or any name
+// other than the set's own in its place (part i is PartFileName(base, i), recovery part j is
+// RecoveryFileName(base, j)), so a usable file names only files of the set. A failure only
+// when the file is there but cannot be read.
 Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
                                           const PartHeader& header);
 
@@ -131,10 +136,13 @@ struct PartVerdict {
     bool recovery = false; // a recovery part rather than a part
     PartCondition condition = PartCondition::Missing;
     std::string detail; // for Damaged and Foreign: what is wrong, e.g. "120 bytes short"
+    // The file as it was read, when an ordinary file was there: what a repair expects to find
+    // at the name when it puts its files in place.
+    std::optional<struct stat> status;
 };
 
-// Hashes every part and recovery part that `file` lists (found beside base, which names the
-// set as in lookUpChecksumFile) and says what each is, in the order listed. Reads through fs
+// Hashes every part and recovery part that `file` lists, at the set's own names beside base
+// (PartFileName, RecoveryFileName), and says what each is, in the order listed. Reads through fs
 // and changes no file; hashes on two threads while the caller's thread reads. The observer,
 // when given, hears the bytes read and may cancel: then the result is false and verdicts is
 // incomplete. A failure when a file is there but cannot be read.

@@ -51,6 +51,12 @@ std::string checksumNameTakenMessage(const std::string& path);
 // "The checksum file '/a/movie.sha256' cannot be used: <reason>. The broken files are
 // checked without it."
 std::string checksumFileUnusableMessage(const std::string& path, const std::string& reason);
+// "The checksum file '/a/movie.sha256' is damaged: <reason>, so the broken files cannot be
+// checked against it." Each front end adds how to go on.
+std::string checksumFileDamagedMessage(const std::string& path, const std::string& reason);
+inline constexpr const char* kAssembleWithoutChecksumFile =
+    "Nothing was assembled. Move the checksum file away to assemble the broken files with "
+    "their usual checks only.";
 // "Nothing was assembled: these broken files do not match the checksum file: ..."
 std::string partsDoNotMatchMessage(const std::string& list);
 inline constexpr const char* kAssembledDiffers =

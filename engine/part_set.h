@@ -96,8 +96,4 @@ PartEntry examinePart(FileSystem& fs, const std::string& path, int index, int co
 PartEntry judgePart(const std::string& path, int index, int count, const std::string& tail,
                     std::uint64_t partSize, const struct stat& status, std::string_view head);
 
-// A path or field shown to a user: control bytes, DEL, backslash and bytes that are not valid
-// UTF-8 escaped as `ls -b` does ("\n", "\t", "\\", "\033"); printable UTF-8 kept.
-std::string escapedForDisplay(std::string_view bytes);
-
 } // namespace tolvar

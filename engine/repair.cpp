@@ -38,12 +38,16 @@ RepairReport withOutcome(Outcome outcome, std::vector<PartVerdict> verdicts = {}
 }
 
 // The count and tail of the set that path belongs to, from its own header if it is a broken
-// file or a recovery part; nothing when it is neither or cannot be opened.
-Result<std::optional<PartHeader>> setHeaderOf(FileSystem& fs, const std::string& path) {
+// file or a recovery part; nothing when it is neither or cannot be opened. missing, when
+// given, tells whether there is no file of that name.
+Result<std::optional<PartHeader>> setHeaderOf(FileSystem& fs, const std::string& path,
+                                              bool* missing = nullptr) {
     RecoveryHeaderBytes bytes{};
     auto start = detail::readFileStart(fs, path, bytes.data(), bytes.size());
     if (!start)
         return start.failure();
+    if (missing != nullptr)
+        *missing = start.value().found == detail::FileStart::Found::Missing;
     if (start.value().found != detail::FileStart::Found::Regular)
         return std::optional<PartHeader>{};
     const std::string_view head(bytes.data(), start.value().length);
@@ -181,8 +185,9 @@ findChecksums(FileSystem& fs, const std::string& chosen, const std::string& base
     constexpr int kHeadersTried = 4;
     std::vector<std::pair<int, std::string>> tried;
     std::optional<RepairReport> firstRefusal;
+    bool chosenMissing = false;
     for (const std::string& candidate : candidates) {
-        auto found = setHeaderOf(fs, candidate);
+        auto found = setHeaderOf(fs, candidate, candidate == chosen ? &chosenMissing : nullptr);
         if (!found)
             return found.failure();
         if (!found.value())
@@ -209,7 +214,23 @@ findChecksums(FileSystem& fs, const std::string& chosen, const std::string& base
         if (int(tried.size()) == kHeadersTried)
             break;
     }
-    return Found{firstRefusal ? *firstRefusal : refusal(messages::kNotSplitFile)};
+    if (firstRefusal)
+        return Found{*firstRefusal};
+    // A lost file is named by its set; with no set about, the name was mistyped.
+    if (chosenMissing)
+        return fileFailure(ENOENT, FileAction::Open, chosen);
+    return Found{refusal(messages::kNotSplitFile)};
+}
+
+// Whether path is the name of one of the files the checksum file lists, as the set names them.
+bool isNameInSet(const std::string& path, const std::string& base, const ChecksumFile& file) {
+    for (std::size_t i = 0; i < file.parts.size(); ++i)
+        if (path == PartFileName(base, static_cast<int>(i)))
+            return true;
+    for (std::size_t j = 0; j < file.recovery.size(); ++j)
+        if (path == RecoveryFileName(base, static_cast<int>(j)))
+            return true;
+    return false;
 }
 
 } // namespace
@@ -227,6 +248,11 @@ Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
         return std::move(*refused);
     auto& [checksums, header] = std::get<0>(found.value());
     const ChecksumFile& file = *checksums.file;
+    // The chosen name may be that of a lost file, but it must be one of the set's.
+    if (!isNameInSet(chosen, base, file))
+        return refusal("'" + shown(chosen) + "' is not a file of the set that the checksum file '" +
+                       shown(checksums.path) +
+                       "' describes: name one of its broken files or recovery parts.");
     if (file.recovery.empty())
         return refusal("The set has no recovery parts to rebuild its files from.");
     const RecoveryLayout layout = layoutOf(file, header);

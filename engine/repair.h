@@ -25,12 +25,16 @@ struct RepairReport {
     std::vector<std::string> rebuilt;  // the files written, broken files first
 };
 
-// Repairs the set that the chosen file (one of its broken files or recovery parts) belongs
-// to. Checks every file the set's checksum file lists; rebuilds the missing, damaged and
-// foreign ones from the others with the recovery code; checks each rebuilt file against its
-// checksum; then moves each into place under its own name, replacing what was there. Nothing
+// Repairs the set that the chosen file (one of its broken files or recovery parts, which may
+// be one that is lost) belongs to. Checks every file the set's checksum file lists; rebuilds
+// those that are missing or fail their checksum (damaged, foreign) from the others with the
+// recovery code; checks each rebuilt file against its checksum; then moves each into place
+// under its own name, replacing what was there. Only the set's own names are written (the
+// checksum file is usable only when it lists just those), never a file that is good. Nothing
 // is changed unless every rebuilt file matches. Refuses a set without a usable checksum file
-// or without recovery parts, and one where a listed name holds no ordinary file (a folder).
+// or without recovery parts, a chosen name that is not one of the set's, and a set where a
+// listed name holds no ordinary file (a folder). A chosen file that does not exist, with no
+// set around it, is a FileNotFound failure.
 // A failure when a file cannot be read or written; a failure while moving the files into
 // place leaves those already moved (each checked) and removes the rest.
 Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,

@@ -19,20 +19,22 @@ namespace tolvar {
 using detail::FileHandle;
 
 std::string messages::checksumNameTakenMessage(const std::string& path) {
-    return "A file named '" + path + "' is already there and was not written by " +
-           std::string(kProductTitle) + ". Move it away, or split without checksums.";
+    return "A file named '" + escapedForDisplay(path) +
+           "' is already there and was not written by " + std::string(kProductTitle) +
+           ". Move it away, or split without checksums.";
 }
 
 std::string messages::unusablePartNameMessage(const std::string& source,
                                               const std::string& partName) {
-    return "'" + source +
+    return "'" + escapedForDisplay(source) +
            "' cannot be split under this name: its name is shorter than three "
            "characters, or the broken files would be hidden ('" +
-           partName + "'). Rename the file, or choose where to save the broken files.";
+           escapedForDisplay(partName) +
+           "'). Rename the file, or choose where to save the broken files.";
 }
 
 std::string messages::sourceChangedMessage(const std::string& path) {
-    return "The broken files are complete, but '" + path +
+    return "The broken files are complete, but '" + escapedForDisplay(path) +
            "' was not deleted: it is no longer the file that was split (it was changed, "
            "replaced or moved while it was being split), so the broken files may not hold it.";
 }

@@ -45,8 +45,15 @@ enum class FileAction { Open, Create, Read, Write, Sync, Close, Rename, Delete, 
 // "Disk full: cannot write '/tmp/a.001' (No space left on device)".
 Failure fileFailure(int err, FileAction action, std::string_view path);
 
-// The fixed form of a failure report: the description, critical style, and the title
-// "Tolvar Files Splitter - <number>".
+// A path or field shown to a user: control bytes, DEL, backslash and bytes that are not valid
+// UTF-8 escaped as `ls -b` does ("\n", "\t", "\\", "\033"); printable UTF-8 kept. Every
+// name in a message passes through here once, where the message is composed, so no name
+// reaches a terminal or a window raw.
+std::string escapedForDisplay(std::string_view bytes);
+
+// The fixed form of a failure report: the description escaped as a whole (it names files
+// and holds no other text that needs escaping), critical style, and the title
+// "Tolvar Files Splitter - <number>". Descriptions themselves hold names as they are.
 void showFailureReport(MessageBox& box, const Failure& failure);
 std::string failureTitle(const Failure& failure);
 
