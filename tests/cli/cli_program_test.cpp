@@ -3,6 +3,8 @@
 
 #include "cli_test_support.h"
 
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -199,7 +201,8 @@ TEST_F(CliTest, SplitWithRecoveryThenRepairRebuildsLostAndDamagedFiles) {
     fs::remove(lost);
     writeFile(damaged, "not what was written");
 
-    const RunResult repaired = runProgram({"repair", scratch.path("movie.000")});
+    // The lost file's own name is enough to find its set.
+    const RunResult repaired = runProgram({"repair", lost});
     EXPECT_EQ(repaired.status, kDone) << repaired.err;
     EXPECT_THAT(repaired.out, HasSubstr("movie.003: missing, rebuilt\n"));
     EXPECT_THAT(repaired.out, HasSubstr("movie.r01: damaged (its contents differ), rebuilt\n"));
@@ -294,12 +297,18 @@ TEST_F(CliTest, NamesAndTailsAreEscapedForTheTerminal) {
          "foreign (broken file 001 of another set)  " + shown + "001"},
         {{"join", "-y", scratch.path("clip\x1b[31m.001")}, "join from '" + shown + "000'"},
         {{"repair", scratch.path("clip\x1b[31m.000")}, "clip\\033[31m.001: foreign"},
+        // Failure reports too: a name that clears the screen and rings the bell.
+        {{"join", "-y", scratch.path("gone\x1b[2J\a.000")},
+         "File not found: cannot open '" + scratch.path("gone\\033[2J\\a.000") + "'"},
+        {{"split", "-s", "1", "-y", "-p", scratch.path("no\x1b[2J/x"), file},
+         scratch.path("no\\033[2J")},
     };
     for (const auto& [args, expected] : runs) {
         SCOPED_TRACE(args.front());
         const RunResult run = runProgram(args);
         EXPECT_THAT(run.out + run.err, HasSubstr(expected));
-        EXPECT_EQ((run.out + run.err).find('\x1b'), std::string::npos) << run.out << run.err;
+        EXPECT_EQ((run.out + run.err).find_first_of("\x1b\a"), std::string::npos)
+            << run.out << run.err;
     }
 }
 
@@ -335,6 +344,112 @@ TEST_F(CliTest, VerifyChecksTheSetAgainstItsChecksumFile) {
     EXPECT_EQ(fallback.status, kRefused);
     EXPECT_THAT(fallback.err, HasSubstr("cannot be used: it was not written by"));
     EXPECT_THAT(fallback.out, HasSubstr("  003  missing"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Checksum files from strangers: evidence about the set, never a list of files to write
+
+// Every file in a folder, one level deep, with its bytes.
+std::map<std::string, std::string> contents(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder))
+        files[entry.path().filename().string()] = readFile(entry.path().string());
+    return files;
+}
+
+std::string sha256Hex(const std::string& text) {
+    ScratchDir io;
+    writeFile(io.path("text"), text);
+    FILE* pipe = popen(("sha256sum < '" + io.path("text") + "'").c_str(), "r");
+    char hex[65] = {};
+    const bool read = pipe != nullptr && std::fread(hex, 1, 64, pipe) == 64;
+    if (pipe != nullptr)
+        pclose(pipe);
+    return read ? hex : "";
+}
+
+// Edits a checksum file and, when resign is set, recomputes its self-check as anyone can.
+void editChecksums(const std::string& path, std::string_view from, std::string_view to,
+                   bool resign) {
+    std::string text = readFile(path);
+    const auto at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+    if (resign) {
+        text.erase(text.rfind("# self-sha256: "));
+        text += "# self-sha256: " + sha256Hex(text) + "\n";
+    }
+    writeFile(path, text);
+}
+
+TEST_F(CliTest, ChecksumFilesNeverChooseWhatIsWrittenAndDamageNeverTurnsChecksOff) {
+    struct Attack {
+        const char* name;
+        const char* command; // repair, verify or join, on the set's first part
+        const char* from;    // the checksum file's edit
+        const char* to;
+        bool resign;
+        const char* refusal;
+    };
+    const Attack attacks[] = {
+        {"a recovery line naming the user's file", "repair", "  movie.r01\n", "  thesis.txt\n",
+         true, "it lists 'thesis.txt' where the set has 'movie.r01'"},
+        {"a recovery line naming the checksum file", "repair", "  movie.r01\n", "  movie.sha256\n",
+         true, "it lists 'movie.sha256' where the set has 'movie.r01'"},
+        {"a recovery line naming a good part", "repair", "  movie.r01\n", "  movie.001\n", true,
+         "it lists 'movie.001' where the set has 'movie.r01'"},
+        {"a part line out of the set's range", "repair", "  movie.003\n", "  movie.009\n", true,
+         "it lists 'movie.009' where the set has 'movie.003'"},
+        {"a name in another folder", "repair", "  movie.r01\n", "  ../outside/victim.txt\n", true,
+         "names a file outside its folder"},
+        {"a damaged checksum file, verified", "verify", "part-size: 4", "part-size: 5", false,
+         "is damaged: its own checksum does not match"},
+        {"a damaged checksum file, joined", "join", "part-size: 4", "part-size: 5", false,
+         "is damaged: its own checksum does not match its contents, so the broken files cannot "
+         "be checked against it. Nothing was assembled. To join the broken files with their "
+         "usual checks only, give --no-checksums, or move the checksum file away."},
+        {"a damaged first line, joined", "join", "# Tolvar", "# Tolvir", false, "is damaged"},
+    };
+    for (const Attack& attack : attacks) {
+        SCOPED_TRACE(attack.name);
+        ScratchDir root;
+        const std::string dir = root.path("set");
+        const std::string outside = root.path("outside");
+        fs::create_directory(dir);
+        fs::create_directory(outside);
+        writeFile(outside + "/victim.txt", "a file beside the set's folder\n");
+        writeFile(dir + "/thesis.txt", "the user's own file\n");
+        writeFile(dir + "/movie.avi", randomBytes(30000, 3));
+        ASSERT_EQ(runProgram({"split", "-s", "4K", "-r", "2", "-y", dir + "/movie.avi"}).status,
+                  kDone);
+        fs::remove(dir + "/movie.avi");
+        // One part damaged as a copy damages it: a good checksum file would catch it.
+        std::string part = readFile(dir + "/movie.001");
+        part[2000] ^= 1;
+        writeFile(dir + "/movie.001", part);
+        editChecksums(dir + "/movie.sha256", attack.from, attack.to, attack.resign);
+        const auto folderBefore = contents(dir);
+        const auto outsideBefore = contents(outside);
+
+        const RunResult run = runProgram({attack.command, "--yes", dir + "/movie.000"});
+        EXPECT_EQ(run.status, kRefused);
+        EXPECT_THAT(run.err, HasSubstr(attack.refusal));
+        EXPECT_TRUE(contents(dir) == folderBefore);
+        EXPECT_TRUE(contents(outside) == outsideBefore);
+    }
+}
+
+// With the checksum file set aside by the user, a join has the checks every set has.
+TEST_F(CliTest, AJoinWithoutChecksumsGoesOnWithTheUsualChecks) {
+    const std::string file = source("clip.mp4", 5000);
+    ASSERT_EQ(runProgram({"split", "-s", "1", "-y", "--checksums", file}).status, kDone);
+    const std::string original = readFile(file);
+    fs::remove(file);
+    editChecksums(scratch.path("clip.sha256"), "part-size: 1", "part-size: 2", false);
+    const RunResult joined = runProgram({"join", "-y", "--no-checksums", scratch.path("clip.000")});
+    EXPECT_EQ(joined.status, kDone) << joined.err;
+    EXPECT_EQ(readFile(file), original);
+    EXPECT_EQ(runProgram({"verify", "--no-checksums", scratch.path("clip.000")}).status, kUsage);
 }
 
 TEST_F(CliTest, InfoRefusesWhatIsNotAPart) {

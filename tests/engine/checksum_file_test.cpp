@@ -84,6 +84,9 @@ TEST(ChecksumFile, AnyChangedByteIsCaughtAsDamageOfTheFileItself) {
         changed[at] = changed[at] == '0' ? '1' : '0';
         const auto parsed = parseChecksumFile(changed);
         ASSERT_TRUE(std::holds_alternative<ChecksumFileProblem>(parsed)) << "byte " << at;
+        // Damage, even in the first line: a stranger's file would be joined without checks.
+        EXPECT_EQ(std::get<ChecksumFileProblem>(parsed).kind, ChecksumFileProblem::Kind::Damaged)
+            << "byte " << at;
     }
     for (std::size_t cut = 0; cut < text.size(); cut += 7)
         EXPECT_TRUE(
@@ -121,6 +124,11 @@ TEST(ChecksumFile, LookUpTellsAbsentForeignAndDamagedFiles) {
     HandMadeSet other(dir, "film.", 3, 100);
     writeFile(checksumFilePath(set.base), formatChecksumFile(other.file));
     problem(ChecksumFileProblem::Kind::Foreign, "film.000");
+    // Signed again after an edit: any name but the set's own, in its place, is not this set's.
+    set.file.recovery = {{"thesis.txt", {}}};
+    set.writeChecksums();
+    problem(ChecksumFileProblem::Kind::Foreign, "'thesis.txt' where the set has 'movie.r00'");
+    set.file.recovery.clear();
     set.header.PartCount = 4;
     set.writeChecksums();
     problem(ChecksumFileProblem::Kind::Foreign, "lists 3 broken files where the set has 4");
@@ -194,6 +202,7 @@ struct ChecksumRunner {
     ScriptedMessageBox box = scriptedBox();
     FileSystem* fs = &defaultFileSystem();
     ProgressObserver* progress = nullptr;
+    bool ignoreChecksumFile = false;
 
     bool split(const std::string& source, std::int32_t kilobytes, bool checksums,
                std::vector<MsgAnswer> script) {
@@ -205,6 +214,7 @@ struct ChecksumRunner {
                   std::vector<MsgAnswer> script) {
         box.reset(std::move(script));
         OperationContext context{box, *fs, progress};
+        context.ignoreChecksumFile = ignoreChecksumFile;
         return AssembleFile(first, prefix, context);
     }
 };
@@ -253,6 +263,46 @@ TEST(ChecksummedSet, JoinRefusesADamagedPartBeforeWritingAnything) {
               refusal(messages::partsDoNotMatchMessage("\n'" + (dir / "movie.003") +
                                                        "': damaged (its contents differ)")));
     EXPECT_EQ(listDir(dir.path()), before);
+}
+
+// A damaged checksum file could hide a damaged part: only the user may set it aside.
+TEST(ChecksummedSet, JoinRefusesADamagedChecksumFileUnlessToldToGoWithoutIt) {
+    ScratchDir dir;
+    const std::string bytes = randomBytes(5000, 5);
+    writeFile(dir / "movie.avi", bytes);
+    ChecksumRunner run;
+    ASSERT_TRUE(run.split(dir / "movie.avi", 1, true, {MsgAnswer::Yes, MsgAnswer::No}));
+    std::remove((dir / "movie.avi").c_str());
+    std::string text = readFile(dir / "movie.sha256");
+    text[text.size() / 2] ^= 1;
+    writeFile(dir / "movie.sha256", text);
+    const auto before = listDir(dir.path());
+
+    EXPECT_FALSE(run.assemble(dir / "movie.000", "", {MsgAnswer::Yes, MsgAnswer::Ok}));
+    ASSERT_EQ(run.box.shown().size(), 2u);
+    EXPECT_EQ(run.box.shown()[1],
+              refusal(messages::checksumFileDamagedMessage(
+                          dir / "movie.sha256", "its own checksum does not match its contents") +
+                      " " + messages::kAssembleWithoutChecksumFile));
+    EXPECT_EQ(listDir(dir.path()), before);
+
+    run.ignoreChecksumFile = true;
+    ASSERT_TRUE(run.assemble(dir / "movie.000", "", {MsgAnswer::Yes, MsgAnswer::No}));
+    EXPECT_EQ(readFile(dir / "movie.avi"), bytes);
+}
+
+// Whether only parts are missing is read from the verdicts, whatever the parts are called.
+TEST(ChecksummedSet, OnlyMissingPartsAreReportedAsMissingWhateverTheirNames) {
+    ScratchDir dir;
+    writeFile(dir / "clip: damaged.avi", randomBytes(3000, 9));
+    ChecksumRunner run;
+    ASSERT_TRUE(run.split(dir / "clip: damaged.avi", 1, true, {MsgAnswer::Yes, MsgAnswer::No}));
+    std::remove((dir / "clip: damaged.001").c_str());
+    EXPECT_FALSE(
+        run.assemble(dir / "clip: damaged.000", dir / "out.", {MsgAnswer::Yes, MsgAnswer::Ok}));
+    ASSERT_EQ(run.box.shown().size(), 2u);
+    EXPECT_TRUE(isFailureReport(run.box.shown()[1], FailureKind::FileNotFound,
+                                {dir / "clip: damaged.001"}));
 }
 
 TEST(ChecksummedSet, JoinSaysWhyItIgnoresAChecksumFileNotOfTheSet) {

@@ -158,6 +158,27 @@ TEST(Repair, WholeSetIsLeftAlone) {
     EXPECT_EQ(fs.calls(FsCall::Stat) + fs.calls(FsCall::Lstat), 0u);
 }
 
+// A lost file is named by its set's names; a name outside the set changes nothing.
+TEST(Repair, TheChosenNameMayBeALostFileButMustBeOneOfTheSets) {
+    RepairableSet set(50000, 8, 2, 7);
+    std::filesystem::remove(set.dir / "movie.003");
+    const Files lost = snapshot(set.dir);
+
+    const auto outside = RepairSet(set.dir / "movie.009", defaultFileSystem());
+    ASSERT_TRUE(outside) << outside.failure().description;
+    EXPECT_EQ(outside.value().outcome, Outcome::Refused);
+    EXPECT_NE(outside.value().message.find("is not a file of the set"), std::string::npos);
+    const auto nothing = RepairSet(set.dir / "other.000", defaultFileSystem());
+    ASSERT_FALSE(nothing);
+    EXPECT_EQ(nothing.failure().kind, FailureKind::FileNotFound);
+    EXPECT_TRUE(snapshot(set.dir) == lost);
+
+    const auto repaired = RepairSet(set.dir / "movie.003", defaultFileSystem());
+    ASSERT_TRUE(repaired) << repaired.failure().description;
+    EXPECT_EQ(repaired.value().outcome, Outcome::Repaired) << repaired.value().message;
+    EXPECT_TRUE(snapshot(set.dir) == set.whole);
+}
+
 // Without trustworthy checksums, or with a rebuilt file that fails them, nothing changes.
 TEST(Repair, RefusesWhatItCannotTrust) {
     const std::vector<std::pair<const char*, std::function<void(RepairableSet&)>>> cases = {
