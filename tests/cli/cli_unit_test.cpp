@@ -79,6 +79,9 @@ TEST(ParseCommandLine, TheFirstProblemIsReported) {
         {{"join"}, "join needs FIRST_PART"},
         {{"info", "a", "b"}, "unexpected argument 'b'"},
         {{"join", "-n", "3", "p"}, "--parts applies to split only"},
+        {{"split", "--no-checksums", "-s", "1", "f"}, "--no-checksums applies to join only"},
+        // A file name from a folder anyone writes to, as a shell's * hands it over.
+        {{"info", "a", "b\x1b[2J\a"}, "unexpected argument 'b\\033[2J\\a'"},
     };
     for (const Row& row : rows) {
         const auto result = parse(row.args);
