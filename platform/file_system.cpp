@@ -124,6 +124,10 @@ int PosixFileSystem::lock(int fd) {
     }
 }
 
+int PosixFileSystem::statfs(const std::string& path, struct statfs* info) {
+    return ::statfs(path.c_str(), info);
+}
+
 FileSystem& defaultFileSystem() {
     static PosixFileSystem fileSystem;
     return fileSystem;

@@ -5,6 +5,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/vfs.h>
 #include <vector>
 
 namespace tolvar {
@@ -53,6 +54,8 @@ public:
     // Takes the exclusive advisory lock of an open file or folder (flock), waiting for it;
     // closing the descriptor releases it.
     virtual int lock(int fd) = 0;
+    // What the file system holding path says of itself: its type and free room (statfs).
+    virtual int statfs(const std::string& path, struct statfs* info) = 0;
 };
 
 // The real file system.
@@ -79,6 +82,7 @@ public:
     int linkOpenFile(int fd, const std::string& to) override;
     int fchmod(int fd, mode_t mode) override;
     int lock(int fd) override;
+    int statfs(const std::string& path, struct statfs* info) override;
 };
 
 // A process-wide PosixFileSystem for callers that do not inject their own.

@@ -42,14 +42,21 @@ enum class FsCall : int {
     Link,
     Fchmod,
     Lock,
+    RenameNoReplace,
+    Statfs,
 };
-inline constexpr std::size_t kFsCallKinds = 20;
+inline constexpr std::size_t kFsCallKinds = 22;
 
 inline const char* fsCallName(FsCall kind) {
     static constexpr std::array<const char*, kFsCallKinds> names = {
-        "open",  "read",        "pread",       "write",  "copyFileRange", "fstat",      "stat",
-        "lstat", "fsync",       "close",       "rename", "unlink",        "listFolder", "splice",
-        "pipe",  "setPipeSize", "preallocate", "link",   "fchmod",        "lock"};
+        "open",        "read",          "pread",
+        "write",       "copyFileRange", "fstat",
+        "stat",        "lstat",         "fsync",
+        "close",       "rename",        "unlink",
+        "listFolder",  "splice",        "pipe",
+        "setPipeSize", "preallocate",   "link",
+        "fchmod",      "lock",          "renameNoReplace",
+        "statfs"};
     return names[static_cast<std::size_t>(kind)];
 }
 
@@ -99,6 +106,24 @@ public:
     // Makes every call of `kind` fail with `err`, e.g. copyFileRange with EXDEV to force the
     // read/write fallback. These failures are not reported as the injected fault.
     void failEvery(FsCall kind, int err) { always[static_cast<std::size_t>(kind)] = err; }
+
+    // Makes every call fail as the FUSE drivers of removable media do (measured with
+    // exfat-fuse, fusefat and ntfs-3g): no unnamed files, no rename flags, no reservation, no
+    // kernel copy from another file system; exFAT and FAT have no hard links, FAT no modes.
+    // Names are not emulated. Not reported as the injected fault.
+    enum class Media { ExFat, Fat32, Ntfs, NoFsync };
+    void behaveLike(Media media) {
+        noUnnamedFiles = true;
+        failEvery(FsCall::RenameNoReplace, EINVAL);
+        failEvery(FsCall::Preallocate, EOPNOTSUPP);
+        failEvery(FsCall::CopyFileRange, EXDEV);
+        if (media != Media::Ntfs)
+            failEvery(FsCall::Link, EPERM);
+        if (media == Media::Fat32)
+            failEvery(FsCall::Fchmod, ENOSYS);
+        if (media == Media::NoFsync)
+            failEvery(FsCall::Fsync, ENOSYS);
+    }
 
     // Makes every open with O_TMPFILE fail with EOPNOTSUPP, as file systems without unnamed
     // files do. Not reported as the injected fault.
@@ -271,7 +296,7 @@ public:
     }
 
     int renameNoReplace(const std::string& from, const std::string& to) override {
-        if (fails(FsCall::Rename, {from, to}))
+        if (fails(FsCall::RenameNoReplace, {from, to}))
             return -1;
         return real.renameNoReplace(from, to);
     }
@@ -304,6 +329,12 @@ public:
         if (fails(FsCall::Lock, {pathOf(fd)}, flagsOf(fd)))
             return -1;
         return real.lock(fd);
+    }
+
+    int statfs(const std::string& path, struct statfs* info) override {
+        if (fails(FsCall::Statfs, {path}))
+            return -1;
+        return real.statfs(path, info);
     }
 
 private:
