@@ -21,11 +21,9 @@ class BenchMessageBox final : public tolvar::MessageBox {
 public:
     tolvar::MsgAnswer show(const std::string& text, tolvar::MsgStyle style,
                            const std::string& title) override {
-        if (style == tolvar::MsgStyle::Question) {
-            const bool deleteQuestion =
-                text == tolvar::messages::kDeleteSource || text == tolvar::messages::kDeleteParts;
-            return deleteQuestion ? tolvar::MsgAnswer::No : tolvar::MsgAnswer::Yes;
-        }
+        if (style == tolvar::MsgStyle::Question || style == tolvar::MsgStyle::QuestionDefaultNo)
+            return tolvar::messages::isDeleteQuestion(text) ? tolvar::MsgAnswer::No
+                                                            : tolvar::MsgAnswer::Yes;
         std::cerr << title << ": " << text << '\n';
         return tolvar::MsgAnswer::Ok;
     }

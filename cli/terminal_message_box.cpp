@@ -9,10 +9,6 @@ namespace {
 
 constexpr std::string_view kProgramName = "tolvar-split";
 
-bool isDeleteQuestion(const std::string& text) {
-    return text == messages::kDeleteSource || text == messages::kDeleteParts;
-}
-
 bool isYes(std::string answer) {
     while (!answer.empty() && (answer.back() == ' ' || answer.back() == '\r'))
         answer.pop_back();
@@ -52,12 +48,13 @@ MsgAnswer TerminalMessageBox::show(const std::string& text, MsgStyle style,
 }
 
 MsgAnswer TerminalMessageBox::answerQuestion(const std::string& text) {
-    if (isDeleteQuestion(text)) {
+    if (messages::isDeleteQuestion(text)) {
         if (policy.deleteYes)
             return MsgAnswer::Yes;
         if (policy.yes || !policy.interactive)
             return MsgAnswer::No;
-        return askOnTerminal(text);
+        // The files it names are the ones on the command line: the prompt stays one line.
+        return askOnTerminal(text.substr(0, text.find('\n')));
     }
     if (policy.yes)
         return MsgAnswer::Yes;

@@ -49,6 +49,8 @@ public:
     std::string output;
     std::vector<std::string> parts;
     std::string checksumPath; // the checksum file the parts were checked against, if any
+    // Whether that checksum file lists recovery parts, which go with the set when it is deleted.
+    bool listsRecoveryParts() const { return checksums && !checksums->recovery.empty(); }
 
 private:
     bool refuse(const std::string& message) {
@@ -298,8 +300,11 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
 
     Assembler assembler(context, Filename, Prefix);
     const detail::Step assembled = assembler.run();
+    const std::string question = messages::deletePartsQuestion(
+        assembler.parts.size(), assembler.output, !assembler.checksumPath.empty(),
+        assembler.listsRecoveryParts());
     return detail::finishOperation(
-        context, assembled, messages::kDeleteParts, {assembler.output}, [&]() -> detail::Doomed {
+        context, assembled, question, {assembler.output}, [&]() -> detail::Doomed {
             // The set's recovery parts go with it: without the broken files they can rebuild
             // nothing.
             std::vector<std::string> doomed = assembler.parts;

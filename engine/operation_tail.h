@@ -16,10 +16,10 @@ namespace tolvar::detail {
 // nothing when it found a reason to keep them (and said it).
 using Doomed = Result<std::optional<std::vector<std::string>>>;
 
-// Reports a failure; after success asks `question` and, on Yes, flushes `kept` to disk before
-// deleting, in order, the files `doomed` names. True when the operation's work is done (the
-// answer No included); false when it was refused, failed, or a deletion could not be done.
-bool finishOperation(OperationContext& context, const Step& outcome, const char* question,
+// Reports a failure; after success asks `question` (No the default) and, on Yes, flushes `kept` to
+// disk before deleting, in order, the files `doomed` names. True when the operation's work is done
+// (the answer No included); false when it was refused, failed, or a deletion could not be done.
+bool finishOperation(OperationContext& context, const Step& outcome, const std::string& question,
                      const std::vector<std::string>& kept, const std::function<Doomed()>& doomed);
 
 } // namespace tolvar::detail

@@ -4,8 +4,10 @@
 #include "message_box.h"
 #include "progress.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tolvar {
 
@@ -33,10 +35,20 @@ inline constexpr const char* kConfirmSplit = "Are you sure you want to split thi
 inline constexpr const char* kTooSmall = "This file size is smaller than the selected split size.";
 inline constexpr const char* kAlreadySplit = "This file is already splited.";
 inline constexpr const char* kDeleteSource = "Would you like to delete the original file?";
+// kDeleteSource and, on a line of its own, the file: "Would you like to delete the original
+// file?\n'/a/big.bin'". Asked with No as the default.
+std::string deleteSourceQuestion(const std::string& source);
 inline constexpr const char* kConfirmAssemble = "Are you sure you want to assemble these files?";
 inline constexpr const char* kNotSplitFile = "This is not a split file.";
 inline constexpr const char* kNotBrokenFile = "This is not a broken file.";
 inline constexpr const char* kDeleteParts = "Do you want to delete the broken files?";
+// kDeleteParts and, on a line of its own, what goes: "Do you want to delete the broken
+// files?\nThe 7 broken files of '/a/big.bin', with its checksum and recovery files." Asked with
+// No as the default.
+std::string deletePartsQuestion(std::size_t partCount, const std::string& output, bool checksumFile,
+                                bool recoveryFiles);
+// Whether text is one of the two delete questions, whatever files it names.
+bool isDeleteQuestion(std::string_view text);
 inline constexpr const char* kPartIsSource =
     "A broken file would replace the file you are splitting. "
     "Choose another place to save the broken files.";

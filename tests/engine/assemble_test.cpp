@@ -13,7 +13,6 @@ namespace tolvar::testing {
 namespace {
 
 using messages::kConfirmAssemble;
-using messages::kDeleteParts;
 using messages::kNotBrokenFile;
 using messages::kNotSplitFile;
 using messages::kOutputIsPart;
@@ -97,7 +96,7 @@ TEST_F(AssembleTest, ReportDocxIsRebuiltBesideItsParts) {
     const std::string joined =
         writeSet(dir / "report.d", {randomBytes(2048, 5), randomBytes(2048, 6), "tail"}, "ocx");
     ASSERT_TRUE(run.assemble(dir / "report.d000", "", {Yes, No}));
-    EXPECT_SHOWN(run, question(kConfirmAssemble), question(kDeleteParts));
+    EXPECT_SHOWN(run, question(kConfirmAssemble), deletePartsQuestion(3, dir / "report.docx"));
     EXPECT_EQ(readFile(dir / "report.docx"), joined);
     EXPECT_EQ(listDir(dir.path()),
               (std::set<std::string>{"report.d000", "report.d001", "report.d002", "report.docx"}));
@@ -109,7 +108,7 @@ TEST_F(AssembleTest, YesDeletesTheSetButNotAnExtraPartBeyondTheCount) {
     // The header-only part 002 adds nothing and goes with the others; 003 is no member.
     writeFile(dir / "movie.003", expectedHeader(3, 3, "avi") + "extra");
     ASSERT_TRUE(run.assemble(dir / "movie.000", "", {Yes, Yes}));
-    EXPECT_SHOWN(run, question(kConfirmAssemble), question(kDeleteParts));
+    EXPECT_SHOWN(run, question(kConfirmAssemble), deletePartsQuestion(3, dir / "movie.avi"));
     EXPECT_EQ(readFile(dir / "movie.avi"), joined);
     EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"movie.003", "movie.avi"}));
     EXPECT_EQ(readFile(dir / "movie.003"), expectedHeader(3, 3, "avi") + "extra");

@@ -144,7 +144,7 @@ TEST(RoundTrip, RandomSourcesCutsAndCopyPaths) {
         const std::string output = deleteSource ? source : prefix + tail;
         ASSERT_TRUE(runner.assemble(base + "000", prefix, {Yes, Yes}));
         EXPECT_SHOWN(runner, question(messages::kConfirmAssemble),
-                     question(messages::kDeleteParts));
+                     deletePartsQuestion(partCount, output));
         EXPECT_TRUE(readFile(output) == bytes) << "assembled file differs from the source";
         EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{name, "out"}));
         EXPECT_EQ(listDir(dir / "out"),

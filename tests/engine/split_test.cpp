@@ -16,7 +16,6 @@ namespace {
 
 using messages::kAlreadySplit;
 using messages::kConfirmSplit;
-using messages::kDeleteSource;
 using messages::kPartIsSource;
 using messages::kTooSmall;
 constexpr auto Yes = MsgAnswer::Yes;
@@ -72,7 +71,7 @@ TEST_P(SplitBySizeCases, CutsIntoFullPartsAndOneRemainder) {
     const auto& param = GetParam();
     const std::string source = makeSource("movie.avi", param.length);
     ASSERT_TRUE(run.split(source, param.kilobytes, "", {Yes, No}));
-    EXPECT_SHOWN(run, question(kConfirmSplit), question(kDeleteSource));
+    EXPECT_SHOWN(run, question(kConfirmSplit), deleteSourceQuestion(source));
 
     const std::uint64_t partSize = std::uint64_t(param.kilobytes) * 1024;
     EXPECT_TRUE(isPartSet(dir / "movie.", content, partSize, "avi"));
@@ -269,7 +268,7 @@ TEST_F(SplitTest, NoToTheConfirmationTouchesNoFile) {
 TEST_F(SplitTest, YesToDeleteRemovesTheSourceAfterAWholeSet) {
     const std::string source = makeSource("movie.avi", 3000);
     ASSERT_TRUE(run.split(source, 1, "", {Yes, Yes}));
-    EXPECT_SHOWN(run, question(kConfirmSplit), question(kDeleteSource));
+    EXPECT_SHOWN(run, question(kConfirmSplit), deleteSourceQuestion(source));
     EXPECT_FALSE(exists(source));
     EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
     expectOnly({"movie.000", "movie.001", "movie.002"});
@@ -316,7 +315,7 @@ TEST_F(SplitTest, OnlyTheUnchangedSourceIsDeleted) {
     run.box.reset({Yes, Yes, Ok});
     OperationContext context{run.box};
     EXPECT_FALSE(SplitFile(source, 1, "", other, context));
-    EXPECT_SHOWN(run, question(kConfirmSplit), question(kDeleteSource),
+    EXPECT_SHOWN(run, question(kConfirmSplit), deleteSourceQuestion(other),
                  refusal(messages::sourceChangedMessage(other)));
     EXPECT_EQ(readFile(other), "keep me");
     EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
@@ -332,7 +331,7 @@ TEST_F(SplitTest, OnlyTheUnchangedSourceIsDeleted) {
     fs.path = source;
     EngineRunner appending(fs);
     EXPECT_FALSE(appending.split(source, 1, "", {Yes, Yes, Ok}));
-    EXPECT_SHOWN(appending, question(kConfirmSplit), question(kDeleteSource),
+    EXPECT_SHOWN(appending, question(kConfirmSplit), deleteSourceQuestion(source),
                  refusal(messages::sourceChangedMessage(source)));
     EXPECT_TRUE(exists(source));
     EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
@@ -453,7 +452,7 @@ TEST_P(SplitByNumberCases, PartSizeIsLengthDivNumber) {
     const auto& param = GetParam();
     const std::string source = makeSource("movie.avi", param.length);
     ASSERT_TRUE(run.split2(source, param.number, "", {Yes, No}));
-    EXPECT_SHOWN(run, question(kConfirmSplit), question(kDeleteSource));
+    EXPECT_SHOWN(run, question(kConfirmSplit), deleteSourceQuestion(source));
     EXPECT_TRUE(isPartSet(dir / "movie.", content, param.partSize, "avi"));
     EXPECT_EQ(listDir(dir.path()).size(), std::size_t(param.partCount) + 1);
 }

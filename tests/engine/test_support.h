@@ -47,6 +47,15 @@ inline void PrintTo(const ShownMessage& message, std::ostream* out) {
 inline ShownMessage question(std::string text) {
     return {std::move(text), MsgStyle::Question, kTitle};
 }
+// The delete questions, which name their files and default to No.
+inline ShownMessage deleteSourceQuestion(const std::string& source) {
+    return {messages::deleteSourceQuestion(source), MsgStyle::QuestionDefaultNo, kTitle};
+}
+inline ShownMessage deletePartsQuestion(std::size_t parts, const std::string& output,
+                                        bool checksumFile = false, bool recoveryFiles = false) {
+    return {messages::deletePartsQuestion(parts, output, checksumFile, recoveryFiles),
+            MsgStyle::QuestionDefaultNo, kTitle};
+}
 inline ShownMessage refusal(std::string text) {
     return {std::move(text), MsgStyle::Critical, kTitle};
 }

@@ -307,8 +307,8 @@ Outcome classify(bool result, const std::vector<ShownMessage>& shown) {
         shown[0].style != MsgStyle::Question || shown[0].title != title)
         return Outcome::Unrecognised;
     if (result) {
-        const bool asked = shown.size() == 2 && shown[1].text == messages::kDeleteParts &&
-                           shown[1].style == MsgStyle::Question && shown[1].title == title;
+        const bool asked = shown.size() == 2 && messages::isDeleteQuestion(shown[1].text) &&
+                           shown[1].style == MsgStyle::QuestionDefaultNo && shown[1].title == title;
         return asked ? Outcome::Success : Outcome::Unrecognised;
     }
     if (shown.size() == 1)

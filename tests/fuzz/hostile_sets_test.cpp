@@ -64,8 +64,11 @@ bool sameMessages(const std::vector<ShownMessage>& actual,
     if (actual.size() != expected.size())
         return false;
     for (std::size_t i = 0; i < actual.size(); ++i)
-        if (actual[i].text != expected[i].text || actual[i].style != expected[i].style ||
-            actual[i].title != expected[i].title)
+        // The delete question names the files it deletes; its first line is the question.
+        if (actual[i].text.substr(0, expected[i].text == messages::kDeleteParts
+                                         ? actual[i].text.find('\n')
+                                         : std::string::npos) != expected[i].text ||
+            actual[i].style != expected[i].style || actual[i].title != expected[i].title)
             return false;
     return true;
 }
@@ -79,7 +82,7 @@ std::string show(const std::vector<ShownMessage>& messages) {
 }
 
 const ShownMessage kConfirm{messages::kConfirmAssemble, MsgStyle::Question, kTitle};
-const ShownMessage kDeleteQuestion{messages::kDeleteParts, MsgStyle::Question, kTitle};
+const ShownMessage kDeleteQuestion{messages::kDeleteParts, MsgStyle::QuestionDefaultNo, kTitle};
 
 ShownMessage refusal(const char* text) {
     return {text, MsgStyle::Critical, kTitle};

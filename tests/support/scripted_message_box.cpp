@@ -35,7 +35,7 @@ void ScriptedMessageBox::reset(std::vector<MsgAnswer> newScript) {
 MsgAnswer ScriptedMessageBox::show(const std::string& text, MsgStyle style,
                                    const std::string& title) {
     shownMessages.push_back({text, style, title});
-    const bool question = style == MsgStyle::Question;
+    const bool question = style == MsgStyle::Question || style == MsgStyle::QuestionDefaultNo;
     if (next < script.size()) {
         const MsgAnswer answer = script[next++];
         if (question == (answer == MsgAnswer::Ok))
