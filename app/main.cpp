@@ -1,4 +1,5 @@
 #include "frm_main.h"
+#include "path_text.h"
 
 #include <QApplication>
 
@@ -12,6 +13,10 @@ int main(int argc, char* argv[]) {
 
     tolvar::frmMain window;
     QApplication::setWindowIcon(window.windowIcon());
+    // One file, as the file manager passes it (%f): the window starts with it chosen. The
+    // name is taken byte for byte, so names that are not valid UTF-8 survive.
+    if (argc > 1)
+        window.openFile(tolvar::pathFromBytes(QByteArray(argv[1])));
     window.show();
     return QApplication::exec();
 }

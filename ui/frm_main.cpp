@@ -1,5 +1,7 @@
 #include "frm_main.h"
 
+#include "assembly_checks.h"
+#include "check_dialog.h"
 #include "file_exists.h"
 #include "operations.h"
 #include "panels/assemble_panel.h"
@@ -7,6 +9,8 @@
 #include "panels/split_by_size_panel.h"
 #include "panels/split_method_panel.h"
 #include "panels/welcome_panel.h"
+#include "part_header.h"
+#include "part_set.h"
 #include "path_text.h"
 #include "progress_presenter.h"
 #include "qt_message_box.h"
@@ -14,6 +18,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -27,6 +32,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -44,9 +53,8 @@ namespace {
 constexpr int kClientWidth = 6015;
 constexpr int kPanelLeft = 240;
 constexpr int kPanelWidth = 5535;
-constexpr int kPanelHeight = 2655;
 constexpr int kPanelShownTop = 120;
-constexpr int kPanelParkedTop = 3600;
+constexpr int kPanelParkedTop = 3600 + kOptionRowsHeight;
 // The client area below the menu bar at working height: the panel with the same margin
 // above and below it. Parked panels lie below it.
 constexpr int kWorkingClientHeight = kPanelShownTop + kPanelHeight + kPanelShownTop;
@@ -65,6 +73,18 @@ std::string helpText() {
     site.pop_back();
     return "Please go to our web site: " + site;
 }
+
+// Counts the operations under way for as long as one runs, whichever way it ends.
+class OperationGuard {
+public:
+    explicit OperationGuard(int& counter) : count(counter) { ++count; }
+    ~OperationGuard() { --count; }
+    OperationGuard(const OperationGuard&) = delete;
+    OperationGuard& operator=(const OperationGuard&) = delete;
+
+private:
+    int& count;
+};
 
 std::string toEngine(const QString& path) {
     return pathToBytes(path).toStdString();
@@ -125,6 +145,9 @@ void frmMain::createPanels() {
     connect(Frame5->Command9, &QPushButton::clicked, this, &frmMain::Command9_Click);
     connect(Frame3->Command4, &QPushButton::clicked, this, &frmMain::Command4_Click);
     connect(Frame3->Command5, &QPushButton::clicked, this, &frmMain::Command5_Click);
+    // One choice of a checksum file for both ways of splitting.
+    connect(Frame1, &SplitPanel::checksumsChosen, Frame4, &SplitPanel::setWriteChecksums);
+    connect(Frame4, &SplitPanel::checksumsChosen, Frame1, &SplitPanel::setWriteChecksums);
 
     for (QWidget* child : client->findChildren<QWidget*>()) {
         // Drops belong to the window, which knows which box a file goes to; a line edit
@@ -150,6 +173,7 @@ void frmMain::createMenu() {
     menuSplit = item("menuSplit", QStringLiteral("Split File"), QKeySequence(Qt::CTRL | Qt::Key_S));
     menuAssemble =
         item("menuAssemble", QStringLiteral("Assemble Files"), QKeySequence(Qt::CTRL | Qt::Key_A));
+    menuCheck = item("menuCheck", QStringLiteral("Check Broken Files..."), QKeySequence());
     menu->addSeparator()->setObjectName(QStringLiteral("line"));
     menuHelp = item("menuHelp", QStringLiteral("Help and Support"), QKeySequence(Qt::Key_F1));
     menuAbout = item("menuAbout", QStringLiteral("About"), QKeySequence());
@@ -158,6 +182,7 @@ void frmMain::createMenu() {
 
     connect(menuSplit, &QAction::triggered, this, &frmMain::menuSplit_Click);
     connect(menuAssemble, &QAction::triggered, this, &frmMain::menuAssemble_Click);
+    connect(menuCheck, &QAction::triggered, this, &frmMain::menuCheck_Click);
     connect(menuHelp, &QAction::triggered, this, &frmMain::menuHelp_Click);
     connect(menuAbout, &QAction::triggered, this, &frmMain::menuAbout_Click);
     connect(menuExit, &QAction::triggered, this, &frmMain::menuExit_Click);
@@ -167,12 +192,12 @@ void frmMain::setTabOrder() {
     // The keyboard order over the whole window, across the panels; hidden (parked) panels
     // drop out of it.
     QWidget* const order[] = {
-        Frame5->Command10, Frame5->Command9,  Frame3->Command4, Frame3->Command5,
-        Frame4->Command12, Frame1->Text1,     Frame1->Command1, Frame1->Text6,
-        Frame1->Command11, Frame1->Text5,     Frame1->Combo1,   Frame1->Command2,
-        Frame4->Text3,     Frame4->Command8,  Frame4->Text7,    Frame4->Text4,
-        Frame4->VScroll1,  Frame4->Command7,  Frame2->Text2,    Frame2->Command6,
-        Frame2->Text8,     Frame2->Command13, Frame2->Command3};
+        Frame5->Command10, Frame5->Command9, Frame3->Command4, Frame3->Command5,  Frame4->Command12,
+        Frame1->Text1,     Frame1->Command1, Frame1->Text6,    Frame1->Command11, Frame1->Text5,
+        Frame1->Combo1,    Frame1->Check1,   Frame1->Spin1,    Frame1->Command2,  Frame4->Text3,
+        Frame4->Command8,  Frame4->Text7,    Frame4->Text4,    Frame4->VScroll1,  Frame4->Check2,
+        Frame4->Spin2,     Frame4->Command7, Frame2->Text2,    Frame2->Command6,  Frame2->Text8,
+        Frame2->Command13, Frame2->Command3};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
@@ -229,8 +254,10 @@ void frmMain::Form_Load() {
     const double defaultLeft =
         area.x() * tppX +
         static_cast<double>(centredTwips(area.width() * tppX, outer.width() * tppX));
-    const StoredPosition stored =
-        loadPosition(static_cast<float>(defaultTop), static_cast<float>(defaultLeft));
+    const StoredSettings stored =
+        loadSettings(static_cast<float>(defaultTop), static_cast<float>(defaultLeft));
+    Frame1->setWriteChecksums(stored.writeChecksums);
+    Frame4->setWriteChecksums(stored.writeChecksums);
 
     // Pixel coordinates must fit an int; a stored value beyond that is as good as no value.
     auto toPixels = [](float twips, double tpp, double fallback) {
@@ -239,14 +266,42 @@ void frmMain::Form_Load() {
         return static_cast<int>(std::fabs(px) < limit ? px : std::round(fallback / tpp));
     };
     move(toPixels(stored.left, tppX, defaultLeft), toPixels(stored.top, tppY, defaultTop));
+    keepOnScreen();
 
     ShowPanel(QStringLiteral("5"));
 }
 
+void frmMain::keepOnScreen() {
+    // A position saved on a larger screen, or on one no longer attached, is brought back onto
+    // this one, title bar and all.
+    const QScreen* target = QGuiApplication::screenAt(pos());
+    if (!target)
+        target = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!target)
+        return;
+    QRect outer = frameGeometry();
+    // The frame is not known before the window is first shown: a title bar's height then.
+    if (outer.size() == size())
+        outer.adjust(0, -style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+    const QPoint inside = clampedIntoScreen(outer, target->availableGeometry());
+    if (inside != outer.topLeft())
+        move(pos() + (inside - outer.topLeft()));
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The size is final only now, and the frame the window system adds is known once it has
+    // been mapped.
+    if (!event->spontaneous()) {
+        keepOnScreen();
+        QTimer::singleShot(0, this, &frmMain::keepOnScreen);
+    }
+}
+
 void frmMain::saveWindowPosition() {
     const QPoint at = pos();
-    savePosition(static_cast<float>(at.y() * screenTwipsPerPixelY()),
-                 static_cast<float>(at.x() * screenTwipsPerPixelX()));
+    saveSettings({static_cast<float>(at.y() * screenTwipsPerPixelY()),
+                  static_cast<float>(at.x() * screenTwipsPerPixelX()), Frame1->writeChecksums()});
 }
 
 void frmMain::Form_Unload() {
@@ -323,6 +378,39 @@ void frmMain::menuAssemble_Click() {
     Command9_Click();
 }
 
+void frmMain::menuCheck_Click() {
+    const QString chosen = fileDialogs().choose(
+        DialogKind::Open, this, QString::fromLatin1(kAllFiles),
+        QStringLiteral("Choose a file of the set to check - Tolvar Files Splitter"),
+        initialFolder());
+    if (chosen.isEmpty())
+        return;
+    const OperationGuard running(operationsRunning);
+    CheckDialog dialog(chosen, messageBox(), *fileSystem, this, progressDelay);
+    if (dialog.runCheck())
+        dialog.exec();
+}
+
+void frmMain::openFile(const QString& path) {
+    const QString first = firstPartOf(path);
+    const auto read = tolvar::readPartSet(*fileSystem, toEngine(path));
+    if (first != path || (read && read.value())) {
+        Command9_Click();
+        Frame2->Text2->setText(first);
+        return;
+    }
+    Command10_Click();
+    Frame1->Text1->setText(path);
+    Frame4->Text3->setText(path);
+}
+
+QString frmMain::firstPartOf(const QString& path) const {
+    auto read = tolvar::readPartSet(*fileSystem, toEngine(path));
+    if (!read || !read.value() || read.value()->chosen.header.PartIndex == 0)
+        return path;
+    return pathFromBytes(QByteArray::fromStdString(PartFileName(read.value()->base, 0)));
+}
+
 void frmMain::menuExit_Click() {
     saveWindowPosition();
     // Closing the last window ends the program; the close handler saves once more.
@@ -355,26 +443,11 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 
 // Operations --------------------------------------------------------------------------------
 
-namespace {
-
-// Counts the operations under way for as long as one runs, whichever way it ends.
-class OperationGuard {
-public:
-    explicit OperationGuard(int& counter) : count(counter) { ++count; }
-    ~OperationGuard() { --count; }
-    OperationGuard(const OperationGuard&) = delete;
-    OperationGuard& operator=(const OperationGuard&) = delete;
-
-private:
-    int& count;
-};
-
-} // namespace
-
 bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
     const OperationGuard running(operationsRunning);
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay);
     OperationContext context{messageBox(), *fileSystem, &progress};
+    Frame1->chooseOptions(context);
     return tolvar::SplitFile(toEngine(Filename), Filesize, toEngine(Frame1->Text6->text()),
                              toEngine(Frame1->Text1->text()), context);
 }
@@ -383,15 +456,28 @@ bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
     const OperationGuard running(operationsRunning);
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay);
     OperationContext context{messageBox(), *fileSystem, &progress};
+    Frame4->chooseOptions(context);
     return tolvar::SplitFile2(toEngine(Filename), Filenumber, toEngine(Frame4->Text7->text()),
                               toEngine(Frame4->Text3->text()), context);
 }
 
 bool frmMain::AssembleFile(const QString& Filename) {
     const OperationGuard running(operationsRunning);
+    const std::string chosen = toEngine(Filename);
+    const std::string prefix = toEngine(Frame2->Text8->text());
+    OperationContext context{messageBox(), *fileSystem};
+    const AssemblyCheck check = prepareAssembly(chosen, prefix, context, [this](bool writing) {
+        return std::make_unique<ProgressPresenter>(this,
+                                                   writing ? ProgressPresenter::Direction::Writing
+                                                           : ProgressPresenter::Direction::Reading,
+                                                   progressDelay);
+    });
+    assemblyUnchecked = check.unchecked;
+    if (!check.proceed)
+        return false;
     ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay);
-    OperationContext context{messageBox(), *fileSystem, &progress};
-    return tolvar::AssembleFile(toEngine(Filename), toEngine(Frame2->Text8->text()), context);
+    context.progress = &progress;
+    return tolvar::AssembleFile(chosen, prefix, context);
 }
 
 Result<bool> frmMain::FileExists(const QString& strPath) {
@@ -432,7 +518,8 @@ void frmMain::dropEvent(QDropEvent* event) {
         event->ignore();
         return;
     }
-    target->setText(path);
+    // A broken file stands for its set, whichever of them was dropped.
+    target->setText(target == Frame2->Text2 ? firstPartOf(path) : path);
     event->acceptProposedAction();
 }
 

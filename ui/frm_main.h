@@ -69,6 +69,12 @@ public:
     // Whether strPath names at least one ordinary, non-hidden file; the last component may
     // hold "*" and "?". A search that cannot be made is a failure.
     Result<bool> FileExists(const QString& strPath) override;
+    bool lastAssemblyUnchecked() const override { return assemblyUnchecked; }
+
+    // A file given to the program (its argument, a file manager's "Open with"): a broken file
+    // of any index opens the assemble panel with its set's first part chosen; any other file
+    // opens the choice of the split method with it as the source of both split panels.
+    void openFile(const QString& path);
 
     // The number of the panel in view, "0" when none is.
     QString panelInView() const;
@@ -92,12 +98,15 @@ public slots:
     // the position and closes the window, which ends the program.
     void menuSplit_Click();
     void menuAssemble_Click();
+    // Chooses a file of a set and shows what each of its files is, with Repair.
+    void menuCheck_Click();
     void menuHelp_Click();
     void menuAbout_Click();
     void menuExit_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -113,7 +122,11 @@ private:
     void Form_Load();
     void Form_Unload();
     void saveWindowPosition();
+    void keepOnScreen();
     QLineEdit* dropTarget() const;
+    // A dropped or given broken file stands for its set: the name of its first part; any other
+    // path unchanged.
+    QString firstPartOf(const QString& path) const;
 
     // What the panels ask of the window.
     MessageBox& messageBox() override { return *box; }
@@ -130,6 +143,7 @@ private:
     double scale = 1.0 / 15.0;
     int progressDelay = 500;
     int operationsRunning = 0;
+    bool assemblyUnchecked = false;
     QWidget* client = nullptr;
 
     SplitBySizePanel* Frame1;
@@ -140,6 +154,7 @@ private:
     QMenu* menu;
     QAction* menuSplit;
     QAction* menuAssemble;
+    QAction* menuCheck;
     QAction* menuHelp;
     QAction* menuAbout;
     QAction* menuExit;

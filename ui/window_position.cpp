@@ -3,6 +3,7 @@
 #include "input_rules.h"
 
 #include <QSettings>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -55,18 +56,31 @@ std::int64_t centredTwips(double screenTwips, double windowTwips) {
     return screen / 2 - window / 2;
 }
 
-StoredPosition loadPosition(float defaultTop, float defaultLeft) {
+StoredSettings loadSettings(float defaultTop, float defaultLeft) {
     QSettings settings = store();
-    const float top = readCoordinate(settings, kSettingsTop, defaultTop);
-    const float left = readCoordinate(settings, kSettingsLeft, defaultLeft);
-    return {top, left};
+    StoredSettings stored{readCoordinate(settings, kSettingsTop, defaultTop),
+                          readCoordinate(settings, kSettingsLeft, defaultLeft)};
+    const QString checksums = settings.value(key(kSettingsChecksums)).toString().trimmed();
+    stored.writeChecksums = checksums.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0;
+    return stored;
 }
 
-void savePosition(float top, float left) {
+void saveSettings(const StoredSettings& stored) {
     QSettings settings = store();
-    settings.setValue(key(kSettingsTop), formatTwips(top));
-    settings.setValue(key(kSettingsLeft), formatTwips(left));
+    settings.setValue(key(kSettingsTop), formatTwips(stored.top));
+    settings.setValue(key(kSettingsLeft), formatTwips(stored.left));
+    settings.setValue(key(kSettingsChecksums),
+                      stored.writeChecksums ? QStringLiteral("true") : QStringLiteral("false"));
     settings.sync();
+}
+
+QPoint clampedIntoScreen(const QRect& frame, const QRect& available) {
+    auto clamp = [](int at, int extent, int low, int room) {
+        // Right or bottom edge inside first, then the left or top edge, which wins.
+        return std::max(low, std::min(at, low + room - extent));
+    };
+    return {clamp(frame.x(), frame.width(), available.x(), available.width()),
+            clamp(frame.y(), frame.height(), available.y(), available.height())};
 }
 
 } // namespace tolvar

@@ -1,17 +1,21 @@
 #pragma once
 
+#include <QPoint>
+#include <QRect>
 #include <QString>
 #include <cstdint>
 #include <optional>
 
 namespace tolvar {
 
-// Where the window's position is kept: INI settings of the application
-// "Tolvar Files Splitter", section "Settings", keys "Top" and "Left", in twips.
+// Where the window's settings are kept: INI settings of the application
+// "Tolvar Files Splitter", section "Settings": keys "Top" and "Left", in twips, and
+// "Checksums", whether the split panels write a checksum file ("true" or "false").
 inline constexpr const char* kSettingsApplication = "Tolvar Files Splitter";
 inline constexpr const char* kSettingsSection = "Settings";
 inline constexpr const char* kSettingsTop = "Top";
 inline constexpr const char* kSettingsLeft = "Left";
+inline constexpr const char* kSettingsChecksums = "Checksums";
 
 // The decimal text of a coordinate in twips as a single-precision number: a whole number
 // without a decimal point ("-1240"), otherwise the shortest text that reads back the same.
@@ -24,15 +28,21 @@ std::optional<float> parseTwips(const QString& text);
 // divided with truncation toward zero; centres a window of that extent on the screen.
 std::int64_t centredTwips(double screenTwips, double windowTwips);
 
-// Reads the stored Top and Left, falling back to the given defaults for a missing value or
-// one that is not a number.
-struct StoredPosition {
+struct StoredSettings {
     float top;
     float left;
+    bool writeChecksums = true;
 };
-StoredPosition loadPosition(float defaultTop, float defaultLeft);
 
-// Writes Top and then Left.
-void savePosition(float top, float left);
+// Reads the stored Top, Left and Checksums, falling back to the given defaults for a missing
+// coordinate or one that is not a number, and to true for a missing or unreadable Checksums.
+StoredSettings loadSettings(float defaultTop, float defaultLeft);
+
+// Writes Top, then Left, then Checksums.
+void saveSettings(const StoredSettings& settings);
+
+// Where a window whose frame is `frame` goes so that all of it lies inside `available` (the
+// screen less its panels); a frame larger than the screen keeps its top left corner on it.
+QPoint clampedIntoScreen(const QRect& frame, const QRect& available);
 
 } // namespace tolvar

@@ -1,6 +1,8 @@
 // Real files through the real window and engine: split by size and by number, assemble back,
 // compare byte for byte; the refusals and failure reports a user would see; progress with
 // Cancel; and dropping files on the panels. Only the message box and dialogs are scripted.
+#include "assembly_checks.h"
+#include "operations.h"
 #include "ui_test_support.h"
 
 #include <QComboBox>
@@ -25,10 +27,16 @@ using namespace tolvar::uitest;
 namespace {
 
 const std::string kConfirmSplit = "Are you sure you want to split this file?";
-const std::string kDeleteSource = "Would you like to delete the original file?";
+std::string deleteSource(const QString& source) {
+    return messages::deleteSourceQuestion(QFile::encodeName(source).toStdString());
+}
 const std::string kSplitDone = "Splitting done successfully.";
 const std::string kConfirmAssemble = "Are you sure you want to assemble these files?";
-const std::string kDeleteParts = "Do you want to delete the broken files?";
+// The window writes a checksum file unless told not to.
+std::string deleteParts(std::size_t parts, const QString& output, bool checksumFile = true) {
+    return messages::deletePartsQuestion(parts, QFile::encodeName(output).toStdString(),
+                                         checksumFile, false);
+}
 const std::string kAssembled = "File assembled successfully.";
 
 using Texts = std::vector<std::string>;
@@ -137,9 +145,9 @@ private slots:
         QTest::keyClicks(text(5), QStringLiteral("100"));
         box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         QTest::mouseClick(command(2), Qt::LeftButton);
-        QCOMPARE(box.texts(), (Texts{kConfirmSplit, kDeleteSource, kSplitDone}));
+        QCOMPARE(box.texts(), (Texts{kConfirmSplit, deleteSource(path("movie.avi")), kSplitDone}));
         QCOMPARE(QDir(path("parts")).entryList(QDir::Files),
-                 (QStringList{"piece.000", "piece.001", "piece.002"}));
+                 (QStringList{"piece.000", "piece.001", "piece.002", "piece.sha256"}));
         QCOMPARE(QFileInfo(path("parts/piece.000")).size(), 16 + 102400);
         QCOMPARE(QFileInfo(path("parts/piece.002")).size(), 16 + 300000 - 2 * 102400);
         QCOMPARE(readAll(path("movie.avi")), original);
@@ -150,7 +158,8 @@ private slots:
         choose(13, path("rebuilt/film"));
         box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         QTest::mouseClick(command(3), Qt::LeftButton);
-        QCOMPARE(box.texts(), (Texts{kConfirmAssemble, kDeleteParts, kAssembled}));
+        QCOMPARE(box.texts(),
+                 (Texts{kConfirmAssemble, deleteParts(3, path("rebuilt/film.avi")), kAssembled}));
         QCOMPARE(box.shown().back().style, MsgStyle::Information);
         // The set keeps the source's last three characters: film. + avi.
         QCOMPARE(readAll(path("rebuilt/film.avi")), original);
@@ -169,19 +178,20 @@ private slots:
         window->findChild<QScrollBar*>(QStringLiteral("VScroll1"))->setValue(5);
         box.reset({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
         command(7)->click();
-        QCOMPARE(box.texts(), (Texts{kConfirmSplit, kDeleteSource, kSplitDone}));
+        QCOMPARE(box.texts(), (Texts{kConfirmSplit, deleteSource(path("disk.img")), kSplitDone}));
         QVERIFY(!QFile::exists(path("disk.img")));
         // The box still shows the path of the deleted source.
         QCOMPARE(text(3)->text(), path("disk.img"));
         QCOMPARE(entries(), (QStringList{"disk.000", "disk.001", "disk.002", "disk.003", "disk.004",
-                                         "disk.005"}));
+                                         "disk.005", "disk.sha256"}));
 
         box.reset({});
         window->ShowPanel(QStringLiteral("2"));
         choose(6, path("disk.000"));
         box.reset({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
         command(3)->click();
-        QCOMPARE(box.texts(), (Texts{kConfirmAssemble, kDeleteParts, kAssembled}));
+        QCOMPARE(box.texts(),
+                 (Texts{kConfirmAssemble, deleteParts(6, path("disk.img")), kAssembled}));
         QCOMPARE(entries(), QStringList{"disk.img"});
         QCOMPARE(readAll(path("disk.img")), original);
     }
@@ -409,13 +419,15 @@ private slots:
             label = progress->labelText();
             clickButton(progress, QStringLiteral("Cancel"));
         }});
-        box.reset({MsgAnswer::Yes});
+        // Yes to replacing it, then to the assembly.
+        box.reset({MsgAnswer::Yes, MsgAnswer::Yes});
         window->ShowPanel(QStringLiteral("2"));
         text(2)->setText(path("big.000"));
         command(3)->click();
         QVERIFY(script.finished());
         QVERIFY2(label.startsWith(QLatin1String("Reading broken file ")), qPrintable(label));
-        QCOMPARE(box.texts(), Texts{kConfirmAssemble});
+        QCOMPARE(box.texts(),
+                 (Texts{replaceQuestion(path("big.dat").toStdString()), kConfirmAssemble}));
         QCOMPARE(entries(), before);
         QCOMPARE(readAll(path("big.dat")), QByteArray("previous content"));
         QCOMPARE(text(2)->text(), path("big.000"));
@@ -465,7 +477,7 @@ private slots:
         struct AskingBox : FakeMessageBox {
             std::function<void()> onQuestion;
             MsgAnswer show(const std::string& t, MsgStyle st, const std::string& title) override {
-                if (t == kDeleteSource)
+                if (messages::isDeleteQuestion(t))
                     onQuestion();
                 return FakeMessageBox::show(t, st, title);
             }
@@ -506,7 +518,7 @@ private slots:
         QTimer::singleShot(150, window.get(), [this] { window->close(); });
         box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         command(2)->click();
-        QCOMPARE(box.texts(), (Texts{kConfirmSplit, kDeleteSource, kSplitDone}));
+        QCOMPARE(box.texts(), (Texts{kConfirmSplit, deleteSource(path("long.bin")), kSplitDone}));
         QVERIFY(window->isVisible());
         // Once the operation is over, closing works again.
         QVERIFY(window->close());

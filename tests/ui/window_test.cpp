@@ -1,6 +1,7 @@
 // The window driven through its real widgets, with the message box and the file dialogs
 // replaced by scripted fakes: layout, panels, navigation, keyboard, saved position, About and
 // Help, and every handler of the three working panels.
+#include "operations.h"
 #include "ui_test_support.h"
 
 #include <QAction>
@@ -121,16 +122,21 @@ private slots:
         QCOMPARE(menu->title(), QStringLiteral("Menu"));
         QCOMPARE(window->menuBar()->actions().size(), 1);
         const QList<QAction*> items = menu->actions();
-        QCOMPARE(items.size(), 7);
-        const QStringList names{"menuSplit", "menuAssemble", "line",    "menuHelp",
-                                "menuAbout", "line2",        "menuExit"};
-        const QStringList captions{
-            "Split File", "Assemble Files", "", "Help and Support", "About", "", "Exit"};
-        const QList<QKeySequence> keys{QKeySequence("Ctrl+S"), QKeySequence("Ctrl+A"),
-                                       QKeySequence(),         QKeySequence("F1"),
-                                       QKeySequence(),         QKeySequence(),
-                                       QKeySequence("Ctrl+Q")};
-        for (int i = 0; i < 7; ++i) {
+        QCOMPARE(items.size(), 8);
+        const QStringList names{"menuSplit", "menuAssemble", "menuCheck", "line",
+                                "menuHelp",  "menuAbout",    "line2",     "menuExit"};
+        const QStringList captions{"Split File",
+                                   "Assemble Files",
+                                   "Check Broken Files...",
+                                   "",
+                                   "Help and Support",
+                                   "About",
+                                   "",
+                                   "Exit"};
+        const QList<QKeySequence> keys{
+            QKeySequence("Ctrl+S"), QKeySequence("Ctrl+A"), QKeySequence(), QKeySequence(),
+            QKeySequence("F1"),     QKeySequence(),         QKeySequence(), QKeySequence("Ctrl+Q")};
+        for (int i = 0; i < 8; ++i) {
             QCOMPARE(items[i]->objectName(), names[i]);
             QCOMPARE(items[i]->isSeparator(), captions[i].isEmpty());
             if (!items[i]->isSeparator())
@@ -193,7 +199,9 @@ private slots:
         auto* t1 = text(1);
         QVERIFY(near(t1->x(), 240) && near(t1->y(), 480) && near(t1->width(), 4695));
         auto* c2 = command(2);
-        QVERIFY(near(c2->x(), 240) && near(c2->y(), 2040) && near(c2->width(), 5055));
+        // The row of checksum and recovery choices lies between the size and the button.
+        QVERIFY(near(c2->x(), 240) && near(c2->y(), 2040 + kOptionRowsHeight) &&
+                near(c2->width(), 5055));
         auto* bar = c<QScrollBar>("VScroll1");
         QVERIFY(near(bar->width(), 255) && near(bar->height(), 255));
         QVERIFY(near(window->centralWidget()->width(), 6015));
@@ -201,7 +209,7 @@ private slots:
         for (int f = 1; f <= 5; ++f) {
             auto* frame = window->findChild<QFrame*>(frameName(f));
             QVERIFY(near(frame->x(), 240) && near(frame->width(), 5535) &&
-                    near(frame->height(), 2655));
+                    near(frame->height(), 2655 + kOptionRowsHeight));
             const QList<QWidget*> controls =
                 frame->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
             QVERIFY(!controls.isEmpty());
@@ -368,12 +376,12 @@ private slots:
             return names;
         };
         window->ShowPanel(QStringLiteral("1"));
-        QCOMPARE(walk(text(1), 7), (QStringList{"Command1", "Text6", "Command11", "Text5", "Combo1",
-                                                "Command2", "Text1"}));
+        QCOMPARE(walk(text(1), 9), (QStringList{"Command1", "Text6", "Command11", "Text5", "Combo1",
+                                                "Check1", "Spin1", "Command2", "Text1"}));
         window->ShowPanel(QStringLiteral("4"));
         // Command12 comes first in the window-wide order, so Tab wraps to it.
-        QCOMPARE(walk(text(3), 7), (QStringList{"Command8", "Text7", "Text4", "VScroll1",
-                                                "Command7", "Command12", "Text3"}));
+        QCOMPARE(walk(text(3), 9), (QStringList{"Command8", "Text7", "Text4", "VScroll1", "Check2",
+                                                "Spin2", "Command7", "Command12", "Text3"}));
         window->ShowPanel(QStringLiteral("2"));
         QCOMPARE(walk(text(2), 5),
                  (QStringList{"Command6", "Text8", "Command13", "Command3", "Text2"}));
@@ -416,16 +424,33 @@ private slots:
         QVERIFY(std::abs(window->y() + outer.height() / 2 - screen.center().y()) <= 6);
     }
 
-    void storedPositionIsAppliedAsItIs() {
+    void storedPositionOnTheScreenIsAppliedAsItIs() {
         window.reset();
         {
             QSettings s(settingsFile(settingsDir), QSettings::IniFormat);
-            s.setValue("Settings/Top", "-4500");
-            s.setValue("Settings/Left", "30000");
+            s.setValue("Settings/Top", "1500");
+            s.setValue("Settings/Left", "3000");
         }
         fresh();
         const double tpp = window->screenTwipsPerPixelX();
-        QCOMPARE(window->pos(), QPoint(qRound(30000 / tpp), qRound(-4500 / tpp)));
+        QCOMPARE(window->pos(), QPoint(qRound(3000 / tpp), qRound(1500 / tpp)));
+    }
+
+    void storedPositionOffTheScreenIsBroughtBackWhole() {
+        window.reset();
+        {
+            QSettings s(settingsFile(settingsDir), QSettings::IniFormat);
+            s.setValue("Settings/Top", "30000");
+            s.setValue("Settings/Left", "60000");
+        }
+        fresh();
+        showActive();
+        QVERIFY2(window->screen()->availableGeometry().contains(window->frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(window->frameGeometry().x())
+                                .arg(window->frameGeometry().y())
+                                .arg(window->frameGeometry().width())
+                                .arg(window->frameGeometry().height())));
     }
 
     void storedTextThatIsNoNumberFallsBackToTheDefault() {
@@ -641,7 +666,7 @@ private slots:
         QCOMPARE(box.problems(), std::size_t{0});
         QCOMPARE(box.texts(),
                  (std::vector<std::string>{"Are you sure you want to split this file?",
-                                           "Would you like to delete the original file?",
+                                           messages::deleteSourceQuestion(path.toStdString()),
                                            "Splitting done successfully."}));
         QCOMPARE(box.shown()[2].style, MsgStyle::Information);
         QCOMPARE(box.shown()[2].title, kProduct);

@@ -8,6 +8,7 @@ namespace tolvar {
 
 AssemblePanel::AssemblePanel(PanelHost& panelHost, QWidget* parent)
     : WorkingPanel("Frame2", panelHost, parent) {
+    lowerControlsBy(kOptionRowsHeight / 2);
     // Two groups and a taller button over the same height as the split panels' three: the
     // groups lie further apart, each label still just above its box.
     Label4 =
@@ -19,6 +20,7 @@ AssemblePanel::AssemblePanel(PanelHost& panelHost, QWidget* parent)
     Text8 = addTextBox("Text8", true, {240, 1380, 4695, 285});
     Command13 = addButton("Command13", QStringLiteral("..."), {5040, 1395, 255, 255});
     Command3 = addButton("Command3", QStringLiteral("Assemble Files"), {240, 1920, 5055, 495});
+    setActionButton(Command3);
 
     connect(Command6, &QPushButton::clicked, this, &AssemblePanel::Command6_Click);
     connect(Command13, &QPushButton::clicked, this, &AssemblePanel::Command13_Click);
@@ -37,7 +39,10 @@ void AssemblePanel::Command13_Click() {
 
 void AssemblePanel::Command3_Click() {
     if (host.AssembleFile(Text2->text())) {
-        host.messageBox().inform("File assembled successfully.");
+        host.messageBox().inform(host.lastAssemblyUnchecked()
+                                     ? "File assembled successfully.\nIts contents could not be "
+                                       "checked: the broken files have no checksum file."
+                                     : "File assembled successfully.");
         Text2->clear();
         Text8->clear();
     }

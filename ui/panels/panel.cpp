@@ -1,12 +1,16 @@
 #include "panel.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
+#include <QStyleOptionSpinBox>
 #include <algorithm>
 #include <cmath>
 
@@ -51,7 +55,13 @@ QLineEdit* Panel::addTextBox(const char* name, bool readOnly, const QRect& twips
 }
 
 void Panel::place(QWidget* control, const QRect& twips) {
-    placements.push_back({control, twips});
+    placements.push_back({control, twips.translated(0, controlOffset), {}});
+}
+
+void Panel::measureWith(QLabel* label, const QStringList& texts) {
+    for (Placement& p : placements)
+        if (p.control == label)
+            p.samples = texts;
 }
 
 double Panel::requiredScale() const {
@@ -65,8 +75,30 @@ double Panel::requiredScale() const {
         const int width = p.twips.width();
         const int height = p.twips.height();
         if (auto* l = qobject_cast<QLabel*>(p.control)) {
-            need(metrics.horizontalAdvance(l->text()) + 2, width);
-            need(metrics.height(), height);
+            for (const QString& text : p.samples.isEmpty() ? QStringList{l->text()} : p.samples) {
+                const QStringList lines = text.split(QLatin1Char('\n'));
+                for (const QString& line : lines)
+                    need(metrics.horizontalAdvance(line) + 2, width);
+                need(metrics.height() * static_cast<double>(lines.size()), height);
+            }
+        } else if (auto* k = qobject_cast<QCheckBox*>(p.control)) {
+            QStyleOptionButton option;
+            option.initFrom(k);
+            const int indicator =
+                k->style()->pixelMetric(QStyle::PM_IndicatorWidth, &option, k) +
+                k->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, &option, k);
+            need(metrics.horizontalAdvance(k->text()) + indicator + 4, width);
+            need(std::max(metrics.height(), k->sizeHint().height()), height);
+        } else if (auto* n = qobject_cast<QSpinBox*>(p.control)) {
+            QStyleOptionSpinBox option;
+            option.initFrom(n);
+            option.rect = QRect(0, 0, 400, 200);
+            const QRect field = n->style()->subControlRect(QStyle::CC_SpinBox, &option,
+                                                           QStyle::SC_SpinBoxEditField, n);
+            need(metrics.horizontalAdvance(QString::number(n->maximum())) + (400 - field.width()) +
+                     6,
+                 width);
+            need(n->minimumSizeHint().height(), height);
         } else if (auto* b = qobject_cast<QPushButton*>(p.control)) {
             // What the style keeps around a button's caption, measured on a sample size.
             QStyleOptionButton option;
@@ -103,6 +135,24 @@ void Panel::applyScale(double scale) {
 
 WorkingPanel::WorkingPanel(const char* name, PanelHost& panelHost, QWidget* parent)
     : Panel(name, parent), host(panelHost) {}
+
+void WorkingPanel::setActionButton(QPushButton* button) {
+    action = button;
+    // Drawn as the default button, which it is for Return.
+    action->setDefault(true);
+}
+
+void WorkingPanel::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || action == nullptr ||
+        (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        Panel::keyPressEvent(event);
+        return;
+    }
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
+    (focused != nullptr && isAncestorOf(focused) ? focused : action)->click();
+    event->accept();
+}
 
 QString WorkingPanel::chooseFile(const QString& filter, const QString& title) {
     return host.fileDialogs().choose(DialogKind::Open, host.dialogOwner(), filter, title,

@@ -22,6 +22,13 @@ namespace tolvar {
 int pixelsAt(int twips, double scale);
 int extentAt(int twips, double scale);
 
+// The designed panel height, and what the split panels' row of checksum and recovery choices
+// adds to it. Every panel takes the taller height, so the window keeps one size; the shorter
+// panels lower their controls by half the difference and stay centred.
+inline constexpr int kDesignedPanelHeight = 2655;
+inline constexpr int kOptionRowsHeight = 900;
+inline constexpr int kPanelHeight = kDesignedPanelHeight + kOptionRowsHeight;
+
 // One of the window's five panels: a frame without a caption whose controls sit where the
 // design put them, in twips, and grow together with the rest of the window. Each control
 // carries its classic name as object name (Text1, Command2, ...). The window places the frame
@@ -47,13 +54,20 @@ protected:
     QLineEdit* addTextBox(const char* name, bool readOnly, const QRect& twips);
     // Any other control, made by the caller.
     void place(QWidget* control, const QRect& twips);
+    // A label whose text changes: measured by the widest of these texts instead (lines
+    // separated by "\n").
+    void measureWith(QLabel* label, const QStringList& texts);
+    // Added to the Top of every control placed from now on.
+    void lowerControlsBy(int twips) { controlOffset = twips; }
 
 private:
     struct Placement {
         QWidget* control;
         QRect twips;
+        QStringList samples;
     };
     std::vector<Placement> placements;
+    int controlOffset = 0;
 };
 
 // What a working panel asks of the window it sits in: the message box and the file dialogs
@@ -69,6 +83,9 @@ public:
     virtual bool SplitFile(const QString& Filename, std::int32_t Filesize) = 0;
     virtual bool SplitFile2(const QString& Filename, std::int32_t Filenumber) = 0;
     virtual bool AssembleFile(const QString& Filename) = 0;
+    // After an assembly that returned true: whether the set had no checksum file to check its
+    // contents against.
+    virtual bool lastAssemblyUnchecked() const = 0;
 
 protected:
     ~PanelHost() = default;
@@ -87,6 +104,11 @@ class WorkingPanel : public Panel {
 protected:
     WorkingPanel(const char* name, PanelHost& host, QWidget* parent);
 
+    // The button that Return or Enter presses anywhere on the panel, unless the focus is on
+    // another button, which is then pressed itself.
+    void setActionButton(QPushButton* button);
+    void keyPressEvent(QKeyEvent* event) override;
+
     // The open dialog with this filter and title: the chosen path, or "" when cancelled.
     QString chooseFile(const QString& filter, const QString& title);
     // The save dialog for a name prefix ("All Files"): the chosen path with "." appended
@@ -97,6 +119,9 @@ protected:
     void reportFailure(const Failure& failure);
 
     PanelHost& host;
+
+private:
+    QPushButton* action = nullptr;
 };
 
 } // namespace tolvar

@@ -2,15 +2,123 @@
 
 #include "size_text.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
+#include <QTimer>
+#include <QWheelEvent>
+#include <algorithm>
 
 namespace tolvar {
 
+namespace {
+
+// The number's scroll bar, drawn as what it is used as: two arrow buttons in one frame, the
+// upper raising the number and the lower lowering it, with arrows as large as the font's
+// letters. The wheel moves the number the way the arrows do. Keys and the value are the
+// scroll bar's own.
+class NumberScrollBar : public QScrollBar {
+public:
+    explicit NumberScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {
+        repeat.setInterval(60);
+        connect(&repeat, &QTimer::timeout, this, [this] {
+            repeat.setInterval(60);
+            step(held);
+        });
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QPalette& colours = palette();
+        const QRect whole = rect().adjusted(0, 0, -1, -1);
+        const int middle = height() / 2;
+        auto half = [&](bool upper) {
+            return upper ? QRect(1, 1, width() - 2, middle - 1)
+                         : QRect(1, middle + 1, width() - 2, height() - middle - 2);
+        };
+        for (const bool upper : {true, false}) {
+            const bool pressed = held == (upper ? 1 : -1);
+            painter.fillRect(half(upper), pressed ? colours.dark() : colours.button());
+        }
+        painter.setPen(colours.color(QPalette::Dark));
+        painter.drawRect(whole);
+        painter.drawLine(1, middle, width() - 2, middle);
+        if (hasFocus()) {
+            painter.setPen(colours.color(QPalette::Highlight));
+            painter.drawRect(whole.adjusted(1, 1, -1, -1));
+        }
+
+        // An arrow about as wide as a capital letter is tall, never wider than its button.
+        const int room = std::min(width() - 6, middle - 4);
+        const int wide = std::max(5, std::min(room, fontMetrics().capHeight() * 5 / 4));
+        const int tall = (wide + 1) / 2;
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        const bool enabled = isEnabled();
+        for (const bool upper : {true, false}) {
+            const bool canMove = upper ? value() < maximum() : value() > minimum();
+            painter.setBrush(enabled && canMove
+                                 ? colours.buttonText()
+                                 : colours.brush(QPalette::Disabled, QPalette::ButtonText));
+            const QPointF c = QRectF(half(upper)).center();
+            const double dx = wide / 2.0;
+            const double dy = (upper ? -tall : tall) / 2.0;
+            const QPointF arrow[] = {
+                {c.x() - dx, c.y() - dy}, {c.x() + dx, c.y() - dy}, {c.x(), c.y() + dy}};
+            painter.drawPolygon(arrow, 3);
+        }
+    }
+
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::LeftButton) {
+            event->ignore();
+            return;
+        }
+        setFocus(Qt::MouseFocusReason);
+        held = event->position().y() < height() / 2.0 ? 1 : -1;
+        step(held);
+        repeat.start(400);
+        update();
+    }
+    void mouseReleaseEvent(QMouseEvent*) override {
+        repeat.stop();
+        held = 0;
+        update();
+    }
+    void mouseMoveEvent(QMouseEvent*) override {}
+
+    void wheelEvent(QWheelEvent* event) override {
+        // Up (away from the user) raises the number, in steps of one notch.
+        wheelTurn +=
+            event->angleDelta().y() != 0 ? event->angleDelta().y() : event->angleDelta().x();
+        const int notches = wheelTurn / QWheelEvent::DefaultDeltasPerStep;
+        wheelTurn -= notches * QWheelEvent::DefaultDeltasPerStep;
+        step(notches);
+        event->accept();
+    }
+
+private:
+    void step(int by) {
+        if (by != 0)
+            setValue(value() + by * singleStep());
+        update();
+    }
+
+    QTimer repeat;
+    int held = 0;
+    int wheelTurn = 0;
+};
+
+} // namespace
+
 SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
-    : WorkingPanel("Frame4", panelHost, parent) {
+    : SplitPanel("Frame4", panelHost, parent) {
     // The same rhythm as the split-by-size panel.
     Label7 = addLabel("Label7", QStringLiteral("Choose a file to split:"), {240, 240, 1695, 255});
     Text3 = addTextBox("Text3", true, {240, 480, 4695, 285});
@@ -24,17 +132,16 @@ SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
     Text4 = addTextBox("Text4", true, {3000, 1580, 1935, 285});
     Text4->setText(QStringLiteral("2"));
 
-    VScroll1 = new QScrollBar(Qt::Vertical, this);
+    VScroll1 = new NumberScrollBar(this);
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
     VScroll1->setRange(kFewestParts, kMostParts);
     VScroll1->setValue(2);
     VScroll1->setSingleStep(1);
     VScroll1->setPageStep(1);
     VScroll1->setFocusPolicy(Qt::StrongFocus);
-    // The number grows upwards, as in a spin box: the top of the bar is 50, dragging the
-    // thumb up raises the number, and so do the up arrow and the Up and Page Up keys. A
-    // scroll bar's own arrows and keys step towards its top by subtracting, so each step
-    // is mirrored before it takes effect.
+    // The number grows upwards, as in a spin box: the top of the bar is 50, and the Up and
+    // Page Up keys raise the number as the upper arrow does. A scroll bar's own keys step
+    // towards its top by subtracting, so each step is mirrored before it takes effect.
     VScroll1->setInvertedAppearance(true);
     connect(VScroll1, &QScrollBar::actionTriggered, this, [this](int action) {
         // The value is still the old one here; the position is what the action would make it.
@@ -57,13 +164,30 @@ SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
         }
     });
     place(VScroll1, {5040, 1595, 255, 255});
-    Command7 = addButton("Command7", QStringLiteral("Split File"), {240, 2040, 5055, 375});
+    addSplitOptions(2000, "Check2", "Label13", "Spin2", "Label14");
+    Check2 = checksumBox();
+    Label13 = findChild<QLabel*>(QStringLiteral("Label13"));
+    Spin2 = recoveryBox();
+    Label14 = costLine();
+    Command7 = addButton("Command7", QStringLiteral("Split File"),
+                         {240, 2040 + kOptionRowsHeight, 5055, 375});
+    setActionButton(Command7);
 
     connect(Command8, &QPushButton::clicked, this, &SplitByNumberPanel::Command8_Click);
     connect(Command12, &QPushButton::clicked, this, &SplitByNumberPanel::Command12_Click);
     connect(Command7, &QPushButton::clicked, this, &SplitByNumberPanel::Command7_Click);
     // valueChanged fires for every step and, with tracking on, while the thumb is dragged.
     connect(VScroll1, &QScrollBar::valueChanged, this, &SplitByNumberPanel::VScroll1_Change);
+    connect(Text3, &QLineEdit::textChanged, this, &SplitByNumberPanel::updateCost);
+    connect(VScroll1, &QScrollBar::valueChanged, this, &SplitByNumberPanel::updateCost);
+}
+
+std::optional<std::uint64_t> SplitByNumberPanel::recoveryFileSizeNow() const {
+    const std::optional<std::uint64_t> length = sourceLength(Text3->text());
+    const auto number = static_cast<std::uint64_t>(VScroll1->value());
+    if (!length || *length / number == 0)
+        return std::nullopt;
+    return recoveryFileSize(*length, *length / number);
 }
 
 void SplitByNumberPanel::Command8_Click() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel.h"
+#include "split_options.h"
 
 class QScrollBar;
 
@@ -8,9 +8,11 @@ namespace tolvar {
 
 // Panel "4", Frame4: split by number of broken files. The source (Text3, chosen with
 // Command8), the name prefix of the parts (Text7, Command12), and the number of parts from 2
-// to 50, set with the scroll bar VScroll1 and shown in the read-only Text4. Command7 checks
-// the number and hands the split to the window's SplitFile2, which reads Text7 and Text3.
-class SplitByNumberPanel : public WorkingPanel {
+// to 50, set with the scroll bar VScroll1 and shown in the read-only Text4; under them the
+// checksum file (Check2) and the number of recovery files (Spin2) with what they cost
+// (Label14). Command7 checks the number and hands the split to the window's SplitFile2, which
+// reads Text7 and Text3 and the options itself.
+class SplitByNumberPanel : public SplitPanel {
     Q_OBJECT
 
 public:
@@ -25,6 +27,10 @@ public:
     QLabel* Label6;
     QLineEdit* Text4;
     QScrollBar* VScroll1;
+    QCheckBox* Check2;
+    QLabel* Label13;
+    QSpinBox* Spin2;
+    QLabel* Label14;
     QPushButton* Command7;
 
 public slots:
@@ -38,6 +44,9 @@ public slots:
     // 50 is refused ("Choose a number between 2 and 50."); otherwise the split, and
     // "Splitting done successfully." when it is done.
     void Command7_Click();
+
+protected:
+    std::optional<std::uint64_t> recoveryFileSizeNow() const override;
 };
 
 } // namespace tolvar

@@ -2,16 +2,18 @@
 
 #include "size_text.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QSpinBox>
 
 namespace tolvar {
 
 SplitBySizePanel::SplitBySizePanel(PanelHost& panelHost, QWidget* parent)
-    : WorkingPanel("Frame1", panelHost, parent) {
+    : SplitPanel("Frame1", panelHost, parent) {
     // Each label sits just above its box, or on the middle line of the box beside it; the
     // groups are evenly spaced.
     Label1 = addLabel("Label1", QStringLiteral("Choose a file to split:"), {240, 240, 1575, 255});
@@ -28,11 +30,34 @@ SplitBySizePanel::SplitBySizePanel(PanelHost& panelHost, QWidget* parent)
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setEditable(false);
     place(Combo1, {4080, 1565, 855, 315});
-    Command2 = addButton("Command2", QStringLiteral("Split File"), {240, 2040, 5055, 375});
+    addSplitOptions(2000, "Check1", "Label11", "Spin1", "Label12");
+    Check1 = checksumBox();
+    Label11 = findChild<QLabel*>(QStringLiteral("Label11"));
+    Spin1 = recoveryBox();
+    Label12 = costLine();
+    Command2 = addButton("Command2", QStringLiteral("Split File"),
+                         {240, 2040 + kOptionRowsHeight, 5055, 375});
+    setActionButton(Command2);
 
     connect(Command1, &QPushButton::clicked, this, &SplitBySizePanel::Command1_Click);
     connect(Command11, &QPushButton::clicked, this, &SplitBySizePanel::Command11_Click);
     connect(Command2, &QPushButton::clicked, this, &SplitBySizePanel::Command2_Click);
+    connect(Text1, &QLineEdit::textChanged, this, &SplitBySizePanel::updateCost);
+    connect(Text5, &QLineEdit::textChanged, this, &SplitBySizePanel::updateCost);
+    connect(Combo1, &QComboBox::currentIndexChanged, this, &SplitBySizePanel::updateCost);
+}
+
+std::optional<std::uint64_t> SplitBySizePanel::recoveryFileSizeNow() const {
+    const std::optional<double> size = parseSizeText(Text5->text(), QLocale());
+    if (!size || sizeIsRefused(*size))
+        return std::nullopt;
+    const Result<std::int32_t> kilobytes =
+        wholeKilobytes(*size, Combo1->currentText() == QLatin1String("MB"));
+    if (!kilobytes || kilobytes.value() <= 0)
+        return std::nullopt;
+    const auto partSize = static_cast<std::uint64_t>(kilobytes.value()) * 1024;
+    const std::optional<std::uint64_t> length = sourceLength(Text1->text());
+    return length ? recoveryFileSize(*length, partSize) : partSize;
 }
 
 void SplitBySizePanel::Command1_Click() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel.h"
+#include "split_options.h"
 
 class QComboBox;
 
@@ -8,9 +8,11 @@ namespace tolvar {
 
 // Panel "1", Frame1: split by size. The source (Text1, chosen with Command1), the name prefix
 // of the parts (Text6, Command11), and the size of each part typed into Text5 in the unit of
-// Combo1 ("KB" or "MB", filled by the window at start-up). Command2 checks the size and
-// hands the split to the window's SplitFile, which reads Text6 and Text1 itself.
-class SplitBySizePanel : public WorkingPanel {
+// Combo1 ("KB" or "MB", filled by the window at start-up); under them the checksum file
+// (Check1) and the number of recovery files (Spin1) with what they cost (Label12). Command2
+// checks the size and hands the split to the window's SplitFile, which reads Text6 and Text1
+// and the options itself.
+class SplitBySizePanel : public SplitPanel {
     Q_OBJECT
 
 public:
@@ -25,6 +27,10 @@ public:
     QLabel* Label2;
     QLineEdit* Text5;
     QComboBox* Combo1;
+    QCheckBox* Check1;
+    QLabel* Label11;
+    QSpinBox* Spin1;
+    QLabel* Label12;
     QPushButton* Command2;
 
 public slots:
@@ -36,6 +42,9 @@ public slots:
     // range is a failure report that empties Text5. Then, with a source that exists, the
     // split, and "Splitting done successfully." when it is done. No source: nothing at all.
     void Command2_Click();
+
+protected:
+    std::optional<std::uint64_t> recoveryFileSizeNow() const override;
 };
 
 } // namespace tolvar

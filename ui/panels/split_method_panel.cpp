@@ -3,6 +3,7 @@
 namespace tolvar {
 
 SplitMethodPanel::SplitMethodPanel(QWidget* parent) : Panel("Frame3", parent) {
+    lowerControlsBy(kOptionRowsHeight / 2);
     Label3 =
         addLabel("Label3", QStringLiteral("Choose the method you want to use to split the file:"),
                  {360, 480, 3855, 255});

@@ -1,0 +1,174 @@
+#include "assembly_checks.h"
+
+#include "checksum_file.h"
+#include "part_set.h"
+#include "recovery.h"
+#include "repair.h"
+
+#include <sys/stat.h>
+
+namespace tolvar {
+
+namespace {
+
+// Where the window stops: said (or asked) already, so the engine is not called.
+constexpr AssemblyCheck kStop{};
+
+std::string shownName(const std::string& path) {
+    return escapedForDisplay(fileNameOf(path));
+}
+
+std::string verdictLine(const PartVerdict& verdict) {
+    return "'" + escapedForDisplay(verdict.path) + "': " + describeVerdict(verdict);
+}
+
+RecoveryLayout layoutOf(const ChecksumFile& file, const PartHeader& header) {
+    RecoveryLayout layout;
+    layout.dataCount = static_cast<int>(file.parts.size());
+    layout.recoveryCount = static_cast<int>(file.recovery.size());
+    layout.partSize = static_cast<std::int64_t>(file.partSize);
+    layout.totalLength = static_cast<std::int64_t>(file.sourceSize);
+    layout.nameTail = header.NameTail;
+    return layout;
+}
+
+// Checks a set that has recovery files and, when broken files are damaged or missing, offers
+// to rebuild them. True when the assembly may go on.
+bool rebuildIfNeeded(const std::string& chosen, const PartSet& set, const ChecksumFile& file,
+                     OperationContext& context, const ProgressSource& progress) {
+    std::vector<PartVerdict> verdicts;
+    {
+        const auto observer = progress(false);
+        auto verified =
+            verifyParts(context.fs, set.base, file, set.chosen.header, observer.get(), verdicts);
+        if (!verified)
+            return true; // the engine meets the same failure and reports it
+        if (!verified.value())
+            return false;
+    }
+    std::vector<int> lost;
+    std::vector<std::string> lostParts;
+    std::string lines;
+    for (std::size_t slot = 0; slot < verdicts.size(); ++slot) {
+        const PartVerdict& verdict = verdicts[slot];
+        if (verdict.condition == PartCondition::Good)
+            continue;
+        lost.push_back(static_cast<int>(slot));
+        if (!verdict.recovery)
+            lostParts.push_back(shownName(verdict.path));
+        lines += (lines.empty() ? "" : "\n") + verdictLine(verdict);
+    }
+    // A damaged recovery file costs the rebuilt file nothing.
+    if (lostParts.empty())
+        return true;
+    if (!canRebuild(layoutOf(file, set.chosen.header), lost)) {
+        context.box.refuse(beyondRepairMessage(lines));
+        return false;
+    }
+    if (!context.box.ask(rebuildQuestion(lines, lostParts)))
+        return false;
+
+    const auto observer = progress(true);
+    auto repaired = RepairSet(chosen, context.fs, observer.get());
+    if (!repaired) {
+        showFailureReport(context.box, repaired.failure());
+        return false;
+    }
+    switch (repaired.value().outcome) {
+    case RepairReport::Outcome::Whole:
+    case RepairReport::Outcome::Repaired:
+        return true;
+    case RepairReport::Outcome::BeyondRepair:
+        context.box.refuse(beyondRepairMessage(lines));
+        return false;
+    case RepairReport::Outcome::Refused:
+        context.box.refuse(repaired.value().message);
+        return false;
+    case RepairReport::Outcome::Cancelled:
+        return false;
+    }
+    return false;
+}
+
+} // namespace
+
+std::string quotedList(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == names.size() ? " and " : ", ";
+        text += "'" + names[i] + "'";
+    }
+    return text;
+}
+
+std::string replaceQuestion(const std::string& output) {
+    return "'" + shownName(output) + "' already exists. Replace it?";
+}
+
+std::string assembleUncheckedQuestion(const std::string& checksumPath, const std::string& reason) {
+    return messages::checksumFileDamagedMessage(checksumPath, reason) +
+           "\nAssemble them without checking their contents?";
+}
+
+std::string rebuildQuestion(const std::string& lines, const std::vector<std::string>& names) {
+    return lines + "\nRebuild " + quotedList(names) + " from the recovery files and assemble?";
+}
+
+std::string beyondRepairMessage(const std::string& lines) {
+    return "Nothing was assembled: these files of the set are damaged or missing, and its "
+           "recovery files cannot rebuild them all:\n" +
+           lines;
+}
+
+std::string notBrokenFileMessage(const std::string& path) {
+    return std::string(messages::kNotBrokenFile) + "\n'" + escapedForDisplay(path) + "'";
+}
+
+AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& prefix,
+                              OperationContext& context, const ProgressSource& progress) {
+    const AssemblyCheck handOn{true, false};
+    auto read = readPartSet(context.fs, chosen);
+    if (!read || !read.value())
+        return handOn;
+    const PartSet& set = *read.value();
+    if (set.chosen.header.PartIndex != 0 || !set.countIsValid())
+        return handOn;
+    auto lookup = lookUpChecksumFile(context.fs, set.base, set.chosen.header);
+    if (!lookup)
+        return handOn;
+
+    AssemblyCheck check = handOn;
+    const ChecksumLookup& checksums = lookup.value();
+    if (checksums.problem && checksums.problem->kind == ChecksumFileProblem::Kind::Damaged) {
+        if (!context.box.askDefaultNo(
+                assembleUncheckedQuestion(checksums.path, checksums.problem->reason)))
+            return kStop;
+        context.ignoreChecksumFile = true;
+    }
+    check.unchecked = !checksums.file.has_value();
+    if (check.unchecked) {
+        // Without checksums the engine can only say that some file is no broken file.
+        const PartEntry* problem = set.firstProblem();
+        if (problem != nullptr && problem->state == PartState::NotAPart) {
+            context.box.refuse(notBrokenFileMessage(problem->path));
+            return kStop;
+        }
+    }
+
+    const std::string output = set.outputName(prefix);
+    bool outputIsPart = output == chosen;
+    for (const PartEntry& entry : set.parts)
+        outputIsPart = outputIsPart || entry.path == output;
+    struct stat st {};
+    if (!outputIsPart && context.fs.lstat(output, &st) == 0 &&
+        !context.box.askDefaultNo(replaceQuestion(output)))
+        return kStop;
+
+    if (checksums.file && !checksums.file->recovery.empty() &&
+        !rebuildIfNeeded(chosen, set, *checksums.file, context, progress))
+        return kStop;
+    return check;
+}
+
+} // namespace tolvar

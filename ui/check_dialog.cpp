@@ -1,0 +1,154 @@
+#include "check_dialog.h"
+
+#include "assembly_checks.h"
+#include "part_set.h"
+#include "path_text.h"
+#include "progress_presenter.h"
+#include "repair.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace tolvar {
+
+namespace {
+
+QIcon conditionIcon(const QStyle* style, PartCondition condition) {
+    switch (condition) {
+    case PartCondition::Good:
+        return style->standardIcon(QStyle::SP_DialogApplyButton);
+    case PartCondition::Damaged:
+        return style->standardIcon(QStyle::SP_MessageBoxWarning);
+    case PartCondition::Missing:
+        return style->standardIcon(QStyle::SP_MessageBoxCritical);
+    case PartCondition::Foreign:
+        return style->standardIcon(QStyle::SP_MessageBoxQuestion);
+    }
+    return {};
+}
+
+QString shown(const std::string& bytes) {
+    return QString::fromStdString(escapedForDisplay(bytes));
+}
+
+} // namespace
+
+CheckDialog::CheckDialog(const QString& chosen, MessageBox& messageBox, FileSystem& fileSystem,
+                         QWidget* owner, int progressDelay)
+    : QDialog(owner), chosenPath(pathToBytes(chosen).toStdString()), box(messageBox),
+      fs(fileSystem), delay(progressDelay) {
+    setObjectName(QStringLiteral("CheckDialog"));
+    setWindowTitle(QStringLiteral("Check Broken Files - Tolvar Files Splitter"));
+    heading = new QLabel(this);
+    heading->setObjectName(QStringLiteral("heading"));
+    heading->setTextFormat(Qt::PlainText);
+    heading->setWordWrap(true);
+    files = new QTreeWidget(this);
+    files->setObjectName(QStringLiteral("files"));
+    files->setColumnCount(2);
+    files->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Condition")});
+    files->setRootIsDecorated(false);
+    files->setSelectionMode(QAbstractItemView::NoSelection);
+    files->header()->setStretchLastSection(true);
+    verdict = new QLabel(this);
+    verdict->setObjectName(QStringLiteral("verdict"));
+    verdict->setTextFormat(Qt::PlainText);
+    verdict->setWordWrap(true);
+
+    auto* buttons = new QDialogButtonBox(this);
+    repairer = buttons->addButton(QStringLiteral("Repair"), QDialogButtonBox::ActionRole);
+    repairer->setObjectName(QStringLiteral("repair"));
+    QPushButton* close = buttons->addButton(QDialogButtonBox::Close);
+    close->setDefault(true);
+    connect(repairer, &QPushButton::clicked, this, &CheckDialog::repair);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(heading);
+    layout->addWidget(files, 1);
+    layout->addWidget(verdict);
+    layout->addWidget(buttons);
+    // Room for a dozen files and a long name without scrolling sideways.
+    const QFontMetrics metrics = fontMetrics();
+    resize(metrics.horizontalAdvance(QLatin1Char('x')) * 80, metrics.height() * 24);
+}
+
+bool CheckDialog::runCheck() {
+    Result<std::variant<SetCheck, SetCheckRefusal, std::monostate>> found = [&] {
+        ProgressPresenter progress(parentWidget(), ProgressPresenter::Direction::Reading, delay);
+        return checkSet(fs, chosenPath, &progress);
+    }();
+    if (!found) {
+        showFailureReport(box, found.failure());
+        return false;
+    }
+    if (const auto* refused = std::get_if<SetCheckRefusal>(&found.value())) {
+        box.refuse(refused->message);
+        return false;
+    }
+    if (const auto* check = std::get_if<SetCheck>(&found.value())) {
+        fill(*check);
+        return true;
+    }
+    return false;
+}
+
+void CheckDialog::fill(const SetCheck& check) {
+    heading->setText(check.checksumPath.empty() || !check.contentsChecked
+                         ? QStringLiteral("The set of '%1':").arg(shown(chosenPath))
+                         : QStringLiteral("Checked against '%1':").arg(shown(check.checksumPath)));
+    files->clear();
+    for (const PartVerdict& v : check.verdicts) {
+        auto* row = new QTreeWidgetItem(files);
+        row->setText(0, shown(fileNameOf(v.path)));
+        row->setToolTip(0, shown(v.path));
+        row->setText(1, QString::fromStdString(check.describe(v)));
+        row->setIcon(1, conditionIcon(style(), v.condition));
+        row->setData(1, Qt::UserRole, static_cast<int>(v.condition));
+    }
+    files->resizeColumnToContents(0);
+    verdict->setText(QString::fromStdString(check.verdict()));
+    repairer->setEnabled(check.repairable);
+    repairer->setDefault(check.repairable);
+}
+
+void CheckDialog::repair() {
+    Result<RepairReport> repaired = [&] {
+        ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, delay);
+        return RepairSet(chosenPath, fs, &progress);
+    }();
+    if (!repaired) {
+        showFailureReport(box, repaired.failure());
+        return;
+    }
+    const RepairReport& report = repaired.value();
+    switch (report.outcome) {
+    case RepairReport::Outcome::Repaired: {
+        std::vector<std::string> names;
+        for (const std::string& path : report.rebuilt)
+            names.push_back(escapedForDisplay(fileNameOf(path)));
+        box.inform("Rebuilt " + quotedList(names) + " from the recovery files.");
+        break;
+    }
+    case RepairReport::Outcome::Whole:
+        box.inform("Every file of the set is good: nothing needed rebuilding.");
+        break;
+    case RepairReport::Outcome::BeyondRepair:
+        box.refuse("Nothing was rebuilt: more files of the set are damaged or missing than its "
+                   "recovery files can rebuild.");
+        break;
+    case RepairReport::Outcome::Refused:
+        box.refuse(report.message);
+        break;
+    case RepairReport::Outcome::Cancelled:
+        return;
+    }
+    runCheck();
+}
+
+} // namespace tolvar

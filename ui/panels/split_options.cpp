@@ -1,0 +1,107 @@
+#include "split_options.h"
+
+#include "path_text.h"
+#include "recovery.h"
+#include "transfer_rate.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QSpinBox>
+#include <filesystem>
+#include <system_error>
+
+namespace tolvar {
+
+QString recoveryCostText(int count, std::optional<std::uint64_t> eachFile) {
+    if (count <= 0)
+        return QStringLiteral("No recovery files: a lost or damaged broken file\n"
+                              "cannot be rebuilt.");
+    const QString n = QString::number(count);
+    const QString files = count == 1 ? QStringLiteral("file") : QStringLiteral("files");
+    const QString price = eachFile
+                              ? QStringLiteral("%1 x %2 more.").arg(n, formatByteCount(*eachFile))
+                              : QStringLiteral("each as large as a broken file.");
+    return QStringLiteral("%1 recovery %2: any %1 lost or damaged broken\n%2 can be rebuilt; %3")
+        .arg(n, files, price);
+}
+
+QStringList widestRecoveryCostTexts() {
+    // The widest digits and unit the line can show.
+    return {recoveryCostText(0, {}), recoveryCostText(kMaxRecoveryParts, {}),
+            recoveryCostText(kMaxRecoveryParts, std::uint64_t{1023} * 1024 * 1024)};
+}
+
+SplitPanel::SplitPanel(const char* name, PanelHost& panelHost, QWidget* parent)
+    : WorkingPanel(name, panelHost, parent) {}
+
+void SplitPanel::addSplitOptions(int top, const char* check, const char* label, const char* number,
+                                 const char* costName) {
+    checksums = new QCheckBox(QStringLiteral("Write a checksum file"), this);
+    checksums->setObjectName(QString::fromLatin1(check));
+    checksums->setChecked(true);
+    place(checksums, {240, top, 2535, 315});
+    recoveryLabel = addLabel(label, QStringLiteral("Recovery files:"), {2880, top, 1095, 315},
+                             Qt::AlignRight | Qt::AlignVCenter);
+    recovery = new QSpinBox(this);
+    recovery->setObjectName(QString::fromLatin1(number));
+    recovery->setRange(0, kMaxRecoveryParts);
+    recovery->setValue(0);
+    recoveryLabel->setBuddy(recovery);
+    place(recovery, {4080, top, 855, 315});
+    cost = addLabel(costName, recoveryCostText(0, {}), {240, top + 360, 5055, 510});
+    measureWith(cost, widestRecoveryCostTexts());
+
+    connect(checksums, &QCheckBox::clicked, this, [this](bool write) {
+        chosenChecksums = write;
+        emit checksumsChosen(write);
+    });
+    connect(recovery, &QSpinBox::valueChanged, this, [this] {
+        showChecksumChoice();
+        updateCost();
+    });
+}
+
+void SplitPanel::setWriteChecksums(bool write) {
+    chosenChecksums = write;
+    showChecksumChoice();
+}
+
+void SplitPanel::showChecksumChoice() {
+    const bool needed = recovery->value() > 0;
+    checksums->setEnabled(!needed);
+    checksums->setChecked(needed || chosenChecksums);
+}
+
+void SplitPanel::chooseOptions(OperationContext& context) const {
+    context.recoveryParts = recovery->value();
+    context.writeChecksums = checksums->isChecked();
+}
+
+void SplitPanel::updateCost() {
+    const int count = recovery->value();
+    cost->setText(recoveryCostText(count, count > 0 ? recoveryFileSizeNow() : std::nullopt));
+}
+
+std::optional<std::uint64_t> SplitPanel::sourceLength(const QString& path) {
+    if (path.isEmpty())
+        return std::nullopt;
+    std::error_code error;
+    const std::filesystem::path file(pathToBytes(path).toStdString());
+    if (!std::filesystem::is_regular_file(file, error))
+        return std::nullopt;
+    const auto length = std::filesystem::file_size(file, error);
+    if (error)
+        return std::nullopt;
+    return length;
+}
+
+std::uint64_t SplitPanel::recoveryFileSize(std::uint64_t length, std::uint64_t partSize) const {
+    RecoveryLayout layout;
+    layout.dataCount = static_cast<int>(std::min<std::uint64_t>(length / partSize + 1, 999));
+    layout.recoveryCount = recovery->value();
+    layout.partSize = static_cast<std::int64_t>(partSize);
+    layout.totalLength = static_cast<std::int64_t>(length);
+    return static_cast<std::uint64_t>(layout.recoveryFileSize());
+}
+
+} // namespace tolvar
