@@ -1,7 +1,12 @@
 #include "qt_message_box.h"
 
+#include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QString>
+#include <QStyle>
 
 namespace tolvar {
 
@@ -39,6 +44,17 @@ MsgAnswer QtMessageBox::show(const std::string& text, MsgStyle style, const std:
         box.setIcon(QMessageBox::Information);
         box.setStandardButtons(QMessageBox::Ok);
         break;
+    }
+
+    // A short text makes a narrow box, and the window manager then cuts its title short: the
+    // box is made wide enough for the whole title beside the title bar's buttons.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const QFontMetrics metrics(QApplication::font("QWorkspaceTitleBar"));
+        const int buttons =
+            4 * metrics.height() + box.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+        const int wanted = metrics.horizontalAdvance(box.windowTitle()) + buttons;
+        grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     }
 
     const int pressed = box.exec();

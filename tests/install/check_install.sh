@@ -9,6 +9,7 @@ set -uo pipefail
 
 mode=$1 tool=$2 buildDir=$3 sourceDir=$4 workDir=$5
 name=tolvar-files-splitter
+mimeType=application/x-tolvar-broken-file
 problems=0
 
 problem() {
@@ -33,7 +34,7 @@ checkFiles() {
     if [ -f "$desktop" ]; then
         local line
         for line in '[Desktop Entry]' 'Type=Application' 'Name=Tolvar Files Splitter' \
-            "Exec=$name" "Icon=$name"; do
+            "Exec=$name %f" "Icon=$name" "MimeType=$mimeType;"; do
             grep -qxF "$line" "$desktop" || problem "$name.desktop lacks the line '$line'"
         done
         grep -Eqx 'Categories=(.*;)?Utility;.*' "$desktop" ||
@@ -42,6 +43,8 @@ checkFiles() {
     else
         problem "share/applications/$name.desktop is not installed"
     fi
+
+    checkMimeType "$root"
 
     for size in 16 24 32 48; do
         icon=$root/share/icons/hicolor/${size}x$size/apps/$name.png
@@ -68,6 +71,45 @@ checkFiles() {
     local strays
     strays=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name bin ! -name share)
     [ -z "$strays" ] || problem "installed outside bin/ and share/: $strays"
+}
+
+# checkMimeType ROOT: the installed type makes a file manager take any broken file, by its tag
+# or by the name of a first part, for the window's, and nothing else; tried in a scratch data
+# folder with the installed programs.
+checkMimeType() {
+    local root=$1 data=$workDir/mime file type
+    local packageFile=$root/share/mime/packages/$name.xml
+    if [ ! -f "$packageFile" ]; then
+        problem "share/mime/packages/$name.xml is not installed"
+        return
+    fi
+    mkdir -p "$data/share/mime/packages" "$data/share/applications" "$data/config" "$data/set"
+    cp "$packageFile" "$data/share/mime/packages/"
+    cp "$root/share/applications/$name.desktop" "$data/share/applications/"
+    update-mime-database "$data/share/mime" || problem "update-mime-database refused $name.xml"
+    update-desktop-database "$data/share/applications" ||
+        problem "update-desktop-database refused $name.desktop"
+
+    head -c 300000 /dev/urandom >"$data/set/film.avi"
+    printf 'notes\n' >"$data/set/notes.txt"
+    "$root/bin/tolvar-split" split --size 100K --yes "$data/set/film.avi" >/dev/null 2>&1 ||
+        problem "tolvar-split could not split a sample file"
+    # Only the files' contents tell a later part: renamed, it is still found by its tag.
+    cp "$data/set/film.002" "$data/set/renamed"
+    mimeOf() {
+        XDG_DATA_HOME=$data/share XDG_DATA_DIRS=/usr/share XDG_CONFIG_HOME=$data/config \
+            xdg-mime query "$@" 2>&1
+    }
+    for file in film.000 film.002 renamed; do
+        type=$(mimeOf filetype "$data/set/$file")
+        [ "$type" = "$mimeType" ] || problem "xdg-mime calls $file '$type', not $mimeType"
+    done
+    for file in notes.txt film.avi; do
+        type=$(mimeOf filetype "$data/set/$file")
+        [ "$type" != "$mimeType" ] || problem "xdg-mime calls $file a broken file"
+    done
+    type=$(mimeOf default "$mimeType")
+    [ "$type" = "$name.desktop" ] || problem "broken files open with '$type', not $name.desktop"
 }
 
 checkPackage() {
