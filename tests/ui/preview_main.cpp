@@ -1,8 +1,14 @@
-// Shows the real window with one panel in view, with the About box open, or with the
-// progress dialog of a split, so the screenshot script can photograph it under Xvfb. Not
-// installed; settings go to a temporary folder so the user's saved position is never touched.
+// Shows the real window with one panel in view, with the About box open, with the progress
+// dialog of a split, with the check of a set that has a damaged and a missing broken file, or
+// with the rebuild or the replace question, so the screenshot script can photograph it under
+// Xvfb. Not installed; settings and the set go to temporary folders so the user's saved
+// position is never touched.
+#include "assembly_checks.h"
+#include "check_dialog.h"
 #include "frm_main.h"
+#include "operations.h"
 #include "progress_presenter.h"
+#include "qt_message_box.h"
 
 #include <QAction>
 #include <QApplication>
@@ -10,6 +16,39 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <fstream>
+#include <memory>
+
+namespace {
+
+// Says yes to the split and no to deleting its source.
+class SplitAnswers : public tolvar::MessageBox {
+public:
+    tolvar::MsgAnswer show(const std::string& text, tolvar::MsgStyle style,
+                           const std::string&) override {
+        if (style == tolvar::MsgStyle::Question || style == tolvar::MsgStyle::QuestionDefaultNo)
+            return tolvar::messages::isDeleteQuestion(text) ? tolvar::MsgAnswer::No
+                                                            : tolvar::MsgAnswer::Yes;
+        return tolvar::MsgAnswer::Ok;
+    }
+};
+
+// A set of 7 broken files with 2 recovery files in folder, its 003 changed and its 005 gone.
+std::string damagedSet(const QString& folder) {
+    const std::string source = folder.toStdString() + "/holiday-2026.mkv";
+    std::ofstream(source) << std::string(6 * 4096 + 100, 'x');
+    SplitAnswers answers;
+    tolvar::OperationContext context{answers};
+    context.writeChecksums = true;
+    context.recoveryParts = 2;
+    tolvar::SplitFile(source, 4, "", source, context);
+    const std::string base = folder.toStdString() + "/holiday-2026.";
+    std::fstream(base + "003", std::ios::in | std::ios::out | std::ios::binary).seekp(100).put('y');
+    std::remove((base + "005").c_str());
+    return base + "000";
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     tolvar::prepareDisplayScaling();
@@ -18,7 +57,8 @@ int main(int argc, char* argv[]) {
     bool sized = true;
     const int pointSize = args.size() == 3 ? args.at(2).toInt(&sized) : 0;
     if (args.size() < 2 || args.size() > 3 || !sized) {
-        std::fprintf(stderr, "usage: tolvar_ui_preview 1|2|3|4|5|about|progress|progress-moved "
+        std::fprintf(stderr, "usage: tolvar_ui_preview "
+                             "1|2|3|4|5|about|progress|progress-moved|check|rebuild|replace "
                              "[font point size]\n");
         return 2;
     }
@@ -40,10 +80,35 @@ int main(int argc, char* argv[]) {
         });
     } else if (progressShot) {
         window.ShowPanel(QStringLiteral("1"));
+    } else if (what == QLatin1String("check")) {
+        window.ShowPanel(QStringLiteral("2"));
+    } else if (what == QLatin1String("rebuild") || what == QLatin1String("replace")) {
+        window.ShowPanel(QStringLiteral("2"));
+        QTimer::singleShot(300, &window, [&window, what] {
+            tolvar::QtMessageBox box(&window);
+            if (what == QLatin1String("replace"))
+                box.askDefaultNo(tolvar::replaceQuestion("/home/user/Videos/holiday-2026.mkv"));
+            else
+                box.ask(tolvar::rebuildQuestion(
+                    "'/home/user/Videos/holiday-2026.003': damaged (altered)\n"
+                    "'/home/user/Videos/holiday-2026.005': missing",
+                    {"holiday-2026.003", "holiday-2026.005"}));
+        });
     } else {
         window.ShowPanel(what);
     }
     window.show();
+
+    QTemporaryDir setFolder;
+    std::unique_ptr<tolvar::CheckDialog> check;
+    SplitAnswers answers;
+    if (what == QLatin1String("check")) {
+        check = std::make_unique<tolvar::CheckDialog>(
+            QString::fromStdString(damagedSet(setFolder.path())), answers,
+            tolvar::defaultFileSystem(), &window, 500);
+        if (check->runCheck())
+            QTimer::singleShot(300, check.get(), [&check] { check->show(); });
+    }
 
     // A split caught in the middle, copying 40 MB a second: after two seconds the dialog
     // shows the rate and the time left.

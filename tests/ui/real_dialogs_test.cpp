@@ -164,6 +164,49 @@ private slots:
         QCOMPARE(QDir(files.path()).entryList({"declined.*"}), QStringList{"declined.bin"});
     }
 
+    // Return pressed by habit at every box of a split: Yes to the confirmation and to the
+    // success message, but No to deleting the source, which the question names.
+    void returnAtTheDeleteQuestionDeletesNothing() {
+        const QString source = files.filePath(QStringLiteral("habit.bin"));
+        QVERIFY(writeFile(source, pattern(5000)));
+        FakeFileDialogs dialogs;
+        frmMain window(WindowServices{nullptr, &dialogs, nullptr});
+        window.show();
+        window.ShowPanel(QStringLiteral("1"));
+        window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(source);
+        window.findChild<QLineEdit*>(QStringLiteral("Text5"))->setText(QStringLiteral("1"));
+        QStringList asked;
+        auto pressReturn = [&](QWidget* w) {
+            asked << boxText(w);
+            QTest::keyClick(w, Qt::Key_Return);
+        };
+        ModalScript script({pressReturn, pressReturn, pressReturn});
+        window.findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+        QVERIFY(script.finished());
+        QCOMPARE(asked.size(), 3);
+        QCOMPARE(asked[1],
+                 QStringLiteral("Would you like to delete the original file?\n'%1'").arg(source));
+        QCOMPARE(asked[2], QStringLiteral("Splitting done successfully."));
+        QVERIFY(QFile::exists(source));
+    }
+
+    // However short the text, the box leaves room for its whole title.
+    void aShortMessageKeepsItsTitleWhole() {
+        QtMessageBox box;
+        int width = 0;
+        int titleWidth = 0;
+        ModalScript script({[&](QWidget* w) {
+            width = w->width();
+            titleWidth = QFontMetrics(QApplication::font("QWorkspaceTitleBar"))
+                             .horizontalAdvance(w->windowTitle());
+            clickButton(w, QStringLiteral("OK"));
+        }});
+        box.show("Done.", MsgStyle::Information, "Tolvar Files Splitter - a long title here");
+        QVERIFY(script.finished());
+        QVERIFY2(width > titleWidth + 60,
+                 qPrintable(QStringLiteral("%1 %2").arg(width).arg(titleWidth)));
+    }
+
     // File dialogs -------------------------------------------------------------------------
 
     void openDialogListsEveryFileAndReturnsTheChoice() {

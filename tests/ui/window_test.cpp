@@ -5,6 +5,7 @@
 #include "ui_test_support.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -16,8 +17,10 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
+#include <QWheelEvent>
 #include <memory>
 
 using namespace tolvar;
@@ -776,6 +779,65 @@ private slots:
         QCOMPARE(text(4)->text(), QStringLiteral("17"));
         bar->setSliderDown(false);
         QVERIFY(box.shown().empty());
+    }
+
+    // The wheel moves the number the way the arrows do: a notch up raises it.
+    void wheelUpRaisesTheNumber() {
+        showActive();
+        window->ShowPanel(QStringLiteral("4"));
+        auto* bar = c<QScrollBar>("VScroll1");
+        auto turn = [bar](int notches) {
+            const QPointF at = QRectF(bar->rect()).center();
+            QWheelEvent wheel(at, bar->mapToGlobal(at), {}, {0, notches * 120}, Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(bar, &wheel);
+        };
+        turn(3);
+        QCOMPARE(text(4)->text(), QStringLiteral("5"));
+        turn(-1);
+        QCOMPARE(text(4)->text(), QStringLiteral("4"));
+    }
+
+    // Return presses the panel's own button from any box of it, except on another button.
+    void returnPressesThePanelsButton() {
+        showActive();
+        window->ShowPanel(QStringLiteral("1"));
+        text(5)->setText(QStringLiteral("-1"));
+        text(5)->setFocus();
+        QTest::keyClick(text(5), Qt::Key_Return);
+        QCOMPARE(box.texts(), std::vector<std::string>{"Invalid size."});
+        dialogs.results.push_back(QStringLiteral("/chosen"));
+        command(1)->setFocus();
+        QTest::keyClick(command(1), Qt::Key_Return);
+        QCOMPARE(text(1)->text(), QStringLiteral("/chosen"));
+        QCOMPARE(box.texts().size(), std::size_t{1});
+    }
+
+    // One choice of a checksum file for both panels, kept in the settings file; recovery
+    // files need it, so it cannot be cleared while there are any, and their cost is shown.
+    void checksumChoiceIsSharedRememberedAndNeededByRecoveryFiles() {
+        auto* size = c<QCheckBox>("Check1");
+        auto* number = c<QCheckBox>("Check2");
+        QVERIFY(size->isChecked() && number->isChecked());
+        number->click();
+        QVERIFY(!size->isChecked());
+        window->close();
+        QCOMPARE(QSettings(settingsFile(settingsDir), QSettings::IniFormat)
+                     .value("Settings/Checksums")
+                     .toString(),
+                 QStringLiteral("false"));
+        fresh();
+        QVERIFY(!c<QCheckBox>("Check1")->isChecked());
+
+        text(5)->setText(QStringLiteral("50"));
+        c<QComboBox>("Combo1")->setCurrentText(QStringLiteral("MB"));
+        c<QSpinBox>("Spin1")->setValue(2);
+        QVERIFY(c<QCheckBox>("Check1")->isChecked() && !c<QCheckBox>("Check1")->isEnabled());
+        QCOMPARE(c<QLabel>("Label12")->text(),
+                 QStringLiteral("2 recovery files: any 2 lost or damaged broken\n"
+                                "files can be rebuilt; 2 x 50.0 MB more."));
+        c<QSpinBox>("Spin1")->setValue(0);
+        QVERIFY(!c<QCheckBox>("Check1")->isChecked());
     }
 
     void splitByNumberStopsSilentlyWithoutSource() {
