@@ -121,6 +121,10 @@ std::string beyondRepairMessage(const std::string& lines) {
            lines;
 }
 
+std::string notSplitFileMessage(const std::string& path) {
+    return std::string(messages::kNotSplitFile) + "\n'" + escapedForDisplay(path) + "'";
+}
+
 std::string notBrokenFileMessage(const std::string& path) {
     return std::string(messages::kNotBrokenFile) + "\n'" + escapedForDisplay(path) + "'";
 }
@@ -129,8 +133,12 @@ AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& pref
                               OperationContext& context, const ProgressSource& progress) {
     const AssemblyCheck handOn{true, false};
     auto read = readPartSet(context.fs, chosen);
-    if (!read || !read.value())
+    if (!read)
         return handOn;
+    if (!read.value()) {
+        context.box.refuse(notSplitFileMessage(chosen));
+        return kStop;
+    }
     const PartSet& set = *read.value();
     if (set.chosen.header.PartIndex != 0 || !set.countIsValid())
         return handOn;

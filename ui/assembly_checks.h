@@ -22,6 +22,7 @@ struct AssemblyCheck {
 
 // The window's part of an assembly of the set whose first part is chosen, before the engine
 // asks its own confirmation, through context's box and file layer:
+//   - a chosen file that is no broken file is refused, naming it;
 //   - a damaged checksum file: asks, No by default, whether to assemble without checking;
 //     Yes sets context.ignoreChecksumFile;
 //   - without a usable checksum file, a file of the set that is no broken file is refused,
@@ -30,8 +31,8 @@ struct AssemblyCheck {
 //   - a checksum file that lists recovery files: checks every file first, and if broken files
 //     are damaged or missing asks, Yes by default, to rebuild them (naming them) and does so;
 //     when the recovery files cannot rebuild them all, names them and stops.
-// A set the engine would refuse for other reasons (no part, not the first part, a file that
-// cannot be read) is handed on unchanged, so the engine says why. Nothing is changed unless
+// A set the engine would refuse for other reasons (not the first part, a file that cannot be
+// read) is handed on unchanged, so the engine says why. Nothing is changed unless
 // the user agreed to a rebuild.
 AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& prefix,
                               OperationContext& context, const ProgressSource& progress);
@@ -48,7 +49,9 @@ std::string rebuildQuestion(const std::string& lines, const std::vector<std::str
 // "Nothing was assembled: these files of the set are damaged or missing, and its recovery files
 // cannot rebuild them all:\n'/a/big.002': damaged (altered)\n..."
 std::string beyondRepairMessage(const std::string& lines);
-// "This is not a broken file:\n'/a/big.003'"
+// "This is not a split file.\n'/a/notes.000'"
+std::string notSplitFileMessage(const std::string& path);
+// "This is not a broken file.\n'/a/big.003'"
 std::string notBrokenFileMessage(const std::string& path);
 
 // "'a'", "'a' and 'b'", "'a', 'b' and 'c'".
