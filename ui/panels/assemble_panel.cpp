@@ -41,7 +41,7 @@ void AssemblePanel::Command3_Click() {
     if (host.AssembleFile(Text2->text())) {
         host.messageBox().inform(host.lastAssemblyUnchecked()
                                      ? "File assembled successfully.\nIts contents could not be "
-                                       "checked: the broken files have no checksum file."
+                                       "checked: the broken files have no usable checksum file."
                                      : "File assembled successfully.");
         Text2->clear();
         Text8->clear();
