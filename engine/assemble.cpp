@@ -6,6 +6,7 @@
 #include "part_header.h"
 #include "part_set.h"
 #include "pending_set.h"
+#include "portable_names.h"
 #include "recovery.h"
 
 #include <cerrno>
@@ -240,10 +241,26 @@ detail::Step Assembler::run() {
 
     // The rebuilt file is unnamed (or hidden) until complete: a failure never leaves a partial
     // file or costs an existing one. It takes the first part's permission bits, as cp does.
-    detail::tidyFolder(fs, detail::folderOf(output));
-    detail::PendingFile out(fs, output);
-    if (auto created = out.create(set.parts.front().status.st_mode & 0777); !created)
-        return created.failure();
+    const std::string outputFolder = detail::folderOf(output);
+    detail::PendingSet pending(fs, outputFolder, "join");
+    auto journal = pending.journalFor(output);
+    if (!journal)
+        return journal.failure();
+    const auto refusal =
+        detail::nameRefusal(fs, outputFolder, {fileNameOf(output)}, *journal.value());
+    if (!refusal)
+        return refusal.failure();
+    if (refusal.value())
+        return refuse(*refusal.value());
+    const std::uint64_t total = set.presentPayload();
+    if (const auto limit = detail::knownFileSizeLimit(fs, outputFolder);
+        limit && total > limit->bytes)
+        return refuse(
+            detail::tooLargeMessage(output, total, limit->bytes, limit->fileSystem, outputFolder));
+    auto added = pending.add(output, set.parts.front().status.st_mode & 0777);
+    if (!added)
+        return added.failure();
+    detail::PendingFile& out = pending.file(added.value());
     FileHandle readBack;
     if (checksums) {
         auto opened = out.openForReadBack();
@@ -255,7 +272,13 @@ detail::Step Assembler::run() {
         outputStream = hasher->openStream(0);
     }
     auto copied = copyParts(out.get());
-    if (!copied || !copied.value())
+    if (!copied) {
+        // A file system that caps the size of one file says so in its own words, if at all.
+        if (auto why = detail::sizeLimitMessage(fs, out.get(), output, total, outputFolder))
+            return refuse(*why);
+        return copied;
+    }
+    if (!copied.value())
         return copied;
     if (hasher) {
         struct stat st {};
@@ -270,7 +293,7 @@ detail::Step Assembler::run() {
             return refuse(messages::kAssembledDiffers);
     }
     readBack.close();
-    if (auto committed = out.commit(); !committed)
+    if (auto committed = pending.commit(); !committed)
         return committed.failure();
     return true;
 }
@@ -297,6 +320,7 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
                   OperationContext& context) {
     if (!context.box.ask(messages::kConfirmAssemble))
         return false;
+    detail::finishInterruptedRuns(context.fs, context.box);
 
     Assembler assembler(context, Filename, Prefix);
     const detail::Step assembled = assembler.run();

@@ -1,5 +1,7 @@
 #include "file_io.h"
 
+#include "run_journal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -159,6 +161,14 @@ Failure reportedAs(Failure failure, const std::string& actual, const std::string
     return failure;
 }
 
+Result<void> PendingFile::name(std::string hidden) {
+    tempPath = std::move(hidden);
+    struct stat st {};
+    if (fs.fstat(file.get(), &st) != 0)
+        return fileFailure(errno, FileAction::Write, finalPath);
+    return journal.addTemporary(tempPath, st);
+}
+
 Result<void> PendingFile::create(mode_t mode) {
     finalMode = lessUmask(mode);
     const std::string folder = folderOf(finalPath);
@@ -167,14 +177,16 @@ Result<void> PendingFile::create(mode_t mode) {
         file = FileHandle(fs, fd);
         return {};
     }
-    // Older kernels and some file systems have no unnamed files: use a hidden name instead.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    // Older kernels and some file systems (FUSE among them) have no unnamed files: use a
+    // hidden name instead.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS)
         return fileFailure(errno, FileAction::Create, finalPath);
-    auto created = createTemporary(fs, folder, finalPath, tempPath, 0600);
+    std::string hidden;
+    auto created = createTemporary(fs, folder, finalPath, hidden, 0600);
     if (!created)
         return created.failure();
     file = std::move(created.value());
-    return {};
+    return name(std::move(hidden));
 }
 
 Result<FileHandle> PendingFile::openForReadBack() {
@@ -187,39 +199,41 @@ Result<FileHandle> PendingFile::openForReadBack() {
     return opened;
 }
 
+namespace {
+
+// The file system keeps no permission bits (FAT and exFAT through FUSE, some network shares):
+// the file is written all the same, as cp without -p does.
+bool hasNoModes(int err) {
+    return err == ENOSYS || err == EPERM || err == EOPNOTSUPP;
+}
+
+} // namespace
+
 Result<void> PendingFile::park() {
     if (!file.isOpen())
         return {};
     // Written private, the file takes the bits it is meant to have only now that it is whole.
-    struct stat st {};
-    if (fs.fchmod(file.get(), finalMode) != 0 || fs.fstat(file.get(), &st) != 0)
+    if (fs.fchmod(file.get(), finalMode) != 0 && !hasNoModes(errno))
         return fileFailure(errno, FileAction::Write, finalPath);
-    inodeNumber = st.st_ino;
     if (tempPath.empty()) {
         // An unnamed file cannot be linked over an existing one: it gets a hidden name, which
         // is later renamed, and renaming replaces atomically.
         const std::string folder = folderOf(finalPath);
         for (int attempt = 0;; ++attempt) {
-            std::string name = hiddenTemporaryName(folder);
-            if (fs.linkOpenFile(file.get(), name) == 0) {
-                tempPath = std::move(name);
+            std::string hidden = hiddenTemporaryName(folder);
+            if (fs.linkOpenFile(file.get(), hidden) == 0) {
+                if (auto named = name(std::move(hidden)); !named)
+                    return named;
                 break;
             }
             if (errno != EEXIST || attempt == 100)
                 return fileFailure(errno, FileAction::Create, finalPath);
         }
     }
+    if (fs.fstat(file.get(), &parkedStatus) != 0)
+        return fileFailure(errno, FileAction::Write, finalPath);
     if (file.close() != 0)
         return fileFailure(errno, FileAction::Close, finalPath);
-    return {};
-}
-
-Result<void> PendingFile::commit() {
-    if (auto parked = park(); !parked)
-        return parked;
-    if (fs.rename(tempPath, finalPath) != 0)
-        return fileFailure(errno, FileAction::Rename, finalPath);
-    tempPath.clear();
     return {};
 }
 
@@ -281,7 +295,9 @@ Result<void> syncOne(FileSystem& fs, const std::string& path, int flags) {
     if (fd < 0)
         return fileFailure(errno, FileAction::Sync, path);
     FileHandle handle(fs, fd);
-    if (fs.fsync(fd) != 0)
+    // A file system that cannot flush (FUSE without fsync, a folder on some network shares)
+    // has nothing more to give than what the writes already did.
+    if (fs.fsync(fd) != 0 && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
         return fileFailure(errno, FileAction::Sync, path);
     return {};
 }

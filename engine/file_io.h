@@ -95,19 +95,24 @@ mode_t lessUmask(mode_t mode);
 // sees).
 Failure reportedAs(Failure failure, const std::string& actual, const std::string& known);
 
-// A file being written for finalPath, which appears under that name only once committed. It is
-// unnamed (O_TMPFILE) where the file system allows it, so a killed run leaves nothing behind;
-// elsewhere it has a hidden name beside finalPath. What was not committed is removed when the
-// object goes.
+class RunJournal;
+
+// A file being written for finalPath, which appears under that name only once committed (see
+// PendingSet). It is unnamed (O_TMPFILE) where the file system allows it, so a killed run
+// leaves nothing behind; elsewhere it has a hidden name beside finalPath, which the run's
+// journal records so that the next run can remove it. What was not committed is removed when
+// the object goes.
 class PendingFile {
 public:
-    PendingFile(FileSystem& fs, std::string finalPath) : fs(fs), finalPath(std::move(finalPath)) {}
+    PendingFile(FileSystem& fs, std::string finalPath, RunJournal& journal)
+        : fs(fs), finalPath(std::move(finalPath)), journal(journal) {}
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
     ~PendingFile() { discard(); }
 
     // Creates the file in finalPath's folder. It stays private to its owner while written and
-    // gets the permission bits mode less the umask when parked.
+    // gets the permission bits mode less the umask when parked (where the file system has
+    // permission bits at all).
     Result<void> create(mode_t mode);
     int get() const { return file.get(); }
     // A second, read-only descriptor of the same file, for reading back what was written.
@@ -115,27 +120,27 @@ public:
     // Gives the complete file its permission bits and a hidden name, and closes it, so that a
     // set of any size never holds more than one descriptor per file being written.
     Result<void> park();
-    // Parks the file and moves it onto finalPath, replacing whatever had that name.
-    Result<void> commit();
     // Removes the file unless it was committed.
     void discard();
 
     const std::string& target() const { return finalPath; }
     // The hidden name, once the file has one (always after park).
     const std::string& hiddenPath() const { return tempPath; }
-    ino_t inode() const { return inodeNumber; }
-    // After the caller moved the parked file onto finalPath itself: nothing left to remove.
+    // The parked file's status.
+    const struct stat& status() const { return parkedStatus; }
+    // After the commit moved the parked file onto finalPath: nothing left to remove.
     void placed() { tempPath.clear(); }
-    // After the caller moved it back to its hidden name.
-    void unplaced(std::string hidden) { tempPath = std::move(hidden); }
 
 private:
+    Result<void> name(std::string hidden);
+
     FileSystem& fs;
     std::string finalPath;
+    RunJournal& journal;
     FileHandle file;
     std::string tempPath; // the hidden name, once the file has one
     mode_t finalMode = 0;
-    ino_t inodeNumber = 0;
+    struct stat parkedStatus {};
 };
 
 // Reads up to buffer.size() bytes from offset, fewer only at the end of the file.

@@ -2,37 +2,44 @@
 
 // The files of one set being written under temporary names and moved onto their real names
 // together, so that whoever looks at the folder sees the old files or the whole new set,
-// never a mix. Internal to the engine.
+// never a mix. Every operation that puts files in place (split, join, repair) goes through
+// it. Internal to the engine.
 
 #include "file_io.h"
+#include "run_journal.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tolvar::detail {
 
-// How the move is made safe against a kill. Under an exclusive lock of the folder, so that two
-// runs never move files of the same folder at once:
-//   1. a journal, ".tolvar-<process>-<random>.undo", names every real name, the hidden backup
-//      name its old file goes to (if it had one) and the new file's inode;
-//   2. the old files move to their backups, the first part first: from then on no set is
-//      visible;
-//   3. the new files move onto the real names, the first part last: the set appears whole;
-//   4. the journal goes (the new set is now the one that stays), then the backups.
-// A failure in 2 to 4 undoes what was done, in reverse. A run killed before 4 leaves its
-// journal, and the next run in the folder (tidyFolder) puts the old files back and removes the
-// new ones. A run killed between removing the journal and its backups leaves backups,
-// ".tolvar-<process>-<random>.bak", of files its complete set replaced: they are never removed
-// by any run, for the user to look at or delete.
+// How the move is made safe against a kill and a power cut. Under an exclusive lock of the
+// folder, so that two runs never move files of the same folder at once:
+//   1. the run's journal (see RunJournal, kept outside the folder) already names every hidden
+//      file the run made; it now gets every real name, the hidden backup name its old file
+//      goes to, and the identities of the old and the new file;
+//   2. the old files move to their backups: from then on no set is visible;
+//   3. the new files move onto the real names, the first one added last: the set appears
+//      whole;
+//   4. the journal marks the commit point; only where old files are about to be deleted, the
+//      new files and the folder are first flushed to the disk, and the mark with them;
+//   5. the backups go, then the journal.
+// A failure in 2 or 3 undoes what was done, in reverse. A run killed before 4 is undone by the
+// next run of any command, one killed after it finished (see finishInterruptedRuns).
 class PendingSet {
 public:
-    PendingSet(FileSystem& fs, std::string folder) : fs(fs), folder(std::move(folder)) {}
+    // operation names the run in the note a later clean-up gives ("split", "join", "repair").
+    PendingSet(FileSystem& fs, std::string folder, const char* operation)
+        : fs(fs), folder(std::move(folder)), operation(operation) {}
     PendingSet(const PendingSet&) = delete;
     PendingSet& operator=(const PendingSet&) = delete;
-    // What was not committed is removed.
-    ~PendingSet() = default;
+    // What was not committed is removed, then the journal that named it.
+    ~PendingSet();
 
+    // This run's journal, started on first use; reportPath names a failure to start it.
+    Result<RunJournal*> journalFor(const std::string& reportPath);
     // Starts the file for finalPath (in the set's folder) with the permission bits mode less
     // the umask; gives its position.
     Result<std::size_t> add(const std::string& finalPath, mode_t mode);
@@ -40,36 +47,55 @@ public:
     std::size_t size() const { return files.size(); }
     // A name that goes with the set when it is committed, without a new file in its place.
     void retire(const std::string& path) { retired.push_back(path); }
+    // The commit goes ahead only if, under the folder's lock, path still holds the file it held
+    // when it was looked at (status as it was then; nothing if it was absent): so a run that
+    // decided from what it read never replaces what another run put there since.
+    void expect(const std::string& path, std::optional<struct stat> status) {
+        expectations.push_back({path, status});
+    }
 
-    // Moves every file onto its real name, the first one added last. On failure nothing has
-    // changed.
+    // Parks every file and moves it onto its real name, the first one added last. On failure
+    // nothing has changed.
     Result<void> commit();
 
 private:
     struct Move {
         std::string path;   // the real name
-        std::string backup; // where its old file went; empty when there was none
+        std::string backup; // where its old file goes
         PendingFile* file;  // the new file; null for a retired name
+        std::optional<struct stat> old;
         bool movedAside = false;
         bool placed = false;
     };
-    Result<void> writeJournal(const std::vector<Move>& moves, std::string& journal);
+    struct Expectation {
+        std::string path;
+        std::optional<struct stat> status;
+    };
+    Result<void> startJournal(const std::string& reportPath);
+    Result<void> checkExpectations();
+    Result<void> recordMoves(std::vector<Move>& moves);
+    Result<void> placeAll(std::vector<Move>& moves);
+    Result<void> removeBackups(std::vector<Move>& moves);
     // Puts back what the moves did; true when all of it could be undone.
     bool undo(std::vector<Move>& moves);
 
     FileSystem& fs;
     std::string folder;
+    const char* operation;
+    // Declared before the files: it outlives them, so it still names whatever they leave.
+    std::unique_ptr<RunJournal> journal;
     std::vector<std::unique_ptr<PendingFile>> files;
     std::vector<std::string> retired;
+    std::vector<Expectation> expectations;
 };
 
 // Opens folder and takes its lock (FileSystem::lock); the handle holds it.
 Result<FileHandle> lockFolder(FileSystem& fs, const std::string& folder);
 
-// Cleans up after runs that were killed in folder: puts back what an unfinished commit moved
-// (see PendingSet) and removes hidden temporary files, ".tolvar-<process>-*.tmp", whose process
-// no longer exists. Touches nothing else: another run's files, backups, files of other names.
-// Best effort: a folder that cannot be read or a file that cannot be removed stays as it is.
-void tidyFolder(FileSystem& fs, const std::string& folder);
+// Moves from onto to only when nothing has that name. Where the file system has neither the
+// rename flag nor hard links (exFAT and FAT through FUSE, many network file systems), it checks
+// that the name is free and renames: under the folder's lock no run of ours can take the name
+// in between, though another program could.
+int moveOntoFreeName(FileSystem& fs, const std::string& from, const std::string& to);
 
 } // namespace tolvar::detail

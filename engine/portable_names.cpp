@@ -75,12 +75,27 @@ bool refusesTheName(int err) {
 }
 
 // Creates a new hidden file in folder whose name carries `suffix`; its path goes to path.
+// A probe the journal cannot name is removed at once, and the journal's failure is the
+// operation's: a file a kill could leave behind unnamed is never kept.
 int createProbe(FileSystem& fs, const std::string& folder, const std::string& suffix,
-                std::string& path) {
+                std::string& path, RunJournal& journal, std::optional<Failure>& failure) {
     for (int attempt = 0; attempt < 10; ++attempt) {
         path = hiddenTemporaryName(folder, suffix.c_str());
         const int fd = fs.open(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
-        if (fd >= 0 || errno != EEXIST)
+        if (fd >= 0) {
+            struct stat st {};
+            Result<void> named = fs.fstat(fd, &st) == 0
+                                     ? journal.addTemporary(path, st)
+                                     : fileFailure(errno, FileAction::Create, path);
+            if (named)
+                return fd;
+            failure = named.failure();
+            fs.close(fd);
+            fs.unlink(path);
+            errno = 0;
+            return -1;
+        }
+        if (errno != EEXIST)
             return fd;
     }
     return -1;
@@ -116,13 +131,17 @@ std::string quoted(const std::string& text) {
 
 } // namespace
 
-std::optional<std::string> nameRefusal(FileSystem& fs, const std::string& folder,
-                                       const std::vector<std::string>& names) {
+Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string& folder,
+                                               const std::vector<std::string>& names,
+                                               RunJournal& journal) {
+    std::optional<Failure> failure;
     // A plain probe first: a folder that takes no file at all is not ours to judge here.
     std::string plainPath;
-    const int plain = createProbe(fs, folder, ".probe", plainPath);
+    const int plain = createProbe(fs, folder, ".probe", plainPath, journal, failure);
+    if (failure)
+        return *failure;
     if (plain < 0)
-        return std::nullopt;
+        return std::optional<std::string>();
     fs.close(plain);
     // The probe's name in capitals names no other file, so finding it says the folder ignores
     // case. Its inode says nothing: FUSE drivers give each spelling a node of its own.
@@ -137,7 +156,9 @@ std::optional<std::string> nameRefusal(FileSystem& fs, const std::string& folder
         const std::string suffix =
             probe.atEnd ? ".probe" + probe.character : probe.character + ".probe";
         std::string path;
-        const int fd = createProbe(fs, folder, suffix, path);
+        const int fd = createProbe(fs, folder, suffix, path, journal, failure);
+        if (failure)
+            break;
         if (fd >= 0) {
             fs.close(fd);
             made.emplace_back(path, &probe);
@@ -163,27 +184,30 @@ std::optional<std::string> nameRefusal(FileSystem& fs, const std::string& folder
     for (const auto& entry : made)
         fs.unlink(entry.first);
     fs.unlink(plainPath);
+    if (failure)
+        return *failure;
     if (refusal)
-        return "The folder " + quoted(folder) + " cannot hold " + *refusal +
-               ": its file system does not allow it. Choose another name or folder.";
+        return std::optional<std::string>(
+            "The folder " + quoted(folder) + " cannot hold " + *refusal +
+            ": its file system does not allow it. Choose another name or folder.");
 
     if (!ignoresCase)
-        return std::nullopt;
+        return std::optional<std::string>();
     if (listed.empty() && fs.listFolder(folder, listed) != 0)
-        return std::nullopt;
+        return std::optional<std::string>();
     for (const std::string& name : names) {
         const std::string folded = lowerCase(name);
         for (const std::string& entry : listed)
             if (entry != name && lowerCase(entry) == folded &&
                 std::find(names.begin(), names.end(), entry) == names.end() &&
                 !belongsToASet(fs, pathIn(folder, entry)))
-                return "The folder " + quoted(folder) +
-                       " does not tell upper from lower case, so " + quoted(name) +
-                       " would replace " + quoted(entry) +
-                       ", which is not a broken file. Move it away, or choose another name or "
-                       "folder.";
+                return std::optional<std::string>(
+                    "The folder " + quoted(folder) + " does not tell upper from lower case, so " +
+                    quoted(name) + " would replace " + quoted(entry) +
+                    ", which is not a broken file. Move it away, or choose another name or "
+                    "folder.");
     }
-    return std::nullopt;
+    return std::optional<std::string>();
 }
 
 std::optional<FileSizeLimit> knownFileSizeLimit(FileSystem& fs, const std::string& folder) {

@@ -6,6 +6,7 @@
 // judged by the name of its file system. Internal to the engine.
 
 #include "file_system.h"
+#include "run_journal.h"
 
 #include <cstdint>
 #include <optional>
@@ -22,8 +23,11 @@ namespace tolvar::detail {
 // file that is not part of a set (a part, a recovery part or a checksum file) is refused too:
 // writing it would replace that file. When the folder cannot be probed at all the answer is
 // nothing, and the operation's own writes report what is wrong.
-std::optional<std::string> nameRefusal(FileSystem& fs, const std::string& folder,
-                                       const std::vector<std::string>& names);
+// Each probe is named in journal while it exists, so that a kill leaves nothing behind; a
+// failure when the journal cannot name one.
+Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string& folder,
+                                               const std::vector<std::string>& names,
+                                               RunJournal& journal);
 
 // The largest file the folder's file system can hold, where statfs tells it (FAT: 4 GiB - 1),
 // with that file system's name for the message.

@@ -3,6 +3,7 @@
 #include "file_io.h"
 #include "operations.h"
 #include "part_set.h"
+#include "pending_set.h"
 #include "recovery.h"
 #include "sha256.h"
 
@@ -120,55 +121,48 @@ Result<Digest> digestOfFile(FileSystem& fs, const std::string& path) {
     }
 }
 
-// The rebuilt files, first under hidden temporary names beside their final ones.
+// The rebuilt files, staged and put in place as a split's are: hidden until all are checked,
+// journalled, and moved in under the folder's lock only if no file of the set changed since
+// it was read.
 class Rebuild {
 public:
-    explicit Rebuild(FileSystem& fs) : fs(fs) {}
-    ~Rebuild() {
-        for (const auto& path : temporaries)
-            if (!path.empty())
-                fs.unlink(path);
-    }
-    Rebuild(const Rebuild&) = delete;
-    Rebuild& operator=(const Rebuild&) = delete;
+    Rebuild(FileSystem& fs, const std::string& folder) : pending(fs, folder, "repair") {}
 
-    Result<void> create(int slot, const std::string& path) {
-        std::string temporary;
-        auto file = detail::createTemporary(fs, detail::folderOf(path), path, temporary);
-        if (!file)
-            return file.failure();
-        temporaries.push_back(temporary);
+    Result<void> create(int slot, const std::string& path, mode_t mode) {
+        auto added = pending.add(path, mode);
+        if (!added)
+            return added.failure();
         finals.push_back(path);
-        targets.push_back({slot, file.value().get(), path});
-        files.push_back(std::move(file.value()));
+        targets.push_back({slot, pending.file(added.value()).get(), path});
         return {};
     }
 
     Result<void> closeAll() {
-        for (std::size_t i = 0; i < files.size(); ++i)
-            if (files[i].close() != 0)
-                return fileFailure(errno, FileAction::Close, finals[i]);
+        for (std::size_t i = 0; i < pending.size(); ++i)
+            if (auto parked = pending.file(i).park(); !parked)
+                return parked;
         return {};
     }
 
-    // Moves each file into place; those moved are no longer removed on the way out.
-    Result<void> moveIntoPlace() {
-        if (auto synced = detail::syncToDisk(fs, temporaries); !synced)
-            return synced;
-        for (std::size_t i = 0; i < temporaries.size(); ++i) {
-            if (fs.rename(temporaries[i], finals[i]) != 0)
-                return fileFailure(errno, FileAction::Rename, finals[i]);
-            temporaries[i].clear();
-        }
-        return detail::syncToDisk(fs, finals);
-    }
+    const std::string& temporary(std::size_t i) { return pending.file(i).hiddenPath(); }
 
-    FileSystem& fs;
-    std::vector<std::string> temporaries;
+    detail::PendingSet pending;
     std::vector<std::string> finals;
     std::vector<RebuildTarget> targets;
-    std::vector<detail::FileHandle> files;
 };
+
+// The bits rebuilt files get: those the checksum file records, but never more than a file of
+// the set that is still good has, since the checksum file may come from anyone.
+mode_t rebuiltMode(FileSystem& fs, const ChecksumFile& file,
+                   const std::vector<PartVerdict>& verdicts) {
+    mode_t mode = static_cast<mode_t>(file.mode) & 0777;
+    for (const PartVerdict& verdict : verdicts) {
+        struct stat st {};
+        if (verdict.condition == PartCondition::Good && fs.stat(verdict.path, &st) == 0)
+            return mode & st.st_mode & 0777;
+    }
+    return mode;
+}
 
 // Finds the set's checksum file through the header of one of the set's files: the chosen one
 // if it can be read, else the first readable recovery part or broken file of its name. A
@@ -235,7 +229,9 @@ bool isNameInSet(const std::string& path, const std::string& base, const Checksu
 
 } // namespace
 
-Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
+namespace {
+
+Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
                                ProgressObserver* observer) {
     if (chosen.size() < 3)
         return refusal(messages::kNotSplitFile);
@@ -266,6 +262,12 @@ Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
         return verified.failure();
     if (!verified.value())
         return withOutcome(Outcome::Cancelled);
+    // What was read decides what is written: if another run changes any file of the set from
+    // here on, nothing is put in place.
+    Rebuild rebuild(fs, detail::folderOf(PartFileName(base, 0)));
+    rebuild.pending.expect(checksums.path, checksums.status);
+    for (const PartVerdict& verdict : verdicts)
+        rebuild.pending.expect(verdict.path, verdict.status);
     auto agree = recoveryPartsAgree(fs, layout, verdicts);
     if (!agree)
         return agree.failure();
@@ -292,9 +294,9 @@ Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
     if (!canRebuild(layout, lost))
         return withOutcome(Outcome::BeyondRepair, std::move(verdicts));
 
-    Rebuild rebuild(fs);
+    const mode_t mode = rebuiltMode(fs, file, verdicts);
     for (const int slot : lost)
-        if (auto created = rebuild.create(slot, slotPaths[std::size_t(slot)]); !created)
+        if (auto created = rebuild.create(slot, slotPaths[std::size_t(slot)], mode); !created)
             return created.failure();
     auto rebuilt =
         rebuildSlots(fs, RecoveryHeader{layout, 0}, slotPaths, rebuild.targets, observer);
@@ -310,18 +312,29 @@ Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
         const auto slot = std::size_t(lost[i]);
         const ChecksumEntry& entry =
             slot < file.parts.size() ? file.parts[slot] : file.recovery[slot - file.parts.size()];
-        auto digest = digestOfFile(fs, rebuild.temporaries[i]);
+        auto digest = digestOfFile(fs, rebuild.temporary(i));
         if (!digest)
             return digest.failure();
         if (digest.value() != entry.digest)
             return refusal("The rebuilt '" + shown(rebuild.finals[i]) +
                            "' does not match its checksum, so nothing was changed.");
     }
-    if (auto moved = rebuild.moveIntoPlace(); !moved)
+    if (auto moved = rebuild.pending.commit(); !moved)
         return moved.failure();
 
     RepairReport report = withOutcome(Outcome::Repaired, std::move(verdicts));
     report.rebuilt = rebuild.finals;
+    return report;
+}
+
+} // namespace
+
+Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
+                               ProgressObserver* observer) {
+    std::vector<std::string> notes = detail::finishInterruptedRuns(fs);
+    auto report = repairSet(chosen, fs, observer);
+    if (report)
+        report.value().notes = std::move(notes);
     return report;
 }
 

@@ -23,6 +23,8 @@ struct RepairReport {
     std::string message;               // for Refused: why, in the user's words
     std::vector<PartVerdict> verdicts; // every file the checksum file lists, as found
     std::vector<std::string> rebuilt;  // the files written, broken files first
+    // What the clean-up after killed runs did before the repair began, one line each.
+    std::vector<std::string> notes;
 };
 
 // Repairs the set that the chosen file (one of its broken files or recovery parts, which may

@@ -5,7 +5,9 @@
 #include "operations.h"
 #include "part_header.h"
 #include "pending_set.h"
+#include "portable_names.h"
 #include "recovery.h"
+#include "run_journal.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -293,8 +295,22 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
         return free;
 
     const std::string folder = detail::folderOf(PartFileName(*base, 0));
-    detail::tidyFolder(fs, folder);
-    pending = std::make_unique<detail::PendingSet>(fs, folder);
+    std::vector<std::string> names;
+    for (int index = 0; index < partCount; ++index)
+        names.push_back(fileNameOf(PartFileName(*base, index)));
+    for (int index = 0; index < context.recoveryParts; ++index)
+        names.push_back(fileNameOf(RecoveryFileName(*base, index)));
+    if (context.writeChecksums)
+        names.push_back(fileNameOf(checksumPath));
+    pending = std::make_unique<detail::PendingSet>(fs, folder, "split");
+    auto journal = pending->journalFor(PartFileName(*base, 0));
+    if (!journal)
+        return journal.failure();
+    const auto refusal = detail::nameRefusal(fs, folder, names, *journal.value());
+    if (!refusal)
+        return refusal.failure();
+    if (refusal.value())
+        return refuse(*refusal.value());
 
     if (context.writeChecksums) {
         hasher = std::make_unique<detail::ParallelHasher>();
@@ -397,6 +413,7 @@ bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
                OperationContext& context) {
     if (!context.box.ask(messages::kConfirmSplit))
         return false;
+    detail::finishInterruptedRuns(context.fs, context.box);
 
     Splitter splitter(context, Filename, Prefix);
     const detail::Step split = splitter.run(rule, amount);

@@ -5,6 +5,7 @@
 #include "checksum_file.h"
 #include "file_exists.h"
 #include "recovery.h"
+#include "run_journal.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -268,8 +269,21 @@ bool isNameProbe(const InjectedFault& fault) {
     });
 }
 
+// A run's journal is a safety net kept outside the folder: removing or closing it, or reading
+// one an earlier point left for the next run, may fail without costing the result.
+bool touchesOnlyAJournal(const InjectedFault& fault) {
+    if (fault.paths.empty())
+        return false;
+    const std::string name = std::filesystem::path(fault.paths.front()).filename().string();
+    if (!name.starts_with("run-") || !name.ends_with(".journal"))
+        return false;
+    return fault.kind == FsCall::Unlink || fault.kind == FsCall::Close ||
+           fault.kind == FsCall::Pread || fault.kind == FsCall::Fstat ||
+           (fault.kind == FsCall::Open && (fault.openFlags & O_CREAT) == 0);
+}
+
 bool mayBeAbsorbed(const InjectedFault& fault) {
-    if (isNameProbe(fault) || fault.kind == FsCall::Statfs)
+    if (isNameProbe(fault) || fault.kind == FsCall::Statfs || touchesOnlyAJournal(fault))
         return true;
     // Also: the look for leftovers of killed runs, a rename told its file is not there (the
     // next move then refuses to replace what is), and a backup of a replaced file that stays.
@@ -443,6 +457,7 @@ TEST_P(EveryCall, FailsCleanlyWithTheRightReport) {
     {
         Stage stage(sc);
         applyCopyMode(fs, mode);
+        detail::finishInterruptedRuns(defaultFileSystem());
         fs.resetCounts();
         auto box = boxFor(sc);
         ASSERT_TRUE(stage.run(fs, box));
@@ -457,6 +472,9 @@ TEST_P(EveryCall, FailsCleanlyWithTheRightReport) {
         for (std::uint64_t nth = 1; nth <= calls && failingPoints < 10; ++nth) {
             Stage stage(sc);
             applyCopyMode(fs, mode);
+            // A journal an earlier point left is settled first, so every point counts the
+            // same calls.
+            detail::finishInterruptedRuns(defaultFileSystem());
             fs.resetCounts();
             fs.failNthCall(nth, err);
             auto box = boxFor(sc);
@@ -689,7 +707,7 @@ TEST(RemovableMedia, NamesTheFolderCannotHoldAreRefusedFirst) {
                       std::string::npos)
                 << box.shown()[1].text;
             EXPECT_NE(box.shown()[1].text.find("'" + stage.dir / "out" + "'"), std::string::npos);
-            EXPECT_EQ(fs.calls(FsCall::Write) + fs.calls(FsCall::Splice), 0u);
+            EXPECT_EQ(fs.dataWrites() + fs.calls(FsCall::Splice), 0u);
             EXPECT_TRUE(stage.snapshot() == stage.initial);
         }
     }
@@ -713,8 +731,7 @@ TEST(RemovableMedia, ARebuiltFileTooLargeForTheFolderIsRefused) {
     EXPECT_EQ(runner.shown().back(),
               refusal("'" + dir / "movie.avi" +
                       "' is 5.8 GB; a FAT32 file can hold at most 4 GB. Choose another folder."));
-    EXPECT_EQ(fs.calls(FsCall::Splice) + fs.calls(FsCall::CopyFileRange) + fs.calls(FsCall::Write),
-              0u);
+    EXPECT_EQ(fs.calls(FsCall::Splice) + fs.calls(FsCall::CopyFileRange) + fs.dataWrites(), 0u);
     EXPECT_FALSE(exists(dir / "movie.avi"));
 
     for (const int capErr : {EFBIG, EPERM}) {
@@ -785,9 +802,7 @@ TEST(DiskFull, NoRoomFailsBeforeAnyCopy) {
         EXPECT_FALSE(stage.run(fs, box));
         ASSERT_EQ(box.shown().size(), 2u);
         EXPECT_TRUE(isFailureReport(box.shown()[1], FailureKind::NoSpace, {std::strerror(ENOSPC)}));
-        EXPECT_EQ(fs.calls(FsCall::Splice) + fs.calls(FsCall::CopyFileRange) +
-                      fs.calls(FsCall::Write),
-                  0u);
+        EXPECT_EQ(fs.calls(FsCall::Splice) + fs.calls(FsCall::CopyFileRange) + fs.dataWrites(), 0u);
         EXPECT_TRUE(stage.snapshot() == stage.initial);
     }
 }

@@ -154,10 +154,13 @@ public:
         total = 0;
         largest.fill(0);
         maxOpen = openFiles.size();
+        dataWriteCount = 0;
     }
 
     std::uint64_t calls(FsCall kind) const { return counts[static_cast<std::size_t>(kind)]; }
     std::uint64_t totalCalls() const { return total; }
+    // Writes to anything but a run's journal, which lives outside the folders written.
+    std::uint64_t dataWrites() const { return dataWriteCount; }
     // The injected fault, once it has fired.
     const std::optional<InjectedFault>& fault() const { return injected; }
 
@@ -224,6 +227,8 @@ public:
 
     ssize_t write(int fd, const void* buffer, std::size_t count) override {
         note(FsCall::Write, count);
+        if (!pathOf(fd).ends_with(".journal"))
+            ++dataWriteCount;
         if (fails(FsCall::Write, {pathOf(fd)}, flagsOf(fd)))
             return -1;
         return real.write(fd, buffer, limited(count));
@@ -349,6 +354,7 @@ private:
         std::string path;
         int flags;
     };
+    std::uint64_t dataWriteCount = 0;
 
     // Counts the call and decides whether it fails; sets errno when it does.
     bool fails(FsCall kind, std::vector<std::string> paths, int flags = 0) {

@@ -493,43 +493,6 @@ TEST_F(SplitTest, ByNumberWithPrefixAndDelete) {
 namespace tolvar::testing {
 namespace {
 
-// A later split in the folder cleans up after a killed run: what an unfinished commit moved is
-// put back, the killed run's temporary files go; a live run's files, backups and anything else
-// stay.
-TEST(KilledRuns, NextSplitRestoresTheOldFilesAndRemovesOnlyDeadRunsTemporaries) {
-    ScratchDir dir;
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    const std::string dead = ".tolvar-" + std::to_string(child) + "-";
-    const std::string self = ".tolvar-" + std::to_string(::getpid()) + "-";
-    writeFile(dir / "movie.000", "new part of the killed run");
-    writeFile(dir / (dead + "b.bak"), "old part");
-    struct stat st {};
-    ::stat((dir / "movie.000").c_str(), &st);
-    std::string journal =
-        std::string("movie.000") + '\0' + dead + "b.bak" + '\0' + std::to_string(st.st_ino) + '\0';
-    // A set of many long names makes a long journal: it is read whole.
-    while (journal.size() <= 64 * 1024)
-        journal += std::string(200, 'n') + std::to_string(journal.size()) + '\0' + dead +
-                   "none.bak" + '\0' + "0" + '\0';
-    writeFile(dir / (dead + "j.undo"), journal);
-    const std::set<std::string> kept = {dead + "x.bak", self + "x.tmp", ".tolvar-1-x.tmp",
-                                        "tolvar-" + std::to_string(child) + "-x.tmp"};
-    for (const auto& name : kept)
-        writeFile(dir / name, "keep");
-    writeFile(dir / (dead + "x.tmp"), "leftover");
-    writeFile(dir / "other.bin", randomBytes(2000, 1));
-
-    EngineRunner run;
-    ASSERT_TRUE(run.split(dir / "other.bin", 1, "", {Yes, No}));
-    EXPECT_EQ(readFile(dir / "movie.000"), "old part");
-    std::set<std::string> expected = kept;
-    expected.insert({"movie.000", "other.bin", "other.000", "other.001"});
-    EXPECT_EQ(listDir(dir.path()), expected);
-}
-
 // A second split of the same file, started while the first is still writing, must not take
 // the first one's files for its own or leave anything of its own behind: both end whole, and
 // the set left is whole.

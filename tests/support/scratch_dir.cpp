@@ -30,6 +30,19 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(root, ignored);
 }
 
+namespace {
+
+// Every test process keeps its runs' journals in a state folder of its own, so that tests run
+// side by side never settle each other's leftovers and a user's own state stays untouched.
+struct PrivateStateFolder {
+    ScratchDir folder;
+    PrivateStateFolder() { ::setenv("XDG_STATE_HOME", folder.path().c_str(), 1); }
+};
+
+const PrivateStateFolder privateState;
+
+} // namespace
+
 std::vector<std::string> ScratchDir::listing() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(root))

@@ -1,0 +1,387 @@
+// Files a stranger put in a folder never choose what a run writes, renames or deletes, and a
+// killed run is finished or undone by the next one from its own journal, kept outside the
+// folder.
+
+#include "repair.h"
+#include "run_journal.h"
+#include "test_support.h"
+
+#include <cctype>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tolvar::testing {
+namespace {
+
+using detail::FileIdentity;
+using detail::JournalContents;
+constexpr auto Yes = MsgAnswer::Yes;
+constexpr auto No = MsgAnswer::No;
+
+// Every entry below root, a symlink as its target, a file as its bytes (a large sparse file by
+// its size): what "nothing changed" is checked against.
+std::map<std::string, std::string> tree(const std::string& root) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string name = std::filesystem::relative(entry.path(), root).string();
+        if (entry.is_symlink())
+            entries[name] = "-> " + std::filesystem::read_symlink(entry.path()).string();
+        else if (entry.is_regular_file())
+            entries[name] = entry.file_size() > (1u << 20) ? std::to_string(entry.file_size())
+                                                           : readFile(entry.path().string());
+        else
+            entries[name] = "folder";
+    }
+    return entries;
+}
+
+// Everything but the names of one set (base + three digits, its checksum file).
+std::map<std::string, std::string> outsideSet(std::map<std::string, std::string> entries,
+                                              const std::string& base) {
+    std::erase_if(entries, [&](const auto& entry) {
+        const std::string& name = entry.first;
+        return name == base + "sha256" ||
+               (name.size() == base.size() + 3 && name.rfind(base, 0) == 0 &&
+                std::isdigit(static_cast<unsigned char>(name.back())));
+    });
+    return entries;
+}
+
+// Journals go to a state folder of the test's own.
+class StateFolder {
+public:
+    StateFolder() {
+        if (const char* was = std::getenv("XDG_STATE_HOME"))
+            previous = was;
+        ::setenv("XDG_STATE_HOME", home.path().c_str(), 1);
+    }
+    ~StateFolder() {
+        if (previous)
+            ::setenv("XDG_STATE_HOME", previous->c_str(), 1);
+        else
+            ::unsetenv("XDG_STATE_HOME");
+    }
+    std::string journals() const { return home / "tolvar-files-splitter"; }
+    void plant(const JournalContents& contents, const std::string& name = "run-1-planted.journal") {
+        std::filesystem::create_directories(journals());
+        std::filesystem::permissions(journals(), std::filesystem::perms::owner_all);
+        writeFile(journals() + "/" + name, detail::formatJournal(contents));
+    }
+    std::size_t count() const {
+        return std::filesystem::exists(journals()) ? listDir(journals()).size() : 0;
+    }
+
+private:
+    ScratchDir home;
+    std::optional<std::string> previous;
+};
+
+pid_t reapedChild() {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+// A folder beside the set's, with a file of the user's in it: a planted file must not reach it.
+struct Neighbourhood {
+    ScratchDir root;
+    std::string dir = root / "set";
+    std::string home = root / "home";
+    Neighbourhood() {
+        std::filesystem::create_directory(dir);
+        std::filesystem::create_directory(home);
+        writeFile(home + "/.bashrc", "the user's own");
+        writeFile(dir + "/thesis.txt", "years of work");
+        writeFile(dir + "/movie.avi", randomBytes(5000, 3));
+    }
+};
+
+struct PlantedFiles {
+    const char* name;
+    std::function<void(Neighbourhood&)> plant;
+};
+
+void PrintTo(const PlantedFiles& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class HostileFolder : public ::testing::TestWithParam<PlantedFiles> {};
+
+// Whatever lies in the folder, a split and a join there succeed, and every file that is not
+// one of the set's names, here and beside it, stays byte for byte and name for name.
+TEST_P(HostileFolder, SplitAndJoinTouchNothingButTheSet) {
+    StateFolder state;
+    Neighbourhood n;
+    GetParam().plant(n);
+    const auto before = outsideSet(tree(n.root.path()), "set/movie.");
+    EngineRunner run;
+    ASSERT_TRUE(run.split(n.dir + "/movie.avi", 1, "", {Yes, No}));
+    ASSERT_TRUE(run.assemble(n.dir + "/movie.000", n.root / "joined.", {Yes, No}));
+    auto after = outsideSet(tree(n.root.path()), "set/movie.");
+    after.erase("joined.avi");
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(readFile(n.root / "joined.avi"), readFile(n.dir + "/movie.avi"));
+}
+
+const std::string dead = ".tolvar-" + std::to_string(reapedChild()) + "-";
+
+INSTANTIATE_TEST_SUITE_P(
+    Planted, HostileFolder,
+    ::testing::Values(
+        PlantedFiles{"JournalNamingAFileOutsideTheFolder",
+                     [](Neighbourhood& n) {
+                         writeFile(n.dir + "/" + dead + "x.undo",
+                                   std::string("../home/.bashrc\0") + dead + "b.bak\0" + "0\0");
+                         writeFile(n.dir + "/" + dead + "b.bak", "the stranger's");
+                     }},
+        PlantedFiles{"JournalNamingAFileOfTheFolderByInode",
+                     [](Neighbourhood& n) {
+                         struct stat st {};
+                         ::stat((n.dir + "/thesis.txt").c_str(), &st);
+                         writeFile(n.dir + "/" + dead + "y.undo",
+                                   "thesis.txt" + std::string(1, '\0') + dead + "none.bak" +
+                                       std::string(1, '\0') + std::to_string(st.st_ino) +
+                                       std::string(1, '\0'));
+                     }},
+        PlantedFiles{"JournalThroughASymlinkedFolder",
+                     [](Neighbourhood& n) {
+                         std::filesystem::create_directory_symlink(n.home, n.dir + "/link");
+                         writeFile(n.dir + "/" + dead + "z.undo",
+                                   std::string("link/.bashrc\0", 13) + dead + "c.bak" +
+                                       std::string(1, '\0') + "0" + std::string(1, '\0'));
+                     }},
+        PlantedFiles{"SparseTebibyteJournal",
+                     [](Neighbourhood& n) {
+                         const std::string path = n.dir + "/" + dead + "s.undo";
+                         writeFile(path, "");
+                         std::filesystem::resize_file(path, std::uintmax_t{1} << 40);
+                     }},
+        PlantedFiles{"UsersFileThatLooksLikeATemporary",
+                     [](Neighbourhood& n) {
+                         writeFile(n.dir + "/.tolvar-12345-my-notes.tmp", "notes");
+                         writeFile(n.dir + "/" + dead + "abcdefghij.tmp", "also the user's");
+                     }}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// One dead run's journal and the files its commit had moved: movie.000 holds the new part,
+// the backup the old one.
+struct DeadCommit {
+    Neighbourhood n;
+    std::string backup = ".tolvar-1-abcdefghij.bak";
+    JournalContents journal;
+
+    DeadCommit() {
+        writeFile(n.dir + "/movie.000", "new part");
+        writeFile(n.dir + "/" + backup, "old part");
+        struct stat folder {};
+        ::stat(n.dir.c_str(), &folder);
+        journal.owner = currentProcess();
+        journal.owner.pid = reapedChild();
+        journal.operation = "split";
+        journal.folder = n.dir;
+        journal.folderDevice = folder.st_dev;
+        journal.folderInode = folder.st_ino;
+        journal.moves.push_back({"movie.000", backup, ".tolvar-1-0123456789.tmp",
+                                 identity("movie.000"), identity(backup)});
+    }
+    FileIdentity identity(const std::string& name) const {
+        struct stat st {};
+        ::lstat((n.dir + "/" + name).c_str(), &st);
+        return FileIdentity::of(st);
+    }
+};
+
+struct JournalCase {
+    const char* name;
+    std::function<void(DeadCommit&)> edit;
+    const char* movie000; // what movie.000 holds afterwards
+    bool backupStays;
+    const char* note;         // the start of the line the clean-up gives; empty: none
+    bool journalStays = true; // without a note: whether it is kept for a later run
+};
+
+void PrintTo(const JournalCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class KilledRunJournals : public ::testing::TestWithParam<JournalCase> {};
+
+// The next run of any command settles a dead run's commit by its journal, and only the files
+// whose identity the journal proves.
+TEST_P(KilledRunJournals, AreSettledOnlyWhenProvablyOursAndOver) {
+    StateFolder state;
+    DeadCommit run;
+    GetParam().edit(run);
+    state.plant(run.journal);
+    const auto home = tree(run.n.home);
+    const auto notes = detail::finishInterruptedRuns(defaultFileSystem());
+    EXPECT_EQ(readFile(run.n.dir + "/movie.000"), GetParam().movie000);
+    EXPECT_EQ(std::filesystem::exists(run.n.dir + "/" + run.backup), GetParam().backupStays);
+    EXPECT_EQ(readFile(run.n.dir + "/thesis.txt"), "years of work");
+    EXPECT_EQ(tree(run.n.home), home);
+    const std::string note = GetParam().note;
+    if (note.empty()) {
+        EXPECT_TRUE(notes.empty());
+        EXPECT_EQ(state.count(), GetParam().journalStays ? 1u : 0u);
+    } else {
+        ASSERT_EQ(notes.size(), 1u);
+        EXPECT_EQ(notes[0].rfind(note, 0), 0u) << notes[0];
+        EXPECT_NE(notes[0].find(run.n.dir), std::string::npos) << notes[0];
+        EXPECT_EQ(state.count(), 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Journals, KilledRunJournals,
+    ::testing::Values(JournalCase{"KilledBeforeTheCommitPointIsUndone", [](DeadCommit&) {},
+                                  "old part", false, "Undid an interrupted split"},
+                      JournalCase{"KilledAfterTheCommitPointIsFinished",
+                                  [](DeadCommit& r) { r.journal.committed = true; }, "new part",
+                                  false, "Completed an interrupted split"},
+                      JournalCase{"ReusedProcessNumberIsNoLiveOwner",
+                                  [](DeadCommit& r) {
+                                      r.journal.owner = identityOf(::getppid());
+                                      r.journal.owner.startTime += 1;
+                                  },
+                                  "old part", false, "Undid"},
+                      JournalCase{"ALiveOwnerIsLeftAlone",
+                                  [](DeadCommit& r) { r.journal.owner = identityOf(::getppid()); },
+                                  "new part", true, ""},
+                      JournalCase{"AnotherPidNamespaceIsLeftAlone",
+                                  [](DeadCommit& r) { r.journal.owner.pidNamespace = "pid:[1]"; },
+                                  "new part", true, ""},
+                      JournalCase{"AnotherHostIsLeftAlone",
+                                  [](DeadCommit& r) { r.journal.owner.host += "-elsewhere"; },
+                                  "new part", true, ""},
+                      JournalCase{"AFileReplacedSinceIsNotTheRunsToRemove",
+                                  [](DeadCommit& r) {
+                                      writeFile(r.n.dir + "/replacement", "new part");
+                                      std::filesystem::rename(r.n.dir + "/replacement",
+                                                              r.n.dir + "/movie.000");
+                                  },
+                                  "new part", true, ""},
+                      JournalCase{
+                          "ANameLeadingOutOfTheFolderMakesTheJournalVoid",
+                          [](DeadCommit& r) { r.journal.moves[0].name = "../home/.bashrc"; },
+                          "new part", true, ""},
+                      JournalCase{"AnotherFolderAtThePathHoldsNothingOfTheRuns",
+                                  [](DeadCommit& r) { r.journal.folderInode += 1; }, "new part",
+                                  true, "", false}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(KilledRunJournalsBounds, AnOversizedJournalIsNeverRead) {
+    StateFolder state;
+    DeadCommit run;
+    state.plant(run.journal);
+    const std::string path = state.journals() + "/run-1-planted.journal";
+    std::filesystem::resize_file(path, std::uintmax_t{8} << 30);
+    EXPECT_TRUE(detail::finishInterruptedRuns(defaultFileSystem()).empty());
+    EXPECT_EQ(readFile(run.n.dir + "/movie.000"), "new part");
+}
+
+// A file layer that ends the process, as a kill would, at its nth rename or unlink.
+struct KillingFileSystem : PosixFileSystem {
+    int countdown;
+    explicit KillingFileSystem(int n) : countdown(n) {}
+    void step() {
+        if (--countdown == 0)
+            ::_exit(9);
+    }
+    int rename(const std::string& from, const std::string& to) override {
+        step();
+        return PosixFileSystem::rename(from, to);
+    }
+    int renameNoReplace(const std::string& from, const std::string& to) override {
+        step();
+        return PosixFileSystem::renameNoReplace(from, to);
+    }
+    int unlink(const std::string& path) override {
+        step();
+        return PosixFileSystem::unlink(path);
+    }
+};
+
+// A split over an older set killed at each move of its commit: the next command finds the old
+// set or the new one whole, never a mix, and no hidden file of the run is left.
+TEST(KilledSplit, AtEveryStepOfItsCommitIsFinishedOrUndoneByTheNextCommand) {
+    StateFolder state;
+    ScratchDir dir;
+    const std::string oldContent = randomBytes(3000, 1), newContent = randomBytes(2500, 2);
+    for (int step = 1;; ++step) {
+        SCOPED_TRACE("killed at step " + std::to_string(step));
+        for (const auto& name : listDir(dir.path()))
+            std::filesystem::remove(dir / name);
+        writeFile(dir / "movie.avi", oldContent);
+        EngineRunner first;
+        ASSERT_TRUE(first.split(dir / "movie.avi", 1, "", {Yes, No}));
+        writeFile(dir / "movie.avi", newContent);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            KillingFileSystem fs(step);
+            EngineRunner killed(fs);
+            ::_exit(killed.split(dir / "movie.avi", 1, "", {Yes, No}) ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        const bool finished = WEXITSTATUS(status) == 0;
+        // What every command does first; the join then reads whatever set is there.
+        const auto notes = detail::finishInterruptedRuns(defaultFileSystem());
+        EXPECT_LE(notes.size(), 1u);
+        EngineRunner next;
+        ASSERT_TRUE(next.assemble(dir / "movie.000", dir / "joined.", {Yes, No}))
+            << ::testing::PrintToString(next.shown());
+        const std::string joined = readFile(dir / "joined.avi");
+        EXPECT_TRUE(joined == oldContent || joined == newContent);
+        for (const auto& name : listDir(dir.path()))
+            EXPECT_NE(name.front(), '.') << name;
+        EXPECT_EQ(state.count(), 0u);
+        if (finished) {
+            EXPECT_EQ(joined, newContent);
+            break;
+        }
+    }
+}
+
+// A split that commits while a repair of the same set runs: the repair, which read the older
+// set, puts nothing in place, and the new set stays whole.
+TEST(RepairRace, ASplitCommittedMeanwhileMakesTheRepairChangeNothing) {
+    StateFolder state;
+    ScratchDir dir;
+    const std::string content = randomBytes(6000, 4);
+    writeFile(dir / "movie.avi", content);
+    EngineRunner split;
+    split.box.reset({Yes, No});
+    OperationContext context{split.box, defaultFileSystem(), nullptr, 1, true};
+    ASSERT_TRUE(SplitFile(dir / "movie.avi", 1, "", dir / "movie.avi", context));
+    std::filesystem::remove(dir / "movie.002");
+    const std::string newer = randomBytes(6100, 5);
+    struct Interleaving : PosixFileSystem {
+        std::function<void()> during;
+        int fchmod(int fd, mode_t mode) override {
+            if (auto run = std::exchange(during, nullptr))
+                run();
+            return PosixFileSystem::fchmod(fd, mode);
+        }
+    } fs;
+    fs.during = [&] {
+        writeFile(dir / "movie.avi", newer);
+        split.box.reset({Yes, No});
+        EXPECT_TRUE(SplitFile(dir / "movie.avi", 1, "", dir / "movie.avi", context));
+    };
+    const auto repaired = RepairSet(dir / "movie.002", fs);
+    EXPECT_FALSE(repaired && repaired.value().outcome == RepairReport::Outcome::Repaired);
+    EngineRunner join;
+    ASSERT_TRUE(join.assemble(dir / "movie.000", dir / "joined.", {Yes, No}));
+    EXPECT_EQ(readFile(dir / "joined.avi"), newer);
+}
+
+} // namespace
+} // namespace tolvar::testing
