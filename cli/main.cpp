@@ -8,6 +8,7 @@
 #include "recovery.h"
 #include "repair.h"
 #include "repair_report.h"
+#include "run_journal.h"
 #include "set_report.h"
 #include "terminal_io.h"
 #include "terminal_message_box.h"
@@ -271,6 +272,9 @@ int main(int argc, char** argv) {
     OperationContext context{box, defaultFileSystem(), &progress};
     context.writeChecksums = options.checksums;
     context.ignoreChecksumFile = options.noChecksums;
+    // Whatever the command, what a killed run of this user left is finished or undone first.
+    for (const auto& note : detail::finishInterruptedRuns(context.fs))
+        writeToStderr("tolvar-split: " + note + "\n");
 
     switch (options.command) {
     case Command::Split:

@@ -1,6 +1,9 @@
 #include "hashed_copy.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tolvar::detail {
@@ -11,6 +14,24 @@ namespace {
 // that the extra calls cost nothing.
 constexpr std::uint64_t kHashedChunk = std::uint64_t{8} << 20;
 
+// Reads what was written back through readFd. Some FUSE drivers (fusefat) show a descriptor
+// opened before the bytes were written none of them, an error or fewer: then the file is
+// opened afresh and that descriptor takes readFd's place for every later read.
+Result<std::size_t> readBack(FileSystem& fs, int readFd, char* buffer, std::size_t want, off_t at,
+                             const std::string& path) {
+    auto got = readFully(fs, readFd, buffer, want, at, path);
+    if (got && got.value() == want)
+        return got;
+    const int fresh = fs.open("/proc/self/fd/" + std::to_string(readFd), O_RDONLY | O_CLOEXEC);
+    if (fresh < 0)
+        return got;
+    FileHandle handle(fs, fresh);
+    auto again = readFully(fs, fresh, buffer, want, at, path);
+    if (again && again.value() == want && ::dup2(fresh, readFd) < 0)
+        return fileFailure(errno, FileAction::Read, path);
+    return again;
+}
+
 } // namespace
 
 Result<void> hashWritten(FileSystem& fs, ParallelHasher& hasher, int readFd, off_t begin, off_t end,
@@ -20,7 +41,7 @@ Result<void> hashWritten(FileSystem& fs, ParallelHasher& hasher, int readFd, off
         const std::span<char> block = hasher.acquire();
         const auto want = static_cast<std::size_t>(
             std::min<off_t>(end - begin, static_cast<off_t>(block.size())));
-        auto got = readFully(fs, readFd, block.data(), want, begin, path);
+        auto got = readBack(fs, readFd, block.data(), want, begin, path);
         if (!got || got.value() < want) {
             hasher.submit(block, {});
             if (!got)

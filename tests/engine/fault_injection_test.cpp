@@ -282,8 +282,20 @@ bool touchesOnlyAJournal(const InjectedFault& fault) {
            (fault.kind == FsCall::Open && (fault.openFlags & O_CREAT) == 0);
 }
 
+// What was written is read back through a second descriptor, and once more through a fresh
+// one when that read fails (as it does on some FUSE drivers): one failed read there costs
+// nothing.
+bool readsBackWhatWasWritten(const InjectedFault& fault) {
+    if (fault.kind != FsCall::Pread || fault.paths.empty())
+        return false;
+    const std::string& path = fault.paths.front();
+    return path.starts_with("/proc/self/fd/") ||
+           std::filesystem::path(path).filename().string().starts_with(".tolvar-");
+}
+
 bool mayBeAbsorbed(const InjectedFault& fault) {
-    if (isNameProbe(fault) || fault.kind == FsCall::Statfs || touchesOnlyAJournal(fault))
+    if (isNameProbe(fault) || fault.kind == FsCall::Statfs || touchesOnlyAJournal(fault) ||
+        readsBackWhatWasWritten(fault))
         return true;
     // Also: the look for leftovers of killed runs, a rename told its file is not there (the
     // next move then refuses to replace what is), and a backup of a replaced file that stays.
