@@ -151,17 +151,15 @@ public:
     std::vector<RebuildTarget> targets;
 };
 
-// The bits rebuilt files get: those the checksum file records, but never more than a file of
-// the set that is still good has, since the checksum file may come from anyone.
-mode_t rebuiltMode(FileSystem& fs, const ChecksumFile& file,
-                   const std::vector<PartVerdict>& verdicts) {
-    mode_t mode = static_cast<mode_t>(file.mode) & 0777;
-    for (const PartVerdict& verdict : verdicts) {
-        struct stat st {};
-        if (verdict.condition == PartCondition::Good && fs.stat(verdict.path, &st) == 0)
-            return mode & st.st_mode & 0777;
-    }
-    return mode;
+// The bits rebuilt files get: those of a file of the set that is still good, narrowed to
+// what the checksum file records where it records any; never more than the good file has,
+// since the checksum file may come from anyone.
+mode_t rebuiltMode(const ChecksumFile& file, const std::vector<PartVerdict>& verdicts) {
+    const mode_t recorded = static_cast<mode_t>(file.mode) & 0777;
+    for (const PartVerdict& verdict : verdicts)
+        if (verdict.condition == PartCondition::Good && verdict.status)
+            return verdict.status->st_mode & (recorded != 0 ? recorded : 0777) & 0777;
+    return recorded != 0 ? recorded : 0666;
 }
 
 // Finds the set's checksum file through the header of one of the set's files: the chosen one
@@ -294,7 +292,7 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
     if (!canRebuild(layout, lost))
         return withOutcome(Outcome::BeyondRepair, std::move(verdicts));
 
-    const mode_t mode = rebuiltMode(fs, file, verdicts);
+    const mode_t mode = rebuiltMode(file, verdicts);
     for (const int slot : lost)
         if (auto created = rebuild.create(slot, slotPaths[std::size_t(slot)], mode); !created)
             return created.failure();

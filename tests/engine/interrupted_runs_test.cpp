@@ -383,5 +383,27 @@ TEST(RepairRace, ASplitCommittedMeanwhileMakesTheRepairChangeNothing) {
     EXPECT_EQ(readFile(dir / "joined.avi"), newer);
 }
 
+// A private set stays private: a rebuilt file takes the bits of the set's good files, whatever
+// the umask would allow.
+TEST(RepairCommit, RebuiltFilesKeepThePrivateBitsOfTheSet) {
+    ScratchDir dir;
+    writeFile(dir / "movie.avi", randomBytes(5000, 6));
+    std::filesystem::permissions(dir / "movie.avi", std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::owner_write);
+    EngineRunner split;
+    split.box.reset({Yes, No});
+    OperationContext context{split.box, defaultFileSystem(), nullptr, 1, true};
+    ASSERT_TRUE(SplitFile(dir / "movie.avi", 1, "", dir / "movie.avi", context));
+    std::filesystem::remove(dir / "movie.001");
+    const mode_t mask = ::umask(0);
+    const auto repaired = RepairSet(dir / "movie.001", defaultFileSystem());
+    ::umask(mask);
+    ASSERT_TRUE(repaired);
+    EXPECT_EQ(repaired.value().outcome, RepairReport::Outcome::Repaired);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "movie.001").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 } // namespace
 } // namespace tolvar::testing
