@@ -66,17 +66,6 @@ Result<std::optional<PartHeader>> setHeaderOf(FileSystem& fs, const std::string&
     return std::optional<PartHeader>{};
 }
 
-// The set's shape as its checksum file gives it.
-RecoveryLayout layoutOf(const ChecksumFile& file, const PartHeader& header) {
-    RecoveryLayout layout;
-    layout.dataCount = static_cast<int>(file.parts.size());
-    layout.recoveryCount = static_cast<int>(file.recovery.size());
-    layout.partSize = static_cast<std::int64_t>(file.partSize);
-    layout.totalLength = static_cast<std::int64_t>(file.sourceSize);
-    layout.nameTail = header.NameTail;
-    return layout;
-}
-
 bool sameLayout(const RecoveryLayout& a, const RecoveryLayout& b) {
     return a.dataCount == b.dataCount && a.recoveryCount == b.recoveryCount &&
            a.partSize == b.partSize && a.totalLength == b.totalLength && a.nameTail == b.nameTail;
@@ -249,7 +238,7 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
                        "' describes: name one of its broken files or recovery parts.");
     if (file.recovery.empty())
         return refusal("The set has no recovery parts to rebuild its files from.");
-    const RecoveryLayout layout = layoutOf(file, header);
+    const RecoveryLayout layout = recoveryLayoutOf(file, header);
     if (!layout.valid())
         return refusal("The checksum file '" + shown(checksums.path) +
                        "' describes a set that no split writes.");
@@ -326,6 +315,16 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
 }
 
 } // namespace
+
+RecoveryLayout recoveryLayoutOf(const ChecksumFile& file, const PartHeader& header) {
+    RecoveryLayout layout;
+    layout.dataCount = static_cast<int>(file.parts.size());
+    layout.recoveryCount = static_cast<int>(file.recovery.size());
+    layout.partSize = static_cast<std::int64_t>(file.partSize);
+    layout.totalLength = static_cast<std::int64_t>(file.sourceSize);
+    layout.nameTail = header.NameTail;
+    return layout;
+}
 
 Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
                                ProgressObserver* observer) {

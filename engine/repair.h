@@ -4,6 +4,7 @@
 #include "failure.h"
 #include "file_system.h"
 #include "progress.h"
+#include "recovery.h"
 
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ struct RepairReport {
 // set around it, is a FileNotFound failure.
 // A failure when a file cannot be read or written; a failure while moving the files into
 // place leaves those already moved (each checked) and removes the rest.
+// The shape of the set that file describes, whose parts carry header's count and tail.
+RecoveryLayout recoveryLayoutOf(const ChecksumFile& file, const PartHeader& header);
+
 Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
                                ProgressObserver* observer = nullptr);
 

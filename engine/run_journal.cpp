@@ -40,6 +40,16 @@ void identityFields(std::string& out, const FileIdentity& identity) {
     field(out, identity.size);
 }
 
+void moveRecord(std::string& out, const JournalContents::Move& move) {
+    field(out, "M");
+    field(out, move.name);
+    field(out, move.backup);
+    field(out, move.temporary);
+    identityFields(out, move.replacement);
+    field(out, move.old ? 1 : 0);
+    identityFields(out, move.old.value_or(FileIdentity{}));
+}
+
 class FieldReader {
 public:
     explicit FieldReader(const std::string& text) : text(text) {}
@@ -299,15 +309,8 @@ std::string formatJournal(const JournalContents& contents) {
         field(text, temporary.name);
         identityFields(text, temporary.identity);
     }
-    for (const auto& move : contents.moves) {
-        field(text, "M");
-        field(text, move.name);
-        field(text, move.backup);
-        field(text, move.temporary);
-        identityFields(text, move.replacement);
-        field(text, move.old ? 1 : 0);
-        identityFields(text, move.old.value_or(FileIdentity{}));
-    }
+    for (const auto& move : contents.moves)
+        moveRecord(text, move);
     if (contents.committed)
         field(text, "C");
     return text;
@@ -422,15 +425,8 @@ Result<void> RunJournal::addTemporary(const std::string& temporaryPath, const st
 
 Result<void> RunJournal::addMoves(const std::vector<JournalContents::Move>& moves) {
     std::string text;
-    for (const auto& move : moves) {
-        field(text, "M");
-        field(text, move.name);
-        field(text, move.backup);
-        field(text, move.temporary);
-        identityFields(text, move.replacement);
-        field(text, move.old ? 1 : 0);
-        identityFields(text, move.old.value_or(FileIdentity{}));
-    }
+    for (const auto& move : moves)
+        moveRecord(text, move);
     // Bounded like every write of the engine: one step at a time.
     for (std::size_t at = 0; at < text.size(); at += CopyStepSize)
         if (auto written =

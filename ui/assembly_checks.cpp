@@ -22,16 +22,6 @@ std::string verdictLine(const PartVerdict& verdict) {
     return "'" + escapedForDisplay(verdict.path) + "': " + describeVerdict(verdict);
 }
 
-RecoveryLayout layoutOf(const ChecksumFile& file, const PartHeader& header) {
-    RecoveryLayout layout;
-    layout.dataCount = static_cast<int>(file.parts.size());
-    layout.recoveryCount = static_cast<int>(file.recovery.size());
-    layout.partSize = static_cast<std::int64_t>(file.partSize);
-    layout.totalLength = static_cast<std::int64_t>(file.sourceSize);
-    layout.nameTail = header.NameTail;
-    return layout;
-}
-
 // Checks a set that has recovery files and, when broken files are damaged or missing, offers
 // to rebuild them. True when the assembly may go on.
 bool rebuildIfNeeded(const std::string& chosen, const PartSet& set, const ChecksumFile& file,
@@ -61,7 +51,7 @@ bool rebuildIfNeeded(const std::string& chosen, const PartSet& set, const Checks
     // A damaged recovery file costs the rebuilt file nothing.
     if (lostParts.empty())
         return true;
-    if (!canRebuild(layoutOf(file, set.chosen.header), lost)) {
+    if (!canRebuild(recoveryLayoutOf(file, set.chosen.header), lost)) {
         context.box.refuse(beyondRepairMessage(lines));
         return false;
     }

@@ -3,6 +3,7 @@
 #include "part_header.h"
 #include "part_set.h"
 #include "recovery.h"
+#include "repair.h"
 
 #include <algorithm>
 
@@ -12,16 +13,6 @@ namespace {
 
 std::string notAPartOfAnySet(const std::string& path) {
     return "'" + escapedForDisplay(path) + "' is not a broken file or a recovery file of a set.";
-}
-
-RecoveryLayout layoutOf(const ChecksumFile& file) {
-    RecoveryLayout layout;
-    layout.dataCount = static_cast<int>(file.parts.size());
-    layout.recoveryCount = static_cast<int>(file.recovery.size());
-    layout.partSize = static_cast<std::int64_t>(file.partSize);
-    layout.totalLength = static_cast<std::int64_t>(file.sourceSize);
-    layout.nameTail = std::string(nameTailOf(file.sourcePath));
-    return layout;
 }
 
 // Without checksums a file can only be judged by its header and size, as joining judges it.
@@ -144,8 +135,8 @@ checkSet(FileSystem& fs, const std::string& chosen, ProgressObserver* observer) 
         for (std::size_t slot = 0; slot < check.verdicts.size(); ++slot)
             if (check.verdicts[slot].condition != PartCondition::Good)
                 lost.push_back(static_cast<int>(slot));
-        check.repairable =
-            !lost.empty() && !file->recovery.empty() && canRebuild(layoutOf(*file), lost);
+        check.repairable = !lost.empty() && !file->recovery.empty() &&
+                           canRebuild(recoveryLayoutOf(*file, header), lost);
         return Found{std::move(check)};
     }
     if (!set || !set->countIsValid())
