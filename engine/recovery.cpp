@@ -53,12 +53,12 @@ std::vector<unsigned char> generatorMatrix(int k, int n) {
     return matrix;
 }
 
-// One group's rebuild: which blocks survive and are read, which are lost and written, and the
-// coefficients that give each lost block from the survivors.
+// One group's coding: the k blocks read, the blocks written, and the coefficients that give
+// each written block from the ones read.
 struct GroupPlan {
-    std::vector<int> survivorSlots; // k of them
-    std::vector<int> lostSlots;
-    std::vector<const RebuildTarget*> lostTargets;
+    std::vector<int> readSlots; // k of them
+    std::vector<int> writtenSlots;
+    std::vector<const RebuildTarget*> writtenTargets;
     std::vector<unsigned char> tables; // the library's expanded coefficient tables
 };
 
@@ -67,8 +67,29 @@ int slotOfBlock(const RecoveryLayout& layout, int group, int block, int k) {
     return block < k ? group + block * layout.groupCount() : layout.dataCount + (block - k);
 }
 
-Result<GroupPlan> planGroup(const RecoveryLayout& layout, int group,
-                            const std::vector<const RebuildTarget*>& targetOfSlot) {
+// Encoding reads the group's data blocks and writes its parity blocks: their coefficients are
+// the generator's parity rows themselves, with nothing to solve.
+GroupPlan planEncoding(const RecoveryLayout& layout, int group,
+                       const std::vector<RebuildTarget>& targets) {
+    const int k = layout.groupSize(group);
+    const int n = layout.recoveryCount;
+    GroupPlan plan;
+    for (int block = 0; block < k; ++block)
+        plan.readSlots.push_back(slotOfBlock(layout, group, block, k));
+    for (const RebuildTarget& target : targets) {
+        plan.writtenSlots.push_back(target.slot);
+        plan.writtenTargets.push_back(&target);
+    }
+    auto generator = generatorMatrix(k, n);
+    plan.tables.resize(32 * std::size_t(k) * std::size_t(n));
+    ec_init_tables(k, n, &generator[std::size_t(k) * std::size_t(k)], plan.tables.data());
+    return plan;
+}
+
+// Rebuilding reads k surviving blocks and writes the lost ones: their coefficients come from
+// inverting the survivors' rows of the generator.
+Result<GroupPlan> planRebuild(const RecoveryLayout& layout, int group,
+                              const std::vector<const RebuildTarget*>& targetOfSlot) {
     const int k = layout.groupSize(group);
     const int n = layout.recoveryCount;
     GroupPlan plan;
@@ -78,11 +99,11 @@ Result<GroupPlan> planGroup(const RecoveryLayout& layout, int group,
         const int slot = slotOfBlock(layout, group, block, k);
         if (targetOfSlot[std::size_t(slot)] != nullptr) {
             lostBlocks.push_back(block);
-            plan.lostSlots.push_back(slot);
-            plan.lostTargets.push_back(targetOfSlot[std::size_t(slot)]);
+            plan.writtenSlots.push_back(slot);
+            plan.writtenTargets.push_back(targetOfSlot[std::size_t(slot)]);
         } else if (int(survivorBlocks.size()) < k) {
             survivorBlocks.push_back(block);
-            plan.survivorSlots.push_back(slot);
+            plan.readSlots.push_back(slot);
         }
     }
     if (lostBlocks.empty())
@@ -162,39 +183,39 @@ Result<void> writeHeaders(FileSystem& fs, const RecoveryHeader& set,
     return {};
 }
 
-Result<bool> rebuildGroup(FileSystem& fs, const RecoveryLayout& layout, int group,
-                          const GroupPlan& plan, const std::vector<std::string>& slotPaths,
-                          detail::ProgressTracker& tracker) {
-    const std::size_t k = plan.survivorSlots.size();
-    const std::size_t lost = plan.lostSlots.size();
-    std::vector<detail::FileHandle> survivors;
-    for (const int slot : plan.survivorSlots) {
+Result<bool> codeGroup(FileSystem& fs, const RecoveryLayout& layout, int group,
+                       const GroupPlan& plan, const std::vector<std::string>& slotPaths,
+                       detail::ProgressTracker& tracker) {
+    const std::size_t k = plan.readSlots.size();
+    const std::size_t produced = plan.writtenSlots.size();
+    std::vector<detail::FileHandle> inputs;
+    for (const int slot : plan.readSlots) {
         auto opened = detail::openForReading(fs, slotPaths[std::size_t(slot)]);
         if (!opened)
             return opened.failure();
-        survivors.push_back(std::move(opened.value()));
+        inputs.push_back(std::move(opened.value()));
     }
 
     const std::size_t partSize = static_cast<std::size_t>(layout.partSize);
     const std::size_t window =
-        std::min({std::max(kWindowBudget / (k + lost) / kStride * kStride, kStride), kMaxWindow,
+        std::min({std::max(kWindowBudget / (k + produced) / kStride * kStride, kStride), kMaxWindow,
                   roundUp(partSize, kStride)});
-    std::vector<unsigned char> memory(window * (k + lost));
+    std::vector<unsigned char> memory(window * (k + produced));
     std::vector<unsigned char*> in(k);
-    std::vector<unsigned char*> out(lost);
+    std::vector<unsigned char*> out(produced);
     for (std::size_t i = 0; i < k; ++i)
         in[i] = &memory[i * window];
-    for (std::size_t i = 0; i < lost; ++i)
+    for (std::size_t i = 0; i < produced; ++i)
         out[i] = &memory[(k + i) * window];
 
     for (std::size_t position = 0; position < partSize; position += window) {
         const std::size_t length = std::min(window, partSize - position);
         for (std::size_t i = 0; i < k; ++i) {
-            const int slot = plan.survivorSlots[i];
+            const int slot = plan.readSlots[i];
             const std::string& path = slotPaths[std::size_t(slot)];
             const Extent extent =
                 extentOf(layout, slot, group, static_cast<std::int64_t>(position), length);
-            auto got = detail::readFully(fs, survivors[i].get(), reinterpret_cast<char*>(in[i]),
+            auto got = detail::readFully(fs, inputs[i].get(), reinterpret_cast<char*>(in[i]),
                                          extent.present, extent.offset, path);
             if (!got)
                 return got.failure();
@@ -203,10 +224,10 @@ Result<bool> rebuildGroup(FileSystem& fs, const RecoveryLayout& layout, int grou
                                    "'" + path + "' is shorter than the set calls for");
             std::fill(in[i] + extent.present, in[i] + window, 0);
         }
-        ec_encode_data(int(roundUp(length, kStride)), int(k), int(lost),
+        ec_encode_data(int(roundUp(length, kStride)), int(k), int(produced),
                        const_cast<unsigned char*>(plan.tables.data()), in.data(), out.data());
-        for (std::size_t i = 0; i < lost; ++i) {
-            const RebuildTarget& target = *plan.lostTargets[i];
+        for (std::size_t i = 0; i < produced; ++i) {
+            const RebuildTarget& target = *plan.writtenTargets[i];
             const std::size_t keep =
                 extentOf(layout, target.slot, group, static_cast<std::int64_t>(position), length)
                     .present;
@@ -215,6 +236,34 @@ Result<bool> rebuildGroup(FileSystem& fs, const RecoveryLayout& layout, int grou
         }
         if (!tracker.advance(length * k))
             return false;
+    }
+    return true;
+}
+
+// Writes the targets' headers, then every group's blocks by its plan. Groups in order, windows
+// in order: every target is written from its start to its end.
+Result<bool> runPlans(FileSystem& fs, const RecoveryHeader& set,
+                      const std::vector<std::string>& slotPaths,
+                      const std::vector<RebuildTarget>& targets,
+                      const std::vector<GroupPlan>& plans, ProgressObserver* observer) {
+    std::uint64_t toRead = 0;
+    for (const GroupPlan& plan : plans)
+        if (!plan.writtenSlots.empty())
+            toRead += std::uint64_t(set.layout.partSize) * plan.readSlots.size();
+    detail::ProgressTracker tracker(observer, toRead, int(targets.size()));
+    if (!targets.empty())
+        tracker.setPart(0, targets.front().path);
+    if (!tracker.advance(0))
+        return false;
+
+    if (auto written = writeHeaders(fs, set, targets); !written)
+        return written.failure();
+    for (std::size_t group = 0; group < plans.size(); ++group) {
+        if (plans[group].writtenSlots.empty())
+            continue;
+        auto step = codeGroup(fs, set.layout, int(group), plans[group], slotPaths, tracker);
+        if (!step || !step.value())
+            return step;
     }
     return true;
 }
@@ -361,49 +410,32 @@ Result<bool> rebuildSlots(FileSystem& fs, const RecoveryHeader& set,
         targetOfSlot[std::size_t(target.slot)] = &target;
 
     std::vector<GroupPlan> plans;
-    std::uint64_t toRead = 0;
     for (int group = 0; group < layout.groupCount(); ++group) {
-        auto plan = planGroup(layout, group, targetOfSlot);
+        auto plan = planRebuild(layout, group, targetOfSlot);
         if (!plan)
             return plan.failure();
-        if (!plan.value().lostSlots.empty())
-            toRead += std::uint64_t(layout.partSize) * plan.value().survivorSlots.size();
         plans.push_back(std::move(plan.value()));
     }
-    detail::ProgressTracker tracker(observer, toRead, int(targets.size()));
-    if (!targets.empty())
-        tracker.setPart(0, targets.front().path);
-    if (!tracker.advance(0))
-        return false;
-
-    if (auto written = writeHeaders(fs, set, targets); !written)
-        return written.failure();
-    // Groups in order, windows in order: every target is written from its start to its end.
-    for (int group = 0; group < layout.groupCount(); ++group) {
-        const GroupPlan& plan = plans[std::size_t(group)];
-        if (plan.lostSlots.empty())
-            continue;
-        auto step = rebuildGroup(fs, layout, group, plan, slotPaths, tracker);
-        if (!step || !step.value())
-            return step;
-    }
-    return true;
+    return runPlans(fs, set, slotPaths, targets, plans, observer);
 }
 
 Result<bool> writeRecoveryInto(FileSystem& fs, const RecoveryLayout& layout,
                                const std::vector<std::string>& dataPaths,
                                std::vector<RebuildTarget> targets, ProgressObserver* observer,
                                std::vector<Digest>* digests) {
-    RecoveryHeader set;
-    set.layout = layout;
-    std::vector<std::string> slotPaths = dataPaths;
+    if (!layout.valid() || dataPaths.size() != std::size_t(layout.dataCount) ||
+        targets.size() != std::size_t(layout.recoveryCount))
+        return makeFailure(FailureKind::InvalidArgument,
+                           "the recovery parts do not fit the shape of the set");
     std::vector<Sha256> hashes(std::size_t(digests != nullptr ? layout.recoveryCount : 0));
     for (std::size_t j = 0; j < targets.size(); ++j) {
         targets[j].slot = layout.dataCount + int(j);
         targets[j].hash = hashes.empty() ? nullptr : &hashes[j];
-        slotPaths.push_back(targets[j].path);
     }
-    auto step = rebuildSlots(fs, set, slotPaths, targets, observer);
+    std::vector<GroupPlan> plans;
+    for (int group = 0; group < layout.groupCount(); ++group)
+        plans.push_back(planEncoding(layout, group, targets));
+    auto step = runPlans(fs, RecoveryHeader{layout, 0}, dataPaths, targets, plans, observer);
     if (!step || !step.value())
         return step;
     if (digests != nullptr)

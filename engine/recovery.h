@@ -123,8 +123,10 @@ Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
                                 ProgressObserver* observer = nullptr,
                                 std::vector<Digest>* digests = nullptr);
 
-// The same into files the caller created: targets[j] receives recovery part j (its slot is
-// set here), and failures name the targets' paths.
+// The same into files the caller created, one per recovery part: targets[j] receives recovery
+// part j (its slot is set here), and failures name the targets' paths. The parity is encoded
+// straight from the broken files, which are read once; any other number of targets or of
+// data paths is refused.
 Result<bool> writeRecoveryInto(FileSystem& fs, const RecoveryLayout& layout,
                                const std::vector<std::string>& dataPaths,
                                std::vector<RebuildTarget> targets, ProgressObserver* observer,
