@@ -154,11 +154,7 @@ mode_t lessUmask(mode_t mode) {
 }
 
 Failure reportedAs(Failure failure, const std::string& actual, const std::string& known) {
-    const std::string quoted = "'" + actual + "'";
-    for (auto at = failure.description.find(quoted); at != std::string::npos;
-         at = failure.description.find(quoted, at + known.size() + 2))
-        failure.description.replace(at, quoted.size(), "'" + known + "'");
-    return failure;
+    return failure.path == actual ? aboutFile(std::move(failure), known) : failure;
 }
 
 Result<void> PendingFile::name(std::string hidden) {

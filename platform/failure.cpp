@@ -35,7 +35,10 @@ Failure makeFailure(FailureKind kind, std::string_view detail) {
         text += ": ";
         text += detail;
     }
-    return Failure{kind, std::move(text)};
+    Failure failure;
+    failure.kind = kind;
+    failure.description = std::move(text);
+    return failure;
 }
 
 namespace {
@@ -98,7 +101,17 @@ Failure fileFailure(int err, FileAction action, std::string_view path) {
     detail += "' (";
     detail += std::strerror(err);
     detail += ")";
-    return makeFailure(kindForErrno(err, action), detail);
+    Failure failure = makeFailure(kindForErrno(err, action), detail);
+    failure.err = err;
+    failure.action = action;
+    failure.path = std::string(path);
+    return failure;
+}
+
+Failure aboutFile(Failure failure, std::string_view path) {
+    if (failure.err == 0)
+        return failure;
+    return fileFailure(failure.err, failure.action, path);
 }
 
 namespace {

@@ -24,9 +24,19 @@ enum class FailureKind : int {
     PathNotFound = 76,
 };
 
+// What a file call is doing when it fails; decides how ENOENT reads (a missing file when
+// reading, a missing folder when creating).
+enum class FileAction { Open, Create, Read, Write, Sync, Close, Rename, Delete, Search, Lock };
+
 struct Failure {
-    FailureKind kind;
+    FailureKind kind = FailureKind::IoError;
     std::string description;
+    // For a failed file call (fileFailure): the system's error number, what was being done and
+    // the file, by the name the user knows; description is composed from them. err is 0 for
+    // failures of any other kind, which carry their words in description alone.
+    int err = 0;
+    FileAction action = FileAction::Open;
+    std::string path;
 
     int number() const { return static_cast<int>(kind); }
 };
@@ -37,13 +47,12 @@ std::string_view failureKindText(FailureKind kind);
 // A failure whose description is the kind's text followed by detail: "Overflow: <detail>".
 Failure makeFailure(FailureKind kind, std::string_view detail);
 
-// What a file call is doing when it fails; decides how ENOENT reads (a missing file when
-// reading, a missing folder when creating).
-enum class FileAction { Open, Create, Read, Write, Sync, Close, Rename, Delete, Search, Lock };
-
 // Maps errno to a kind and names the file and the system's reason:
 // "Disk full: cannot write '/tmp/a.001' (No space left on device)".
 Failure fileFailure(int err, FileAction action, std::string_view path);
+// The same failure of a file call, about path instead: the file as the user knows it, where
+// the call was made on a temporary name the user never sees. Any other failure is unchanged.
+Failure aboutFile(Failure failure, std::string_view path);
 
 // A path or field shown to a user: control bytes, DEL, backslash and bytes that are not valid
 // UTF-8 escaped as `ls -b` does ("\n", "\t", "\\", "\033"); printable UTF-8 kept. Every
