@@ -1,6 +1,7 @@
 #include "checksum_file.h"
 
 #include "file_io.h"
+#include "input_rules.h"
 #include "parallel_hasher.h"
 #include "part_set.h"
 #include "recovery.h"
@@ -321,25 +322,32 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
                               std::optional<PartHeader> header) {
     ChecksumLookup lookup;
     lookup.path = checksumFilePath(base);
-    struct stat st {};
-    auto opened = detail::openForReading(fs, lookup.path, &st);
-    if (!opened) {
-        // No file of that name is no checksum file; anything else there that cannot be read
-        // is a failure, not an absence.
-        if (opened.failure().kind == FailureKind::FileNotFound)
-            return lookup;
-        return opened.failure();
-    }
-    lookup.status = st;
     auto foreign = [&](std::string reason) {
         lookup.problem = ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign, std::move(reason)};
         return lookup;
     };
+    // No file of that name is no checksum file; anything else there that cannot be read is a
+    // failure, not an absence. A folder, FIFO or device at the name (or a link to one) holds no
+    // checksums: it is named as what it is, like another tool's file.
+    auto opened = detail::readFileStart(fs, lookup.path, nullptr, 0);
+    if (!opened)
+        return opened.failure();
+    const struct stat& st = opened.value().status;
+    switch (opened.value().found) {
+    case detail::FileStart::Found::Missing:
+        return lookup;
+    case detail::FileStart::Found::NotRegular:
+        return foreign("it is " + notOrdinaryInWords(st.st_mode).value_or("no ordinary file") +
+                       ", not a checksum file");
+    case detail::FileStart::Found::Regular:
+        break;
+    }
+    lookup.status = st;
     if (static_cast<std::uint64_t>(st.st_size) > kLargestChecksumFile)
         return foreign("it is too large to be a checksum file");
     std::string text(static_cast<std::size_t>(st.st_size), '\0');
     auto got =
-        detail::readFully(fs, opened.value().get(), text.data(), text.size(), 0, lookup.path);
+        detail::readFully(fs, opened.value().file.get(), text.data(), text.size(), 0, lookup.path);
     if (!got)
         return got.failure();
     text.resize(got.value());

@@ -1,7 +1,9 @@
 #include "input_rules.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <sys/stat.h>
 
 namespace tolvar {
 
@@ -23,6 +25,34 @@ std::optional<std::int32_t> roundToWholeKilobytes(double kilobytes) {
     if (!(whole <= kLargest) || whole < -kLargest - 1.0)
         return std::nullopt;
     return static_cast<std::int32_t>(whole);
+}
+
+std::optional<std::string> partSizeRefusal(double size, SizeUnit unit) {
+    const bool megabytes = unit == SizeUnit::Megabytes;
+    const std::optional<std::int32_t> whole = roundToWholeKilobytes(megabytes ? size * 1024 : size);
+    if (whole && *whole >= 1 && *whole <= kLargestPartKilobytes)
+        return std::nullopt;
+    char typed[64];
+    std::snprintf(typed, sizeof typed, "%.15g %s", size, megabytes ? "MB" : "KB");
+    if (whole && *whole < 1)
+        return std::string("A broken file holds at least 1 KB; ") + typed + " rounds to 0 KB.";
+    // 2047.999 MB rounds to 2097151 KB; 2048 MB would be one kilobyte too many.
+    return std::string("A broken file holds ") +
+           (megabytes ? "at most 2047.999 MB" : "at most 2097151 KB") + ", not " + typed + ".";
+}
+
+std::optional<std::string> notOrdinaryInWords(mode_t mode) {
+    if (S_ISREG(mode))
+        return std::nullopt;
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "no ordinary file";
 }
 
 } // namespace tolvar

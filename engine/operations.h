@@ -77,10 +77,14 @@ inline constexpr const char* kAssembledDiffers =
 // "This split would need 1024 broken files, but a set can hold at most 999. Choose a larger
 // size or fewer broken files."
 std::string tooManyPartsMessage(std::int64_t partCount);
-// "'d/ab' cannot be split under this name: its name is shorter than three characters, or the
-// broken files would be hidden ('d000'). Rename the file, or choose where to save the broken
-// files."
+// "'d/x.a' cannot be split under this name: the broken files would be hidden ('d/.000').
+// Rename the file, or choose where to save the broken files."
 std::string unusablePartNameMessage(const std::string& source, const std::string& partName);
+// "'d/ab' cannot be split: its name has fewer than three characters, ... Rename the file
+// first."
+std::string shortNameMessage(const std::string& source);
+// "'/a/movie.avi' is a folder: the rebuilt file cannot take its name. ..."
+std::string outputIsFolderMessage(const std::string& path);
 // "The broken files are complete, but '/a/movie.avi' was not deleted: it is no longer the file
 // that was split ..."
 std::string sourceChangedMessage(const std::string& path);

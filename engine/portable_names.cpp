@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
@@ -208,6 +209,23 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string
                     "folder.");
     }
     return std::optional<std::string>();
+}
+
+std::optional<std::string> nameLengthRefusal(FileSystem& fs, const std::string& folder,
+                                             const std::vector<std::string>& names) {
+    struct statfs info {};
+    const std::size_t limit = fs.statfs(folder, &info) == 0 && info.f_namelen > 0
+                                  ? static_cast<std::size_t>(info.f_namelen)
+                                  : std::size_t{NAME_MAX};
+    std::vector<std::string> all = names;
+    all.push_back(fileNameOf(hiddenTemporaryName(folder)));
+    const auto longest = std::max_element(
+        all.begin(), all.end(), [](const auto& a, const auto& b) { return a.size() < b.size(); });
+    if (longest->size() <= limit)
+        return std::nullopt;
+    return "The name " + quoted(*longest) + " is " + std::to_string(longest->size()) +
+           " bytes long, but the folder " + quoted(folder) + " holds names of at most " +
+           std::to_string(limit) + " bytes. Choose a shorter name or prefix.";
 }
 
 std::optional<FileSizeLimit> knownFileSizeLimit(FileSystem& fs, const std::string& folder) {

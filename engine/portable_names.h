@@ -29,6 +29,15 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string
                                                const std::vector<std::string>& names,
                                                RunJournal& journal);
 
+// Why one of names (plain names in folder), or the hidden name each file of the run waits
+// under there, is longer than the folder's file system allows (statfs's f_namelen, NAME_MAX
+// where statfs says nothing), or nothing. A name too long fails only once the set is written
+// and moved into place; asked first, it costs nothing: "The name '<name>' is 258 bytes long,
+// but the folder '<folder>' holds names of at most 255 bytes. Choose a shorter name or
+// prefix."
+std::optional<std::string> nameLengthRefusal(FileSystem& fs, const std::string& folder,
+                                             const std::vector<std::string>& names);
+
 // The largest file the folder's file system can hold, where statfs tells it (FAT: 4 GiB - 1),
 // with that file system's name for the message.
 struct FileSizeLimit {

@@ -29,10 +29,15 @@ std::string messages::checksumNameTakenMessage(const std::string& path) {
 std::string messages::unusablePartNameMessage(const std::string& source,
                                               const std::string& partName) {
     return "'" + escapedForDisplay(source) +
-           "' cannot be split under this name: its name is shorter than three "
-           "characters, or the broken files would be hidden ('" +
+           "' cannot be split under this name: the broken files would be hidden ('" +
            escapedForDisplay(partName) +
            "'). Rename the file, or choose where to save the broken files.";
+}
+
+std::string messages::shortNameMessage(const std::string& source) {
+    return "'" + escapedForDisplay(source) +
+           "' cannot be split: its name has fewer than three characters, and the broken files "
+           "keep the last three to restore it. Rename the file first.";
 }
 
 std::string messages::sourceChangedMessage(const std::string& path) {
@@ -139,12 +144,9 @@ bool Splitter::namesAreSafe(const std::string& base, int partCount) {
 }
 
 bool Splitter::namesAreUsable(const std::string& base) {
-    // The tail is what a join names the rebuilt file with: a "/" in it (a source name shorter
-    // than three characters) makes a set no join accepts. A hidden part name puts the set where
-    // nobody looks for it.
+    // A hidden part name puts the set where nobody looks for it.
     const std::string first = PartFileName(base, 0);
-    const std::string last = fileNameOf(first);
-    if (nameTailOf(source).find('/') != std::string::npos || last.front() == '.')
+    if (fileNameOf(first).front() == '.')
         return refuse(messages::unusablePartNameMessage(source, first));
     return true;
 }
@@ -281,6 +283,10 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (partCount > kMaxPartCount)
         return refuse(messages::tooManyPartsMessage(partCount));
 
+    // The header keeps the name's last three characters for the join to restore it: a shorter
+    // name would come back padded with spaces or with a "/" in it, whatever the prefix.
+    if (fileNameOf(source).size() < 3)
+        return refuse(messages::shortNameMessage(source));
     const auto base = partBaseName(source, prefix);
     if (!base)
         return makeFailure(FailureKind::InvalidArgument,
@@ -302,6 +308,8 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
         names.push_back(fileNameOf(RecoveryFileName(*base, index)));
     if (context.writeChecksums)
         names.push_back(fileNameOf(checksumPath));
+    if (const auto tooLong = detail::nameLengthRefusal(fs, folder, names))
+        return refuse(*tooLong);
     pending = std::make_unique<detail::PendingSet>(fs, folder, "split");
     auto journal = pending->journalFor(PartFileName(*base, 0));
     if (!journal)

@@ -418,6 +418,30 @@ TEST_F(AssembleTest, SymlinkAtTheOutputNameIsReplacedAndItsTargetKept) {
     EXPECT_EQ(readFile(dir / "victim"), "precious");
 }
 
+// Either would fail only once the whole set is copied and moved into place.
+TEST_F(AssembleTest, AFolderOrANameTooLongAtTheOutputIsRefusedBeforeAnythingIsWritten) {
+    writeMovieSet();
+    std::filesystem::create_directory(dir / "movie.avi");
+    writeFile(dir / "movie.avi/inside", "kept");
+    const std::string longPrefix = dir / (std::string(252, 'p') + ".");
+    const std::pair<std::string, std::string> rows[] = {
+        {"", messages::outputIsFolderMessage(dir / "movie.avi")},
+        {longPrefix, "The name '" + std::string(252, 'p') +
+                         ".avi' is 256 bytes long, but the "
+                         "folder '" +
+                         dir.path() +
+                         "' holds names of at most 255 bytes. Choose a "
+                         "shorter name or prefix."}};
+    for (const auto& [prefix, message] : rows) {
+        EXPECT_FALSE(run.assemble(dir / "movie.000", prefix, {Yes, Ok}));
+        EXPECT_SHOWN(run, question(kConfirmAssemble), refusal(message));
+    }
+    EXPECT_EQ(listDir(dir.path()),
+              (std::set<std::string>{"movie.000", "movie.001", "movie.002", "movie.avi"}));
+    EXPECT_EQ(readFile(dir / "movie.avi/inside"), "kept");
+    expectMovieSetIntact();
+}
+
 TEST_F(AssembleTest, OutputIsOnDiskBeforeAnyPartIsDeletedAndNeverFlushedOtherwise) {
     writeMovieSet();
     std::filesystem::create_directory(dir / "out");

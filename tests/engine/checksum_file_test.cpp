@@ -6,6 +6,8 @@
 #include "test_support.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace tolvar::testing {
@@ -132,6 +134,18 @@ TEST(ChecksumFile, LookUpTellsAbsentForeignAndDamagedFiles) {
     set.header.PartCount = 4;
     set.writeChecksums();
     problem(ChecksumFileProblem::Kind::Foreign, "lists 3 broken files where the set has 4");
+
+    // What is no ordinary file holds no checksums: named as what it is, never read.
+    const std::string path = checksumFilePath(set.base);
+    std::filesystem::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    problem(ChecksumFileProblem::Kind::Foreign, "it is a FIFO, not a checksum file");
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    problem(ChecksumFileProblem::Kind::Foreign, "it is a folder, not a checksum file");
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink("/dev/zero", path);
+    problem(ChecksumFileProblem::Kind::Foreign, "it is a device, not a checksum file");
 }
 
 TEST(ChecksumFile, VerifyNamesEachKindOfDamage) {

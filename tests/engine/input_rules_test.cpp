@@ -1,10 +1,12 @@
 // The typed-input rules both front ends share: rounding half to even, whole kilobytes within
-// 32 bits, and the bounds of the size and the number of parts.
+// 32 bits, the sizes a broken file can have, and the bounds of the size and the number of
+// parts.
 
 #include "input_rules.h"
 
 #include <gtest/gtest.h>
 #include <limits>
+#include <tuple>
 
 namespace tolvar {
 namespace {
@@ -48,6 +50,26 @@ TEST(RoundToWholeKilobytes, NothingAbove32BitsOrForNoNumber) {
          {2147483647.5, 2147483648.0, 3e9, 2097152.0 * 1024,
           std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()})
         EXPECT_FALSE(roundToWholeKilobytes(kilobytes)) << kilobytes;
+}
+
+// Whatever rounds to 1 to 2097151 KB fits a broken file; the rest is refused in the unit typed.
+TEST(PartSizeRefusal, OneKilobyteToThirtyOneBitsOfBytesInTheUnitTyped) {
+    constexpr SizeUnit K = SizeUnit::Kilobytes;
+    constexpr SizeUnit M = SizeUnit::Megabytes;
+    for (const auto& [size, unit] :
+         {std::pair{0.6, K}, std::pair{1.0, K}, std::pair{2097151.0, K}, std::pair{2097151.4, K},
+          std::pair{0.0006, M}, std::pair{2047.999, M}})
+        EXPECT_EQ(partSizeRefusal(size, unit), std::nullopt) << size;
+    const std::tuple<double, SizeUnit, const char*> refused[] = {
+        {0.4, K, "A broken file holds at least 1 KB; 0.4 KB rounds to 0 KB."},
+        {0.5, K, "A broken file holds at least 1 KB; 0.5 KB rounds to 0 KB."},
+        {0.0004, M, "A broken file holds at least 1 KB; 0.0004 MB rounds to 0 KB."},
+        {2097151.5, K, "A broken file holds at most 2097151 KB, not 2097151.5 KB."},
+        {3e9, K, "A broken file holds at most 2097151 KB, not 3000000000 KB."},
+        {2048, M, "A broken file holds at most 2047.999 MB, not 2048 MB."},
+        {99999999, M, "A broken file holds at most 2047.999 MB, not 99999999 MB."}};
+    for (const auto& [size, unit, words] : refused)
+        EXPECT_EQ(partSizeRefusal(size, unit), words) << size;
 }
 
 TEST(InputBounds, SizesAboveZeroAndTwoToFiftyParts) {

@@ -355,25 +355,46 @@ TEST_F(SplitTest, PartsTakeTheSourcesModeLessTheUmask) {
     ::umask(mask);
 }
 
-// A name that leaves no three bytes of its own for the header, or parts that would be hidden,
-// is refused before anything is written.
+// A name that leaves no three bytes of its own for the header, with a prefix or without, or
+// parts that would be hidden, is refused before anything is written.
 TEST_F(SplitTest, ShortOrHiddenNamesAreRefused) {
     std::filesystem::create_directory(dir / "d");
     writeFile(dir / "d/ab", std::string(3000, 'x'));
+    writeFile(dir / "d/abc", std::string(3000, 'x'));
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir / "d");
-    for (const auto& [source, prefix, first] :
-         {std::tuple<std::string, std::string, std::string>{dir / "d/ab", "", dir / "d000"},
-          {"./ab", "", ".000"},
-          {dir / "d/ab", dir / "out.", dir / "out.000"},
-          {dir / "d/ab", dir / "d/.", dir / "d/.000"}}) {
+    using Row = std::tuple<std::string, std::string, std::string>;
+    // "out/" is what a prefix naming a folder gives for a two-character source.
+    for (const auto& [source, prefix, message] :
+         {Row{dir / "d/ab", "", messages::shortNameMessage(dir / "d/ab")},
+          {"./ab", "", messages::shortNameMessage("./ab")},
+          {"ab", "", messages::shortNameMessage("ab")},
+          {"ab", dir / "out/", messages::shortNameMessage("ab")},
+          {dir / "d/ab", dir / "out.", messages::shortNameMessage(dir / "d/ab")},
+          {dir / "d/abc", dir / "d/.",
+           messages::unusablePartNameMessage(dir / "d/abc", dir / "d/.000")}}) {
         EXPECT_FALSE(run.split(source, 1, prefix, {Yes, Ok})) << source;
-        EXPECT_SHOWN(run, question(kConfirmSplit),
-                     refusal(messages::unusablePartNameMessage(source, first)));
+        EXPECT_SHOWN(run, question(kConfirmSplit), refusal(message));
     }
     std::filesystem::current_path(previous);
     expectOnly({"d"});
-    EXPECT_EQ(listDir(dir / "d"), std::set<std::string>{"ab"});
+    EXPECT_EQ(listDir(dir / "d"), (std::set<std::string>{"ab", "abc"}));
+}
+
+// A name one byte too long for its folder would fail only when the whole set is written and
+// moved into place; the checksum file's name is the longest of the set.
+TEST_F(SplitTest, ANameTooLongForTheFolderIsRefusedBeforeAnythingIsWritten) {
+    const std::string stem(251, 'n');
+    const std::string source = makeSource(stem + ".avi", 3000);
+    OperationContext context{run.box, defaultFileSystem(), nullptr, 0, true};
+    run.box.reset({Yes, Ok});
+    EXPECT_FALSE(SplitFile(source, 1, "", source, context));
+    EXPECT_SHOWN(run, question(kConfirmSplit),
+                 refusal("The name '" + stem + ".sha256' is 258 bytes long, but the folder '" +
+                         dir.path() +
+                         "' holds names of at most 255 bytes. Choose a shorter "
+                         "name or prefix."));
+    expectOnly({stem + ".avi"});
 }
 
 TEST_F(SplitTest, SourceEndingIn000WithoutPrefixIsRefused) {
