@@ -37,8 +37,8 @@ int usageError(const std::string& message) {
 }
 
 // The window only offers files that exist; here a mistyped name must be said before the
-// confirmation is asked, in the engine's own failure form. A repair may name a lost file,
-// which its set tells apart from a mistyped name.
+// confirmation is asked, in the engine's own failure form, and a folder, FIFO or device named
+// as what it is. A repair may name a lost file, which its set tells apart from a mistyped name.
 bool inputFileUsable(const std::string& path, OperationContext& context, bool mayBeLost = false) {
     MessageBox& box = context.box;
     struct stat st {};
@@ -48,9 +48,8 @@ bool inputFileUsable(const std::string& path, OperationContext& context, bool ma
         showFailureReport(box, fileFailure(errno, FileAction::Open, path));
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
-        showFailureReport(box, makeFailure(FailureKind::IoError,
-                                           "cannot open '" + path + "' (not an ordinary file)"));
+    if (const std::optional<std::string> kind = notOrdinaryInWords(st.st_mode)) {
+        box.refuse("'" + escapedForDisplay(path) + "' is " + *kind + ", not an ordinary file.");
         return false;
     }
     return true;
@@ -72,20 +71,20 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     std::int32_t filesize = 0;
     std::int32_t filenumber = 0;
     if (options.sizeText) {
-        const std::optional<double> kilobytes = parseSizeKilobytes(*options.sizeText);
-        if (!kilobytes)
+        const std::optional<TypedSize> size = parseSize(*options.sizeText);
+        if (!size)
             return usageError("invalid size '" + escapedForDisplay(*options.sizeText) +
                               "' (a number with an optional unit K or M)");
-        if (sizeIsRefused(*kilobytes)) {
+        if (sizeIsRefused(size->value)) {
             box.refuse(kInvalidSize);
             return kExitRefused;
         }
-        const Result<std::int32_t> rounded = roundKilobytes(*kilobytes);
-        if (!rounded) {
-            showFailureReport(box, rounded.failure());
+        // Said here in the unit typed; the engine would say it in kilobytes, or divide by 0.
+        if (const std::optional<std::string> why = partSizeRefusal(size->value, size->unit)) {
+            box.refuse(*why);
             return kExitRefused;
         }
-        filesize = rounded.value();
+        filesize = *roundToWholeKilobytes(size->kilobytes());
     } else {
         const std::optional<std::int32_t> number = parsePartCount(*options.partsText);
         if (!number)

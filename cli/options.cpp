@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <getopt.h>
 #include <string>
 
@@ -290,7 +289,7 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
     return options;
 }
 
-std::optional<double> parseSizeKilobytes(std::string_view text) {
+std::optional<TypedSize> parseSize(std::string_view text) {
     std::size_t numberEnd = 0;
     while (numberEnd < text.size() &&
            ((text[numberEnd] >= '0' && text[numberEnd] <= '9') || text[numberEnd] == '.' ||
@@ -300,13 +299,13 @@ std::optional<double> parseSizeKilobytes(std::string_view text) {
     const std::string_view number = text.substr(0, numberEnd);
     const std::string_view unit = text.substr(numberEnd);
 
-    double factor = 0;
+    SizeUnit sizeUnit = SizeUnit::Kilobytes;
     if (unit.empty() || equalsIgnoringCase(unit, "k") || equalsIgnoringCase(unit, "kb") ||
         equalsIgnoringCase(unit, "kib"))
-        factor = 1;
+        sizeUnit = SizeUnit::Kilobytes;
     else if (equalsIgnoringCase(unit, "m") || equalsIgnoringCase(unit, "mb") ||
              equalsIgnoringCase(unit, "mib"))
-        factor = 1024;
+        sizeUnit = SizeUnit::Megabytes;
     else
         return std::nullopt;
 
@@ -323,16 +322,7 @@ std::optional<double> parseSizeKilobytes(std::string_view text) {
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (error != std::errc{} || end != digits.data() + digits.size() || !std::isfinite(value))
         return std::nullopt;
-    return value * factor;
-}
-
-Result<std::int32_t> roundKilobytes(double kilobytes) {
-    if (const std::optional<std::int32_t> whole = roundToWholeKilobytes(kilobytes))
-        return *whole;
-    char shown[64];
-    std::snprintf(shown, sizeof shown, "%.15g", kilobytes);
-    return makeFailure(FailureKind::Overflow,
-                       std::string("a part size of ") + shown + " KB is above 2147483647 KB");
+    return TypedSize{value, sizeUnit};
 }
 
 std::optional<std::int32_t> parsePartCount(std::string_view text) {
@@ -390,7 +380,8 @@ Commands:
   split FILE      Cut FILE into broken files. Without --prefix they go beside
                   FILE, named after it with its last three characters replaced
                   by the three-digit index: movie.avi gives movie.000,
-                  movie.001, ...
+                  movie.001, ... A FILE whose name has fewer than three
+                  characters is refused, with or without --prefix.
   join FIRST_PART Rebuild the file from the set whose first part (the one whose
                   name ends in 000) is FIRST_PART. Without --prefix the file is
                   written beside the parts under its original name. A damaged
@@ -419,7 +410,8 @@ Options:
   -s, --size SIZE   (split) Payload of each part: a number with an optional
                     unit K (1024 bytes, the default) or M (1024 K), e.g. 100K,
                     700M, 1.5M, 64. The size is rounded to whole kilobytes, a
-                    half going to the even neighbour. It must be above 0.
+                    half going to the even neighbour. It must come to 1 K to
+                    2097151 K (2047.999 M).
   -n, --parts N     (split) Cut into N parts of equal size, N from 2 to 50; the
                     bytes left over go into one further, short part.
   -p, --prefix PREFIX

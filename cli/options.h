@@ -1,6 +1,7 @@
 #pragma once
 
 #include "failure.h"
+#include "input_rules.h"
 
 #include <cstdint>
 #include <optional>
@@ -45,15 +46,17 @@ struct UsageError {
 // given both or neither of --size and --parts.
 std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string_view>& args);
 
+// A part size as typed, in its own unit, not yet rounded.
+struct TypedSize {
+    double value;
+    SizeUnit unit;
+    double kilobytes() const { return unit == SizeUnit::Megabytes ? value * 1024 : value; }
+};
+
 // A part size as typed: a decimal number, optionally followed by a unit K/KB/KiB (1024 bytes,
 // the default when no unit is given) or M/MB/MiB (1024 K), case-insensitive, with no blanks.
-// The value is in kilobytes and not yet rounded. Empty optional when the text is not such a
-// number (including "inf" and "nan").
-std::optional<double> parseSizeKilobytes(std::string_view text);
-
-// The window's conversion of a size to whole kilobytes (roundToWholeKilobytes), with the
-// command line's own overflow report. Callers check first that the size is above 0.
-Result<std::int32_t> roundKilobytes(double kilobytes);
+// Empty optional when the text is not such a number (including "inf" and "nan").
+std::optional<TypedSize> parseSize(std::string_view text);
 
 // A number of parts as typed: an optional sign followed by decimal digits. Empty optional
 // when the text is not a whole number or does not fit 32 bits.
