@@ -101,20 +101,6 @@ Result<FileStart> readFileStart(FileSystem& fs, const std::string& path, char* b
     return start;
 }
 
-Result<FileHandle> createReplacing(FileSystem& fs, const std::string& path) {
-    struct stat st {};
-    if (fs.lstat(path, &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return fileFailure(EISDIR, FileAction::Create, path);
-        if (fs.unlink(path) != 0 && errno != ENOENT)
-            return fileFailure(errno, FileAction::Create, path);
-    }
-    const int fd = fs.open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (fd < 0)
-        return fileFailure(errno, FileAction::Create, path);
-    return FileHandle(fs, fd);
-}
-
 std::string pathIn(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
 }

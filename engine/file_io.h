@@ -71,10 +71,6 @@ struct FileStart {
 Result<FileStart> readFileStart(FileSystem& fs, const std::string& path, char* buffer,
                                 std::size_t size);
 
-// Creates a fresh file at path for writing. An existing non-folder entry of that name (file,
-// symlink, hard link) is unlinked first, so what it pointed to or shared is never truncated.
-Result<FileHandle> createReplacing(FileSystem& fs, const std::string& path);
-
 // A hidden name in folder that no other run picks: ".tolvar-<process>-<random>.tmp" (or
 // another suffix). The process number lets a later run tell the leftovers of a killed one from
 // a live run's.

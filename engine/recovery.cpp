@@ -444,28 +444,4 @@ Result<bool> writeRecoveryInto(FileSystem& fs, const RecoveryLayout& layout,
     return true;
 }
 
-Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
-                                const std::vector<std::string>& dataPaths, const std::string& base,
-                                std::vector<std::string>& created, ProgressObserver* observer,
-                                std::vector<Digest>* digests) {
-    std::vector<detail::FileHandle> files;
-    std::vector<RebuildTarget> targets;
-    for (int j = 0; j < layout.recoveryCount; ++j) {
-        const std::string name = RecoveryFileName(base, j);
-        auto file = detail::createReplacing(fs, name);
-        if (!file)
-            return file.failure();
-        created.push_back(name);
-        targets.push_back({0, file.value().get(), name, nullptr});
-        files.push_back(std::move(file.value()));
-    }
-    auto step = writeRecoveryInto(fs, layout, dataPaths, targets, observer, digests);
-    if (!step || !step.value())
-        return step;
-    for (std::size_t j = 0; j < files.size(); ++j)
-        if (files[j].close() != 0)
-            return fileFailure(errno, FileAction::Close, targets[j].path);
-    return true;
-}
-
 } // namespace tolvar

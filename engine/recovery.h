@@ -112,17 +112,6 @@ Result<bool> rebuildSlots(FileSystem& fs, const RecoveryHeader& set,
                           const std::vector<RebuildTarget>& targets,
                           ProgressObserver* observer = nullptr);
 
-// Writes recovery parts 0 to N - 1 of a set whose broken files (dataPaths, in index order) are
-// complete on disk, named with RecoveryFileName(base, j), each replacing any file of its name.
-// Every file it created goes to created, also on failure or cancellation, for the caller to
-// remove; when digests is given, it receives each part's SHA-256, taken as it is written.
-// False when the observer cancelled.
-Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
-                                const std::vector<std::string>& dataPaths, const std::string& base,
-                                std::vector<std::string>& created,
-                                ProgressObserver* observer = nullptr,
-                                std::vector<Digest>* digests = nullptr);
-
 // The same into files the caller created, one per recovery part: targets[j] receives recovery
 // part j (its slot is set here), and failures name the targets' paths. The parity is encoded
 // straight from the broken files, which are read once; any other number of targets or of

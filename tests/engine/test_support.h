@@ -9,6 +9,7 @@
 #include "message_box.h"
 #include "operations.h"
 #include "part_header.h"
+#include "recovery.h"
 #include "scratch_dir.h"
 #include "scripted_message_box.h"
 
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -29,9 +31,35 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tolvar::testing {
+
+// Writes recovery parts 0 to N - 1 of a set whose broken files (dataPaths, in index order) are
+// complete on disk, at RecoveryFileName(base, j), through the encoder a split uses; what it
+// created goes to created. For tests that build a set part by part.
+inline Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& layout,
+                                       const std::vector<std::string>& dataPaths,
+                                       const std::string& base, std::vector<std::string>& created,
+                                       ProgressObserver* observer = nullptr,
+                                       std::vector<Digest>* digests = nullptr) {
+    std::vector<int> fds;
+    std::vector<RebuildTarget> targets;
+    for (int j = 0; j < layout.recoveryCount; ++j) {
+        const std::string name = RecoveryFileName(base, j);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return fileFailure(errno, FileAction::Create, name);
+        created.push_back(name);
+        fds.push_back(fd);
+        targets.push_back({0, fd, name, nullptr});
+    }
+    auto step = writeRecoveryInto(fs, layout, dataPaths, targets, observer, digests);
+    for (const int fd : fds)
+        ::close(fd);
+    return step;
+}
 
 inline const std::string kTitle(kProductTitle);
 
