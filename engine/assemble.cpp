@@ -88,14 +88,6 @@ private:
 bool Assembler::outputIsSafe(const std::string& tail) {
     if (!isSafeOutputName(tail, output))
         return refuse(messages::kUnsafeNameTail);
-    // A folder at the output's name, or a name too long for its folder, would fail only when
-    // the whole copy is done and moved into place.
-    struct stat atOutput {};
-    if (fs.lstat(output, &atOutput) == 0 && S_ISDIR(atOutput.st_mode))
-        return refuse(messages::outputIsFolderMessage(output));
-    if (const auto tooLong =
-            detail::nameLengthRefusal(fs, detail::folderOf(output), {fileNameOf(output)}))
-        return refuse(*tooLong);
     // The output replaces whatever has its name, which must not be a file still to be read.
     struct stat outputStat {};
     const bool outputExists = fs.stat(output, &outputStat) == 0;
@@ -110,6 +102,14 @@ bool Assembler::outputIsSafe(const std::string& tail) {
         if (clashes(name))
             return refuse(messages::kOutputIsPart);
     }
+    // A folder at the output's name, or a name too long for its folder, would fail only when
+    // the whole copy is done and moved into place.
+    struct stat atOutput {};
+    if (fs.lstat(output, &atOutput) == 0 && S_ISDIR(atOutput.st_mode))
+        return refuse(messages::outputIsFolderMessage(output));
+    if (const auto tooLong =
+            detail::nameLengthRefusal(fs, detail::folderOf(output), {fileNameOf(output)}))
+        return refuse(*tooLong);
     return true;
 }
 
