@@ -39,11 +39,6 @@ bool isSafeOutputName(const std::string& tail, const std::string& output) {
     return !last.empty() && last != "." && last != "..";
 }
 
-bool sameVersion(const struct stat& a, const struct stat& b) {
-    return detail::sameFile(a, b) && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
 class Assembler {
 public:
     Assembler(OperationContext& context, const std::string& chosen, const std::string& prefix)
@@ -150,7 +145,7 @@ detail::Step Assembler::copyParts(int out) {
         auto opened = detail::openForReading(fs, entry.path, &st);
         if (!opened)
             return opened.failure();
-        if (!sameVersion(st, entry.status))
+        if (!detail::sameVersion(st, entry.status))
             return changed();
 
         tracker.setPart(entry.index, entry.path);
@@ -172,7 +167,7 @@ detail::Step Assembler::copyParts(int out) {
         }
         if (fs.fstat(opened.value().get(), &st) != 0)
             return fileFailure(errno, FileAction::Read, entry.path);
-        if (!sameVersion(st, entry.status))
+        if (!detail::sameVersion(st, entry.status))
             return changed();
     }
     return true;

@@ -105,14 +105,19 @@ std::string pathIn(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-std::string hiddenTemporaryName(const std::string& folder, const char* suffix) {
+std::string randomLetters(int count) {
     static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     static std::mt19937 generator(std::random_device{}());
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
-    std::string name = pathIn(folder, ".tolvar-" + std::to_string(::getpid()) + "-");
-    for (int i = 0; i < 10; ++i)
-        name += kAlphabet[pick(generator)];
-    return name + suffix;
+    std::string letters;
+    for (int i = 0; i < count; ++i)
+        letters += kAlphabet[pick(generator)];
+    return letters;
+}
+
+std::string hiddenTemporaryName(const std::string& folder, const char* suffix) {
+    return pathIn(folder, ".tolvar-" + std::to_string(::getpid()) + "-" + randomLetters(10)) +
+           suffix;
 }
 
 Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
@@ -525,6 +530,11 @@ Step Copier::copyToEnd(int in, off_t inOffset, std::uint64_t expected, int out,
         if (!tracker.advance(n.value()))
             return false;
     }
+}
+
+bool sameVersion(const struct stat& a, const struct stat& b) {
+    return sameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) {

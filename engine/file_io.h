@@ -75,6 +75,8 @@ Result<FileStart> readFileStart(FileSystem& fs, const std::string& path, char* b
 // another suffix). The process number lets a later run tell the leftovers of a killed one from
 // a live run's.
 std::string hiddenTemporaryName(const std::string& folder, const char* suffix = ".tmp");
+// count random lower-case letters and digits, for names no other run picks.
+std::string randomLetters(int count);
 
 // Creates a new, hidden, uniquely named file in folder with the permission bits mode (less
 // the umask); its path goes to tempPath. Failures are reported against reportPath (the name
@@ -221,5 +223,7 @@ private:
 
 // Whether two stat results name the same file.
 bool sameFile(const struct stat& a, const struct stat& b);
+// Whether two stat results name the same file with the same size and modification time.
+bool sameVersion(const struct stat& a, const struct stat& b);
 
 } // namespace tolvar::detail

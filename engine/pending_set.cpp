@@ -10,11 +10,6 @@ namespace tolvar::detail {
 
 namespace {
 
-bool sameVersion(const struct stat& a, const struct stat& b) {
-    return sameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
 std::optional<struct stat> statusAt(FileSystem& fs, const std::string& path, int& err) {
     struct stat st {};
     if (fs.lstat(path, &st) == 0) {
@@ -52,10 +47,6 @@ int moveOntoFreeName(FileSystem& fs, const std::string& from, const std::string&
     if (errno != ENOENT)
         return -1;
     return fs.rename(from, to);
-}
-
-PendingSet::~PendingSet() {
-    files.clear();
 }
 
 Result<void> PendingSet::startJournal(const std::string& reportPath) {

@@ -35,8 +35,9 @@ public:
         : fs(fs), folder(std::move(folder)), operation(operation) {}
     PendingSet(const PendingSet&) = delete;
     PendingSet& operator=(const PendingSet&) = delete;
-    // What was not committed is removed, then the journal that named it.
-    ~PendingSet();
+    // What was not committed is removed, then the journal that named it (members go in
+    // reverse order of declaration).
+    ~PendingSet() = default;
 
     // This run's journal, started on first use; reportPath names a failure to start it.
     Result<RunJournal*> journalFor(const std::string& reportPath);

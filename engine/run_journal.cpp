@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,16 +91,6 @@ private:
 bool isDigits(std::string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string randomLetters(int count) {
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static std::mt19937 generator(std::random_device{}());
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
-    std::string letters;
-    for (int i = 0; i < count; ++i)
-        letters += kAlphabet[pick(generator)];
-    return letters;
 }
 
 // A folder of this user's that nobody else may write to, made 0700 where missing along with
@@ -362,7 +351,7 @@ std::optional<JournalContents> parseJournal(const std::string& text) {
     return contents;
 }
 
-Result<std::string> stateFolder(FileSystem&) {
+Result<std::string> stateFolder() {
     const auto candidates = stateCandidates();
     for (const auto& candidate : candidates)
         if (makePrivateFolder(candidate))
@@ -382,7 +371,7 @@ RunJournal::~RunJournal() {
 Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std::string& folder,
                                                       const char* operation,
                                                       const std::string& reportPath) {
-    auto state = stateFolder(fs);
+    auto state = stateFolder();
     if (!state)
         return state.failure();
     JournalContents contents;

@@ -82,7 +82,7 @@ bool isOurTemporaryName(const std::string& name);
 
 // This user's state folder, created 0700 if missing. Refused when it is not a folder of this
 // user's that nobody else may write.
-Result<std::string> stateFolder(FileSystem& fs);
+Result<std::string> stateFolder();
 
 // This run's journal for one folder. Removed when the object goes, unless kept.
 class RunJournal {

@@ -411,9 +411,7 @@ Result<bool> isUnchanged(FileSystem& fs, const std::string& path, const struct s
     struct stat now {};
     if (fs.stat(path, &now) != 0)
         return fileFailure(errno, FileAction::Delete, path);
-    return detail::sameFile(now, recorded) && now.st_size == recorded.st_size &&
-           now.st_mtim.tv_sec == recorded.st_mtim.tv_sec &&
-           now.st_mtim.tv_nsec == recorded.st_mtim.tv_nsec;
+    return detail::sameVersion(now, recorded);
 }
 
 bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
