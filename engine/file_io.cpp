@@ -120,14 +120,29 @@ std::string hiddenTemporaryName(const std::string& folder, const char* suffix) {
            suffix;
 }
 
-Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
+Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const std::string& folder,
                                    const std::string& reportPath, std::string& tempPath,
                                    mode_t mode, const char* suffix) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = hiddenTemporaryName(folder, suffix);
+        if (auto noted = journal.addIntended(tempPath); !noted) {
+            tempPath.clear();
+            return noted.failure();
+        }
         const int fd = fs.open(tempPath, O_WRONLY | O_CREAT | O_EXCL, mode);
-        if (fd >= 0)
-            return FileHandle(fs, fd);
+        if (fd >= 0) {
+            FileHandle file(fs, fd);
+            struct stat st {};
+            Result<void> named = fs.fstat(fd, &st) == 0
+                                     ? journal.addTemporary(tempPath, st)
+                                     : fileFailure(errno, FileAction::Create, reportPath);
+            if (named)
+                return file;
+            file.close();
+            fs.unlink(tempPath);
+            tempPath.clear();
+            return named.failure();
+        }
         if (errno != EEXIST)
             break;
     }
@@ -148,14 +163,6 @@ Failure reportedAs(Failure failure, const std::string& actual, const std::string
     return failure.path == actual ? aboutFile(std::move(failure), known) : failure;
 }
 
-Result<void> PendingFile::name(std::string hidden) {
-    tempPath = std::move(hidden);
-    struct stat st {};
-    if (fs.fstat(file.get(), &st) != 0)
-        return fileFailure(errno, FileAction::Write, finalPath);
-    return journal.addTemporary(tempPath, st);
-}
-
 Result<void> PendingFile::create(mode_t mode) {
     finalMode = lessUmask(mode);
     const std::string folder = folderOf(finalPath);
@@ -168,12 +175,11 @@ Result<void> PendingFile::create(mode_t mode) {
     // hidden name instead.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS)
         return fileFailure(errno, FileAction::Create, finalPath);
-    std::string hidden;
-    auto created = createTemporary(fs, folder, finalPath, hidden, 0600);
+    auto created = createTemporary(fs, journal, folder, finalPath, tempPath, 0600);
     if (!created)
         return created.failure();
     file = std::move(created.value());
-    return name(std::move(hidden));
+    return {};
 }
 
 Result<FileHandle> PendingFile::openForReadBack() {
@@ -207,10 +213,16 @@ Result<void> PendingFile::park() {
         // is later renamed, and renaming replaces atomically.
         const std::string folder = folderOf(finalPath);
         for (int attempt = 0;; ++attempt) {
-            std::string hidden = hiddenTemporaryName(folder);
+            // Named in the journal before the link, so a kill right after it leaves a file the
+            // next run knows; a name taken meanwhile holds another inode and stays.
+            const std::string hidden = hiddenTemporaryName(folder);
+            struct stat st {};
+            if (fs.fstat(file.get(), &st) != 0)
+                return fileFailure(errno, FileAction::Write, finalPath);
+            if (auto named = journal.addTemporary(hidden, st); !named)
+                return named;
             if (fs.linkOpenFile(file.get(), hidden) == 0) {
-                if (auto named = name(std::move(hidden)); !named)
-                    return named;
+                tempPath = hidden;
                 break;
             }
             if (errno != EEXIST || attempt == 100)

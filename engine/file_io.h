@@ -78,12 +78,6 @@ std::string hiddenTemporaryName(const std::string& folder, const char* suffix = 
 // count random lower-case letters and digits, for names no other run picks.
 std::string randomLetters(int count);
 
-// Creates a new, hidden, uniquely named file in folder with the permission bits mode (less
-// the umask); its path goes to tempPath. Failures are reported against reportPath (the name
-// the user knows).
-Result<FileHandle> createTemporary(FileSystem& fs, const std::string& folder,
-                                   const std::string& reportPath, std::string& tempPath,
-                                   mode_t mode = 0666, const char* suffix = ".tmp");
 
 // The permission bits a new file asked for with mode gets: mode less the umask, as cp gives
 // its copies when it does not keep the original's.
@@ -94,6 +88,15 @@ mode_t lessUmask(mode_t mode);
 Failure reportedAs(Failure failure, const std::string& actual, const std::string& known);
 
 class RunJournal;
+
+// Creates a new, hidden, uniquely named file in folder with the permission bits mode (less
+// the umask); its path goes to tempPath. Its name is in journal before the file exists and
+// its identity right after, so a kill at any point leaves nothing the next run cannot
+// remove. Failures are reported against reportPath (the name the user knows); a journal that
+// cannot be written fails the call and leaves no file.
+Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const std::string& folder,
+                                   const std::string& reportPath, std::string& tempPath,
+                                   mode_t mode, const char* suffix = ".tmp");
 
 // A file being written for finalPath, which appears under that name only once committed (see
 // PendingSet). It is unnamed (O_TMPFILE) where the file system allows it, so a killed run
@@ -130,8 +133,6 @@ public:
     void placed() { tempPath.clear(); }
 
 private:
-    Result<void> name(std::string hidden);
-
     FileSystem& fs;
     std::string finalPath;
     RunJournal& journal;

@@ -75,31 +75,21 @@ bool refusesTheName(int err) {
            err == ENAMETOOLONG || err == EOPNOTSUPP;
 }
 
-// Creates a new hidden file in folder whose name carries `suffix`; its path goes to path.
-// A probe the journal cannot name is removed at once, and the journal's failure is the
-// operation's: a file a kill could leave behind unnamed is never kept.
-int createProbe(FileSystem& fs, const std::string& folder, const std::string& suffix,
-                std::string& path, RunJournal& journal, std::optional<Failure>& failure) {
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        path = hiddenTemporaryName(folder, suffix.c_str());
-        const int fd = fs.open(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
-        if (fd >= 0) {
-            struct stat st {};
-            Result<void> named = fs.fstat(fd, &st) == 0
-                                     ? journal.addTemporary(path, st)
-                                     : fileFailure(errno, FileAction::Create, path);
-            if (named)
-                return fd;
-            failure = named.failure();
-            fs.close(fd);
-            fs.unlink(path);
-            errno = 0;
-            return -1;
-        }
-        if (errno != EEXIST)
-            return fd;
+// Creates a new, empty hidden file in folder whose name carries `suffix`; its path goes to
+// path. False with errno from the create where the folder refused it. A journal that cannot be
+// written is the operation's failure: a file a kill could leave behind unnamed is never made.
+bool createProbe(FileSystem& fs, const std::string& folder, const std::string& suffix,
+                 std::string& path, RunJournal& journal, std::optional<Failure>& failure) {
+    auto created = createTemporary(fs, journal, folder, folder, path, 0600, suffix.c_str());
+    if (created)
+        return true;
+    if (created.failure().action == FileAction::Create && created.failure().path == folder) {
+        errno = created.failure().err;
+        return false;
     }
-    return -1;
+    failure = created.failure();
+    errno = 0;
+    return false;
 }
 
 std::string lowerCase(std::string text) {
@@ -138,12 +128,11 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string
     std::optional<Failure> failure;
     // A plain probe first: a folder that takes no file at all is not ours to judge here.
     std::string plainPath;
-    const int plain = createProbe(fs, folder, ".probe", plainPath, journal, failure);
+    const bool plain = createProbe(fs, folder, ".probe", plainPath, journal, failure);
     if (failure)
         return *failure;
-    if (plain < 0)
+    if (!plain)
         return std::optional<std::string>();
-    fs.close(plain);
     // The probe's name in capitals names no other file, so finding it says the folder ignores
     // case. Its inode says nothing: FUSE drivers give each spelling a node of its own.
     struct stat otherCase {};
@@ -157,11 +146,10 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string
         const std::string suffix =
             probe.atEnd ? ".probe" + probe.character : probe.character + ".probe";
         std::string path;
-        const int fd = createProbe(fs, folder, suffix, path, journal, failure);
+        const bool madeIt = createProbe(fs, folder, suffix, path, journal, failure);
         if (failure)
             break;
-        if (fd >= 0) {
-            fs.close(fd);
+        if (madeIt) {
             made.emplace_back(path, &probe);
             continue;
         }

@@ -188,6 +188,13 @@ bool holds(FileSystem& fs, const std::string& path, const FileIdentity& identity
                    : st.st_dev == identity.device && st.st_ino == identity.inode;
 }
 
+// A file as O_CREAT | O_EXCL makes one: regular, empty, this user's, one name.
+bool isNewbornFile(FileSystem& fs, const std::string& path) {
+    struct stat st {};
+    return fs.lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+           st.st_nlink == 1 && st.st_uid == ::geteuid();
+}
+
 bool isFree(FileSystem& fs, const std::string& path) {
     struct stat st {};
     return fs.lstat(path, &st) != 0 && errno == ENOENT;
@@ -243,6 +250,13 @@ Settled settle(FileSystem& fs, const JournalContents& run) {
         if (holds(fs, at(temporary.name), temporary.identity, false) &&
             fs.unlink(at(temporary.name)) == 0)
             result.changed = true;
+    for (const auto& name : run.intended) {
+        const bool recorded =
+            std::any_of(run.temporaries.begin(), run.temporaries.end(),
+                        [&](const JournalContents::Temporary& t) { return t.name == name; });
+        if (!recorded && isNewbornFile(fs, at(name)) && fs.unlink(at(name)) == 0)
+            result.changed = true;
+    }
     return result;
 }
 
@@ -298,6 +312,10 @@ std::string formatJournal(const JournalContents& contents) {
         field(text, temporary.name);
         identityFields(text, temporary.identity);
     }
+    for (const auto& name : contents.intended) {
+        field(text, "N");
+        field(text, name);
+    }
     for (const auto& move : contents.moves)
         moveRecord(text, move);
     if (contents.committed)
@@ -328,6 +346,13 @@ std::optional<JournalContents> parseJournal(const std::string& text) {
             if (!isOurTemporaryName(temporary.name))
                 return std::nullopt;
             contents.temporaries.push_back(std::move(temporary));
+        } else if (*kind == "N") {
+            std::string name;
+            if (!in.string(name))
+                break;
+            if (!isOurTemporaryName(name))
+                return std::nullopt;
+            contents.intended.push_back(std::move(name));
         } else if (*kind == "M") {
             JournalContents::Move move;
             int hasOld = 0;
@@ -383,9 +408,37 @@ Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std:
         return fileFailure(errno, FileAction::Create, reportPath);
     contents.folderDevice = st.st_dev;
     contents.folderInode = st.st_ino;
+    const std::string header = formatJournal(contents);
+    const auto journalPath = [&] {
+        return pathIn(state.value(),
+                      "run-" + std::to_string(::getpid()) + "-" + randomLetters(10) + ".journal");
+    };
+    // Written unnamed and linked in whole, so a kill never leaves a journal without its
+    // header, which no later run could tell from one still being written.
+    if (const int unnamed = fs.open(state.value(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        unnamed >= 0) {
+        if (auto written = writeAll(fs, unnamed, header.data(), header.size(), state.value());
+            !written) {
+            fs.close(unnamed);
+            return written.failure();
+        }
+        for (int attempt = 0;; ++attempt) {
+            std::string path = journalPath();
+            setInUse(path, true);
+            if (fs.linkOpenFile(unnamed, path) == 0)
+                return std::unique_ptr<RunJournal>(new RunJournal(fs, path, unnamed, reportPath));
+            const int err = errno;
+            setInUse(path, false);
+            if (err != EEXIST || attempt == 100) {
+                fs.close(unnamed);
+                return fileFailure(err, FileAction::Create, path);
+            }
+        }
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS) {
+        return fileFailure(errno, FileAction::Create, state.value());
+    }
     for (int attempt = 0;; ++attempt) {
-        std::string path = pathIn(state.value(), "run-" + std::to_string(::getpid()) + "-" +
-                                                     randomLetters(10) + ".journal");
+        std::string path = journalPath();
         const int fd = fs.open(path, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST && attempt < 100)
@@ -394,7 +447,7 @@ Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std:
         }
         setInUse(path, true);
         std::unique_ptr<RunJournal> journal(new RunJournal(fs, path, fd, reportPath));
-        if (auto written = journal->append(formatJournal(contents)); !written)
+        if (auto written = journal->append(header); !written)
             return written.failure();
         return journal;
     }
@@ -402,6 +455,13 @@ Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std:
 
 Result<void> RunJournal::append(const std::string& text) {
     return writeAll(fs, fd, text.data(), text.size(), path);
+}
+
+Result<void> RunJournal::addIntended(const std::string& temporaryPath) {
+    std::string text;
+    field(text, "N");
+    field(text, fileNameOf(temporaryPath));
+    return append(text);
 }
 
 Result<void> RunJournal::addTemporary(const std::string& temporaryPath, const struct stat& st) {

@@ -51,6 +51,11 @@ struct JournalContents {
     };
     // Hidden files the run made in the folder.
     std::vector<Temporary> temporaries;
+    // Hidden names the run was about to create a file at, recorded before the file is made so
+    // that a kill between the two leaves nothing unnamed. A file found at one of these that was
+    // never recorded as a temporary is removed only while it is still as it was born: empty,
+    // ours and with one name.
+    std::vector<std::string> intended;
     struct Move {
         std::string name;      // the real name
         std::string backup;    // the hidden name its old file goes to
@@ -96,6 +101,7 @@ public:
                                                      const char* operation,
                                                      const std::string& reportPath);
 
+    Result<void> addIntended(const std::string& path);
     Result<void> addTemporary(const std::string& path, const struct stat& st);
     Result<void> addMoves(const std::vector<JournalContents::Move>& moves);
     // Marks the commit point; durable also flushes the journal to the disk.

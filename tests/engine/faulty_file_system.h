@@ -227,7 +227,7 @@ public:
 
     ssize_t write(int fd, const void* buffer, std::size_t count) override {
         note(FsCall::Write, count);
-        if (!pathOf(fd).ends_with(".journal"))
+        if (!isJournal(fd))
             ++dataWriteCount;
         if (fails(FsCall::Write, {pathOf(fd)}, flagsOf(fd)))
             return -1;
@@ -321,7 +321,12 @@ public:
     int linkOpenFile(int fd, const std::string& to) override {
         if (fails(FsCall::Link, {pathOf(fd), to}, flagsOf(fd)))
             return -1;
-        return real.linkOpenFile(fd, to);
+        const int linked = real.linkOpenFile(fd, to);
+        // A journal is written unnamed, then linked in: from here on its writes are the
+        // journal's.
+        if (linked == 0 && to.ends_with(".journal"))
+            openFiles[fd].path = to;
+        return linked;
     }
 
     int fchmod(int fd, mode_t mode) override {
@@ -391,6 +396,12 @@ private:
 
     std::size_t limited(std::size_t count) const {
         return transferLimit == 0 ? count : std::min(count, transferLimit);
+    }
+
+    // A journal, or the unnamed file in the journals' folder that becomes one.
+    bool isJournal(int fd) const {
+        const std::string path = pathOf(fd);
+        return path.ends_with(".journal") || path.ends_with("/tolvar-files-splitter");
     }
 
     std::string pathOf(int fd) const {

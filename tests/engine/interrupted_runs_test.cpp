@@ -286,13 +286,52 @@ TEST(KilledRunJournalsBounds, AnOversizedJournalIsNeverRead) {
     EXPECT_EQ(readFile(run.n.dir + "/movie.000"), "new part");
 }
 
-// A file layer that ends the process, as a kill would, at its nth rename or unlink.
+// A name a run was about to create a file at is settled by what is there: only a file still
+// as O_EXCL made it (empty, one name) goes; one that has bytes or another name is not the
+// run's to judge.
+TEST(KilledRunJournalsBounds, AnIntendedNameRemovesOnlyAFileAsItWasBorn) {
+    StateFolder state;
+    DeadCommit run;
+    const std::string born = ".tolvar-1-bornbornbo.probe", filled = ".tolvar-1-filledfill.tmp",
+                      linked = ".tolvar-1-linkedlink.tmp";
+    writeFile(run.n.dir + "/" + born, "");
+    writeFile(run.n.dir + "/" + filled, "not empty");
+    std::filesystem::create_hard_link(run.n.dir + "/thesis.txt", run.n.dir + "/" + linked);
+    run.journal.intended = {born, filled, linked};
+    state.plant(run.journal);
+    EXPECT_EQ(detail::finishInterruptedRuns(defaultFileSystem()).size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(run.n.dir + "/" + born));
+    EXPECT_EQ(readFile(run.n.dir + "/" + filled), "not empty");
+    EXPECT_EQ(readFile(run.n.dir + "/" + linked), "years of work");
+}
+
+// A file layer that ends the process, as a kill would, at its nth rename or unlink, or right
+// after its nth file is created or linked into place; without unnamed files in folders other
+// than the journals', if asked, so the hidden names are made by create.
 struct KillingFileSystem : PosixFileSystem {
     int countdown;
-    explicit KillingFileSystem(int n) : countdown(n) {}
+    bool unnamedFiles;
+    std::string journals;
+    KillingFileSystem(int n, bool unnamed, std::string journals)
+        : countdown(n), unnamedFiles(unnamed), journals(std::move(journals)) {}
     void step() {
         if (--countdown == 0)
             ::_exit(9);
+    }
+    int open(const std::string& path, int flags, mode_t mode) override {
+        if ((flags & O_TMPFILE) == O_TMPFILE && !unnamedFiles && path != journals) {
+            errno = EOPNOTSUPP;
+            return -1;
+        }
+        const int fd = PosixFileSystem::open(path, flags, mode);
+        if (fd >= 0 && (flags & O_CREAT) != 0)
+            step();
+        return fd;
+    }
+    int linkOpenFile(int fd, const std::string& to) override {
+        const int linked = PosixFileSystem::linkOpenFile(fd, to);
+        step();
+        return linked;
     }
     int rename(const std::string& from, const std::string& to) override {
         step();
@@ -308,9 +347,12 @@ struct KillingFileSystem : PosixFileSystem {
     }
 };
 
-// A split over an older set killed at each move of its commit: the next command finds the old
-// set or the new one whole, never a mix, and no hidden file of the run is left.
-TEST(KilledSplit, AtEveryStepOfItsCommitIsFinishedOrUndoneByTheNextCommand) {
+// A split over an older set killed at each file it creates and each move of its commit: the
+// next command finds the old set or the new one whole, never a mix, and no hidden file of the
+// run is left.
+class KilledSplit : public ::testing::TestWithParam<bool> {};
+
+TEST_P(KilledSplit, AtEveryStepIsFinishedOrUndoneByTheNextCommand) {
     StateFolder state;
     ScratchDir dir;
     const std::string oldContent = randomBytes(3000, 1), newContent = randomBytes(2500, 2);
@@ -324,7 +366,7 @@ TEST(KilledSplit, AtEveryStepOfItsCommitIsFinishedOrUndoneByTheNextCommand) {
         writeFile(dir / "movie.avi", newContent);
         const pid_t child = ::fork();
         if (child == 0) {
-            KillingFileSystem fs(step);
+            KillingFileSystem fs(step, GetParam(), state.journals());
             EngineRunner killed(fs);
             ::_exit(killed.split(dir / "movie.avi", 1, "", {Yes, No}) ? 0 : 1);
         }
@@ -349,6 +391,9 @@ TEST(KilledSplit, AtEveryStepOfItsCommitIsFinishedOrUndoneByTheNextCommand) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, KilledSplit, ::testing::Values(true, false),
+                         [](const auto& row) { return row.param ? "Unnamed" : "HiddenNames"; });
 
 // A split that commits while a repair of the same set runs: the repair, which read the older
 // set, puts nothing in place, and the new set stays whole.
