@@ -1,5 +1,8 @@
 #include "part_header.h"
 
+#include "file_io.h"
+
+#include <algorithm>
 #include <cstring>
 
 namespace tolvar {
@@ -59,6 +62,52 @@ PartHeader PartHeader::parse(const HeaderBytes& bytes) {
 bool isPart(std::string_view firstBytes) {
     return firstBytes.size() >= kMagicTag.size() &&
            firstBytes.substr(0, kMagicTag.size()) == kMagicTag;
+}
+
+HeaderReading readHeader(std::string_view firstBytes) {
+    HeaderReading reading;
+    reading.tagged = isPart(firstBytes);
+    if (firstBytes.size() < kHeaderSize) {
+        reading.reason = "shorter than a part header";
+    } else if (!reading.tagged) {
+        reading.reason = "no part header";
+    } else {
+        HeaderBytes bytes{};
+        std::copy_n(firstBytes.begin(), kHeaderSize, bytes.begin());
+        reading.header = PartHeader::parse(bytes);
+    }
+    return reading;
+}
+
+Result<PartFile> readPartFile(FileSystem& fs, const std::string& path) {
+    HeaderBytes bytes{};
+    auto start = detail::readFileStart(fs, path, bytes.data(), bytes.size());
+    if (!start)
+        return start.failure();
+    PartFile file;
+    file.failure = std::move(start.value().failure);
+    switch (start.value().found) {
+    case detail::FileStart::Found::Missing:
+        file.found = FileFound::Missing;
+        return file;
+    case detail::FileStart::Found::NotRegular:
+        file.found = FileFound::NotRegular;
+        return file;
+    case detail::FileStart::Found::Regular:
+        break;
+    }
+    file.found = FileFound::Regular;
+    file.status = start.value().status;
+    file.reading = readHeader(std::string_view(bytes.data(), start.value().length));
+    return file;
+}
+
+Result<HeaderReading> readPartHeader(FileSystem& fs, int fd, const std::string& path) {
+    HeaderBytes bytes{};
+    auto got = detail::readFully(fs, fd, bytes.data(), bytes.size(), 0, path);
+    if (!got)
+        return got.failure();
+    return readHeader(std::string_view(bytes.data(), got.value()));
 }
 
 std::string PartFileName(std::string_view base, int index) {

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "failure.h"
+#include "file_system.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace tolvar {
 
@@ -42,6 +46,40 @@ struct PartHeader {
 // True when the first seven bytes are exactly "SPLITKV" (case-sensitive). Fewer than seven
 // bytes never make a part.
 bool isPart(std::string_view firstBytes);
+
+// What a file's first bytes say of it as a part.
+struct HeaderReading {
+    std::optional<PartHeader> header; // a whole header carrying the tag
+    bool tagged = false;              // the bytes start with the tag, whole header or not
+    // Without a header, why: "shorter than a part header" or "no part header".
+    std::string_view reason;
+};
+
+// Judges the first bytes of a file (a header's worth when it holds that many).
+HeaderReading readHeader(std::string_view firstBytes);
+
+// What lies at a name a reader of a set looks at.
+enum class FileFound {
+    Missing,    // no file of that name
+    NotRegular, // a folder, device, FIFO or socket: not read
+    Regular,    // an ordinary file, its first bytes read
+};
+
+// A file opened to read its part header, and closed again.
+struct PartFile {
+    FileFound found = FileFound::Missing;
+    // Missing and NotRegular: what opening it for reading reports, for callers that say so.
+    std::optional<Failure> failure;
+    struct stat status {}; // Regular: the file's status as it was read
+    HeaderReading reading; // Regular
+};
+
+// Opens path once, without blocking or reading from a FIFO or device, and reads and judges its
+// first 16 bytes. A failure when something at the name cannot be opened or read.
+Result<PartFile> readPartFile(FileSystem& fs, const std::string& path);
+
+// The same for a file its caller has open: the header at its start, read through fd.
+Result<HeaderReading> readPartHeader(FileSystem& fs, int fd, const std::string& path);
 
 // The index formatted with at least three digits: 0 -> "000", 12 -> "012", 1000 -> "1000".
 std::string formatIndex(int index);

@@ -1,26 +1,23 @@
 #include "part_set.h"
 
-#include "file_io.h"
-
 #include <algorithm>
 
 namespace tolvar {
 
 namespace {
 
-// What the file's status and first bytes say: NotAPart, or the header for the caller to judge.
-std::optional<PartHeader> readHeader(PartEntry& entry, const struct stat& status,
-                                     std::string_view head) {
+// Takes what the file's status and header reading say: NotAPart, or the header for the caller
+// to judge.
+std::optional<PartHeader> takeHeader(PartEntry& entry, const struct stat& status,
+                                     const HeaderReading& reading) {
     entry.status = status;
     entry.fileSize = static_cast<std::uint64_t>(status.st_size);
-    if (head.size() < kHeaderSize || !isPart(head)) {
+    if (!reading.header) {
         entry.state = PartState::NotAPart;
-        entry.reason = head.size() < kHeaderSize ? "shorter than a part header" : "no part header";
+        entry.reason = reading.reason;
         return std::nullopt;
     }
-    HeaderBytes bytes{};
-    std::copy_n(head.begin(), kHeaderSize, bytes.begin());
-    entry.header = PartHeader::parse(bytes);
+    entry.header = *reading.header;
     entry.payloadSize = entry.fileSize - kHeaderSize;
     return entry.header;
 }
@@ -28,28 +25,25 @@ std::optional<PartHeader> readHeader(PartEntry& entry, const struct stat& status
 // Opens the file once and reads its status and first 16 bytes. Leaves the entry Missing,
 // Unreadable or NotAPart, or gives the header for the caller to judge.
 std::optional<PartHeader> inspect(FileSystem& fs, PartEntry& entry) {
-    HeaderBytes bytes{};
-    auto start = detail::readFileStart(fs, entry.path, bytes.data(), bytes.size());
-    if (!start) {
+    auto file = readPartFile(fs, entry.path);
+    if (!file) {
         entry.state = PartState::Unreadable;
-        entry.failure = start.failure();
+        entry.failure = file.failure();
         return std::nullopt;
     }
-    switch (start.value().found) {
-    case detail::FileStart::Found::Missing:
+    entry.failure = file.value().failure;
+    switch (file.value().found) {
+    case FileFound::Missing:
         entry.state = PartState::Missing;
-        entry.failure = start.value().failure;
         return std::nullopt;
-    case detail::FileStart::Found::NotRegular:
+    case FileFound::NotRegular:
         entry.state = PartState::Unreadable;
-        entry.failure = start.value().failure;
         entry.reason = "not an ordinary file";
         return std::nullopt;
-    case detail::FileStart::Found::Regular:
+    case FileFound::Regular:
         break;
     }
-    return readHeader(entry, start.value().status,
-                      std::string_view(bytes.data(), start.value().length));
+    return takeHeader(entry, file.value().status, file.value().reading);
 }
 
 // Judges a part already inspected against its place in the set.
@@ -112,7 +106,7 @@ PartEntry judgePart(const std::string& path, int index, int count, const std::st
     PartEntry entry;
     entry.index = index;
     entry.path = path;
-    if (readHeader(entry, status, head))
+    if (takeHeader(entry, status, readHeader(head)))
         judge(entry, count, tail, partSize);
     return entry;
 }

@@ -347,6 +347,28 @@ std::optional<RecoveryHeader> parseRecoveryHeader(std::string_view bytes) {
     return header;
 }
 
+Result<RecoveryFile> readRecoveryFile(FileSystem& fs, const std::string& path) {
+    RecoveryHeaderBytes bytes{};
+    auto start = detail::readFileStart(fs, path, bytes.data(), bytes.size());
+    if (!start)
+        return start.failure();
+    RecoveryFile file;
+    file.failure = std::move(start.value().failure);
+    switch (start.value().found) {
+    case detail::FileStart::Found::Missing:
+        file.found = FileFound::Missing;
+        return file;
+    case detail::FileStart::Found::NotRegular:
+        file.found = FileFound::NotRegular;
+        return file;
+    case detail::FileStart::Found::Regular:
+        break;
+    }
+    file.found = FileFound::Regular;
+    file.header = parseRecoveryHeader(std::string_view(bytes.data(), start.value().length));
+    return file;
+}
+
 std::string RecoveryFileName(std::string_view base, int index) {
     std::string name(base);
     name += 'r';
@@ -361,13 +383,10 @@ Result<std::vector<FoundRecoveryPart>> findRecoveryParts(FileSystem& fs, const s
     int expected = kMaxRecoveryParts;
     for (int j = 0; j < expected; ++j) {
         const std::string name = RecoveryFileName(base, j);
-        RecoveryHeaderBytes bytes{};
-        auto start = detail::readFileStart(fs, name, bytes.data(), bytes.size());
-        if (!start)
-            return start.failure();
-        if (start.value().found != detail::FileStart::Found::Regular)
-            continue;
-        auto header = parseRecoveryHeader(std::string_view(bytes.data(), start.value().length));
+        auto file = readRecoveryFile(fs, name);
+        if (!file)
+            return file.failure();
+        const auto& header = file.value().header;
         if (!header || header->index != j || header->layout.dataCount != partCount)
             continue;
         // The first one found says how many there are: no need to look further.

@@ -72,6 +72,19 @@ RecoveryHeaderBytes buildRecoveryHeader(const RecoveryHeader& header);
 // their CRC, come from a later format version or describe an invalid layout.
 std::optional<RecoveryHeader> parseRecoveryHeader(std::string_view bytes);
 
+// A file opened to read its recovery header, and closed again.
+struct RecoveryFile {
+    FileFound found = FileFound::Missing;
+    // Missing and NotRegular: what opening it for reading reports.
+    std::optional<Failure> failure;
+    // Regular: the header, when the file starts with a valid one.
+    std::optional<RecoveryHeader> header;
+};
+
+// Opens path once, as readPartFile does, and reads and judges its first 64 bytes. A failure
+// when something at the name cannot be opened or read.
+Result<RecoveryFile> readRecoveryFile(FileSystem& fs, const std::string& path);
+
 // Recovery part j's name: the base followed by "r" and j in two digits (movie.r00).
 std::string RecoveryFileName(std::string_view base, int index);
 

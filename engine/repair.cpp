@@ -43,21 +43,19 @@ RepairReport withOutcome(Outcome outcome, std::vector<PartVerdict> verdicts = {}
 // given, tells whether there is no file of that name.
 Result<std::optional<PartHeader>> setHeaderOf(FileSystem& fs, const std::string& path,
                                               bool* missing = nullptr) {
-    RecoveryHeaderBytes bytes{};
-    auto start = detail::readFileStart(fs, path, bytes.data(), bytes.size());
-    if (!start)
-        return start.failure();
+    auto part = readPartFile(fs, path);
+    if (!part)
+        return part.failure();
     if (missing != nullptr)
-        *missing = start.value().found == detail::FileStart::Found::Missing;
-    if (start.value().found != detail::FileStart::Found::Regular)
+        *missing = part.value().found == FileFound::Missing;
+    if (part.value().found != FileFound::Regular)
         return std::optional<PartHeader>{};
-    const std::string_view head(bytes.data(), start.value().length);
-    if (head.size() >= kHeaderSize && isPart(head)) {
-        HeaderBytes header{};
-        std::copy_n(bytes.begin(), kHeaderSize, header.begin());
-        return std::optional<PartHeader>{PartHeader::parse(header)};
-    }
-    if (const auto recovery = parseRecoveryHeader(head)) {
+    if (part.value().reading.header)
+        return part.value().reading.header;
+    auto file = readRecoveryFile(fs, path);
+    if (!file)
+        return file.failure();
+    if (const auto& recovery = file.value().header) {
         PartHeader header;
         header.PartCount = static_cast<std::int16_t>(recovery->layout.dataCount);
         header.NameTail = recovery->layout.nameTail;
@@ -77,14 +75,12 @@ Result<bool> recoveryPartsAgree(FileSystem& fs, const RecoveryLayout& layout,
     for (const PartVerdict& verdict : verdicts) {
         if (!verdict.recovery || verdict.condition != PartCondition::Good)
             continue;
-        RecoveryHeaderBytes bytes{};
-        auto start = detail::readFileStart(fs, verdict.path, bytes.data(), bytes.size());
-        if (!start)
-            return start.failure();
-        if (start.value().found != detail::FileStart::Found::Regular)
-            return *start.value().failure; // gone or replaced since it was checked
-        const auto header =
-            parseRecoveryHeader(std::string_view(bytes.data(), start.value().length));
+        auto file = readRecoveryFile(fs, verdict.path);
+        if (!file)
+            return file.failure();
+        if (file.value().found != FileFound::Regular)
+            return *file.value().failure; // gone or replaced since it was checked
+        const auto& header = file.value().header;
         if (!header || header->index != verdict.index || !sameLayout(header->layout, layout))
             return false;
     }

@@ -266,11 +266,11 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (length <= partSize)
         return refuse(messages::kTooSmall);
 
-    HeaderBytes first{};
-    auto got = detail::readFully(fs, file.get(), first.data(), first.size(), 0, source);
-    if (!got)
-        return got.failure();
-    if (isPart(std::string_view(first.data(), got.value())))
+    // The tag alone makes a part of it, even cut short: joining it back would be a surprise.
+    auto head = readPartHeader(fs, file.get(), source);
+    if (!head)
+        return head.failure();
+    if (head.value().tagged)
         return refuse(messages::kAlreadySplit);
 
     if (partSize == 0)
