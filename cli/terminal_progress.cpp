@@ -1,8 +1,7 @@
 #include "terminal_progress.h"
 
+#include "byte_count.h"
 #include "terminal_io.h"
-
-#include <cstdio>
 
 namespace tolvar::cli {
 
@@ -12,26 +11,11 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
 
 } // namespace
 
-std::string formatBytes(std::uint64_t bytes) {
-    if (bytes < 1024)
-        return std::to_string(bytes) + " B";
-    const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
-    double value = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < std::size(units)) {
-        value /= 1024.0;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, unit >= 2 ? "%.2f %s" : "%.1f %s", value, units[unit]);
-    return text;
-}
-
 std::string formatProgressLine(const Progress& progress, double elapsedSeconds) {
-    std::string line = formatBytes(progress.bytesDone) + " / " + formatBytes(progress.bytesTotal);
+    std::string line = bytesInUnits(progress.bytesDone) + " / " + bytesInUnits(progress.bytesTotal);
     if (elapsedSeconds > 0) {
         const double rate = static_cast<double>(progress.bytesDone) / elapsedSeconds;
-        line += "  " + formatBytes(static_cast<std::uint64_t>(rate)) + "/s";
+        line += "  " + bytesInUnits(static_cast<std::uint64_t>(rate)) + "/s";
     }
     return line;
 }

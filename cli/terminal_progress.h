@@ -9,9 +9,6 @@
 
 namespace tolvar::cli {
 
-// "512 B", "10.0 KiB", "1.5 MiB", "2.00 GiB": one decimal from KiB on, two from GiB on.
-std::string formatBytes(std::uint64_t bytes);
-
 // The text of one progress line: bytes done, total and rate, e.g.
 // "1.5 MiB / 700.0 MiB  30.2 MiB/s". The rate is left out while elapsedSeconds is not above 0.
 std::string formatProgressLine(const Progress& progress, double elapsedSeconds);

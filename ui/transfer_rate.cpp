@@ -1,9 +1,10 @@
 #include "transfer_rate.h"
 
+#include "byte_count.h"
+
 #include <QLocale>
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 
 namespace tolvar {
 
@@ -49,16 +50,11 @@ std::optional<double> TransferRate::secondsLeft(std::uint64_t bytesTotal) const 
 
 QString formatByteCount(std::uint64_t bytes) {
     if (bytes < 1024)
-        return plural(static_cast<long long>(bytes), "byte", "bytes");
+        return QString::fromStdString(bytesInWords(bytes));
     static const char* const units[] = {"KB", "MB", "GB", "TB"};
-    double value = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < std::size(units)) {
-        value /= 1024.0;
-        ++unit;
-    }
-    const int decimals = value < 10.0 ? 2 : value < 100.0 ? 1 : 0;
-    return QLocale().toString(value, 'f', decimals) + QLatin1Char(' ') + QLatin1String(units[unit]);
+    const ScaledBytes scaled = scaledBytes(bytes, ByteDecimals::BySize);
+    return QLocale().toString(scaled.value, 'f', scaled.decimals) + QLatin1Char(' ') +
+           QLatin1String(units[scaled.power - 1]);
 }
 
 QString formatTimeLeft(double seconds) {

@@ -1,6 +1,7 @@
 // The command line's building blocks in-process: reading the arguments, sizes and numbers,
 // the prefix rule, the progress text, and how the terminal box answers without a terminal.
 
+#include "byte_count.h"
 #include "operations.h"
 #include "options.h"
 #include "terminal_message_box.h"
@@ -162,13 +163,13 @@ TEST(PrefixWithDot, AppendsOneDotUnlessThereIsOne) {
 }
 
 TEST(ProgressText, BytesAndRate) {
-    EXPECT_EQ(formatBytes(0), "0 B");
-    EXPECT_EQ(formatBytes(1023), "1023 B");
-    EXPECT_EQ(formatBytes(1024), "1.0 KiB");
-    EXPECT_EQ(formatBytes(1536), "1.5 KiB");
-    EXPECT_EQ(formatBytes(1048575), "1024.0 KiB");
-    EXPECT_EQ(formatBytes(1048576), "1.0 MiB");
-    EXPECT_EQ(formatBytes(3ull << 30), "3.00 GiB");
+    EXPECT_EQ(bytesInUnits(0), "0 B");
+    EXPECT_EQ(bytesInUnits(1023), "1023 B");
+    EXPECT_EQ(bytesInUnits(1024), "1.0 KiB");
+    EXPECT_EQ(bytesInUnits(1536), "1.5 KiB");
+    EXPECT_EQ(bytesInUnits(1048575), "1024.0 KiB");
+    EXPECT_EQ(bytesInUnits(1048576), "1.0 MiB");
+    EXPECT_EQ(bytesInUnits(3ull << 30), "3.00 GiB");
 
     Progress progress;
     progress.bytesDone = 1572864;
