@@ -1,7 +1,7 @@
 #include "output_prefix.h"
 
-#include "checksum_file.h"
 #include "options.h"
+#include "path_parts.h"
 
 #include <sys/stat.h>
 

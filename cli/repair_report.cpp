@@ -1,6 +1,7 @@
 #include "repair_report.h"
 
 #include "part_set.h"
+#include "path_parts.h"
 
 #include <algorithm>
 

@@ -5,6 +5,7 @@
 #include "operations.h"
 #include "part_header.h"
 #include "part_set.h"
+#include "path_parts.h"
 #include "pending_set.h"
 #include "portable_names.h"
 #include "recovery.h"
@@ -34,8 +35,7 @@ namespace {
 bool isSafeOutputName(const std::string& tail, const std::string& output) {
     if (tail.find('\0') != std::string::npos || tail.find('/') != std::string::npos)
         return false;
-    const auto slash = output.rfind('/');
-    const std::string last = slash == std::string::npos ? output : output.substr(slash + 1);
+    const std::string last = fileNameOf(output);
     return !last.empty() && last != "." && last != "..";
 }
 
@@ -102,8 +102,7 @@ bool Assembler::outputIsSafe(const std::string& tail) {
     struct stat atOutput {};
     if (fs.lstat(output, &atOutput) == 0 && S_ISDIR(atOutput.st_mode))
         return refuse(messages::outputIsFolderMessage(output));
-    if (const auto tooLong =
-            detail::nameLengthRefusal(fs, detail::folderOf(output), {fileNameOf(output)}))
+    if (const auto tooLong = detail::nameLengthRefusal(fs, folderOf(output), {fileNameOf(output)}))
         return refuse(*tooLong);
     return true;
 }
@@ -250,7 +249,7 @@ detail::Step Assembler::run() {
 
     // The rebuilt file is unnamed (or hidden) until complete: a failure never leaves a partial
     // file or costs an existing one. It takes the first part's permission bits, as cp does.
-    const std::string outputFolder = detail::folderOf(output);
+    const std::string outputFolder = folderOf(output);
     detail::PendingSet pending(fs, outputFolder, "join");
     auto journal = pending.journalFor(output);
     if (!journal)

@@ -1,9 +1,11 @@
 #include "checksum_file.h"
 
+#include "byte_count.h"
 #include "file_io.h"
 #include "input_rules.h"
 #include "parallel_hasher.h"
 #include "part_set.h"
+#include "path_parts.h"
 #include "recovery.h"
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <charconv>
 #include <cstdio>
 #include <fcntl.h>
+#include <utility>
 
 namespace tolvar {
 
@@ -94,116 +97,151 @@ ChecksumFileProblem damaged(std::string reason) {
     return {ChecksumFileProblem::Kind::Damaged, std::move(reason)};
 }
 
-// Parses the lines before the self-check line, which has already been verified.
-std::variant<ChecksumFile, ChecksumFileProblem> parseBody(std::string_view body) {
+// The keys every checksum file holds once each.
+constexpr std::string_view kRequiredKeys[] = {"program", "source",    "size",  "modified",
+                                              "mode",    "part-size", "parts", "whole-sha256"};
+
+// What the lines of a checksum file's body have given so far.
+struct Body {
     ChecksumFile file;
     enum class Section { None, Parts, Recovery } section = Section::None;
     std::size_t partsDeclared = 0;
     std::size_t recoveryDeclared = 0;
-    bool seen[8] = {};
-    std::size_t lineNumber = 1; // the first line was read by the caller
-    std::size_t start = body.find('\n') + 1;
-    while (start < body.size()) {
-        const std::size_t end = body.find('\n', start);
-        const std::string_view line = body.substr(start, end - start);
-        start = end + 1;
-        ++lineNumber;
-        const std::string where = "line " + std::to_string(lineNumber);
+    bool seen[std::size(kRequiredKeys)] = {}; // in the order of kRequiredKeys
+};
 
-        if (line.rfind("# ", 0) == 0) {
-            const auto colon = line.find(": ");
-            if (colon == std::string_view::npos)
-                return damaged(where + " is not a \"# key: value\" line");
-            const std::string_view key = line.substr(2, colon - 2);
-            const auto value = unescaped(line.substr(colon + 2));
-            if (!value)
-                return damaged(where + " holds a broken escape");
-            static constexpr std::string_view kKeys[] = {"program",  "source",      "size",
-                                                         "modified", "mode",        "part-size",
-                                                         "parts",    "whole-sha256"};
-            std::size_t known = 0;
-            while (known < std::size(kKeys) && kKeys[known] != key)
-                ++known;
-            if (known < std::size(kKeys)) {
-                if (seen[known])
-                    return damaged(where + " repeats \"" + std::string(key) + "\"");
-                seen[known] = true;
-            }
-            bool ok = true;
-            if (key == "program") {
-                file.program = *value;
-            } else if (key == "source") {
-                file.sourcePath = *value;
-            } else if (key == "size") {
-                ok = readNumber(*value, file.sourceSize);
-            } else if (key == "modified") {
-                ok = readModified(*value, file.modifiedSeconds, file.modifiedNanoseconds);
-            } else if (key == "mode") {
-                ok = readNumber(*value, file.mode, 8) && file.mode <= 07777;
-            } else if (key == "part-size") {
-                ok = readNumber(*value, file.partSize) && file.partSize > 0;
-            } else if (key == "whole-sha256") {
-                const auto digest = digestFromHex(*value);
-                ok = digest.has_value();
-                if (ok)
-                    file.wholeDigest = *digest;
-            } else if (key == "parts") {
-                ok = section == Section::None && readNumber(*value, partsDeclared) &&
-                     partsDeclared <= std::size_t(kMaxPartCount);
-                section = Section::Parts;
-            } else if (key == "recovery-parts") {
-                ok = section == Section::Parts && file.parts.size() == partsDeclared &&
-                     readNumber(*value, recoveryDeclared) &&
-                     recoveryDeclared <= std::size_t(kMaxRecoveryParts);
-                section = Section::Recovery;
-            } else {
-                file.extra.emplace_back(std::string(key), *value);
-            }
-            if (!ok)
-                return damaged(where + " does not hold a valid \"" + std::string(key) + "\"");
-            continue;
-        }
+// Marks a required key as seen; false when it was seen before. Other keys may repeat.
+bool seenFirstTime(Body& body, std::string_view key) {
+    const auto* known = std::find(std::begin(kRequiredKeys), std::end(kRequiredKeys), key);
+    if (known == std::end(kRequiredKeys))
+        return true;
+    bool& seen = body.seen[known - std::begin(kRequiredKeys)];
+    return !std::exchange(seen, true);
+}
 
-        std::string_view rest = line;
-        const bool isEscaped = !rest.empty() && rest.front() == '\\';
-        if (isEscaped)
-            rest.remove_prefix(1);
-        const auto digest = digestFromHex(rest.substr(0, 64));
-        if (!digest || rest.size() < 67 || rest[64] != ' ' || (rest[65] != ' ' && rest[65] != '*'))
-            return damaged(where + " is neither a checksum nor a \"#\" line");
-        std::optional<std::string> name(std::string(rest.substr(66)));
-        if (isEscaped)
-            name = unescaped(*name);
-        if (!name || name->empty())
-            return damaged(where + " names no file");
-        // Every file a set has lies in the checksum file's own folder.
-        if (name->find('/') != std::string::npos || *name == "." || *name == "..")
-            return damaged(where + " names a file outside its folder");
-        ChecksumEntry entry{std::move(*name), *digest};
-        if (section == Section::Parts && file.parts.size() < partsDeclared)
-            file.parts.push_back(std::move(entry));
-        else if (section == Section::Recovery && file.recovery.size() < recoveryDeclared)
-            file.recovery.push_back(std::move(entry));
-        else
-            return damaged(where + " is a checksum the counts above it do not announce");
+// Takes the value of a "# key: value" line; false when it is not valid for its key. The
+// counts open the sections that follow them, parts first, so they must come in that order.
+bool takeValue(Body& body, std::string_view key, const std::string& value) {
+    ChecksumFile& file = body.file;
+    if (key == "program") {
+        file.program = value;
+    } else if (key == "source") {
+        file.sourcePath = value;
+    } else if (key == "size") {
+        return readNumber(value, file.sourceSize);
+    } else if (key == "modified") {
+        return readModified(value, file.modifiedSeconds, file.modifiedNanoseconds);
+    } else if (key == "mode") {
+        return readNumber(value, file.mode, 8) && file.mode <= 07777;
+    } else if (key == "part-size") {
+        return readNumber(value, file.partSize) && file.partSize > 0;
+    } else if (key == "whole-sha256") {
+        const auto digest = digestFromHex(value);
+        if (digest)
+            file.wholeDigest = *digest;
+        return digest.has_value();
+    } else if (key == "parts") {
+        const bool ok = body.section == Body::Section::None &&
+                        readNumber(value, body.partsDeclared) &&
+                        body.partsDeclared <= std::size_t(kMaxPartCount);
+        body.section = Body::Section::Parts;
+        return ok;
+    } else if (key == "recovery-parts") {
+        const bool ok = body.section == Body::Section::Parts &&
+                        file.parts.size() == body.partsDeclared &&
+                        readNumber(value, body.recoveryDeclared) &&
+                        body.recoveryDeclared <= std::size_t(kMaxRecoveryParts);
+        body.section = Body::Section::Recovery;
+        return ok;
+    } else {
+        file.extra.emplace_back(std::string(key), value);
     }
-    for (std::size_t known = 0; known < std::size(seen); ++known)
-        if (!seen[known])
-            return damaged("a line of its metadata is missing");
-    if (file.parts.size() != partsDeclared || file.recovery.size() != recoveryDeclared)
-        return damaged("it lists fewer checksums than it announces");
-    return file;
+    return true;
+}
+
+// Reads a line starting "# "; what is wrong with it, if anything.
+std::optional<std::string> readMetaLine(Body& body, std::string_view line,
+                                        const std::string& where) {
+    const auto colon = line.find(": ");
+    if (colon == std::string_view::npos)
+        return where + " is not a \"# key: value\" line";
+    const std::string_view key = line.substr(2, colon - 2);
+    const auto value = unescaped(line.substr(colon + 2));
+    if (!value)
+        return where + " holds a broken escape";
+    if (!seenFirstTime(body, key))
+        return where + " repeats \"" + std::string(key) + "\"";
+    if (!takeValue(body, key, *value))
+        return where + " does not hold a valid \"" + std::string(key) + "\"";
+    return std::nullopt;
+}
+
+// Reads a checksum line into the section the counts above it opened; what is wrong with it,
+// if anything.
+std::optional<std::string> readChecksumLine(Body& body, std::string_view line,
+                                            const std::string& where) {
+    std::string_view rest = line;
+    const bool isEscaped = !rest.empty() && rest.front() == '\\';
+    if (isEscaped)
+        rest.remove_prefix(1);
+    const auto digest = digestFromHex(rest.substr(0, 64));
+    if (!digest || rest.size() < 67 || rest[64] != ' ' || (rest[65] != ' ' && rest[65] != '*'))
+        return where + " is neither a checksum nor a \"#\" line";
+    std::optional<std::string> name(std::string(rest.substr(66)));
+    if (isEscaped)
+        name = unescaped(*name);
+    if (!name || name->empty())
+        return where + " names no file";
+    // Every file a set has lies in the checksum file's own folder.
+    if (name->find('/') != std::string::npos || *name == "." || *name == "..")
+        return where + " names a file outside its folder";
+    ChecksumEntry entry{std::move(*name), *digest};
+    ChecksumFile& file = body.file;
+    if (body.section == Body::Section::Parts && file.parts.size() < body.partsDeclared)
+        file.parts.push_back(std::move(entry));
+    else if (body.section == Body::Section::Recovery &&
+             file.recovery.size() < body.recoveryDeclared)
+        file.recovery.push_back(std::move(entry));
+    else
+        return where + " is a checksum the counts above it do not announce";
+    return std::nullopt;
+}
+
+// What the whole body lacks once every line is read, if anything.
+std::optional<std::string> missingFromBody(const Body& body) {
+    if (std::find(std::begin(body.seen), std::end(body.seen), false) != std::end(body.seen))
+        return "a line of its metadata is missing";
+    if (body.file.parts.size() != body.partsDeclared ||
+        body.file.recovery.size() != body.recoveryDeclared)
+        return "it lists fewer checksums than it announces";
+    return std::nullopt;
+}
+
+// Parses the lines before the self-check line, which has already been verified.
+std::variant<ChecksumFile, ChecksumFileProblem> parseBody(std::string_view text) {
+    Body body;
+    std::size_t lineNumber = 1; // the first line was read by the caller
+    std::size_t start = text.find('\n') + 1;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        const std::string where = "line " + std::to_string(++lineNumber);
+        const std::optional<std::string> problem = line.starts_with("# ")
+                                                       ? readMetaLine(body, line, where)
+                                                       : readChecksumLine(body, line, where);
+        if (problem)
+            return damaged(*problem);
+    }
+    if (std::optional<std::string> problem = missingFromBody(body))
+        return damaged(*problem);
+    return std::move(body.file);
 }
 
 } // namespace
 
 std::string checksumFilePath(std::string_view base) {
     return std::string(base) + std::string(kChecksumSuffix);
-}
-
-std::string fileNameOf(std::string_view path) {
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 std::uint64_t ChecksumFile::payloadOf(int index) const {
@@ -397,10 +435,6 @@ struct ReadFile {
     int stream = -1;
 };
 
-std::string bytesText(std::uint64_t count) {
-    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
-}
-
 PartVerdict judge(const ChecksumEntry& entry, const ReadFile& read, const Digest& digest,
                   std::uint64_t expectedSize, const PartHeader& header, PartVerdict verdict) {
     auto set = [&](PartCondition condition, std::string detail = {}) {
@@ -432,23 +466,21 @@ PartVerdict judge(const ChecksumEntry& entry, const ReadFile& read, const Digest
             return set(PartCondition::Damaged, "holds broken file " + formatIndex(found.PartIndex));
     }
     if (read.size < expectedSize)
-        return set(PartCondition::Damaged, bytesText(expectedSize - read.size) + " short");
+        return set(PartCondition::Damaged, bytesInWords(expectedSize - read.size) + " short");
     if (read.size > expectedSize)
-        return set(PartCondition::Damaged, bytesText(read.size - expectedSize) + " too long");
+        return set(PartCondition::Damaged, bytesInWords(read.size - expectedSize) + " too long");
     return set(PartCondition::Damaged, "its contents differ");
 }
 
-} // namespace
+// A file the checksum file lists, at the set's own name (never the name the file lists), with
+// the size it must have.
+struct Listed {
+    const ChecksumEntry* entry;
+    PartVerdict verdict;
+    std::uint64_t expectedSize;
+};
 
-Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFile& file,
-                         const PartHeader& header, ProgressObserver* observer,
-                         std::vector<PartVerdict>& verdicts) {
-    struct Listed {
-        const ChecksumEntry* entry;
-        PartVerdict verdict;
-        std::uint64_t expectedSize;
-    };
-    // The paths are the set's own names, never the names the file lists.
+std::vector<Listed> listedFiles(std::string_view base, const ChecksumFile& file) {
     std::vector<Listed> listed;
     for (std::size_t i = 0; i < file.parts.size(); ++i) {
         PartVerdict verdict;
@@ -464,64 +496,99 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
         verdict.path = RecoveryFileName(base, verdict.index);
         listed.push_back({&file.recovery[i], std::move(verdict), 0});
     }
+    return listed;
+}
 
+std::uint64_t totalSize(const std::vector<Listed>& listed) {
     std::uint64_t total = 0;
     for (const Listed& item : listed)
         total += item.expectedSize;
-    detail::ProgressTracker tracker(observer, total, static_cast<int>(listed.size()));
-    detail::ParallelHasher hasher;
-    std::vector<ReadFile> reads(listed.size());
-    if (!tracker.advance(0))
-        return false;
-    // Two files are read at once, a block from each in turn, each hashed on its own worker:
-    // one file at a time would leave a worker idle while the pool fills with the other's.
+    return total;
+}
+
+// Reads and hashes the listed files. Two files are read at once, a block from each in turn,
+// each hashed on its own worker: one file at a time would leave a worker idle while the pool
+// fills with the other's.
+class ListedReader {
+public:
+    ListedReader(FileSystem& fs, const std::vector<Listed>& listed, ProgressObserver* observer)
+        : fs(fs), listed(listed),
+          tracker(observer, totalSize(listed), static_cast<int>(listed.size())),
+          reads(listed.size()) {}
+
+    // Reads every listed file to its end; false when the observer cancelled.
+    Result<bool> readAll() {
+        if (!tracker.advance(0))
+            return false;
+        std::size_t next = 0;
+        while (next < listed.size() || !active.empty()) {
+            while (active.size() < 2 && next < listed.size()) {
+                auto started = start(next++);
+                if (!started || !started.value())
+                    return started;
+            }
+            auto continued = readActive();
+            if (!continued || !continued.value())
+                return continued;
+        }
+        return true;
+    }
+
+    // The verdict on each listed file, once all are read.
+    std::vector<PartVerdict> verdicts(std::vector<Listed>& all, const PartHeader& header) {
+        std::vector<PartVerdict> judged;
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            const Digest digest =
+                reads[i].stream >= 0 ? hasher.finishStream(reads[i].stream) : Digest{};
+            std::uint64_t expected = all[i].expectedSize;
+            if (all[i].verdict.recovery)
+                expected = reads[i].size; // recovery parts carry no size of their own here
+            judged.push_back(judge(*all[i].entry, reads[i], digest, expected, header,
+                                   std::move(all[i].verdict)));
+        }
+        return judged;
+    }
+
+private:
+    // A file being read: its descriptor, how far it is read and the worker hashing it.
     struct Active {
         std::size_t item;
         detail::FileHandle handle;
         off_t offset = 0;
         int lane = 0;
     };
-    std::vector<Active> active;
-    std::size_t next = 0;
-    // Hands a block read from a file to its stream; false when the observer cancelled.
-    const auto hashBlock = [&](Active& reading, std::span<char> block, std::size_t n) {
-        ReadFile& read = reads[reading.item];
-        if (reading.offset == 0)
-            read.head.assign(block.data(), std::min(n, kHeaderSize));
-        const detail::ParallelHasher::Piece piece{read.stream, 0, n};
-        hasher.submit(block, {&piece, 1});
-        reading.offset += static_cast<off_t>(n);
-        if (n < block.size())
-            read.size = static_cast<std::uint64_t>(reading.offset);
-        return tracker.advance(n);
-    };
-    while (next < listed.size() || !active.empty()) {
-        while (active.size() < 2 && next < listed.size()) {
-            const std::size_t i = next++;
-            const std::string& path = listed[i].verdict.path;
-            ReadFile& read = reads[i];
-            tracker.setPart(listed[i].verdict.index, path);
-            const std::span<char> block = hasher.acquire();
-            auto start = detail::readFileStart(fs, path, block.data(), block.size());
-            if (!start || start.value().found != detail::FileStart::Found::Regular) {
-                hasher.submit(block, {});
-                if (!start)
-                    return start.failure();
-                read.present = start.value().found == detail::FileStart::Found::NotRegular;
-                read.regular = false;
-                continue;
-            }
-            read.present = true;
-            read.status = start.value().status;
-            const int lane = active.empty() ? 0 : 1 - active.front().lane;
-            read.stream = hasher.openStream(lane);
-            Active opened{i, std::move(start.value().file), 0, lane};
-            const std::size_t n = start.value().length;
-            if (!hashBlock(opened, block, n))
-                return false;
-            if (n == block.size())
-                active.push_back(std::move(opened));
+
+    // Opens listed file i and hashes its first block; one that is not there, or is no
+    // ordinary file, is only noted.
+    Result<bool> start(std::size_t i) {
+        const std::string& path = listed[i].verdict.path;
+        ReadFile& read = reads[i];
+        tracker.setPart(listed[i].verdict.index, path);
+        const std::span<char> block = hasher.acquire();
+        auto opened = detail::readFileStart(fs, path, block.data(), block.size());
+        if (!opened || opened.value().found != detail::FileStart::Found::Regular) {
+            hasher.submit(block, {});
+            if (!opened)
+                return opened.failure();
+            read.present = opened.value().found == detail::FileStart::Found::NotRegular;
+            read.regular = false;
+            return true;
         }
+        read.present = true;
+        read.status = opened.value().status;
+        const int lane = active.empty() ? 0 : 1 - active.front().lane;
+        read.stream = hasher.openStream(lane);
+        Active reading{i, std::move(opened.value().file), 0, lane};
+        const std::size_t n = opened.value().length;
+        if (!hashBlock(reading, block, n))
+            return false;
+        if (n == block.size())
+            active.push_back(std::move(reading));
+        return true;
+    }
+
+    // Reads one more block of each file being read, dropping those that end.
+    Result<bool> readActive() {
         for (auto it = active.begin(); it != active.end();) {
             const std::string& path = listed[it->item].verdict.path;
             tracker.setPart(listed[it->item].verdict.index, path);
@@ -536,18 +603,41 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
                 return false;
             it = got.value() < block.size() ? active.erase(it) : it + 1;
         }
+        return true;
     }
 
-    verdicts.clear();
-    for (std::size_t i = 0; i < listed.size(); ++i) {
-        const Digest digest =
-            reads[i].stream >= 0 ? hasher.finishStream(reads[i].stream) : Digest{};
-        std::uint64_t expected = listed[i].expectedSize;
-        if (listed[i].verdict.recovery)
-            expected = reads[i].size; // recovery parts carry no size of their own here
-        verdicts.push_back(judge(*listed[i].entry, reads[i], digest, expected, header,
-                                 std::move(listed[i].verdict)));
+    // Hands a block read from a file to its stream; false when the observer cancelled.
+    bool hashBlock(Active& reading, std::span<char> block, std::size_t n) {
+        ReadFile& read = reads[reading.item];
+        if (reading.offset == 0)
+            read.head.assign(block.data(), std::min(n, kHeaderSize));
+        const detail::ParallelHasher::Piece piece{read.stream, 0, n};
+        hasher.submit(block, {&piece, 1});
+        reading.offset += static_cast<off_t>(n);
+        if (n < block.size())
+            read.size = static_cast<std::uint64_t>(reading.offset);
+        return tracker.advance(n);
     }
+
+    FileSystem& fs;
+    const std::vector<Listed>& listed;
+    detail::ProgressTracker tracker;
+    detail::ParallelHasher hasher;
+    std::vector<ReadFile> reads;
+    std::vector<Active> active;
+};
+
+} // namespace
+
+Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFile& file,
+                         const PartHeader& header, ProgressObserver* observer,
+                         std::vector<PartVerdict>& verdicts) {
+    std::vector<Listed> listed = listedFiles(base, file);
+    ListedReader reader(fs, listed, observer);
+    auto read = reader.readAll();
+    if (!read || !read.value())
+        return read;
+    verdicts = reader.verdicts(listed, header);
     return true;
 }
 

@@ -153,7 +153,4 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
 // "good", "damaged (120 bytes short)", "missing", "foreign (not a broken file)".
 std::string describeVerdict(const PartVerdict& verdict);
 
-// The last path component: "a/b/movie.000" -> "movie.000".
-std::string fileNameOf(std::string_view path);
-
 } // namespace tolvar

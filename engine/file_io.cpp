@@ -101,10 +101,6 @@ Result<FileStart> readFileStart(FileSystem& fs, const std::string& path, char* b
     return start;
 }
 
-std::string pathIn(const std::string& folder, const std::string& name) {
-    return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
 std::string randomLetters(int count) {
     static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     static std::mt19937 generator(std::random_device{}());
@@ -276,15 +272,6 @@ Result<void> writeAll(FileSystem& fs, int fd, const char* data, std::size_t size
         size -= static_cast<std::size_t>(n);
     }
     return {};
-}
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include "failure.h"
 #include "file_system.h"
 #include "part_header.h"
+#include "path_parts.h"
 #include "progress.h"
 
 #include <array>
@@ -78,7 +79,6 @@ std::string hiddenTemporaryName(const std::string& folder, const char* suffix = 
 // count random lower-case letters and digits, for names no other run picks.
 std::string randomLetters(int count);
 
-
 // The permission bits a new file asked for with mode gets: mode less the umask, as cp gives
 // its copies when it does not keep the original's.
 mode_t lessUmask(mode_t mode);
@@ -151,10 +151,8 @@ Result<std::size_t> readFully(FileSystem& fs, int fd, char* buffer, std::size_t 
 Result<void> writeAll(FileSystem& fs, int fd, const char* data, std::size_t size,
                       const std::string& path);
 
-// The folder part of a path: "a/b" -> "a", "/b" -> "/", "b" -> ".".
-std::string folderOf(const std::string& path);
-// The path of name inside folder ("/" gets no second slash).
-std::string pathIn(const std::string& folder, const std::string& name);
+// Also reachable as detail::folderOf, the spelling repair and split use.
+using tolvar::folderOf;
 
 // Flushes each file and each distinct folder holding one of them to the disk.
 Result<void> syncToDisk(FileSystem& fs, const std::vector<std::string>& paths);

@@ -1,6 +1,6 @@
 #include "pending_set.h"
 
-#include "checksum_file.h"
+#include "path_parts.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,6 +4,7 @@
 #include "failure.h"
 #include "file_io.h"
 #include "part_header.h"
+#include "path_parts.h"
 #include "recovery.h"
 
 #include <algorithm>

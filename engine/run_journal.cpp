@@ -1,7 +1,7 @@
 #include "run_journal.h"
 
-#include "checksum_file.h"
 #include "file_io.h"
+#include "path_parts.h"
 #include "pending_set.h"
 
 #include <algorithm>
@@ -191,8 +191,8 @@ bool holds(FileSystem& fs, const std::string& path, const FileIdentity& identity
 // A file as O_CREAT | O_EXCL makes one: regular, empty, this user's, one name.
 bool isNewbornFile(FileSystem& fs, const std::string& path) {
     struct stat st {};
-    return fs.lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
-           st.st_nlink == 1 && st.st_uid == ::geteuid();
+    return fs.lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 && st.st_nlink == 1 &&
+           st.st_uid == ::geteuid();
 }
 
 bool isFree(FileSystem& fs, const std::string& path) {

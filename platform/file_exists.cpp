@@ -1,5 +1,7 @@
 #include "file_exists.h"
 
+#include "path_parts.h"
+
 #include <cerrno>
 #include <sys/stat.h>
 #include <vector>
@@ -46,9 +48,10 @@ bool isHidden(std::string_view name) {
 Result<bool> FileExists(const std::string& strPath, FileSystem& fileSystem) {
     if (strPath.empty())
         return false;
-    const auto slash = strPath.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : strPath.substr(0, slash + 1);
-    const std::string pattern = slash == std::string::npos ? strPath : strPath.substr(slash + 1);
+    const std::string pattern = fileNameOf(strPath);
+    // What precedes the name, its slash included.
+    const std::string folder =
+        pattern.size() == strPath.size() ? "." : strPath.substr(0, strPath.size() - pattern.size());
     if (pattern.empty() || isHidden(pattern))
         return false;
 

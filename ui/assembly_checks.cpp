@@ -2,6 +2,7 @@
 
 #include "checksum_file.h"
 #include "part_set.h"
+#include "path_parts.h"
 #include "recovery.h"
 #include "repair.h"
 

@@ -2,6 +2,7 @@
 
 #include "assembly_checks.h"
 #include "part_set.h"
+#include "path_parts.h"
 #include "path_text.h"
 #include "progress_presenter.h"
 #include "repair.h"

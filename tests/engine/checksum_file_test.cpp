@@ -3,6 +3,7 @@
 
 #include "checksum_file.h"
 #include "parallel_hasher.h"
+#include "path_parts.h"
 #include "test_support.h"
 
 #include <cstdio>

@@ -4,6 +4,7 @@
 
 #include "checksum_file.h"
 #include "file_exists.h"
+#include "path_parts.h"
 #include "recovery.h"
 #include "run_journal.h"
 #include "test_support.h"
