@@ -204,18 +204,32 @@ std::string problemWith(int result, std::string_view element) {
     return message;
 }
 
-} // namespace
+// The arguments as getopt_long reads them: a C argument vector led by the program's name.
+// The pointers point into strings, so the vector is never copied or moved.
+class ArgumentVector {
+public:
+    explicit ArgumentVector(const std::vector<std::string_view>& args) : strings{"tolvar-split"} {
+        strings.insert(strings.end(), args.begin(), args.end());
+        for (std::string& arg : strings)
+            pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
+    }
+    ArgumentVector(const ArgumentVector&) = delete;
+    ArgumentVector& operator=(const ArgumentVector&) = delete;
 
-std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string_view>& args) {
+    int argc() const { return static_cast<int>(strings.size()); }
+    char** argv() { return pointers.data(); }
+    char* at(int element) { return pointers[static_cast<std::size_t>(element)]; }
+
+private:
+    std::vector<std::string> strings;
+    std::vector<char*> pointers;
+};
+
+// Runs getopt_long over all the arguments: options are applied, other arguments collected in
+// order, and the first problem kept as the error.
+Seen readArguments(ArgumentVector& arguments) {
     static const GetoptTable table;
-    std::vector<std::string> strings{"tolvar-split"};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : strings)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(strings.size());
-
     Seen seen;
     opterr = 0; // our own messages, and only the first of them
     optind = 0; // start afresh: the state of an earlier parse must not carry over
@@ -223,8 +237,9 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
     for (;;) {
         // The element getopt_long reads now: a cluster is read letter by letter in place.
         const int element = std::max(optind, 1);
-        const int result = getopt_long(argc, argv.data(), table.shortOptions.c_str(),
-                                       table.longOptions.data(), nullptr);
+        const int result =
+            getopt_long(arguments.argc(), arguments.argv(), table.shortOptions.c_str(),
+                        table.longOptions.data(), nullptr);
         if (result == -1)
             break;
         if (element == failedElement)
@@ -233,60 +248,71 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
             // A lone "-" is an ordinary argument, as in most tools.
             seen.positionals.emplace_back(optarg);
         } else if (result == '?' || result == ':') {
-            fail(seen, problemWith(result, argv[static_cast<std::size_t>(element)]));
+            fail(seen, problemWith(result, arguments.at(element)));
             failedElement = element;
         } else if (const KnownOption* known = findCode(result)) {
             apply(seen, *known, optarg != nullptr ? optarg : "");
         }
     }
     // Everything after "--" is an argument.
-    for (int i = optind; i < argc; ++i)
-        seen.positionals.emplace_back(argv[static_cast<std::size_t>(i)]);
+    for (int i = optind; i < arguments.argc(); ++i)
+        seen.positionals.emplace_back(arguments.at(i));
+    return seen;
+}
 
-    if (seen.help) {
-        Options help;
-        help.command = Command::Help;
-        return help;
-    }
-    if (seen.version) {
-        Options version;
-        version.command = Command::Version;
-        return version;
-    }
-    if (seen.firstError)
-        return *seen.firstError;
+struct CommandName {
+    std::string_view name;
+    Command command;
+    std::string_view operand; // what the usage error calls the one argument it needs
+};
+
+constexpr CommandName kCommands[] = {
+    {"split", Command::Split, "FILE"},   {"join", Command::Join, "FIRST_PART"},
+    {"info", Command::Info, "PART"},     {"verify", Command::Verify, "PART"},
+    {"repair", Command::Repair, "PART"},
+};
+
+Options commandOnly(Command command) {
+    Options options;
+    options.command = command;
+    return options;
+}
+
+// The command the first argument names, with its one operand and the options that fit it.
+std::variant<Options, UsageError> commandWithOperand(Seen seen) {
     if (seen.positionals.empty())
         return UsageError{"missing command (split, join, info, verify or repair)"};
-
-    Options options = std::move(seen.options);
     const std::string& command = seen.positionals.front();
-    std::string_view operand;
-    if (command == "split") {
-        options.command = Command::Split;
-        operand = "FILE";
-    } else if (command == "join") {
-        options.command = Command::Join;
-        operand = "FIRST_PART";
-    } else if (command == "info") {
-        options.command = Command::Info;
-        operand = "PART";
-    } else if (command == "verify") {
-        options.command = Command::Verify;
-        operand = "PART";
-    } else if (command == "repair") {
-        options.command = Command::Repair;
-        operand = "PART";
-    } else {
+    const auto named =
+        std::find_if(std::begin(kCommands), std::end(kCommands),
+                     [&](const CommandName& entry) { return entry.name == command; });
+    if (named == std::end(kCommands))
         return UsageError{"unknown command '" + escapedForDisplay(command) + "'"};
-    }
     if (seen.positionals.size() < 2)
-        return UsageError{command + " needs " + std::string(operand)};
+        return UsageError{command + " needs " + std::string(named->operand)};
     if (seen.positionals.size() > 2)
         return UsageError{"unexpected argument '" + escapedForDisplay(seen.positionals[2]) + "'"};
+    Options options = std::move(seen.options);
+    options.command = named->command;
     options.path = seen.positionals[1];
     if (std::optional<UsageError> misfit = checkFit(options))
         return *misfit;
     return options;
+}
+
+} // namespace
+
+std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string_view>& args) {
+    ArgumentVector arguments(args);
+    Seen seen = readArguments(arguments);
+    // Help and version answer whatever else was typed, even what was typed wrong.
+    if (seen.help)
+        return commandOnly(Command::Help);
+    if (seen.version)
+        return commandOnly(Command::Version);
+    if (seen.firstError)
+        return *seen.firstError;
+    return commandWithOperand(std::move(seen));
 }
 
 std::optional<TypedSize> parseSize(std::string_view text) {
