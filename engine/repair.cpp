@@ -214,6 +214,94 @@ bool isNameInSet(const std::string& path, const std::string& base, const Checksu
 
 namespace {
 
+// Why the set the checksum file describes cannot be repaired from the chosen name; nothing
+// when it can.
+std::optional<RepairReport> setRefusal(const std::string& chosen, const std::string& base,
+                                       const ChecksumLookup& checksums,
+                                       const RecoveryLayout& layout) {
+    const ChecksumFile& file = *checksums.file;
+    // The chosen name may be that of a lost file, but it must be one of the set's.
+    if (!isNameInSet(chosen, base, file))
+        return refusal("'" + shown(chosen) + "' is not a file of the set that the checksum file '" +
+                       shown(checksums.path) +
+                       "' describes: name one of its broken files or recovery parts.");
+    if (file.recovery.empty())
+        return refusal("The set has no recovery parts to rebuild its files from.");
+    if (!layout.valid())
+        return refusal("The checksum file '" + shown(checksums.path) +
+                       "' describes a set that no split writes.");
+    return std::nullopt;
+}
+
+// The slots of the files that are not good, or a refusal when one of them is no ordinary file.
+std::variant<std::vector<int>, RepairReport> lostSlots(FileSystem& fs,
+                                                       const std::vector<PartVerdict>& verdicts) {
+    std::vector<int> lost;
+    for (std::size_t slot = 0; slot < verdicts.size(); ++slot) {
+        const PartVerdict& verdict = verdicts[slot];
+        if (verdict.condition == PartCondition::Good)
+            continue;
+        struct stat st {};
+        if (verdict.condition == PartCondition::Foreign && fs.lstat(verdict.path, &st) == 0 &&
+            !S_ISREG(st.st_mode))
+            return refusal("'" + shown(verdict.path) +
+                           "' is not an ordinary file; move it away and repair the set again.");
+        lost.push_back(static_cast<int>(slot));
+    }
+    return lost;
+}
+
+// What was written is read back and checked: only files that match go into place. A refusal
+// naming the first that does not.
+Result<std::optional<RepairReport>> checkRebuilt(FileSystem& fs, const ChecksumFile& file,
+                                                 const std::vector<int>& lost, Rebuild& rebuild) {
+    for (std::size_t i = 0; i < lost.size(); ++i) {
+        const auto slot = std::size_t(lost[i]);
+        const ChecksumEntry& entry =
+            slot < file.parts.size() ? file.parts[slot] : file.recovery[slot - file.parts.size()];
+        auto digest = digestOfFile(fs, rebuild.temporary(i));
+        if (!digest)
+            return digest.failure();
+        if (digest.value() != entry.digest)
+            return std::optional<RepairReport>{
+                refusal("The rebuilt '" + shown(rebuild.finals[i]) +
+                        "' does not match its checksum, so nothing was changed.")};
+    }
+    return std::optional<RepairReport>{};
+}
+
+// Rebuilds the lost slots into hidden files, checks them and moves them into place.
+Result<RepairReport> rebuildLost(FileSystem& fs, const ChecksumFile& file,
+                                 const RecoveryLayout& layout, std::vector<PartVerdict> verdicts,
+                                 const std::vector<int>& lost, Rebuild& rebuild,
+                                 ProgressObserver* observer) {
+    std::vector<std::string> slotPaths;
+    for (const PartVerdict& verdict : verdicts)
+        slotPaths.push_back(verdict.path);
+    const mode_t mode = rebuiltMode(file, verdicts);
+    for (const int slot : lost)
+        if (auto created = rebuild.create(slot, slotPaths[std::size_t(slot)], mode); !created)
+            return created.failure();
+    auto rebuilt =
+        rebuildSlots(fs, RecoveryHeader{layout, 0}, slotPaths, rebuild.targets, observer);
+    if (!rebuilt)
+        return rebuilt.failure();
+    if (!rebuilt.value())
+        return withOutcome(Outcome::Cancelled, std::move(verdicts));
+    if (auto closed = rebuild.closeAll(); !closed)
+        return closed.failure();
+    auto checked = checkRebuilt(fs, file, lost, rebuild);
+    if (!checked)
+        return checked.failure();
+    if (checked.value())
+        return std::move(*checked.value());
+    if (auto moved = rebuild.pending.commit(); !moved)
+        return moved.failure();
+    RepairReport report = withOutcome(Outcome::Repaired, std::move(verdicts));
+    report.rebuilt = rebuild.finals;
+    return report;
+}
+
 Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
                                ProgressObserver* observer) {
     if (chosen.size() < 3)
@@ -227,17 +315,9 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
         return std::move(*refused);
     auto& [checksums, header] = std::get<0>(found.value());
     const ChecksumFile& file = *checksums.file;
-    // The chosen name may be that of a lost file, but it must be one of the set's.
-    if (!isNameInSet(chosen, base, file))
-        return refusal("'" + shown(chosen) + "' is not a file of the set that the checksum file '" +
-                       shown(checksums.path) +
-                       "' describes: name one of its broken files or recovery parts.");
-    if (file.recovery.empty())
-        return refusal("The set has no recovery parts to rebuild its files from.");
     const RecoveryLayout layout = recoveryLayoutOf(file, header);
-    if (!layout.valid())
-        return refusal("The checksum file '" + shown(checksums.path) +
-                       "' describes a set that no split writes.");
+    if (auto refused = setRefusal(chosen, base, checksums, layout))
+        return std::move(*refused);
 
     std::vector<PartVerdict> verdicts;
     auto verified = verifyParts(fs, base, file, header, observer, verdicts);
@@ -258,56 +338,15 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
         return refusal("The recovery parts were not written for the set that the checksum file '" +
                        shown(checksums.path) + "' describes.");
 
-    std::vector<std::string> slotPaths;
-    std::vector<int> lost;
-    for (std::size_t slot = 0; slot < verdicts.size(); ++slot) {
-        const PartVerdict& verdict = verdicts[slot];
-        slotPaths.push_back(verdict.path);
-        if (verdict.condition == PartCondition::Good)
-            continue;
-        struct stat st {};
-        if (verdict.condition == PartCondition::Foreign && fs.lstat(verdict.path, &st) == 0 &&
-            !S_ISREG(st.st_mode))
-            return refusal("'" + shown(verdict.path) +
-                           "' is not an ordinary file; move it away and repair the set again.");
-        lost.push_back(static_cast<int>(slot));
-    }
-    if (lost.empty())
+    auto lost = lostSlots(fs, verdicts);
+    if (auto* refused = std::get_if<RepairReport>(&lost))
+        return std::move(*refused);
+    const auto& slots = std::get<std::vector<int>>(lost);
+    if (slots.empty())
         return withOutcome(Outcome::Whole, std::move(verdicts));
-    if (!canRebuild(layout, lost))
+    if (!canRebuild(layout, slots))
         return withOutcome(Outcome::BeyondRepair, std::move(verdicts));
-
-    const mode_t mode = rebuiltMode(file, verdicts);
-    for (const int slot : lost)
-        if (auto created = rebuild.create(slot, slotPaths[std::size_t(slot)], mode); !created)
-            return created.failure();
-    auto rebuilt =
-        rebuildSlots(fs, RecoveryHeader{layout, 0}, slotPaths, rebuild.targets, observer);
-    if (!rebuilt)
-        return rebuilt.failure();
-    if (!rebuilt.value())
-        return withOutcome(Outcome::Cancelled, std::move(verdicts));
-    if (auto closed = rebuild.closeAll(); !closed)
-        return closed.failure();
-
-    // What was written is read back and checked: only files that match go into place.
-    for (std::size_t i = 0; i < lost.size(); ++i) {
-        const auto slot = std::size_t(lost[i]);
-        const ChecksumEntry& entry =
-            slot < file.parts.size() ? file.parts[slot] : file.recovery[slot - file.parts.size()];
-        auto digest = digestOfFile(fs, rebuild.temporary(i));
-        if (!digest)
-            return digest.failure();
-        if (digest.value() != entry.digest)
-            return refusal("The rebuilt '" + shown(rebuild.finals[i]) +
-                           "' does not match its checksum, so nothing was changed.");
-    }
-    if (auto moved = rebuild.pending.commit(); !moved)
-        return moved.failure();
-
-    RepairReport report = withOutcome(Outcome::Repaired, std::move(verdicts));
-    report.rebuilt = rebuild.finals;
-    return report;
+    return rebuildLost(fs, file, layout, std::move(verdicts), slots, rebuild, observer);
 }
 
 } // namespace
