@@ -49,9 +49,10 @@ Result<bool> FileExists(const std::string& strPath, FileSystem& fileSystem) {
     if (strPath.empty())
         return false;
     const std::string pattern = fileNameOf(strPath);
-    // What precedes the name, its slash included.
-    const std::string folder =
-        pattern.size() == strPath.size() ? "." : strPath.substr(0, strPath.size() - pattern.size());
+    // What precedes the name, its slash included, so that folder + name is the file's path.
+    const std::string folder = pattern.size() == strPath.size()
+                                   ? "./"
+                                   : strPath.substr(0, strPath.size() - pattern.size());
     if (pattern.empty() || isHidden(pattern))
         return false;
 

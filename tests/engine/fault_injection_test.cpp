@@ -877,6 +877,12 @@ TEST(FileExists, LooksThroughTheFileLayer) {
     EXPECT_EQ(failed.failure().path, dir.path() + "/");
     fs.failNth(FsCall::ListFolder, 3, ENOENT);
     EXPECT_FALSE(FileExists(dir / "*.dat", fs).value());
+    // A pattern without a folder searches the working folder.
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const bool found = FileExists("*.dat", fs).value();
+    std::filesystem::current_path(here);
+    EXPECT_TRUE(found);
 }
 
 // Each kind of refusal and failure, each with the descriptor count checked after it (the
