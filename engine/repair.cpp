@@ -302,6 +302,33 @@ Result<RepairReport> rebuildLost(FileSystem& fs, const ChecksumFile& file,
     return report;
 }
 
+// Checks every file of the set against its checksum, and the recovery parts against the set's
+// shape. What was read decides what is written: if another run changes any file of the set from
+// here on, the rebuild puts nothing in place.
+Result<std::variant<std::vector<PartVerdict>, RepairReport>>
+checkFiles(FileSystem& fs, const std::string& base, const ChecksumLookup& checksums,
+           const PartHeader& header, const RecoveryLayout& layout, Rebuild& rebuild,
+           ProgressObserver* observer) {
+    using Checked = std::variant<std::vector<PartVerdict>, RepairReport>;
+    std::vector<PartVerdict> verdicts;
+    auto verified = verifyParts(fs, base, *checksums.file, header, observer, verdicts);
+    if (!verified)
+        return verified.failure();
+    if (!verified.value())
+        return Checked{withOutcome(Outcome::Cancelled)};
+    rebuild.pending.expect(checksums.path, checksums.status);
+    for (const PartVerdict& verdict : verdicts)
+        rebuild.pending.expect(verdict.path, verdict.status);
+    auto agree = recoveryPartsAgree(fs, layout, verdicts);
+    if (!agree)
+        return agree.failure();
+    if (!agree.value())
+        return Checked{
+            refusal("The recovery parts were not written for the set that the checksum file '" +
+                    shown(checksums.path) + "' describes.")};
+    return Checked{std::move(verdicts)};
+}
+
 Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
                                ProgressObserver* observer) {
     if (chosen.size() < 3)
@@ -319,24 +346,13 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
     if (auto refused = setRefusal(chosen, base, checksums, layout))
         return std::move(*refused);
 
-    std::vector<PartVerdict> verdicts;
-    auto verified = verifyParts(fs, base, file, header, observer, verdicts);
-    if (!verified)
-        return verified.failure();
-    if (!verified.value())
-        return withOutcome(Outcome::Cancelled);
-    // What was read decides what is written: if another run changes any file of the set from
-    // here on, nothing is put in place.
     Rebuild rebuild(fs, detail::folderOf(PartFileName(base, 0)));
-    rebuild.pending.expect(checksums.path, checksums.status);
-    for (const PartVerdict& verdict : verdicts)
-        rebuild.pending.expect(verdict.path, verdict.status);
-    auto agree = recoveryPartsAgree(fs, layout, verdicts);
-    if (!agree)
-        return agree.failure();
-    if (!agree.value())
-        return refusal("The recovery parts were not written for the set that the checksum file '" +
-                       shown(checksums.path) + "' describes.");
+    auto checked = checkFiles(fs, base, checksums, header, layout, rebuild, observer);
+    if (!checked)
+        return checked.failure();
+    if (auto* refused = std::get_if<RepairReport>(&checked.value()))
+        return std::move(*refused);
+    auto& verdicts = std::get<std::vector<PartVerdict>>(checked.value());
 
     auto lost = lostSlots(fs, verdicts);
     if (auto* refused = std::get_if<RepairReport>(&lost))
