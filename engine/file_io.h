@@ -151,9 +151,6 @@ Result<std::size_t> readFully(FileSystem& fs, int fd, char* buffer, std::size_t 
 Result<void> writeAll(FileSystem& fs, int fd, const char* data, std::size_t size,
                       const std::string& path);
 
-// Also reachable as detail::folderOf, the spelling repair and split use.
-using tolvar::folderOf;
-
 // Flushes each file and each distinct folder holding one of them to the disk.
 Result<void> syncToDisk(FileSystem& fs, const std::vector<std::string>& paths);
 

@@ -346,7 +346,7 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
     if (auto refused = setRefusal(chosen, base, checksums, layout))
         return std::move(*refused);
 
-    Rebuild rebuild(fs, detail::folderOf(PartFileName(base, 0)));
+    Rebuild rebuild(fs, folderOf(PartFileName(base, 0)));
     auto checked = checkFiles(fs, base, checksums, header, layout, rebuild, observer);
     if (!checked)
         return checked.failure();

@@ -4,6 +4,7 @@
 #include "operation_tail.h"
 #include "operations.h"
 #include "part_header.h"
+#include "path_parts.h"
 #include "pending_set.h"
 #include "portable_names.h"
 #include "recovery.h"
@@ -300,7 +301,7 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (!free || !free.value())
         return free;
 
-    const std::string folder = detail::folderOf(PartFileName(*base, 0));
+    const std::string folder = folderOf(PartFileName(*base, 0));
     std::vector<std::string> names;
     for (int index = 0; index < partCount; ++index)
         names.push_back(fileNameOf(PartFileName(*base, index)));
