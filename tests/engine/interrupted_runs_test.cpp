@@ -260,6 +260,10 @@ INSTANTIATE_TEST_SUITE_P(
                       JournalCase{"AnotherHostIsLeftAlone",
                                   [](DeadCommit& r) { r.journal.owner.host += "-elsewhere"; },
                                   "new part", true, ""},
+                      // FUSE drivers number a node afresh once the kernel forgets it.
+                      JournalCase{"AHiddenFileRenumberedByItsFileSystemIsStillTheRuns",
+                                  [](DeadCommit& r) { r.journal.moves[0].old->inode += 1000; },
+                                  "old part", false, "Undid"},
                       JournalCase{"AFileReplacedSinceIsNotTheRunsToRemove",
                                   [](DeadCommit& r) {
                                       writeFile(r.n.dir + "/replacement", "new part");

@@ -8,9 +8,11 @@
 // anyone may put files into that folder, and nothing found there may tell us what to rename
 // or delete. A journal names its folder by path, device and inode, and every file it will
 // touch by a plain name in that folder with the device, inode and size this run created or
-// found it with; a file whose identity no longer matches is left alone. Its owner is named by
-// host, boot, PID namespace, number and start time, so a reused number or a run in another
-// namespace or on another host is never taken for a finished one.
+// found it with; a file whose identity no longer matches is left alone (at a hidden name,
+// whose letters only the journal knows, a file of this user's with one name still counts: FUSE
+// drivers renumber inodes). Its owner is named by host, boot, PID namespace, number and start
+// time, so a reused number or a run in another namespace or on another host is never taken
+// for a finished one.
 
 #include "failure.h"
 #include "file_system.h"

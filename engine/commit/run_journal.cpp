@@ -188,6 +188,21 @@ bool holds(FileSystem& fs, const std::string& path, const FileIdentity& identity
                    : st.st_dev == identity.device && st.st_ino == identity.inode;
 }
 
+// A file at one of the run's own hidden names, whose random letters only this user's journal
+// knows: the recorded identity, or, where the file system numbers its inodes afresh once the
+// kernel forgets them (FUSE drivers do), a regular file of this user's on the same device with
+// one name (and the recorded size, where asked). A hard link to someone's file has two names.
+bool holdsHidden(FileSystem& fs, const std::string& path, const FileIdentity& identity,
+                 bool sizeToo) {
+    struct stat st {};
+    if (fs.lstat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != identity.device)
+        return false;
+    if (st.st_ino == identity.inode)
+        return !sizeToo || identity.matches(st);
+    return st.st_uid == ::geteuid() && st.st_nlink == 1 &&
+           (!sizeToo || st.st_size == identity.size);
+}
+
 // A file as O_CREAT | O_EXCL makes one: regular, empty, this user's, one name.
 bool isNewbornFile(FileSystem& fs, const std::string& path) {
     struct stat st {};
@@ -230,7 +245,7 @@ Settled settle(FileSystem& fs, const JournalContents& run) {
             if (!move->temporary.empty() && holds(fs, real, move->replacement, true) &&
                 fs.unlink(real) == 0)
                 result.changed = true;
-            if (move->old && holds(fs, at(move->backup), *move->old, true)) {
+            if (move->old && holdsHidden(fs, at(move->backup), *move->old, true)) {
                 if (isFree(fs, real) && fs.rename(at(move->backup), real) == 0)
                     result.changed = result.restored = true;
                 else
@@ -239,7 +254,7 @@ Settled settle(FileSystem& fs, const JournalContents& run) {
         }
     } else {
         for (const auto& move : run.moves)
-            if (move.old && holds(fs, at(move.backup), *move.old, true)) {
+            if (move.old && holdsHidden(fs, at(move.backup), *move.old, true)) {
                 if (fs.unlink(at(move.backup)) == 0)
                     result.changed = true;
                 else
@@ -247,7 +262,7 @@ Settled settle(FileSystem& fs, const JournalContents& run) {
             }
     }
     for (const auto& temporary : run.temporaries)
-        if (holds(fs, at(temporary.name), temporary.identity, false) &&
+        if (holdsHidden(fs, at(temporary.name), temporary.identity, false) &&
             fs.unlink(at(temporary.name)) == 0)
             result.changed = true;
     for (const auto& name : run.intended) {
