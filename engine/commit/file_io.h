@@ -51,11 +51,8 @@ Result<FileHandle> openForReading(FileSystem& fs, const std::string& path,
 
 // What opening a file to look at its start found.
 struct FileStart {
-    enum class Found {
-        Missing,    // no file of that name
-        NotRegular, // a folder, device, FIFO or socket: not read
-        Regular,    // an ordinary file, open, its first bytes read
-    };
+    // Regular: an ordinary file, open, its first bytes read.
+    using Found = FileFound;
     Found found = Found::Missing;
     // Missing and NotRegular: what opening it for reading reports, for callers that say so.
     std::optional<Failure> failure;

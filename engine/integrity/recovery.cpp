@@ -354,17 +354,9 @@ Result<RecoveryFile> readRecoveryFile(FileSystem& fs, const std::string& path) {
         return start.failure();
     RecoveryFile file;
     file.failure = std::move(start.value().failure);
-    switch (start.value().found) {
-    case detail::FileStart::Found::Missing:
-        file.found = FileFound::Missing;
+    file.found = start.value().found;
+    if (file.found != FileFound::Regular)
         return file;
-    case detail::FileStart::Found::NotRegular:
-        file.found = FileFound::NotRegular;
-        return file;
-    case detail::FileStart::Found::Regular:
-        break;
-    }
-    file.found = FileFound::Regular;
     file.header = parseRecoveryHeader(std::string_view(bytes.data(), start.value().length));
     return file;
 }
