@@ -261,6 +261,7 @@ enum class Outcome {
     NotBrokenFile,
     UnsafeNameTail,
     OutputIsPart,
+    OutputIsFolder,
     NotOneSet, // a part of another set or of the wrong size, named in our own words
     FailureReport,
     Unrecognised,
@@ -280,6 +281,8 @@ const char* outcomeName(Outcome outcome) {
         return "unsafe name tail";
     case Outcome::OutputIsPart:
         return "output is a part";
+    case Outcome::OutputIsFolder:
+        return "output is a folder";
     case Outcome::NotOneSet:
         return "not one set";
     case Outcome::FailureReport:
@@ -331,6 +334,9 @@ Outcome classify(bool result, const std::vector<ShownMessage>& shown) {
             return outcome;
     if (last.text.rfind("Not assembled: '", 0) == 0)
         return Outcome::NotOneSet;
+    if (last.text.find("' is a folder: the rebuilt file cannot take its name.") !=
+        std::string::npos)
+        return Outcome::OutputIsFolder;
     return Outcome::Unrecognised;
 }
 
@@ -484,6 +490,13 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
         expectation.accepted = {Outcome::OutputIsPart};
         return expectation;
     }
+    // A folder standing at the output's name is refused before the parts are judged, since
+    // no set, whole or not, could be rebuilt under that name.
+    const auto atOutput = byName.find(outputRelative);
+    if (atOutput != byName.end() && atOutput->second->kind == PartKind::Folder) {
+        expectation.accepted = {Outcome::OutputIsFolder};
+        return expectation;
+    }
     // The whole set is judged, part by part, before the output is created.
     std::size_t partSize = 0;
     for (int k = 0; k < count; ++k) {
@@ -521,12 +534,6 @@ Expectation expect(const Plan& plan, const std::string& scratchPath, const std::
         expectation.setParts.push_back(name);
     }
     if (plan.prefixMode == 2) {
-        expectation.accepted = {Outcome::FailureReport};
-        return expectation;
-    }
-    // A folder already standing at the output's name cannot be replaced by a file.
-    const auto atOutput = byName.find(outputRelative);
-    if (atOutput != byName.end() && atOutput->second->kind == PartKind::Folder) {
         expectation.accepted = {Outcome::FailureReport};
         return expectation;
     }
