@@ -112,8 +112,7 @@ std::string randomLetters(int count) {
 }
 
 std::string hiddenTemporaryName(const std::string& folder, const char* suffix) {
-    return pathIn(folder, ".tolvar-" + std::to_string(::getpid()) + "-" + randomLetters(10)) +
-           suffix;
+    return pathIn(folder, ".tolvar-" + randomLetters(kHiddenLetters)) + suffix;
 }
 
 Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const std::string& folder,
@@ -121,6 +120,11 @@ Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const st
                                    mode_t mode, const char* suffix) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = hiddenTemporaryName(folder, suffix);
+        // A name already taken is passed over before it is noted: the next run removes what
+        // lies at a noted name that never got a file of ours, and this one is someone's.
+        struct stat taken {};
+        if (fs.lstat(tempPath, &taken) == 0 || errno != ENOENT)
+            continue;
         if (auto noted = journal.addIntended(tempPath); !noted) {
             tempPath.clear();
             return noted.failure();

@@ -69,9 +69,10 @@ struct FileStart {
 Result<FileStart> readFileStart(FileSystem& fs, const std::string& path, char* buffer,
                                 std::size_t size);
 
-// A hidden name in folder that no other run picks: ".tolvar-<process>-<random>.tmp" (or
-// another suffix). The process number lets a later run tell the leftovers of a killed one from
-// a live run's.
+// A hidden name in folder that no other run picks: ".tolvar-<seven random letters>.tmp" (or
+// another suffix). Kept short: ntfs-3g looks a file's folder up again for every 4 KiB it
+// writes, and once the folder's names outgrow its index root each lookup costs a read, so a
+// split's hidden names should take no more room there than its parts' own names will.
 std::string hiddenTemporaryName(const std::string& folder, const char* suffix = ".tmp");
 // count random lower-case letters and digits, for names no other run picks.
 std::string randomLetters(int count);

@@ -296,13 +296,17 @@ bool isOurTemporaryName(const std::string& name) {
     constexpr std::string_view kLead = ".tolvar-";
     if (!isPlainName(name) || !name.starts_with(kLead))
         return false;
-    const std::string_view rest(name.data() + kLead.size(), name.size() - kLead.size());
-    const auto dash = rest.find('-');
-    if (dash == std::string_view::npos || !isDigits(rest.substr(0, dash)) ||
-        rest.size() < dash + 11)
+    std::string_view rest(name.data() + kLead.size(), name.size() - kLead.size());
+    std::size_t letterCount = kHiddenLetters;
+    if (const auto dash = rest.find('-');
+        dash != std::string_view::npos && dash > 0 && isDigits(rest.substr(0, dash))) {
+        rest.remove_prefix(dash + 1);
+        letterCount = 10;
+    }
+    if (rest.size() < letterCount)
         return false;
-    const std::string_view letters = rest.substr(dash + 1, 10);
-    const std::string_view suffix = rest.substr(dash + 11);
+    const std::string_view letters = rest.substr(0, letterCount);
+    const std::string_view suffix = rest.substr(letterCount);
     // Files in the making end in ".tmp", backups in ".bak"; probes of what names the folder
     // takes carry ".probe" beside the character they try.
     return std::all_of(letters.begin(), letters.end(),

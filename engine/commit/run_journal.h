@@ -83,8 +83,11 @@ inline constexpr std::size_t kMaxJournalSize = std::size_t{4} << 20;
 
 // A name with no "/" that is not "." or "..".
 bool isPlainName(const std::string& name);
-// ".tolvar-<digits>-<ten letters or digits>.tmp" (or ".bak", or a probe's suffix holding
-// ".probe"): the hidden names runs make.
+// How many random letters or digits a hidden name carries.
+inline constexpr int kHiddenLetters = 7;
+// ".tolvar-<seven letters or digits>.tmp" (or ".bak", or a probe's suffix holding ".probe"):
+// the hidden names runs make. Earlier versions wrote ".tolvar-<digits>-<ten letters>..."; a
+// journal such a run left still names them, so they are ours too.
 bool isOurTemporaryName(const std::string& name);
 
 // This user's state folder, created 0700 if missing. Refused when it is not a folder of this

@@ -2,6 +2,8 @@
 // killed run is finished or undone by the next one from its own journal, kept outside the
 // folder.
 
+#include "file_io.h"
+#include "path_parts.h"
 #include "repair.h"
 #include "run_journal.h"
 #include "test_support.h"
@@ -307,6 +309,74 @@ TEST(KilledRunJournalsBounds, AnIntendedNameRemovesOnlyAFileAsItWasBorn) {
     EXPECT_FALSE(std::filesystem::exists(run.n.dir + "/" + born));
     EXPECT_EQ(readFile(run.n.dir + "/" + filled), "not empty");
     EXPECT_EQ(readFile(run.n.dir + "/" + linked), "years of work");
+}
+
+// What the next run treats as a run's own hidden name: today's and earlier versions' forms,
+// and nothing a user's own file may be called that merely looks alike.
+TEST(HiddenNames, AreRecognisedInEveryFormARunWroteAndNoOther) {
+    const std::string made = fileNameOf(detail::hiddenTemporaryName("/d"));
+    EXPECT_TRUE(detail::isOurTemporaryName(made)) << made;
+    EXPECT_LE(made.size(), std::size_t{19}) << made;
+    for (const char* ours : {".tolvar-abc1234.tmp", ".tolvar-abc1234.bak", ".tolvar-abc1234:.probe",
+                             ".tolvar-12345-abcdefghij.tmp", ".tolvar-1-0123456789.bak"})
+        EXPECT_TRUE(detail::isOurTemporaryName(ours)) << ours;
+    for (const char* users :
+         {".tolvar-abc123.tmp", ".tolvar-ABC1234.tmp", ".tolvar-abc1234.txt",
+          ".tolvar-12345-my-notes.tmp", ".tolvar-12345-abcdefghi.tmp", ".tolvar--abcdefghij.tmp",
+          "tolvar-abc1234.tmp", "../.tolvar-abc1234.tmp"})
+        EXPECT_FALSE(detail::isOurTemporaryName(users)) << users;
+}
+
+// A file layer on which the first hidden name a run looks at is already taken by an empty
+// file of the user's, as a random name may once be.
+struct TakenNameFileSystem : PosixFileSystem {
+    std::string taken;
+    void takeFirst(const std::string& path) {
+        if (taken.empty() && path.find("/.tolvar-") != std::string::npos) {
+            taken = path;
+            writeFile(path, "");
+        }
+    }
+    int lstat(const std::string& path, struct stat* st) override {
+        takeFirst(path);
+        return PosixFileSystem::lstat(path, st);
+    }
+    int open(const std::string& path, int flags, mode_t mode) override {
+        if ((flags & O_EXCL) != 0)
+            takeFirst(path);
+        return PosixFileSystem::open(path, flags, mode);
+    }
+};
+
+// A run killed after it picked another name: the next run must leave the user's file alone,
+// though it is as empty as a file the run had just made.
+TEST(KilledRunJournalsBounds, ANameTakenBeforeTheRunPickedItIsNeverTheRuns) {
+    StateFolder state;
+    ScratchDir dir;
+    const std::string folder = dir.path();
+    const std::string takenFile = dir / "taken";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        TakenNameFileSystem fs;
+        auto journal = detail::RunJournal::start(fs, folder, "split", folder + "/movie.avi");
+        std::string temporary;
+        const bool made =
+            journal && detail::createTemporary(fs, *journal.value(), folder, folder + "/movie.000",
+                                               temporary, 0600);
+        writeFile(takenFile, fileNameOf(fs.taken));
+        ::_exit(made && temporary != fs.taken ? 9 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 9);
+    const std::string taken = readFile(takenFile);
+    ASSERT_FALSE(taken.empty());
+    EXPECT_EQ(detail::finishInterruptedRuns(defaultFileSystem()).size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(dir / taken));
+    for (const auto& name : listDir(dir.path()))
+        EXPECT_TRUE(name.front() != '.' || name == taken) << name;
+    EXPECT_EQ(state.count(), 0u);
 }
 
 // A file layer that ends the process, as a kill would, at its nth rename or unlink, or right
