@@ -9,11 +9,13 @@
 # It runs on a disk folder and on a tmpfs (no disk at all: pure CPU and memory work), each once
 # with a cold write-back (`sync` before every timed run, so no earlier run's write-back lands
 # in it) and once without (the previous runs' dirty pages are still being written back, as
-# when a user splits two files in a row). Then, on the disk folder, paired runs of a plain split
-# against `split --checksums` (target: at most 3 times the plain split's time) and the time
-# `tolvar-split verify` takes over the checksummed set (target: at least 1 GB/s), and
-# `split --checksums --recovery 2` against `split --checksums` (target: at most 2 times). It ends with
-# the engine's peak RSS at 16 MiB and at 1 GiB.
+# when a user splits two files in a row); each pair also times `dd` writing 1 GiB of zeros
+# into a reserved file, the floor under any join. Then, on the disk folder, paired runs of a
+# plain split against `split --checksums` (target: at most 3 times the plain split's time) and
+# against one `openssl dgst -sha256` of the source, the time `tolvar-split verify` takes over
+# the checksummed set (target: at least 1 GB/s), and `split --checksums --recovery 2` against
+# `split --checksums` (target: at most 2 times). It ends with the engine's peak RSS at 16 MiB
+# and at 1 GiB.
 #
 # usage: bench/run.sh [BUILD_DIR]     (default build/release, configured and built as needed)
 # TOLVAR_BENCH_DIR     disk folder in which the scratch folder is made (default /var/tmp);
@@ -27,7 +29,7 @@ buildDir=$(realpath -m "${1:-$releaseDir}")
 pairs=${TOLVAR_BENCH_PAIRS:-7}
 tmpfsDir=${TOLVAR_BENCH_TMPFS-/dev/shm}
 
-ensurePackages "${buildPackages[@]}" time
+ensurePackages "${buildPackages[@]}" time openssl
 if [ "$buildDir" = "$releaseDir" ]; then
     configureRelease >/dev/null
 elif [ ! -f "$buildDir/CMakeCache.txt" ]; then
@@ -118,6 +120,16 @@ copyWith() {
     rm -f "$scratch/cp.bin"
 }
 
+# dd writing 1 GiB of zeros into a file reserved at that size beforehand, outside the timing:
+# what writing 1 GiB through the page cache costs at all, the floor under any join.
+zerosWith() {
+    rm -f "$scratch/zeros.bin"
+    fallocate -l 1G "$scratch/zeros.bin"
+    timeRun /dev/null dd if=/dev/zero of="$scratch/zeros.bin" bs=1M count=1024 conv=notrunc \
+        status=none
+    rm -f "$scratch/zeros.bin"
+}
+
 # Each contender's parts hold the source; ours carry one 16-byte header more each.
 checkOutputs() {
     local who=$1 source=$2 parts
@@ -175,12 +187,14 @@ measure() {
         done
         copyWith "$scratch/big.bin"
         note cp
+        zerosWith
+        note zeros
         # Pair 0 warms up: first use of fresh memory is slow in a virtual machine.
         line="split:"
         for who in "${order[@]}"; do line+=" $who $(seconds "${ns[$who.split]}")"; done
         line+="  join:"
         for who in "${order[@]}"; do line+=" $who $(seconds "${ns[$who.join]}")"; done
-        line+="  cp $(seconds "${ns[cp]}")"
+        line+="  cp $(seconds "${ns[cp]}")  dd $(seconds "${ns[zeros]}")"
         if [ "$pair" -eq 0 ]; then
             echo "  warm-up   $line"
             continue
@@ -194,6 +208,8 @@ measure() {
                     'BEGIN { printf "%.4f", a / b }')"
             done
         done
+        ratios[zeros]+=" $(awk -v a="${ns[engine.join]}" -v b="${ns[zeros]}" \
+            'BEGIN { printf "%.4f", a / b }')"
     done
     for who in "${contenders[@]}"; do rm -rf "${scratch:?}/$who"; done
     echo "  $label, ratio to coreutils, median (min to max):"
@@ -201,6 +217,7 @@ measure() {
         printf '    %-9s split %s   join %s\n' "$who" "$(spread "${ratios[$who.split]}")" \
             "$(spread "${ratios[$who.join]}")"
     done
+    echo "    engine join / dd of 1 GiB of zeros into a reserved file: $(spread "${ratios[zeros]}")"
     summary+=("$label|$(spread "${ratios[engine.split]}")|$(spread "${ratios[engine.join]}")")
     summary+=("  cp (the copy ceiling)|$(spread "${ratios[cp.split]}")|$(spread "${ratios[cp.join]}")")
 }
@@ -240,7 +257,7 @@ benchChecksums() {
     echo "== checksums: split, split --checksums, split --recovery 2, then verify (cold write-back)"
     head -c 1G /dev/urandom >"$scratch/big.bin"
     syncFirst=true
-    local pair who splitRatios="" recoveryRatios="" verifyRates="" line
+    local pair who splitRatios="" recoveryRatios="" verifyRates="" dgstRatios="" line
     for ((pair = 0; pair <= pairs; pair++)); do
         order=(engine checksums recovery)
         order=("${order[@]:pair % 3}" "${order[@]:0:pair % 3}")
@@ -250,6 +267,11 @@ benchChecksums() {
             note "$who.split"
             line+=" $who $(seconds "$lastNs")"
         done
+        # One SHA-256 of the source on one core: what a checksummed split cannot go below by
+        # much, since it hashes every byte twice (its part's digest and the whole file's).
+        timeRun /dev/null openssl dgst -sha256 "$scratch/big.bin"
+        note dgst
+        line+="  openssl $(seconds "$lastNs")"
         if [ -n "$cli" ]; then
             timeRun /dev/null "$cli" verify "$scratch/checksums/part.000"
             line+="  verify $(seconds "$lastNs")"
@@ -263,9 +285,12 @@ benchChecksums() {
         echo "  pair $pair/$pairs $line"
         recoveryRatios+=" $(awk -v a="${ns[recovery.split]}" -v b="${ns[checksums.split]}" \
             'BEGIN { printf "%.4f", a / b }')"
+        dgstRatios+=" $(awk -v a="${ns[checksums.split]}" -v b="${ns[dgst]}" \
+            'BEGIN { printf "%.4f", a / b }')"
         splitRatios+=" $(awk -v a="${ns[checksums.split]}" -v b="${ns[engine.split]}"             'BEGIN { printf "%.4f", a / b }')"
     done
     echo "  split --checksums / split: $(spread "$splitRatios")   (target <= 3.0)"
+    echo "  split --checksums / openssl dgst -sha256 of the source: $(spread "$dgstRatios")"
     echo "  split --recovery 2 / split --checksums: $(spread "$recoveryRatios")   (target <= 2.0)"
     [ -n "$verifyRates" ] && echo "  verify, GB/s: $(spread "$verifyRates")   (target >= 1.0)"
     rm -rf "$scratch"
