@@ -9,6 +9,7 @@
 #include "repair.h"
 #include "repair_report.h"
 #include "run_journal.h"
+#include "set_findings.h"
 #include "set_report.h"
 #include "terminal_io.h"
 #include "terminal_message_box.h"
@@ -183,29 +184,32 @@ int runInfo(const Options& options, MessageBox& box) {
 // listed as info lists it.
 int runVerify(const Options& options, MessageBox& box, TerminalProgress& progress) {
     FileSystem& fs = defaultFileSystem();
-    const Result<std::optional<PartSet>> set = readPartSet(fs, options.path);
-    if (!set) {
-        showFailureReport(box, set.failure());
-        return kExitRefused;
-    }
-    auto verified = verifyWithChecksums(options.path, set.value(), fs, box, &progress);
+    // A name too short to have siblings names no set: it is judged as info judges it.
+    if (!partBaseName(options.path, {}))
+        return reportSet(readPartSet(fs, options.path), box);
+    auto found = readSetFindings(fs, options.path, ChosenName::MustBeThere, &progress);
     progress.clear();
-    if (!verified) {
-        showFailureReport(box, verified.failure());
+    if (!found || !found.value()) {
+        showFailureReport(box, found
+                                   ? makeFailure(FailureKind::IoError, "verifying was interrupted")
+                                   : found.failure());
         return kExitRefused;
     }
-    if (!verified.value())
+    const SetFindings& findings = *found.value();
+    const Result<std::optional<PartSet>> set = findings.set;
+    const std::optional<VerifyReport> verified = verifyWithChecksums(findings, box);
+    if (!verified)
         return reportSet(set, box);
     // Listed without it, but never "every file is good": nothing vouches for them.
-    if (verified.value()->checksumFileDamaged) {
+    if (verified->checksumFileDamaged) {
         reportSet(set, box);
         return kExitRefused;
     }
-    const std::string text = formatVerifyReport(*verified.value());
+    const std::string text = formatVerifyReport(*verified);
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (std::fflush(stdout) != 0)
         return kExitRefused;
-    return verified.value()->whole() ? kExitDone : kExitRefused;
+    return verified->whole() ? kExitDone : kExitRefused;
 }
 
 int runRepair(const Options& options, OperationContext& context, TerminalProgress& progress) {

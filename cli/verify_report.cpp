@@ -14,45 +14,26 @@ bool VerifyReport::whole() const {
     return true;
 }
 
-Result<std::optional<VerifyReport>> verifyWithChecksums(const std::string& partPath,
-                                                        const std::optional<PartSet>& set,
-                                                        FileSystem& fs, MessageBox& box,
-                                                        ProgressObserver* progress) {
-    const auto baseName = partBaseName(partPath, {});
-    if (!baseName)
-        return std::optional<VerifyReport>{};
-    const std::string& base = *baseName;
-    // A chosen part without its header is still found in the checksum file by its name.
-    auto lookup =
-        set ? lookUpChecksumFile(fs, base, set->chosen.header) : lookUpChecksumFile(fs, base);
-    if (!lookup)
-        return lookup.failure();
-    if (const auto& problem = lookup.value().problem) {
+std::optional<VerifyReport> verifyWithChecksums(const SetFindings& found, MessageBox& box) {
+    const ChecksumLookup& checksums = found.checksums;
+    if (const auto& problem = checksums.problem) {
         if (problem->kind == ChecksumFileProblem::Kind::Damaged) {
-            box.refuse(messages::checksumFileDamagedMessage(lookup.value().path, problem->reason) +
+            box.refuse(messages::checksumFileDamagedMessage(checksums.path, problem->reason) +
                        " The set is listed without it.");
             VerifyReport report;
-            report.checksumPath = lookup.value().path;
+            report.checksumPath = checksums.path;
             report.checksumFileDamaged = true;
-            return std::optional<VerifyReport>(std::move(report));
+            return report;
         }
-        box.inform(messages::checksumFileUnusableMessage(lookup.value().path, problem->reason));
-        return std::optional<VerifyReport>{};
+        box.inform(messages::checksumFileUnusableMessage(checksums.path, problem->reason));
+        return std::nullopt;
     }
-    if (!lookup.value().file)
-        return std::optional<VerifyReport>{};
-    const ChecksumFile& file = *lookup.value().file;
-    PartHeader header;
-    header.PartCount = static_cast<std::int16_t>(file.parts.size());
-    header.NameTail = std::string(nameTailOf(file.sourcePath));
+    if (!found.contentsChecked)
+        return std::nullopt;
     VerifyReport report;
-    report.checksumPath = lookup.value().path;
-    auto verified = verifyParts(fs, base, file, header, progress, report.verdicts);
-    if (!verified)
-        return verified.failure();
-    if (!verified.value())
-        return makeFailure(FailureKind::IoError, "verifying was interrupted");
-    return std::optional<VerifyReport>(std::move(report));
+    report.checksumPath = checksums.path;
+    report.verdicts = found.verdicts;
+    return report;
 }
 
 std::string formatVerifyReport(const VerifyReport& report) {

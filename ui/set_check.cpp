@@ -1,9 +1,9 @@
 #include "set_check.h"
 
 #include "part_header.h"
-#include "part_set.h"
 #include "recovery.h"
 #include "repair.h"
+#include "set_findings.h"
 
 #include <algorithm>
 
@@ -13,33 +13,6 @@ namespace {
 
 std::string notAPartOfAnySet(const std::string& path) {
     return "'" + escapedForDisplay(path) + "' is not a broken file or a recovery file of a set.";
-}
-
-// Without checksums a file can only be judged by its header and size, as joining judges it.
-PartVerdict listed(const PartSet& set, const PartEntry& entry) {
-    PartVerdict verdict;
-    verdict.path = entry.path;
-    verdict.index = entry.index;
-    switch (entry.state) {
-    case PartState::Present:
-        verdict.condition = PartCondition::Good;
-        break;
-    case PartState::Missing:
-        verdict.condition = PartCondition::Missing;
-        break;
-    case PartState::NotAPart:
-    case PartState::OtherSet:
-        verdict.condition = PartCondition::Foreign;
-        break;
-    case PartState::Unreadable:
-    case PartState::WrongIndex:
-    case PartState::WrongSize:
-        verdict.condition = PartCondition::Damaged;
-        break;
-    }
-    if (verdict.condition != PartCondition::Good && verdict.condition != PartCondition::Missing)
-        verdict.detail = set.problemInWords(entry);
-    return verdict;
 }
 
 } // namespace
@@ -102,47 +75,34 @@ std::string SetCheck::verdict() const {
 Result<std::variant<SetCheck, SetCheckRefusal, std::monostate>>
 checkSet(FileSystem& fs, const std::string& chosen, ProgressObserver* observer) {
     using Found = std::variant<SetCheck, SetCheckRefusal, std::monostate>;
-    const auto base = partBaseName(chosen, {});
-    if (!base)
+    if (!partBaseName(chosen, {}))
         return Found{SetCheckRefusal{notAPartOfAnySet(chosen)}};
-    auto read = readPartSet(fs, chosen);
+    auto read = readSetFindings(fs, chosen, ChosenName::MustBeThere, observer);
     if (!read)
         return read.failure();
-    const std::optional<PartSet>& set = read.value();
-    // A chosen file without its header (a recovery file, a damaged part) is still found in
-    // the checksum file by its name.
-    auto lookup =
-        set ? lookUpChecksumFile(fs, *base, set->chosen.header) : lookUpChecksumFile(fs, *base);
-    if (!lookup)
-        return lookup.failure();
+    if (!read.value())
+        return Found{std::monostate{}};
+    SetFindings& found = *read.value();
+    const ChecksumLookup& checksums = found.checksums;
+    // Without checksums the set is judged as joining judges it, which needs a set to judge.
+    if (!found.contentsChecked && (!found.set || !found.set->countIsValid()))
+        return Found{SetCheckRefusal{notAPartOfAnySet(chosen)}};
 
     SetCheck check;
-    if (lookup.value().present())
-        check.checksumPath = lookup.value().path;
-    if (lookup.value().problem)
-        check.checksumProblem = lookup.value().problem->reason;
-    if (const auto& file = lookup.value().file) {
-        PartHeader header;
-        header.PartCount = static_cast<std::int16_t>(file->parts.size());
-        header.NameTail = std::string(nameTailOf(file->sourcePath));
-        auto verified = verifyParts(fs, *base, *file, header, observer, check.verdicts);
-        if (!verified)
-            return verified.failure();
-        if (!verified.value())
-            return Found{std::monostate{}};
-        check.contentsChecked = true;
+    if (checksums.present())
+        check.checksumPath = checksums.path;
+    if (checksums.problem)
+        check.checksumProblem = checksums.problem->reason;
+    check.contentsChecked = found.contentsChecked;
+    check.verdicts = std::move(found.verdicts);
+    if (const auto& file = checksums.file) {
         std::vector<int> lost;
         for (std::size_t slot = 0; slot < check.verdicts.size(); ++slot)
             if (check.verdicts[slot].condition != PartCondition::Good)
                 lost.push_back(static_cast<int>(slot));
         check.repairable = !lost.empty() && !file->recovery.empty() &&
-                           canRebuild(recoveryLayoutOf(*file, header), lost);
-        return Found{std::move(check)};
+                           canRebuild(recoveryLayoutOf(*file, found.judgedBy), lost);
     }
-    if (!set || !set->countIsValid())
-        return Found{SetCheckRefusal{notAPartOfAnySet(chosen)}};
-    for (const PartEntry& entry : set->parts)
-        check.verdicts.push_back(listed(*set, entry));
     return Found{std::move(check)};
 }
 

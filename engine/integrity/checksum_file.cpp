@@ -401,11 +401,8 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
         header->PartCount = static_cast<std::int16_t>(file.parts.size());
         header->NameTail = std::string(nameTailOf(file.sourcePath));
     }
-    if (file.parts.size() != static_cast<std::size_t>(std::max<int>(header->PartCount, 0)))
-        return foreign("it lists " + std::to_string(file.parts.size()) +
-                       " broken files where the set has " + std::to_string(header->PartCount));
-    if (nameTailOf(file.sourcePath) != header->NameTail)
-        return foreign("it was written for '" + escapedForDisplay(file.sourcePath) + "'");
+    if (auto disagreement = setDisagreement(file, *header))
+        return foreign(std::move(*disagreement));
     if (auto strange = strangeName(file, base))
         return foreign(std::move(*strange));
     lookup.file = std::move(file);
@@ -423,7 +420,19 @@ Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base)
     return lookUp(fs, base, std::nullopt);
 }
 
+std::optional<std::string> setDisagreement(const ChecksumFile& file, const PartHeader& header) {
+    if (file.parts.size() != static_cast<std::size_t>(std::max<int>(header.PartCount, 0)))
+        return "it lists " + std::to_string(file.parts.size()) +
+               " broken files where the set has " + std::to_string(header.PartCount);
+    if (nameTailOf(file.sourcePath) != header.NameTail)
+        return "it was written for '" + escapedForDisplay(file.sourcePath) + "'";
+    return std::nullopt;
+}
+
 namespace {
+
+// Enough of a file's start for either header a file of a set may carry.
+constexpr std::size_t kHeadSize = std::max(kHeaderSize, kRecoveryHeaderSize);
 
 // One listed file as read: its size, its first bytes and the stream hashing it.
 struct ReadFile {
@@ -448,6 +457,12 @@ PartVerdict judge(const ChecksumEntry& entry, const ReadFile& read, const Digest
         verdict.status = read.status;
     if (!read.regular)
         return set(PartCondition::Foreign, "not an ordinary file");
+    if (verdict.recovery) {
+        if (const auto recovery = parseRecoveryHeader(read.head))
+            verdict.setHeader = setHeaderOf(*recovery);
+    } else {
+        verdict.setHeader = readHeader(read.head).header;
+    }
     if (digest == entry.digest)
         return set(PartCondition::Good);
     if (!verdict.recovery) {
@@ -610,7 +625,7 @@ private:
     bool hashBlock(Active& reading, std::span<char> block, std::size_t n) {
         ReadFile& read = reads[reading.item];
         if (reading.offset == 0)
-            read.head.assign(block.data(), std::min(n, kHeaderSize));
+            read.head.assign(block.data(), std::min(n, kHeadSize));
         const detail::ParallelHasher::Piece piece{read.stream, 0, n};
         hasher.submit(block, {&piece, 1});
         reading.offset += static_cast<off_t>(n);

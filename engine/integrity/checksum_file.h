@@ -121,6 +121,11 @@ Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
 // the one the checksum file describes, as long as its names are the set's.
 Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base);
 
+// Why the checksum file is not that of the set whose broken files carry header's count and
+// name tail, in the words a lookup gives ("it lists 5 broken files where the set has 3");
+// nothing when it is.
+std::optional<std::string> setDisagreement(const ChecksumFile& file, const PartHeader& header);
+
 // What verifying found at one entry of a checksum file.
 enum class PartCondition {
     Good,    // its SHA-256 matches
@@ -139,13 +144,17 @@ struct PartVerdict {
     // The file as it was read, when an ordinary file was there: what a repair expects to find
     // at the name when it puts its files in place.
     std::optional<struct stat> status;
+    // The count and name tail the file's own header gives its set, when it carries one (a
+    // broken file's part header, a recovery part's header): what shows whose set the files at
+    // these names are when the chosen name carries no header.
+    std::optional<PartHeader> setHeader;
 };
 
 // Hashes every part and recovery part that `file` lists, at the set's own names beside base
-// (PartFileName, RecoveryFileName), and says what each is, in the order listed. Reads through fs
-// and changes no file; hashes on two threads while the caller's thread reads. The observer,
-// when given, hears the bytes read and may cancel: then the result is false and verdicts is
-// incomplete. A failure when a file is there but cannot be read.
+// (PartFileName, RecoveryFileName), and says what each is, in the order listed, with the header
+// each carries. Reads through fs and changes no file; hashes on two threads while the caller's
+// thread reads. The observer, when given, hears the bytes read and may cancel: then the result
+// is false and verdicts is incomplete. A failure when a file is there but cannot be read.
 Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFile& file,
                          const PartHeader& header, ProgressObserver* observer,
                          std::vector<PartVerdict>& verdicts);

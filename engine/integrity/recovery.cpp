@@ -347,6 +347,14 @@ std::optional<RecoveryHeader> parseRecoveryHeader(std::string_view bytes) {
     return header;
 }
 
+PartHeader setHeaderOf(const RecoveryHeader& header) {
+    PartHeader part;
+    part.PartIndex = static_cast<std::int16_t>(header.index);
+    part.PartCount = static_cast<std::int16_t>(header.layout.dataCount);
+    part.NameTail = header.layout.nameTail;
+    return part;
+}
+
 Result<RecoveryFile> readRecoveryFile(FileSystem& fs, const std::string& path) {
     RecoveryHeaderBytes bytes{};
     auto start = detail::readFileStart(fs, path, bytes.data(), bytes.size());

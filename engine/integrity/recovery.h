@@ -65,6 +65,10 @@ struct RecoveryHeader {
 
 using RecoveryHeaderBytes = std::array<char, kRecoveryHeaderSize>;
 
+// The count and name tail of the set the recovery part was written for, as that set's broken
+// files carry them in their headers; the index is the recovery part's own.
+PartHeader setHeaderOf(const RecoveryHeader& header);
+
 // Encodes the header: magic, version, fields in little-endian order, and a CRC-32 of the rest.
 RecoveryHeaderBytes buildRecoveryHeader(const RecoveryHeader& header);
 

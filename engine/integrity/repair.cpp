@@ -2,12 +2,11 @@
 
 #include "file_io.h"
 #include "operations.h"
-#include "part_set.h"
 #include "pending_set.h"
 #include "recovery.h"
+#include "set_findings.h"
 #include "sha256.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <utility>
@@ -36,32 +35,6 @@ RepairReport withOutcome(Outcome outcome, std::vector<PartVerdict> verdicts = {}
     report.outcome = outcome;
     report.verdicts = std::move(verdicts);
     return report;
-}
-
-// The count and tail of the set that path belongs to, from its own header if it is a broken
-// file or a recovery part; nothing when it is neither or cannot be opened. missing, when
-// given, tells whether there is no file of that name.
-Result<std::optional<PartHeader>> setHeaderOf(FileSystem& fs, const std::string& path,
-                                              bool* missing = nullptr) {
-    auto part = readPartFile(fs, path);
-    if (!part)
-        return part.failure();
-    if (missing != nullptr)
-        *missing = part.value().found == FileFound::Missing;
-    if (part.value().found != FileFound::Regular)
-        return std::optional<PartHeader>{};
-    if (part.value().reading.header)
-        return part.value().reading.header;
-    auto file = readRecoveryFile(fs, path);
-    if (!file)
-        return file.failure();
-    if (const auto& recovery = file.value().header) {
-        PartHeader header;
-        header.PartCount = static_cast<std::int16_t>(recovery->layout.dataCount);
-        header.NameTail = recovery->layout.nameTail;
-        return std::optional<PartHeader>{header};
-    }
-    return std::optional<PartHeader>{};
 }
 
 bool sameLayout(const RecoveryLayout& a, const RecoveryLayout& b) {
@@ -147,56 +120,29 @@ mode_t rebuiltMode(const ChecksumFile& file, const std::vector<PartVerdict>& ver
     return recorded != 0 ? recorded : 0666;
 }
 
-// Finds the set's checksum file through the header of one of the set's files: the chosen one
-// if it can be read, else the first readable recovery part or broken file of its name. A
-// damaged header may name another set; then the next file's is tried.
-Result<std::variant<std::pair<ChecksumLookup, PartHeader>, RepairReport>>
-findChecksums(FileSystem& fs, const std::string& chosen, const std::string& base) {
-    using Found = std::variant<std::pair<ChecksumLookup, PartHeader>, RepairReport>;
-    std::vector<std::string> candidates = {chosen};
-    for (int j = 0; j < kMaxRecoveryParts; ++j)
-        candidates.push_back(RecoveryFileName(base, j));
-    for (int i = 0; i < kMaxPartCount; ++i)
-        candidates.push_back(PartFileName(base, i));
-
-    constexpr int kHeadersTried = 4;
-    std::vector<std::pair<int, std::string>> tried;
-    std::optional<RepairReport> firstRefusal;
-    bool chosenMissing = false;
-    for (const std::string& candidate : candidates) {
-        auto found = setHeaderOf(fs, candidate, candidate == chosen ? &chosenMissing : nullptr);
-        if (!found)
-            return found.failure();
-        if (!found.value())
-            continue;
-        const PartHeader& header = *found.value();
-        const std::pair<int, std::string> key{header.PartCount, header.NameTail};
-        if (std::find(tried.begin(), tried.end(), key) != tried.end())
-            continue;
-        tried.push_back(key);
-        auto lookup = lookUpChecksumFile(fs, base, header);
-        if (!lookup)
-            return lookup.failure();
-        ChecksumLookup& checksums = lookup.value();
-        if (checksums.file)
-            return Found{std::pair{std::move(checksums), header}};
-        if (!firstRefusal)
-            firstRefusal =
-                checksums.problem
-                    ? refusal("The checksum file '" + shown(checksums.path) +
-                              "' cannot be used: " + checksums.problem->reason + ".")
-                    : refusal("There is no checksum file '" + shown(checksums.path) +
-                              "' beside the set, so its damaged files cannot be told from its "
-                              "good ones.");
-        if (int(tried.size()) == kHeadersTried)
-            break;
-    }
-    if (firstRefusal)
-        return Found{*firstRefusal};
+// Why the set's checksum file cannot tell its damaged files from its good ones; nothing when
+// it can. It must be borne out by a header read from a file of the set, so that the checksum
+// and recovery files an earlier split left under the same names never rewrite a newer set.
+Result<std::optional<RepairReport>> checksumRefusal(const SetFindings& found) {
+    const ChecksumLookup& checksums = found.checksums;
+    const auto cannotBeUsed = [&](const std::string& reason) {
+        return std::optional<RepairReport>{refusal("The checksum file '" + shown(checksums.path) +
+                                                   "' cannot be used: " + reason + ".")};
+    };
+    if (checksums.problem)
+        return cannotBeUsed(checksums.problem->reason);
+    if (found.corroborated)
+        return std::optional<RepairReport>{};
+    if (!found.disagreement.empty())
+        return cannotBeUsed(found.disagreement);
+    if (!checksums.file && (found.set || found.chosenRecovery))
+        return std::optional<RepairReport>{
+            refusal("There is no checksum file '" + shown(checksums.path) +
+                    "' beside the set, so its damaged files cannot be told from its good ones.")};
     // A lost file is named by its set; with no set about, the name was mistyped.
-    if (chosenMissing)
-        return fileFailure(ENOENT, FileAction::Open, chosen);
-    return Found{refusal(messages::kNotSplitFile)};
+    if (found.chosenFound == FileFound::Missing)
+        return fileFailure(ENOENT, FileAction::Open, found.chosen);
+    return std::optional<RepairReport>{refusal(messages::kNotSplitFile)};
 }
 
 // Whether path is the name of one of the files the checksum file lists, as the set names them.
@@ -302,61 +248,55 @@ Result<RepairReport> rebuildLost(FileSystem& fs, const ChecksumFile& file,
     return report;
 }
 
-// Checks every file of the set against its checksum, and the recovery parts against the set's
+// Notes what was read of every file of the set, and checks the recovery parts against the set's
 // shape. What was read decides what is written: if another run changes any file of the set from
 // here on, the rebuild puts nothing in place.
-Result<std::variant<std::vector<PartVerdict>, RepairReport>>
-checkFiles(FileSystem& fs, const std::string& base, const ChecksumLookup& checksums,
-           const PartHeader& header, const RecoveryLayout& layout, Rebuild& rebuild,
-           ProgressObserver* observer) {
-    using Checked = std::variant<std::vector<PartVerdict>, RepairReport>;
-    std::vector<PartVerdict> verdicts;
-    auto verified = verifyParts(fs, base, *checksums.file, header, observer, verdicts);
-    if (!verified)
-        return verified.failure();
-    if (!verified.value())
-        return Checked{withOutcome(Outcome::Cancelled)};
-    rebuild.pending.expect(checksums.path, checksums.status);
-    for (const PartVerdict& verdict : verdicts)
+Result<std::optional<RepairReport>> checkFiles(FileSystem& fs, const SetFindings& found,
+                                               const RecoveryLayout& layout, Rebuild& rebuild) {
+    rebuild.pending.expect(found.checksums.path, found.checksums.status);
+    for (const PartVerdict& verdict : found.verdicts)
         rebuild.pending.expect(verdict.path, verdict.status);
-    auto agree = recoveryPartsAgree(fs, layout, verdicts);
+    auto agree = recoveryPartsAgree(fs, layout, found.verdicts);
     if (!agree)
         return agree.failure();
     if (!agree.value())
-        return Checked{
+        return std::optional<RepairReport>{
             refusal("The recovery parts were not written for the set that the checksum file '" +
-                    shown(checksums.path) + "' describes.")};
-    return Checked{std::move(verdicts)};
+                    shown(found.checksums.path) + "' describes.")};
+    return std::optional<RepairReport>{};
 }
 
 Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
                                ProgressObserver* observer) {
-    if (chosen.size() < 3)
+    if (!partBaseName(chosen, {}))
         return refusal(messages::kNotSplitFile);
-    // Broken files and recovery parts alike end in three characters that number them.
-    const std::string base = chosen.substr(0, chosen.size() - 3);
-    auto found = findChecksums(fs, chosen, base);
-    if (!found)
-        return found.failure();
-    if (auto* refused = std::get_if<RepairReport>(&found.value()))
-        return std::move(*refused);
-    auto& [checksums, header] = std::get<0>(found.value());
-    const ChecksumFile& file = *checksums.file;
-    const RecoveryLayout layout = recoveryLayoutOf(file, header);
-    if (auto refused = setRefusal(chosen, base, checksums, layout))
-        return std::move(*refused);
+    auto read = readSetFindings(fs, chosen, ChosenName::MayBeLost, observer);
+    if (!read)
+        return read.failure();
+    if (!read.value())
+        return withOutcome(Outcome::Cancelled);
+    SetFindings& found = *read.value();
+    auto refused = checksumRefusal(found);
+    if (!refused)
+        return refused.failure();
+    if (refused.value())
+        return std::move(*refused.value());
+    const ChecksumFile& file = *found.checksums.file;
+    const RecoveryLayout layout = recoveryLayoutOf(file, found.judgedBy);
+    if (auto outside = setRefusal(chosen, found.base, found.checksums, layout))
+        return std::move(*outside);
 
-    Rebuild rebuild(fs, folderOf(PartFileName(base, 0)));
-    auto checked = checkFiles(fs, base, checksums, header, layout, rebuild, observer);
+    Rebuild rebuild(fs, folderOf(PartFileName(found.base, 0)));
+    auto checked = checkFiles(fs, found, layout, rebuild);
     if (!checked)
         return checked.failure();
-    if (auto* refused = std::get_if<RepairReport>(&checked.value()))
-        return std::move(*refused);
-    auto& verdicts = std::get<std::vector<PartVerdict>>(checked.value());
+    if (checked.value())
+        return std::move(*checked.value());
+    std::vector<PartVerdict>& verdicts = found.verdicts;
 
     auto lost = lostSlots(fs, verdicts);
-    if (auto* refused = std::get_if<RepairReport>(&lost))
-        return std::move(*refused);
+    if (auto* unordinary = std::get_if<RepairReport>(&lost))
+        return std::move(*unordinary);
     const auto& slots = std::get<std::vector<int>>(lost);
     if (slots.empty())
         return withOutcome(Outcome::Whole, std::move(verdicts));

@@ -28,21 +28,22 @@ struct RepairReport {
     std::vector<std::string> notes;
 };
 
+// The shape of the set that file describes, whose parts carry header's count and tail.
+RecoveryLayout recoveryLayoutOf(const ChecksumFile& file, const PartHeader& header);
+
 // Repairs the set that the chosen file (one of its broken files or recovery parts, which may
 // be one that is lost) belongs to. Checks every file the set's checksum file lists; rebuilds
 // those that are missing or fail their checksum (damaged, foreign) from the others with the
 // recovery code; checks each rebuilt file against its checksum; then moves each into place
 // under its own name, replacing what was there. Only the set's own names are written (the
 // checksum file is usable only when it lists just those), never a file that is good. Nothing
-// is changed unless every rebuilt file matches. Refuses a set without a usable checksum file
-// or without recovery parts, a chosen name that is not one of the set's, and a set where a
-// listed name holds no ordinary file (a folder). A chosen file that does not exist, with no
+// is changed unless every rebuilt file matches. Refuses a set without a usable checksum file,
+// one that no header read from a file of the set bears out (SetFindings::corroborated), a set
+// without recovery parts, a chosen name that is not one of the set's, and a set where a listed
+// name holds no ordinary file (a folder). A chosen file that does not exist, with no
 // set around it, is a FileNotFound failure.
 // A failure when a file cannot be read or written; a failure while moving the files into
 // place leaves those already moved (each checked) and removes the rest.
-// The shape of the set that file describes, whose parts carry header's count and tail.
-RecoveryLayout recoveryLayoutOf(const ChecksumFile& file, const PartHeader& header);
-
 Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
                                ProgressObserver* observer = nullptr);
 

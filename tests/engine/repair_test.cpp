@@ -180,6 +180,41 @@ TEST(Repair, TheChosenNameMayBeALostFileButMustBeOneOfTheSets) {
     EXPECT_TRUE(snapshot(set.dir) == set.whole);
 }
 
+// A recovery part's own header names its set, with the set's first part gone.
+TEST(Repair, ARecoveryPartNamesItsSetWhenTheFirstPartIsLost) {
+    RepairableSet set(50000, 8, 2, 13);
+    std::filesystem::remove(set.dir / "movie.000");
+    const auto report = RepairSet(set.dir / "movie.r01", defaultFileSystem());
+    ASSERT_TRUE(report) << report.failure().description;
+    EXPECT_EQ(report.value().outcome, Outcome::Repaired) << report.value().message;
+    EXPECT_TRUE(snapshot(set.dir) == set.whole);
+}
+
+// The checksum file and recovery parts of an earlier split agree with each other; when the
+// chosen part of the newer set under the same names has lost its header, the newer set's other
+// parts still say the checksum file is not theirs, and none of them is rewritten.
+TEST(Repair, AnEarlierSplitsChecksumsNeverRewriteANewerSet) {
+    RepairableSet older(4500, 1, 5, 11); // five parts, as many recovery parts
+    ScratchDir newer;
+    writeFile(newer / "movie.avi", randomBytes(2500, 12));
+    auto box = scriptedBox({MsgAnswer::Yes, MsgAnswer::No});
+    OperationContext context{box};
+    ASSERT_TRUE(SplitFile(newer / "movie.avi", 1, "", newer / "movie.avi", context));
+    for (int i = 0; i < 5; ++i)
+        std::filesystem::remove(partName(older.dir / "movie.", i));
+    for (int i = 0; i < 3; ++i)
+        writeFile(partName(older.dir / "movie.", i), readFile(partName(newer / "movie.", i)));
+    std::string first = readFile(older.dir / "movie.000");
+    first[0] = 'X';
+    writeFile(older.dir / "movie.000", first);
+    const Files before = snapshot(older.dir);
+
+    const auto report = RepairSet(older.dir / "movie.000", defaultFileSystem());
+    ASSERT_TRUE(report) << report.failure().description;
+    EXPECT_EQ(report.value().outcome, Outcome::Refused);
+    EXPECT_TRUE(snapshot(older.dir) == before);
+}
+
 // Without trustworthy checksums, or with a rebuilt file that fails them, nothing changes.
 TEST(Repair, RefusesWhatItCannotTrust) {
     const std::vector<std::pair<const char*, std::function<void(RepairableSet&)>>> cases = {

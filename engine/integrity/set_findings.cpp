@@ -1,0 +1,138 @@
+#include "set_findings.h"
+
+#include <utility>
+
+namespace tolvar {
+
+namespace {
+
+// Reads the chosen file: the set it names when it is a broken file, its header when it is a
+// recovery part. Where there is no ordinary file at the name, repair goes on by the name alone.
+Result<void> readChosen(FileSystem& fs, ChosenName name, SetFindings& found) {
+    auto read = readPartSet(fs, found.chosen);
+    if (read) {
+        found.chosenFound = FileFound::Regular;
+        found.set = std::move(read.value());
+        if (found.set)
+            return {};
+        auto recovery = readRecoveryFile(fs, found.chosen);
+        if (!recovery)
+            return recovery.failure();
+        found.chosenFound = recovery.value().found;
+        found.chosenRecovery = recovery.value().header;
+        return {};
+    }
+    if (name == ChosenName::MustBeThere)
+        return read.failure();
+    auto file = readPartFile(fs, found.chosen);
+    if (!file)
+        return file.failure();
+    if (file.value().found == FileFound::Regular)
+        return read.failure();
+    found.chosenFound = file.value().found;
+    return {};
+}
+
+// Whether a header read from a file of the set bears the checksum file out. The chosen file's
+// own decides when it has one. Else the headers of the files the checksum file lists decide,
+// as verifying has just read them: a stale checksum file and the recovery parts of an earlier
+// split agree with each other, so only the broken files can show that the set now at these
+// names is another, and none of them may.
+void corroborate(SetFindings& found, const std::optional<PartHeader>& chosenHeader) {
+    const ChecksumFile& file = *found.checksums.file;
+    if (chosenHeader) {
+        auto disagreement = setDisagreement(file, *chosenHeader);
+        found.corroborated = !disagreement;
+        found.disagreement = std::move(disagreement).value_or("");
+        return;
+    }
+    bool agreed = false;
+    for (const PartVerdict& verdict : found.verdicts) {
+        if (!verdict.setHeader)
+            continue;
+        auto disagreement = setDisagreement(file, *verdict.setHeader);
+        if (!disagreement)
+            agreed = true;
+        else if (!verdict.recovery && found.disagreement.empty())
+            found.disagreement = std::move(*disagreement);
+    }
+    found.corroborated = agreed && found.disagreement.empty();
+}
+
+} // namespace
+
+PartVerdict verdictOf(const PartSet& set, const PartEntry& entry) {
+    PartVerdict verdict;
+    verdict.path = entry.path;
+    verdict.index = entry.index;
+    switch (entry.state) {
+    case PartState::Present:
+        verdict.condition = PartCondition::Good;
+        break;
+    case PartState::Missing:
+        verdict.condition = PartCondition::Missing;
+        break;
+    case PartState::NotAPart:
+    case PartState::OtherSet:
+        verdict.condition = PartCondition::Foreign;
+        break;
+    case PartState::Unreadable:
+    case PartState::WrongIndex:
+    case PartState::WrongSize:
+        verdict.condition = PartCondition::Damaged;
+        break;
+    }
+    if (verdict.condition != PartCondition::Good && verdict.condition != PartCondition::Missing)
+        verdict.detail = set.problemInWords(entry);
+    return verdict;
+}
+
+Result<std::optional<SetFindings>> readSetFindings(FileSystem& fs, const std::string& chosen,
+                                                   ChosenName name, ProgressObserver* observer) {
+    SetFindings found;
+    found.chosen = chosen;
+    const auto base = partBaseName(chosen, {});
+    if (!base)
+        return makeFailure(FailureKind::InvalidArgument,
+                           "cannot find the other broken files of '" + chosen + "'");
+    found.base = *base;
+    if (auto read = readChosen(fs, name, found); !read)
+        return read.failure();
+
+    // The chosen broken file's header finds its own set's checksum file; any other chosen name
+    // finds the checksum file its name leads to, as long as that lists the set's names.
+    auto lookup = found.set ? lookUpChecksumFile(fs, found.base, found.set->chosen.header)
+                            : lookUpChecksumFile(fs, found.base);
+    if (!lookup)
+        return lookup.failure();
+    found.checksums = std::move(lookup.value());
+    std::optional<PartHeader> chosenHeader;
+    if (found.set)
+        chosenHeader = found.set->chosen.header;
+    else if (found.chosenRecovery)
+        chosenHeader = setHeaderOf(*found.chosenRecovery);
+
+    if (!found.checksums.file) {
+        if (chosenHeader) {
+            found.judgedBy.PartCount = chosenHeader->PartCount;
+            found.judgedBy.NameTail = chosenHeader->NameTail;
+        }
+        if (found.set)
+            for (const PartEntry& entry : found.set->parts)
+                found.verdicts.push_back(verdictOf(*found.set, entry));
+        return std::optional<SetFindings>(std::move(found));
+    }
+    const ChecksumFile& file = *found.checksums.file;
+    found.judgedBy.PartCount = static_cast<std::int16_t>(file.parts.size());
+    found.judgedBy.NameTail = std::string(nameTailOf(file.sourcePath));
+    auto verified = verifyParts(fs, found.base, file, found.judgedBy, observer, found.verdicts);
+    if (!verified)
+        return verified.failure();
+    if (!verified.value())
+        return std::optional<SetFindings>{};
+    found.contentsChecked = true;
+    corroborate(found, chosenHeader);
+    return std::optional<SetFindings>(std::move(found));
+}
+
+} // namespace tolvar

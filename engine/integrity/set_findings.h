@@ -1,0 +1,70 @@
+#pragma once
+
+// The one reader of a set for verifying, checking and repairing it. The command line's verify,
+// the window's check and repair take a set from here, so they find the same checksum file and
+// judge the same files the same way.
+
+#include "checksum_file.h"
+#include "failure.h"
+#include "file_system.h"
+#include "part_header.h"
+#include "part_set.h"
+#include "progress.h"
+#include "recovery.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvar {
+
+// How the chosen name is taken.
+enum class ChosenName {
+    MustBeThere, // verify and check: no ordinary file at the name is a failure
+    MayBeLost,   // repair: the name of a lost file still names its set
+};
+
+// What reading a set from one chosen name found.
+struct SetFindings {
+    std::string chosen;
+    std::string base; // partBaseName(chosen): the set's files are base000 ..., baser00 ...
+    FileFound chosenFound = FileFound::Missing;
+    std::optional<PartSet> set;                   // when the chosen file is a broken file
+    std::optional<RecoveryHeader> chosenRecovery; // when the chosen file is a recovery part
+    // The checksum file, looked up by the chosen broken file's header, else by its name alone.
+    ChecksumLookup checksums;
+    // The count and name tail the set is judged against: the checksum file's when it is usable,
+    // else those of the chosen file's header; 0 and empty when there is neither.
+    PartHeader judgedBy;
+    // True when the verdicts were hashed against the checksum file; false when they could only
+    // be taken from the set's states (no usable checksum file): then Good means "there".
+    bool contentsChecked = false;
+    // With a usable checksum file, one per file it lists, as verifyParts says; without one, one
+    // per index of the set the chosen broken file names, none when it is no broken file.
+    std::vector<PartVerdict> verdicts;
+    // The checksum file is usable and a header read from a file of the set agrees with it: the
+    // chosen file's part or recovery header, or, when it carries neither, a header among the
+    // files the checksum file lists with no broken file's header naming another set. A stale
+    // checksum file found by name alone may describe an earlier split under the same names.
+    bool corroborated = false;
+    // When it is not corroborated because a header names another set: why, in the words a
+    // lookup gives ("it lists 5 broken files where the set has 3"); else empty.
+    std::string disagreement;
+};
+
+// Reads the set that chosen (one of its broken files or recovery parts) belongs to, through fs,
+// changing no file: the chosen file and, when it is a broken file, its set as readPartSet reads
+// it; the set's checksum file; and, when that is usable, every file it lists, hashed through
+// verifyParts (the observer hears of the bytes read and may cancel). Empty when the observer
+// cancelled. A failure when chosen is too short to name a set (fewer than three bytes), when a
+// file is there but cannot be read, and, with ChosenName::MustBeThere, when no ordinary file is
+// at the chosen name, as readPartSet gives it.
+Result<std::optional<SetFindings>> readSetFindings(FileSystem& fs, const std::string& chosen,
+                                                   ChosenName name, ProgressObserver* observer);
+
+// One index of a set judged without checksums, by its header and size as joining judges it:
+// Present is Good; NotAPart and OtherSet are Foreign; Unreadable, WrongIndex and WrongSize are
+// Damaged, with the set's words for what is wrong as the detail.
+PartVerdict verdictOf(const PartSet& set, const PartEntry& entry);
+
+} // namespace tolvar
