@@ -1,5 +1,6 @@
 #include "set_findings.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tolvar {
@@ -33,30 +34,27 @@ Result<void> readChosen(FileSystem& fs, ChosenName name, SetFindings& found) {
     return {};
 }
 
-// Whether a header read from a file of the set bears the checksum file out. The chosen file's
-// own decides when it has one. Else the headers of the files the checksum file lists decide,
-// as verifying has just read them: a stale checksum file and the recovery parts of an earlier
-// split agree with each other, so only the broken files can show that the set now at these
-// names is another, and none of them may.
+// Whether the files now at the set's names bear the checksum file out: one broken file at least
+// must be exactly as it lists it. Headers alone cannot tell: a stale checksum file agrees with
+// the recovery parts of its own split, and a damaged header may name any set. When none is,
+// the first header that names another set, the chosen file's first, says why.
 void corroborate(SetFindings& found, const std::optional<PartHeader>& chosenHeader) {
     const ChecksumFile& file = *found.checksums.file;
-    if (chosenHeader) {
-        auto disagreement = setDisagreement(file, *chosenHeader);
-        found.corroborated = !disagreement;
-        found.disagreement = std::move(disagreement).value_or("");
+    found.corroborated =
+        std::any_of(found.verdicts.begin(), found.verdicts.end(), [](const PartVerdict& verdict) {
+            return !verdict.recovery && verdict.condition == PartCondition::Good;
+        });
+    if (found.corroborated)
         return;
-    }
-    bool agreed = false;
-    for (const PartVerdict& verdict : found.verdicts) {
-        if (!verdict.setHeader)
-            continue;
-        auto disagreement = setDisagreement(file, *verdict.setHeader);
-        if (!disagreement)
-            agreed = true;
-        else if (!verdict.recovery && found.disagreement.empty())
-            found.disagreement = std::move(*disagreement);
-    }
-    found.corroborated = agreed && found.disagreement.empty();
+    std::optional<std::string> why;
+    if (chosenHeader)
+        why = setDisagreement(file, *chosenHeader);
+    for (const PartVerdict& verdict : found.verdicts)
+        if (!why && !verdict.recovery && verdict.setHeader)
+            why = setDisagreement(file, *verdict.setHeader);
+    found.disagreement = why.value_or(
+        "none of the broken files beside it is as it lists them, so it may come from another "
+        "split under the same names");
 }
 
 } // namespace
@@ -100,9 +98,12 @@ Result<std::optional<SetFindings>> readSetFindings(FileSystem& fs, const std::st
         return read.failure();
 
     // The chosen broken file's header finds its own set's checksum file; any other chosen name
-    // finds the checksum file its name leads to, as long as that lists the set's names.
-    auto lookup = found.set ? lookUpChecksumFile(fs, found.base, found.set->chosen.header)
-                            : lookUpChecksumFile(fs, found.base);
+    // finds the checksum file its name leads to, as long as that lists the set's names. A
+    // repair goes by the name alone, since the chosen header may be what was damaged: the
+    // set's files corroborate the checksum file instead.
+    auto lookup = found.set && name == ChosenName::MustBeThere
+                      ? lookUpChecksumFile(fs, found.base, found.set->chosen.header)
+                      : lookUpChecksumFile(fs, found.base);
     if (!lookup)
         return lookup.failure();
     found.checksums = std::move(lookup.value());

@@ -31,7 +31,8 @@ struct SetFindings {
     FileFound chosenFound = FileFound::Missing;
     std::optional<PartSet> set;                   // when the chosen file is a broken file
     std::optional<RecoveryHeader> chosenRecovery; // when the chosen file is a recovery part
-    // The checksum file, looked up by the chosen broken file's header, else by its name alone.
+    // The checksum file: for verify and check looked up by the chosen broken file's header,
+    // else (and always for repair) by its name alone.
     ChecksumLookup checksums;
     // The count and name tail the set is judged against: the checksum file's when it is usable,
     // else those of the chosen file's header; 0 and empty when there is neither.
@@ -42,13 +43,14 @@ struct SetFindings {
     // With a usable checksum file, one per file it lists, as verifyParts says; without one, one
     // per index of the set the chosen broken file names, none when it is no broken file.
     std::vector<PartVerdict> verdicts;
-    // The checksum file is usable and a header read from a file of the set agrees with it: the
-    // chosen file's part or recovery header, or, when it carries neither, a header among the
-    // files the checksum file lists with no broken file's header naming another set. A stale
-    // checksum file found by name alone may describe an earlier split under the same names.
+    // The checksum file is usable and at least one broken file at the set's names is exactly as
+    // it lists it. A stale checksum file found by name may describe an earlier split under the
+    // same names, and agrees with that split's recovery parts; only the broken files can show
+    // it is this set's.
     bool corroborated = false;
-    // When it is not corroborated because a header names another set: why, in the words a
-    // lookup gives ("it lists 5 broken files where the set has 3"); else empty.
+    // When it is not corroborated: why, in the words a lookup gives ("it lists 5 broken files
+    // where the set has 3") when a header names another set; else that no broken file is as it
+    // lists them.
     std::string disagreement;
 };
 

@@ -209,10 +209,27 @@ TEST(Repair, AnEarlierSplitsChecksumsNeverRewriteANewerSet) {
     writeFile(older.dir / "movie.000", first);
     const Files before = snapshot(older.dir);
 
-    const auto report = RepairSet(older.dir / "movie.000", defaultFileSystem());
+    // Nor when the name chosen is one of the earlier split's own recovery parts, whose header
+    // agrees with the checksum file.
+    for (const char* chosen : {"movie.000", "movie.001", "movie.r00"}) {
+        const auto report = RepairSet(older.dir / chosen, defaultFileSystem());
+        ASSERT_TRUE(report) << report.failure().description;
+        EXPECT_EQ(report.value().outcome, Outcome::Refused) << chosen;
+        EXPECT_TRUE(snapshot(older.dir) == before) << chosen;
+    }
+}
+
+// A chosen part whose header was damaged to name another count is what the user wants
+// repaired: the set's other parts bear the checksum file out.
+TEST(Repair, AChosenPartWhoseHeaderNamesAnotherSetIsRebuilt) {
+    RepairableSet set(50000, 8, 2, 14);
+    std::string part = readFile(set.dir / "movie.001");
+    part.replace(10, 3, "009");
+    writeFile(set.dir / "movie.001", part);
+    const auto report = RepairSet(set.dir / "movie.001", defaultFileSystem());
     ASSERT_TRUE(report) << report.failure().description;
-    EXPECT_EQ(report.value().outcome, Outcome::Refused);
-    EXPECT_TRUE(snapshot(older.dir) == before);
+    EXPECT_EQ(report.value().outcome, Outcome::Repaired) << report.value().message;
+    EXPECT_TRUE(snapshot(set.dir) == set.whole);
 }
 
 // Without trustworthy checksums, or with a rebuilt file that fails them, nothing changes.
