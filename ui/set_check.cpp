@@ -66,6 +66,8 @@ std::string SetCheck::verdict() const {
         return said + " The recovery files can rebuild them: press Repair.";
     if (!contentsChecked)
         return said;
+    if (!untrusted.empty())
+        return said + " The checksum file cannot be used to rebuild them: " + untrusted + ".";
     const bool hasRecovery = std::any_of(verdicts.begin(), verdicts.end(),
                                          [](const PartVerdict& v) { return v.recovery; });
     return said + (hasRecovery ? " There are too few good recovery files to rebuild them."
@@ -102,6 +104,11 @@ checkSet(FileSystem& fs, const std::string& chosen, ProgressObserver* observer) 
                 lost.push_back(static_cast<int>(slot));
         check.repairable = !lost.empty() && !file->recovery.empty() &&
                            canRebuild(recoveryLayoutOf(*file, found.judgedBy), lost);
+        // A repair would refuse it; the window says so before offering it.
+        if (check.repairable && !found.corroborated) {
+            check.repairable = false;
+            check.untrusted = found.disagreement;
+        }
     }
     return Found{std::move(check)};
 }

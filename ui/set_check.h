@@ -25,6 +25,9 @@ struct SetCheck {
     std::vector<PartVerdict> verdicts;
     // Some file is not good and the recovery files can rebuild every one of them.
     bool repairable = false;
+    // Why the checksum file, usable for checking, cannot be trusted to rebuild from: no broken
+    // file is as it lists them, so it may be an earlier split's. Empty when it can be.
+    std::string untrusted;
 
     bool whole() const;
     // One line on the whole set: "The set is whole: all 9 files are good.", "The set is not

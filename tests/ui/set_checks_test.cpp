@@ -211,6 +211,12 @@ private slots:
         QTest::newRow("beyond one recovery file")
             << 1 << true << QStringList{"big.002"} << QStringList{"big.004"} << "GGDGMGG"
             << "There are too few good recovery files" << false;
+        QTest::newRow("every broken file damaged")
+            << 6 << true
+            << QStringList{"big.000", "big.001", "big.002", "big.003", "big.004", "big.005"}
+            << QStringList{} << "DDDDDDGGGGGG"
+            << "The checksum file cannot be used to rebuild them: none of the broken files"
+            << false;
         QTest::newRow("no checksum file")
             << 0 << false << QStringList{} << QStringList{"big.001"} << "GMGGGG"
             << "There is no checksum file" << false;
