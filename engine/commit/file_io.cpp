@@ -366,13 +366,15 @@ constexpr std::size_t kDefaultPipeSize = 65536;
 
 } // namespace
 
-Result<std::uint64_t> Copier::step(int in, off_t& inOffset, int out, std::uint64_t count,
-                                   const std::string& inPath, const std::string& outPath) {
-    const std::uint64_t chunk = std::min(count, tracker.listening() ? kListenedChunk : kQuietChunk);
+Result<std::uint64_t> Copier::step(int in, off_t& inOffset, int out, off_t outOffset,
+                                   std::uint64_t count, const std::string& inPath,
+                                   const std::string& outPath) {
+    const std::uint64_t chunk = endingOnRun(
+        outOffset, std::min(count, tracker.listening() ? kListenedChunk : kQuietChunk), count);
     // A way that copies nothing has either met the end of the file or been refused; the next
     // way then decides, so a file system whose kernel copy stops early loses nothing.
     if (splicing) {
-        auto n = spliceStep(in, inOffset, out, chunk, inPath, outPath);
+        auto n = spliceStep(in, inOffset, out, outOffset, chunk, inPath, outPath);
         if (!n || n.value() > 0)
             return n;
     }
@@ -397,8 +399,9 @@ bool Copier::openPipe() {
     return true;
 }
 
-Result<std::uint64_t> Copier::spliceStep(int in, off_t& inOffset, int out, std::uint64_t count,
-                                         const std::string& inPath, const std::string& outPath) {
+Result<std::uint64_t> Copier::spliceStep(int in, off_t& inOffset, int out, off_t outOffset,
+                                         std::uint64_t count, const std::string& inPath,
+                                         const std::string& outPath) {
     if (!openPipe()) {
         splicing = false;
         return std::uint64_t{0};
@@ -406,8 +409,17 @@ Result<std::uint64_t> Copier::spliceStep(int in, off_t& inOffset, int out, std::
     std::uint64_t copied = 0;
     while (splicing && copied < count) {
         // The pipe is empty here, so the kernel never waits for room in it.
-        const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(count - copied, pipeCapacity));
+        auto want = static_cast<std::size_t>(std::min<std::uint64_t>(count - copied, pipeCapacity));
+        // Writes start on kWriteRun boundaries of out and go on in whole runs. A source off a
+        // page boundary spans a page more of the pipe than it holds bytes, so a run less is
+        // asked of it.
+        const auto outAt = static_cast<std::size_t>(outOffset) + copied;
+        if (pipeCapacity >= 2 * kWriteRun) {
+            if (outAt % kWriteRun != 0)
+                want = std::min(want, kWriteRun - outAt % kWriteRun);
+            else if (static_cast<std::size_t>(inOffset) % 4096 != 0)
+                want = std::min(want, pipeCapacity - kWriteRun);
+        }
         const ssize_t n = fs.splice(in, &inOffset, pipeIn.get(), want);
         if (n == 0)
             break;
@@ -502,37 +514,26 @@ Result<std::uint64_t> Copier::userSpaceStep(int in, off_t& inOffset, int out, st
     return copied;
 }
 
-Step Copier::copyExactly(int in, off_t& inOffset, int out, std::uint64_t count,
+Step Copier::copyExactly(int in, off_t& inOffset, int out, off_t outOffset, std::uint64_t count,
                          const std::string& inPath, const std::string& outPath) {
     while (count > 0) {
-        const auto n = step(in, inOffset, out, count, inPath, outPath);
+        const auto n = step(in, inOffset, out, outOffset, count, inPath, outPath);
         if (!n)
             return n.failure();
         if (n.value() == 0)
             return makeFailure(FailureKind::IoError,
                                "'" + inPath + "' became shorter while it was being read");
         count -= n.value();
+        outOffset += static_cast<off_t>(n.value());
         if (!tracker.advance(n.value()))
             return false;
     }
     return true;
 }
 
-Step Copier::copyToEnd(int in, off_t inOffset, std::uint64_t expected, int out,
-                       const std::string& inPath, const std::string& outPath) {
-    // Copy what fstat promised, then keep reading until the file really ends, so a part that
-    // grew meanwhile, or a file system whose kernel copy stops early, loses nothing.
-    std::uint64_t wanted = std::max<std::uint64_t>(expected, 1);
-    for (;;) {
-        const auto n = step(in, inOffset, out, wanted, inPath, outPath);
-        if (!n)
-            return n.failure();
-        if (n.value() == 0)
-            return true;
-        wanted = wanted > n.value() ? wanted - n.value() : 1;
-        if (!tracker.advance(n.value()))
-            return false;
-    }
+std::uint64_t endingOnRun(off_t at, std::uint64_t chunk, std::uint64_t count) {
+    const std::uint64_t over = (static_cast<std::uint64_t>(at) + chunk) % kWriteRun;
+    return chunk < count && chunk > over ? chunk - over : chunk;
 }
 
 bool sameVersion(const struct stat& a, const struct stat& b) {

@@ -180,22 +180,20 @@ public:
     Copier(FileSystem& fs, ProgressTracker& tracker) : fs(fs), tracker(tracker) {}
 
     // Copies exactly count bytes from in at inOffset (advanced) to the current position of
-    // out. The source ending early is a failure: it changed while being read.
-    // False when the observer cancelled.
-    Step copyExactly(int in, off_t& inOffset, int out, std::uint64_t count,
+    // out, which is outOffset. The source ending early is a failure: it changed while being
+    // read. False when the observer cancelled.
+    Step copyExactly(int in, off_t& inOffset, int out, off_t outOffset, std::uint64_t count,
                      const std::string& inPath, const std::string& outPath);
-
-    // Copies from in at inOffset to the end of the file. False when the observer cancelled.
-    Step copyToEnd(int in, off_t inOffset, std::uint64_t expected, int out,
-                   const std::string& inPath, const std::string& outPath);
 
 private:
     // One step: copies up to count bytes; gives the bytes copied, 0 at end of file.
-    Result<std::uint64_t> step(int in, off_t& inOffset, int out, std::uint64_t count,
-                               const std::string& inPath, const std::string& outPath);
+    Result<std::uint64_t> step(int in, off_t& inOffset, int out, off_t outOffset,
+                               std::uint64_t count, const std::string& inPath,
+                               const std::string& outPath);
     // The ways, each giving 0 when it copied nothing: at the end of the file, or refused.
-    Result<std::uint64_t> spliceStep(int in, off_t& inOffset, int out, std::uint64_t count,
-                                     const std::string& inPath, const std::string& outPath);
+    Result<std::uint64_t> spliceStep(int in, off_t& inOffset, int out, off_t outOffset,
+                                     std::uint64_t count, const std::string& inPath,
+                                     const std::string& outPath);
     Result<std::uint64_t> kernelCopyStep(int in, off_t& inOffset, int out, std::uint64_t count,
                                          const std::string& inPath, const std::string& outPath);
     Result<std::uint64_t> userSpaceStep(int in, off_t& inOffset, int out, std::uint64_t count,
@@ -214,6 +212,15 @@ private:
     std::size_t pipeCapacity = 0;
     std::array<char, CopyStepSize> buffer{};
 };
+
+// What one FUSE write request carries at most by default (32 pages), and so the run of bytes
+// in which exFAT, FAT and NTFS drivers on a stick take writes. Writes that start off such a
+// boundary cost a request more per run, and the driver a cluster written in pieces; the 16-byte
+// header puts every part's payload, and in a join every source, off one.
+constexpr std::size_t kWriteRun = std::size_t{128} << 10;
+// chunk, shortened where it stops before count so that bytes written from offset at end on a
+// kWriteRun boundary, and the next chunk's writes start on one.
+std::uint64_t endingOnRun(off_t at, std::uint64_t chunk, std::uint64_t count);
 
 // Whether two stat results name the same file.
 bool sameFile(const struct stat& a, const struct stat& b);

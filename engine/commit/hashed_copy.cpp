@@ -66,8 +66,8 @@ Step copyHashed(FileSystem& fs, Copier& copier, ParallelHasher& hasher, int in, 
                 const std::string& inPath, const std::string& outPath,
                 std::span<const HashTarget> targets) {
     while (count > 0) {
-        const std::uint64_t chunk = std::min(count, kHashedChunk);
-        auto copied = copier.copyExactly(in, inOffset, out, chunk, inPath, outPath);
+        const std::uint64_t chunk = endingOnRun(outLength, std::min(count, kHashedChunk), count);
+        auto copied = copier.copyExactly(in, inOffset, out, outLength, chunk, inPath, outPath);
         if (!copied || !copied.value())
             return copied;
         const off_t end = outLength + static_cast<off_t>(chunk);

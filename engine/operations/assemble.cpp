@@ -134,6 +134,7 @@ detail::Step Assembler::copyParts(int out) {
         return reserved.failure();
     detail::ProgressTracker tracker(context.progress, total, set.count);
     detail::Copier copier(fs, tracker);
+    off_t written = 0;
     for (const PartEntry& entry : set.parts) {
         // Each part must still be the file that was checked, before and after its copy.
         const auto changed = [&] {
@@ -159,11 +160,12 @@ detail::Step Assembler::copyParts(int out) {
             if (!copied || !copied.value())
                 return copied;
         } else {
-            auto copied = copier.copyExactly(opened.value().get(), inOffset, out, entry.payloadSize,
-                                             entry.path, output);
+            auto copied = copier.copyExactly(opened.value().get(), inOffset, out, written,
+                                             entry.payloadSize, entry.path, output);
             if (!copied || !copied.value())
                 return copied;
         }
+        written += static_cast<off_t>(entry.payloadSize);
         if (fs.fstat(opened.value().get(), &st) != 0)
             return fileFailure(errno, FileAction::Read, entry.path);
         if (!detail::sameVersion(st, entry.status))

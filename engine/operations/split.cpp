@@ -205,8 +205,9 @@ detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_
             if (!copied || !copied.value())
                 return copied;
         } else {
-            auto copied = copier.copyExactly(sourceFd, offset, part.get(),
-                                             static_cast<std::uint64_t>(payload), source, name);
+            auto copied =
+                copier.copyExactly(sourceFd, offset, part.get(), static_cast<off_t>(kHeaderSize),
+                                   static_cast<std::uint64_t>(payload), source, name);
             if (!copied || !copied.value())
                 return copied;
         }

@@ -1,5 +1,6 @@
 // Split by size and by number of parts, on real files in a scratch folder.
 
+#include "file_io.h"
 #include "test_support.h"
 
 #include <filesystem>
@@ -506,6 +507,44 @@ TEST_F(SplitTest, ByNumberWithPrefixAndDelete) {
     ASSERT_TRUE(run.split2(source, 7, dir / "out/movie.", {Yes, Yes}));
     EXPECT_TRUE(isPartSet(dir / "out/movie.", content, 1000, "avi"));
     expectOnly({"out"});
+}
+
+// Writes reach a FUSE file system in requests of kWriteRun bytes at most; the 16-byte header
+// must not shift every request of a part, or of a join, off their boundaries.
+TEST(Copy, WritesStartOnTheRunsAFuseFileSystemTakes) {
+    struct Write {
+        int fd;
+        off_t start;
+        std::size_t length;
+    };
+    struct Recording : PosixFileSystem {
+        std::vector<Write> writes;
+        ssize_t splice(int inFd, off_t* inOffset, int outFd, std::size_t count) override {
+            const off_t at = inOffset == nullptr ? ::lseek(outFd, 0, SEEK_CUR) : -1;
+            const ssize_t n = PosixFileSystem::splice(inFd, inOffset, outFd, count);
+            if (at >= 0 && n > 0)
+                writes.push_back({outFd, at, static_cast<std::size_t>(n)});
+            return n;
+        }
+    } fs;
+    ScratchDir dir;
+    const std::string content = randomBytes(3500000, 8);
+    writeFile(dir / "movie.avi", content);
+    EngineRunner runner(fs);
+    ASSERT_TRUE(runner.split(dir / "movie.avi", 1000, "", {Yes, No}));
+    ASSERT_TRUE(runner.assemble(dir / "movie.000", dir / "joined.", {Yes, No}));
+    ASSERT_EQ(readFile(dir / "joined.avi"), content);
+    ASSERT_GT(fs.writes.size(), 8u);
+    for (std::size_t i = 0; i < fs.writes.size(); ++i) {
+        const Write& w = fs.writes[i];
+        const bool lastOfItsFile = i + 1 == fs.writes.size() || fs.writes[i + 1].fd != w.fd ||
+                                   fs.writes[i + 1].start != w.start + static_cast<off_t>(w.length);
+        const auto run = static_cast<off_t>(detail::kWriteRun);
+        const bool offARun =
+            w.start % run != 0 && (w.start + static_cast<off_t>(w.length)) % run != 0;
+        EXPECT_FALSE(offARun && !lastOfItsFile)
+            << "write " << i << " at " << w.start << " of " << w.length;
+    }
 }
 
 } // namespace
