@@ -70,14 +70,7 @@ protected:
 TEST_F(AssembleTest, RebuiltFileIsNamelessUntilCompleteAndTakesTheFirstPartsMode) {
     const std::string joined = writeMovieSet();
     ::chmod((dir / "movie.000").c_str(), 0750);
-    struct Watching : PosixFileSystem {
-        std::function<void()> during;
-        int preallocate(int fd, off_t length) override {
-            if (auto look = std::exchange(during, nullptr))
-                look();
-            return PosixFileSystem::preallocate(fd, length);
-        }
-    } fs;
+    MidwayFileSystem fs;
     std::set<std::string> seenMidway;
     fs.during = [&] { seenMidway = listDir(dir.path()); };
     const mode_t mask = ::umask(027);

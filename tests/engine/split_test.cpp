@@ -561,14 +561,7 @@ TEST(ConcurrentSplits, NeitherDeletesTheOthersParts) {
     const std::string source = dir / "movie.avi";
     const std::string content = randomBytes(5000, 7);
     writeFile(source, content);
-    struct Interleaving : PosixFileSystem {
-        std::function<void()> during;
-        int preallocate(int fd, off_t length) override {
-            if (auto run = std::exchange(during, nullptr))
-                run();
-            return PosixFileSystem::preallocate(fd, length);
-        }
-    } fs;
+    MidwayFileSystem fs;
     bool secondDone = false;
     fs.during = [&] {
         EngineRunner second;

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <ostream>
@@ -32,6 +33,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace tolvar::testing {
@@ -177,6 +179,17 @@ inline std::size_t callCount(const std::vector<LoggedCall>& log, FsCall kind) {
 }
 
 // Runs the three operations with a scripted box and, optionally, a file layer of the test's.
+// A file layer that runs `during` once, at the first reservation of a file's room: the moment
+// a run has made its first new file and not yet written to it.
+struct MidwayFileSystem : PosixFileSystem {
+    std::function<void()> during;
+    int preallocate(int fd, off_t length) override {
+        if (auto run = std::exchange(during, nullptr))
+            run();
+        return PosixFileSystem::preallocate(fd, length);
+    }
+};
+
 class EngineRunner {
 public:
     explicit EngineRunner(FileSystem& fs = defaultFileSystem()) : fs(fs) {}

@@ -40,6 +40,15 @@ class RealDialogsTest : public QObject {
     QTemporaryDir settingsDir;
     QTemporaryDir files;
 
+    // A window showing the split panel filled in for a new file of 5000 bytes in 1 KB parts.
+    void fillSplitPanel(frmMain& window, const QString& source) {
+        QVERIFY(writeFile(source, pattern(5000)));
+        window.show();
+        window.ShowPanel(QStringLiteral("1"));
+        window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(source);
+        window.findChild<QLineEdit*>(QStringLiteral("Text5"))->setText(QStringLiteral("1"));
+    }
+
 private slots:
     void initTestCase() { redirectSettings(settingsDir); }
 
@@ -146,13 +155,9 @@ private slots:
 
     void declinedSplitThroughTheRealBoxLeavesNoParts() {
         const QString source = files.filePath(QStringLiteral("declined.bin"));
-        QVERIFY(writeFile(source, pattern(5000)));
         FakeFileDialogs dialogs;
         frmMain window(WindowServices{nullptr, &dialogs, nullptr});
-        window.show();
-        window.ShowPanel(QStringLiteral("1"));
-        window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(source);
-        window.findChild<QLineEdit*>(QStringLiteral("Text5"))->setText(QStringLiteral("1"));
+        fillSplitPanel(window, source);
         QString asked;
         ModalScript script({[&](QWidget* w) {
             asked = boxText(w);
@@ -168,13 +173,9 @@ private slots:
     // success message, but No to deleting the source, which the question names.
     void returnAtTheDeleteQuestionDeletesNothing() {
         const QString source = files.filePath(QStringLiteral("habit.bin"));
-        QVERIFY(writeFile(source, pattern(5000)));
         FakeFileDialogs dialogs;
         frmMain window(WindowServices{nullptr, &dialogs, nullptr});
-        window.show();
-        window.ShowPanel(QStringLiteral("1"));
-        window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(source);
-        window.findChild<QLineEdit*>(QStringLiteral("Text5"))->setText(QStringLiteral("1"));
+        fillSplitPanel(window, source);
         QStringList asked;
         auto pressReturn = [&](QWidget* w) {
             asked << boxText(w);
