@@ -123,7 +123,7 @@ Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const st
         // A name already taken is passed over before it is noted: the next run removes what
         // lies at a noted name that never got a file of ours, and this one is someone's.
         struct stat taken {};
-        if (fs.lstat(tempPath, &taken) == 0 || errno != ENOENT)
+        if (fs.lstat(tempPath, &taken) == 0)
             continue;
         if (auto noted = journal.addIntended(tempPath); !noted) {
             tempPath.clear();
@@ -363,6 +363,8 @@ constexpr std::uint64_t kListenedChunk = std::uint64_t{4} << 20;
 constexpr int kPipeSize = 1 << 20;
 // What a pipe holds when the kernel does not grant more.
 constexpr std::size_t kDefaultPipeSize = 65536;
+// The kernel's page: a pipe holds a whole number of them, however few bytes each carries.
+constexpr std::size_t kPageSize = 4096;
 
 } // namespace
 
@@ -417,7 +419,7 @@ Result<std::uint64_t> Copier::spliceStep(int in, off_t& inOffset, int out, off_t
         if (pipeCapacity >= 2 * kWriteRun) {
             if (outAt % kWriteRun != 0)
                 want = std::min(want, kWriteRun - outAt % kWriteRun);
-            else if (static_cast<std::size_t>(inOffset) % 4096 != 0)
+            else if (static_cast<std::size_t>(inOffset) % kPageSize != 0)
                 want = std::min(want, pipeCapacity - kWriteRun);
         }
         const ssize_t n = fs.splice(in, &inOffset, pipeIn.get(), want);

@@ -178,7 +178,6 @@ inline std::size_t callCount(const std::vector<LoggedCall>& log, FsCall kind) {
                                      [&](const LoggedCall& call) { return call.kind == kind; }));
 }
 
-// Runs the three operations with a scripted box and, optionally, a file layer of the test's.
 // A file layer that runs `during` once, at the first reservation of a file's room: the moment
 // a run has made its first new file and not yet written to it.
 struct MidwayFileSystem : PosixFileSystem {
@@ -190,6 +189,7 @@ struct MidwayFileSystem : PosixFileSystem {
     }
 };
 
+// Runs the three operations with a scripted box and, optionally, a file layer of the test's.
 class EngineRunner {
 public:
     explicit EngineRunner(FileSystem& fs = defaultFileSystem()) : fs(fs) {}
