@@ -86,9 +86,12 @@ int PosixFileSystem::unlink(const std::string& path) {
     return ::unlink(path.c_str());
 }
 
-int PosixFileSystem::listFolder(const std::string& path, std::vector<std::string>& names) {
+namespace {
+
+// Reads the entries of an open folder stream; takes it over.
+int listEntries(DIR* opened, std::vector<std::string>& names) {
     names.clear();
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opened, ::closedir);
     if (!dir)
         return -1;
     // readdir returns null both at the end and on failure; only errno tells them apart.
@@ -99,6 +102,12 @@ int PosixFileSystem::listFolder(const std::string& path, std::vector<std::string
             names.emplace_back(name);
     }
     return errno == 0 ? 0 : -1;
+}
+
+} // namespace
+
+int PosixFileSystem::listFolder(const std::string& path, std::vector<std::string>& names) {
+    return listEntries(::opendir(path.c_str()), names);
 }
 
 int PosixFileSystem::linkOpenFile(int fd, const std::string& to) {
@@ -126,6 +135,68 @@ int PosixFileSystem::lock(int fd) {
 
 int PosixFileSystem::statfs(const std::string& path, struct statfs* info) {
     return ::statfs(path.c_str(), info);
+}
+
+int PosixFileSystem::openAt(int folder, const std::string& name, int flags, mode_t mode) {
+    return ::openat(folder, name.c_str(), flags | O_CLOEXEC, mode);
+}
+
+int PosixFileSystem::lstatAt(int folder, const std::string& name, struct stat* st) {
+    return ::fstatat(folder, name.c_str(), st, AT_SYMLINK_NOFOLLOW);
+}
+
+int PosixFileSystem::renameAt(int folder, const std::string& from, const std::string& to) {
+    return ::renameat(folder, from.c_str(), folder, to.c_str());
+}
+
+int PosixFileSystem::renameNoReplaceAt(int folder, const std::string& from, const std::string& to) {
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
+        return -1;
+    return ::unlinkat(folder, from.c_str(), 0);
+}
+
+int PosixFileSystem::unlinkAt(int folder, const std::string& name) {
+    return ::unlinkat(folder, name.c_str(), 0);
+}
+
+int PosixFileSystem::listFolderAt(int folder, std::vector<std::string>& names) {
+    // A descriptor of its own: the stream takes over what it is given and closes it.
+    const int own = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0)
+        return -1;
+    DIR* dir = ::fdopendir(own);
+    if (!dir) {
+        const int err = errno;
+        ::close(own);
+        errno = err;
+        return -1;
+    }
+    return listEntries(dir, names);
+}
+
+int PosixFileSystem::linkOpenFileAt(int fd, int folder, const std::string& to) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), folder, to.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != ENOENT)
+        return -1;
+    return ::linkat(fd, "", folder, to.c_str(), AT_EMPTY_PATH);
+}
+
+int PosixFileSystem::fstatfs(int fd, struct statfs* info) {
+    return ::fstatfs(fd, info);
+}
+
+int PosixFileSystem::tryLock(int fd) {
+    for (;;) {
+        const int result = ::flock(fd, LOCK_EX | LOCK_NB);
+        if (result == 0 || errno != EINTR)
+            return result;
+    }
 }
 
 FileSystem& defaultFileSystem() {

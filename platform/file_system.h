@@ -56,6 +56,27 @@ public:
     virtual int lock(int fd) = 0;
     // What the file system holding path says of itself: its type and free room (statfs).
     virtual int statfs(const std::string& path, struct statfs* info) = 0;
+
+    // The same calls relative to a folder held open (folder: a descriptor opened with
+    // O_DIRECTORY), so that a folder renamed away or replaced by a symbolic link after it was
+    // checked is never reached through its old path. name is a plain name in that folder; a
+    // symbolic link there is never followed by lstatAt, unlinkAt and the renames, and by
+    // openAt only when flags lack O_NOFOLLOW.
+    virtual int openAt(int folder, const std::string& name, int flags, mode_t mode = 0) = 0;
+    virtual int lstatAt(int folder, const std::string& name, struct stat* st) = 0;
+    virtual int renameAt(int folder, const std::string& from, const std::string& to) = 0;
+    // Renames only when nothing has the name `to`; EEXIST otherwise.
+    virtual int renameNoReplaceAt(int folder, const std::string& from, const std::string& to) = 0;
+    virtual int unlinkAt(int folder, const std::string& name) = 0;
+    // Replaces names with the folder's entries, "." and ".." left out.
+    virtual int listFolderAt(int folder, std::vector<std::string>& names) = 0;
+    // Gives an unnamed file (opened with O_TMPFILE) the name `to` in folder.
+    virtual int linkOpenFileAt(int fd, int folder, const std::string& to) = 0;
+    // statfs of the file system holding an open file or folder.
+    virtual int fstatfs(int fd, struct statfs* info) = 0;
+    // Takes the exclusive advisory lock like lock, but fails at once with EWOULDBLOCK while
+    // another holds it, so callers can bound their wait.
+    virtual int tryLock(int fd) = 0;
 };
 
 // The real file system.
@@ -83,6 +104,15 @@ public:
     int fchmod(int fd, mode_t mode) override;
     int lock(int fd) override;
     int statfs(const std::string& path, struct statfs* info) override;
+    int openAt(int folder, const std::string& name, int flags, mode_t mode = 0) override;
+    int lstatAt(int folder, const std::string& name, struct stat* st) override;
+    int renameAt(int folder, const std::string& from, const std::string& to) override;
+    int renameNoReplaceAt(int folder, const std::string& from, const std::string& to) override;
+    int unlinkAt(int folder, const std::string& name) override;
+    int listFolderAt(int folder, std::vector<std::string>& names) override;
+    int linkOpenFileAt(int fd, int folder, const std::string& to) override;
+    int fstatfs(int fd, struct statfs* info) override;
+    int tryLock(int fd) override;
 };
 
 // A process-wide PosixFileSystem for callers that do not inject their own.

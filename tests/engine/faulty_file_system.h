@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -140,6 +141,12 @@ public:
         calledLog.clear();
     }
     const std::vector<LoggedCall>& log() const { return calledLog; }
+
+    // Calls hook before every call, with its kind and the file it is about, so a test can
+    // change the folder between two calls exactly where it wants (as another user would).
+    void beforeEachCall(std::function<void(FsCall, const std::string&)> hook) {
+        beforeCall = std::move(hook);
+    }
 
     void clearFaults() {
         plan.reset();
@@ -347,6 +354,76 @@ public:
         return real.statfs(path, info);
     }
 
+    // Calls relative to an open folder count as the path call of the same kind, about the file
+    // the folder held when it was opened, so every sweep and path-aimed fault reaches them.
+    int openAt(int folder, const std::string& name, int flags, mode_t mode = 0) override {
+        const std::string path = inFolder(folder, name);
+        if (fails(FsCall::Open, {path}, flags))
+            return -1;
+        if (noUnnamedFiles && (flags & O_TMPFILE) == O_TMPFILE) {
+            errno = EOPNOTSUPP;
+            return -1;
+        }
+        const int fd = real.openAt(folder, name, flags, mode);
+        if (fd >= 0) {
+            openFiles[fd] = OpenFile{path, flags};
+            maxOpen = std::max(maxOpen, openFiles.size());
+        }
+        return fd;
+    }
+
+    int lstatAt(int folder, const std::string& name, struct stat* st) override {
+        if (fails(FsCall::Lstat, {inFolder(folder, name)}))
+            return -1;
+        return real.lstatAt(folder, name, st);
+    }
+
+    int renameAt(int folder, const std::string& from, const std::string& to) override {
+        if (fails(FsCall::Rename, {inFolder(folder, from), inFolder(folder, to)}))
+            return -1;
+        return real.renameAt(folder, from, to);
+    }
+
+    int renameNoReplaceAt(int folder, const std::string& from, const std::string& to) override {
+        if (fails(FsCall::RenameNoReplace, {inFolder(folder, from), inFolder(folder, to)}))
+            return -1;
+        return real.renameNoReplaceAt(folder, from, to);
+    }
+
+    int unlinkAt(int folder, const std::string& name) override {
+        if (fails(FsCall::Unlink, {inFolder(folder, name)}))
+            return -1;
+        return real.unlinkAt(folder, name);
+    }
+
+    int listFolderAt(int folder, std::vector<std::string>& names) override {
+        if (fails(FsCall::ListFolder, {pathOf(folder)}))
+            return -1;
+        return real.listFolderAt(folder, names);
+    }
+
+    int linkOpenFileAt(int fd, int folder, const std::string& to) override {
+        const std::string path = inFolder(folder, to);
+        if (fails(FsCall::Link, {pathOf(fd), path}, flagsOf(fd)))
+            return -1;
+        const int linked = real.linkOpenFileAt(fd, folder, to);
+        if (linked == 0 && to.ends_with(".journal"))
+            openFiles[fd].path = path;
+        return linked;
+    }
+
+    int fstatfs(int fd, struct statfs* info) override {
+        if (fails(FsCall::Statfs, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.fstatfs(fd, info);
+    }
+
+    int tryLock(int fd) override {
+        if (fails(FsCall::Lock, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.tryLock(fd);
+    }
+
 private:
     struct Plan {
         std::optional<FsCall> kind; // none: count calls of every kind
@@ -363,6 +440,8 @@ private:
 
     // Counts the call and decides whether it fails; sets errno when it does.
     bool fails(FsCall kind, std::vector<std::string> paths, int flags = 0) {
+        if (beforeCall)
+            beforeCall(kind, paths.empty() ? std::string() : paths.back());
         const auto index = static_cast<std::size_t>(kind);
         if (logging)
             calledLog.push_back({kind, paths.empty() ? std::string() : paths.back()});
@@ -409,6 +488,10 @@ private:
         return found == openFiles.end() ? std::string() : found->second.path;
     }
 
+    std::string inFolder(int folder, const std::string& name) const {
+        return pathOf(folder) + "/" + name;
+    }
+
     int flagsOf(int fd) const {
         const auto found = openFiles.find(fd);
         return found == openFiles.end() ? 0 : found->second.flags;
@@ -429,6 +512,7 @@ private:
     bool logging = false;
     bool noUnnamedFiles = false;
     std::vector<LoggedCall> calledLog;
+    std::function<void(FsCall, const std::string&)> beforeCall;
 };
 
 } // namespace tolvar::testing
