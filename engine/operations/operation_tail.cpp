@@ -1,6 +1,7 @@
 #include "operation_tail.h"
 
 #include "part_set.h"
+#include "path_parts.h"
 
 #include <cerrno>
 
@@ -21,6 +22,10 @@ std::string messages::deletePartsQuestion(std::size_t partCount, const std::stri
     else if (recoveryFiles)
         text += ", with its recovery files";
     return text + ".";
+}
+
+std::string messages::replaceQuestion(const std::string& output) {
+    return "'" + escapedForDisplay(fileNameOf(output)) + "' already exists. Replace it?";
 }
 
 bool messages::isDeleteQuestion(std::string_view text) {

@@ -39,6 +39,13 @@ inline constexpr const char* kDeleteSource = "Would you like to delete the origi
 // file?\n'/a/big.bin'". Asked with No as the default.
 std::string deleteSourceQuestion(const std::string& source);
 inline constexpr const char* kConfirmAssemble = "Are you sure you want to assemble these files?";
+// "'big.bin' already exists. Replace it?", naming the file without its folder. Asked with No
+// as the default before a rebuilt file takes the name of an existing one.
+std::string replaceQuestion(const std::string& output);
+// The success message of an assembly that no checksum file vouched for.
+inline constexpr const char* kAssembledUnchecked =
+    "File assembled successfully.\nIts contents could not be checked: the broken files have no "
+    "usable checksum file.";
 inline constexpr const char* kNotSplitFile = "This is not a split file.";
 inline constexpr const char* kNotBrokenFile = "This is not a broken file.";
 inline constexpr const char* kDeleteParts = "Do you want to delete the broken files?";

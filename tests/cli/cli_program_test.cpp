@@ -176,6 +176,45 @@ TEST_F(CliTest, DeleteFlagsDeleteTheSourceAndTheParts) {
         EXPECT_FALSE(exists(scratch.path(name))) << name;
 }
 
+TEST_F(CliTest, AJoinAsksBeforeReplacingAFileAndSaysWhatNoChecksumFileVouchedFor) {
+    const std::string movie = source("keep.avi", 5000);
+    const std::string original = readFile(movie);
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "--checksums", "-y", movie}).status, kDone);
+    writeFile(movie, "the user's own file of that name");
+    const std::string first = scratch.path("keep.000");
+
+    // No, the default, keeps it: on a terminal, and without one when --yes is not given.
+    const RunResult quiet = expectNothingWritten([&] { return runProgram({"join", first}); });
+    EXPECT_EQ(quiet.status, kRefused);
+    EXPECT_EQ(quiet.err,
+              "tolvar-split: not confirmed: standard input is not a terminal; use --yes\n");
+    if (terminalsAvailable()) {
+        const RunResult no = expectNothingWritten([&] {
+            return runOnTerminal(
+                {"join", first},
+                {{"tolvar-split: 'keep.avi' already exists. Replace it? [y/N] ", "\n"}});
+        });
+        EXPECT_EQ(no.status, kRefused);
+        EXPECT_THAT(no.err, Not(HasSubstr("Are you sure")));
+    }
+    EXPECT_EQ(readFile(movie), "the user's own file of that name");
+
+    // --yes answers it; the checksum file vouched for the parts, so nothing more is said.
+    const RunResult yes = runProgram({"join", "--yes", first});
+    EXPECT_EQ(yes.status, kDone);
+    EXPECT_EQ(yes.err, "tolvar-split: File assembled successfully.\n");
+    EXPECT_EQ(readFile(movie), original);
+
+    // Without the checksum file, or told to leave it aside, nothing checked the contents.
+    fs::remove(movie);
+    const RunResult unchecked = runProgram({"join", "--yes", "--no-checksums", first});
+    EXPECT_EQ(unchecked.status, kDone);
+    EXPECT_EQ(unchecked.err,
+              "tolvar-split: File assembled successfully.\nIts contents could not be checked: the "
+              "broken files have no usable checksum file.\n");
+    EXPECT_EQ(readFile(movie), original);
+}
+
 TEST_F(CliTest, OptionsMayComeAnywhereAndDoubleDashEndsThem) {
     source("-odd.txt", 3000);
     // Relative names in the working folder: "-odd.txt" would read as an option before "--".
