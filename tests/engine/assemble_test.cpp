@@ -279,14 +279,14 @@ INSTANTIATE_TEST_SUITE_P(
                 removePart1(d);
                 ASSERT_EQ(::mkfifo((d / "movie.001").c_str(), 0600), 0);
             },
-            FailureKind::IoError, 1),
+            FailureKind::NotOrdinaryFile, 1),
         failed(
             "Part1LinksToAnEndlessDevice",
             [](const ScratchDir& d) {
                 removePart1(d);
                 std::filesystem::create_symlink("/dev/zero", d / "movie.001");
             },
-            FailureKind::IoError, 1),
+            FailureKind::NotOrdinaryFile, 1),
         failed(
             "GapInTheSet",
             [](const ScratchDir& d) {

@@ -195,11 +195,12 @@ TEST_F(SplitTest, SourceThatIsNoOrdinaryFileFailsWithoutHanging) {
     // A FIFO would block a plain open; a device has no end to copy up to.
     ASSERT_EQ(::mkfifo((dir / "pipe.avi").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir / "zero.avi");
-    for (const std::string name : {"pipe.avi", "zero.avi"}) {
+    for (const auto& [name, what] :
+         {std::pair{"pipe.avi", "(it is a FIFO)"}, std::pair{"zero.avi", "(it is a device)"}}) {
         EXPECT_FALSE(run.split(dir / name, 1, "", {Yes, Ok})) << name;
         ASSERT_EQ(run.shown().size(), 2u) << name;
-        EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::IoError,
-                                    {dir / name, "not an ordinary file"}))
+        EXPECT_TRUE(
+            isFailureReport(run.shown()[1], FailureKind::NotOrdinaryFile, {dir / name, what}))
             << name;
     }
     expectOnly({"pipe.avi", "zero.avi"});
