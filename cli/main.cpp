@@ -31,6 +31,9 @@ using namespace tolvar::cli;
 constexpr int kExitDone = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
+// The split or join is done, but files it was to delete are still there (named on standard
+// error): a script may use the result, and knows the clean-up is left to do.
+constexpr int kExitFilesLeft = 3;
 
 int usageError(const std::string& message) {
     writeToStderr("tolvar-split: " + message + "\n" + usageText());
@@ -56,12 +59,15 @@ bool inputFileUsable(const std::string& path, OperationContext& context, bool ma
     return true;
 }
 
-int finish(bool done, const char* successMessage, MessageBox& box, TerminalProgress& progress) {
+int finish(bool done, const char* successMessage, const OperationContext& context,
+           TerminalProgress& progress) {
     progress.clear();
     if (done) {
-        box.inform(successMessage);
+        context.box.inform(successMessage);
         return kExitDone;
     }
+    if (context.filesLeftUndeleted)
+        return kExitFilesLeft;
     if (*stopFlag() != 0)
         writeToStderr("tolvar-split: interrupted\n");
     return kExitRefused;
@@ -118,7 +124,7 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     const bool done = options.sizeText
                           ? SplitFile(options.path, filesize, prefix, options.path, context)
                           : SplitFile2(options.path, filenumber, prefix, options.path, context);
-    return finish(done, kSplitDone, box, progress);
+    return finish(done, kSplitDone, context, progress);
 }
 
 // The assembly stops without a word when a part's index is not the one its place in the set
@@ -187,7 +193,7 @@ int runJoin(const Options& options, TerminalMessageBox& box, OperationContext& c
     const bool done = AssembleFile(options.path, prefix, context);
     if (!done && !box.spoke() && *stopFlag() == 0)
         explainSilentJoinStop(options.path, box, context.fs);
-    return finish(done, check.unchecked ? messages::kAssembledUnchecked : kAssembleDone, box,
+    return finish(done, check.unchecked ? messages::kAssembledUnchecked : kAssembleDone, context,
                   progress);
 }
 

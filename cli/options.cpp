@@ -509,6 +509,8 @@ Exit status:
      foreign, or the checksum file is damaged; repair: the set could not
      be repaired)
   2  the command line could not be understood
+  3  the split or join is done, but files it was to delete are still there
+     (a deletion failed, or the source changed); the messages name them
 )HELP";
 }
 

@@ -426,8 +426,8 @@ bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
     Splitter splitter(context, Filename, Prefix);
     const detail::Step split = splitter.run(rule, amount);
     return detail::finishOperation(
-        context, split, messages::deleteSourceQuestion(DeletePath), splitter.created,
-        [&]() -> detail::Doomed {
+        context, split, messages::deleteSourceQuestion(DeletePath), messages::kPartsComplete,
+        splitter.created, [&]() -> detail::Doomed {
             // Bytes added to the source while it was split, or another file put at its name,
             // are in no broken file: such a source stays.
             const auto unchanged = isUnchanged(context.fs, DeletePath, splitter.sourceStat);

@@ -3,9 +3,11 @@
 
 #include "cli_test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -18,6 +20,7 @@ using ::testing::Not;
 constexpr int kDone = 0;
 constexpr int kRefused = 1;
 constexpr int kUsage = 2;
+constexpr int kFilesLeft = 3;
 
 std::string header(std::string_view part) {
     return readFile(std::string(part)).substr(0, 16);
@@ -213,6 +216,68 @@ TEST_F(CliTest, AJoinAsksBeforeReplacingAFileAndSaysWhatNoChecksumFileVouchedFor
               "tolvar-split: File assembled successfully.\nIts contents could not be checked: the "
               "broken files have no usable checksum file.\n");
     EXPECT_EQ(readFile(movie), original);
+}
+
+// A folder whose files cannot be deleted: a tmpfs mounted read-only where the tests run as root
+// (which no permission bit stops), a folder without write permission otherwise.
+class UndeletableFolder {
+public:
+    explicit UndeletableFolder(std::string where) : path(std::move(where)) {
+        fs::create_directory(path);
+        mounted = ::geteuid() == 0 && ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    void seal() {
+        if (mounted)
+            ASSERT_EQ(::mount("tmpfs", path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        else
+            fs::permissions(path, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    ~UndeletableFolder() {
+        if (mounted)
+            ::umount2(path.c_str(), MNT_DETACH);
+        else
+            fs::permissions(path, fs::perms::owner_all);
+    }
+    UndeletableFolder(const UndeletableFolder&) = delete;
+    UndeletableFolder& operator=(const UndeletableFolder&) = delete;
+
+    std::string path;
+    bool mounted = false;
+};
+
+TEST_F(CliTest, AJoinWhosePartsCannotBeDeletedSaysWhatWasDoneAndWhatIsLeft) {
+    UndeletableFolder sealed(scratch.path("sealed"));
+    fs::create_directory(scratch.path("out"));
+    const std::string movie = sealed.path + "/movie.avi";
+    writeFile(movie, randomBytes(5000, 3));
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "--checksums", "-y", movie}).status, kDone);
+    sealed.seal();
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(sealed.path))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
+
+    const RunResult join = runProgram({"join", "-y", "--delete-parts", "--prefix",
+                                       scratch.path("out"), sealed.path + "/movie.000"});
+    EXPECT_EQ(join.status, kFilesLeft);
+    EXPECT_EQ(readFile(scratch.path("out/movie.avi")), readFile(movie));
+    EXPECT_EQ(listing(), before);
+    const std::string first = sealed.path + "/movie.000";
+    const std::string report = sealed.mounted
+                                   ? "75: Read-only file system: cannot delete '" + first +
+                                         "' (the file system is mounted read-only)"
+                                   : "70: Permission denied: cannot delete '" + first + "' (" +
+                                         std::strerror(EACCES) + ")";
+    EXPECT_EQ(join.err, "Tolvar Files Splitter - " + report +
+                            "\ntolvar-split: The file was assembled as '" +
+                            scratch.path("out/movie.avi") +
+                            "', but these files could not be deleted and are still there: '" +
+                            sealed.path + "/movie.000' to '" + sealed.path + "/movie.004' and '" +
+                            sealed.path + "/movie.sha256'.\n");
 }
 
 TEST_F(CliTest, OptionsMayComeAnywhereAndDoubleDashEndsThem) {

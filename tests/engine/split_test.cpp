@@ -300,10 +300,12 @@ TEST_F(SplitTest, SourceThatCannotBeDeletedIsAFailureWithTheSetWhole) {
     FaultyFileSystem fs;
     fs.failOn(FsCall::Unlink, source, EACCES);
     EngineRunner failing(fs);
-    EXPECT_FALSE(failing.split(source, 1, "", {Yes, Yes, Ok}));
-    ASSERT_EQ(failing.shown().size(), 3u);
+    EXPECT_FALSE(failing.split(source, 1, "", {Yes, Yes, Ok, Ok}));
+    ASSERT_EQ(failing.shown().size(), 4u);
     EXPECT_TRUE(isFailureReport(failing.shown()[2], FailureKind::PermissionDenied,
                                 {source, std::strerror(EACCES)}));
+    EXPECT_EQ(failing.shown()[3].text, "The broken files are complete, but '" + source +
+                                           "' could not be deleted and is still there.");
     EXPECT_TRUE(readFile(source) == content) << "the source changed";
     EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
 }
