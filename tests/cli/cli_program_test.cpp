@@ -545,6 +545,48 @@ TEST_F(CliTest, ChecksumFilesNeverChooseWhatIsWrittenAndDamageNeverTurnsChecksOf
 }
 
 // With the checksum file set aside by the user, a join has the checks every set has.
+TEST_F(CliTest, ASplitOverALargerOlderSetTakesAwayThatSetsOtherFilesAndNothingElse) {
+    // Each file by name and digest: a failure lists what differs, not every byte.
+    const auto digests = [](const std::string& folder) {
+        std::map<std::string, std::string> files;
+        for (const auto& [name, bytes] : contents(folder))
+            files[name] = sha256Hex(bytes);
+        return files;
+    };
+    const std::string set = scratch.path("set");
+    const std::string next = scratch.path("next");
+    fs::create_directory(set);
+    fs::create_directory(next);
+    writeFile(next + "/movie.004", "a neighbour's file");
+    const std::string movie = set + "/movie.avi";
+    writeFile(movie, randomBytes(7000, 5));
+    // The older set: movie.000 to movie.006, movie.r00 to movie.r02 and its checksum file.
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "-r", "3", "-y", movie}).status, kDone);
+    // Strangers' files at three of its names: no part at all, a part of another set (its count
+    // is 9), no recovery part.
+    writeFile(set + "/movie.004", "not a broken file");
+    std::string otherSet = readFile(set + "/movie.005");
+    otherSet.replace(10, 3, "009");
+    writeFile(set + "/movie.005", otherSet);
+    writeFile(set + "/movie.r02", "not a recovery part");
+    const auto before = digests(set);
+    const auto neighbours = digests(next);
+
+    // The new set, movie.000 to movie.002 and movie.r00, takes the older set's movie.003,
+    // movie.006 and movie.r01 with it; the strangers' files stay byte for byte.
+    writeFile(movie, randomBytes(3000, 6));
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "-r", "1", "-y", movie}).status, kDone);
+    auto expected = before;
+    for (const char* gone : {"movie.003", "movie.006", "movie.r01"})
+        expected.erase(gone);
+    for (const char* written :
+         {"movie.avi", "movie.000", "movie.001", "movie.002", "movie.r00", "movie.sha256"})
+        expected[written] = sha256Hex(readFile(set + "/" + written));
+    EXPECT_EQ(digests(set), expected);
+    EXPECT_EQ(digests(next), neighbours);
+    EXPECT_EQ(runProgram({"verify", set + "/movie.000"}).status, kDone);
+}
+
 TEST_F(CliTest, AJoinWithoutChecksumsGoesOnWithTheUsualChecks) {
     const std::string file = source("clip.mp4", 5000);
     ASSERT_EQ(runProgram({"split", "-s", "1", "-y", "--checksums", file}).status, kDone);
