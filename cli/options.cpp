@@ -487,10 +487,9 @@ Questions:
   terminal; before that, join asks "'movie.avi' already exists. Replace it?"
   when a file has the rebuilt file's name. When standard input is not a
   terminal and --yes is not given, the answer is No: the program says so and
-  changes nothing. After a split or join,
-  the program asks whether to delete the source or the parts; --delete-source
-  and --delete-parts answer Yes, --yes without them answers No, and without a
-  terminal the answer is No.
+  changes nothing. After a split or join, the program asks whether to delete
+  the source or the parts; --delete-source and --delete-parts answer Yes, --yes
+  without them answers No, and without a terminal the answer is No.
 
 Output:
   All messages go to standard error: the questions, refusals such as "This
