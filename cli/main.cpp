@@ -31,6 +31,9 @@ using namespace tolvar::cli;
 constexpr int kExitDone = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
+// The split or join is done, but files it was to delete are still there (named on standard
+// error): a script may use the result, and knows the clean-up is left to do.
+constexpr int kExitFilesLeft = 3;
 
 int usageError(const std::string& message) {
     writeToStderr("tolvar-split: " + message + "\n" + usageText());
@@ -56,12 +59,15 @@ bool inputFileUsable(const std::string& path, OperationContext& context, bool ma
     return true;
 }
 
-int finish(bool done, const char* successMessage, MessageBox& box, TerminalProgress& progress) {
+int finish(bool done, const char* successMessage, const OperationContext& context,
+           TerminalProgress& progress) {
     progress.clear();
     if (done) {
-        box.inform(successMessage);
+        context.box.inform(successMessage);
         return kExitDone;
     }
+    if (context.filesLeftUndeleted)
+        return kExitFilesLeft;
     if (*stopFlag() != 0)
         writeToStderr("tolvar-split: interrupted\n");
     return kExitRefused;
@@ -118,7 +124,7 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     const bool done = options.sizeText
                           ? SplitFile(options.path, filesize, prefix, options.path, context)
                           : SplitFile2(options.path, filenumber, prefix, options.path, context);
-    return finish(done, kSplitDone, box, progress);
+    return finish(done, kSplitDone, context, progress);
 }
 
 // The assembly stops without a word when a part's index is not the one its place in the set
@@ -129,34 +135,66 @@ void explainSilentJoinStop(const std::string& firstPart, MessageBox& box, FileSy
     box.refuse(silentStopInWords(set && set.value() ? &*set.value() : nullptr));
 }
 
-// Whether the set of firstPart has a damaged checksum file, which the engine would refuse
-// to join with; said here first, with this program's way to go on.
-bool refusedForDamagedChecksums(const std::string& firstPart, MessageBox& box, FileSystem& fs) {
-    const Result<std::optional<PartSet>> set = readPartSet(fs, firstPart);
-    if (!set || !set.value())
-        return false; // the engine says what is wrong with it
-    const auto lookup = lookUpChecksumFile(fs, set.value()->base, set.value()->chosen.header);
-    if (!lookup || !lookup.value().problem ||
-        lookup.value().problem->kind != ChecksumFileProblem::Kind::Damaged)
-        return false;
-    box.refuse(
-        messages::checksumFileDamagedMessage(lookup.value().path, lookup.value().problem->reason) +
-        " Nothing was assembled. To join the broken files with their usual checks only, "
-        "give --no-checksums, or move the checksum file away.");
-    return true;
+// What the command line settles about a join before the engine's own confirmation, as the
+// window does: proceed is false once it has said (or asked) why not; unchecked when no checksum
+// file will vouch for the set's contents.
+struct JoinCheck {
+    bool proceed = true;
+    bool unchecked = false;
+};
+
+// A set the engine would refuse for other reasons (not the first part, a file that cannot be
+// read) is handed on unchanged, so the engine says why.
+JoinCheck checkJoin(const std::string& firstPart, const std::string& prefix,
+                    OperationContext& context) {
+    JoinCheck check;
+    const Result<std::optional<PartSet>> read = readPartSet(context.fs, firstPart);
+    if (!read || !read.value())
+        return check;
+    const PartSet& set = *read.value();
+    const auto lookup = lookUpChecksumFile(context.fs, set.base, set.chosen.header);
+    if (!lookup)
+        return check;
+    // A damaged checksum file is said first, with this program's way to go on.
+    const auto& problem = lookup.value().problem;
+    if (!context.ignoreChecksumFile && problem &&
+        problem->kind == ChecksumFileProblem::Kind::Damaged) {
+        context.box.refuse(
+            messages::checksumFileDamagedMessage(lookup.value().path, problem->reason) +
+            " Nothing was assembled. To join the broken files with their usual checks only, "
+            "give --no-checksums, or move the checksum file away.");
+        check.proceed = false;
+        return check;
+    }
+    check.unchecked = context.ignoreChecksumFile || !lookup.value().file;
+    if (set.chosen.header.PartIndex != 0 || !set.countIsValid())
+        return check;
+
+    // An existing file of the output's name is replaced only when the user says so; a part or
+    // a folder there is refused by the engine.
+    const std::string output = set.outputName(prefix);
+    bool outputIsPart = output == firstPart;
+    for (const PartEntry& entry : set.parts)
+        outputIsPart = outputIsPart || entry.path == output;
+    struct stat st {};
+    if (!outputIsPart && context.fs.lstat(output, &st) == 0 && !S_ISDIR(st.st_mode))
+        check.proceed = context.box.askDefaultNo(messages::replaceQuestion(output));
+    return check;
 }
 
 int runJoin(const Options& options, TerminalMessageBox& box, OperationContext& context,
             TerminalProgress& progress) {
     if (!inputFileUsable(options.path, context))
         return kExitRefused;
-    if (!context.ignoreChecksumFile && refusedForDamagedChecksums(options.path, box, context.fs))
-        return kExitRefused;
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
+    const JoinCheck check = checkJoin(options.path, prefix, context);
+    if (!check.proceed)
+        return kExitRefused;
     const bool done = AssembleFile(options.path, prefix, context);
     if (!done && !box.spoke() && *stopFlag() == 0)
         explainSilentJoinStop(options.path, box, context.fs);
-    return finish(done, kAssembleDone, box, progress);
+    return finish(done, check.unchecked ? messages::kAssembledUnchecked : kAssembleDone, context,
+                  progress);
 }
 
 // Lists the set as read, or says why there is none to list.

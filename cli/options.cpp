@@ -464,9 +464,10 @@ Options:
                     the usual checks of every part's header and size only; for
                     a set whose checksum file is damaged, which otherwise stops
                     the join.
-  -y, --yes         Answer Yes to "Are you sure ...?" without asking. It also
-                    stops the question about deleting files: they are kept
-                    unless --delete-source or --delete-parts is given.
+  -y, --yes         Answer Yes to "Are you sure ...?" and to "... already
+                    exists. Replace it?" without asking. It also stops the
+                    question about deleting files: they are kept unless
+                    --delete-source or --delete-parts is given.
   -r, --recovery N  (split) Also write N recovery parts, movie.r00 to
                     movie.r(N-1), N from 1 to 100, and the checksum file
                     movie.sha256 that lists them: any N files of the set may
@@ -483,11 +484,12 @@ A long option may be shortened to any beginning that names only it (--siz).
 
 Questions:
   Before it starts, split and join ask "Are you sure ...? [y/N]" on the
-  terminal. When standard input is not a terminal and --yes is not given, the
-  answer is No: the program says so and changes nothing. After a split or join,
-  the program asks whether to delete the source or the parts; --delete-source
-  and --delete-parts answer Yes, --yes without them answers No, and without a
-  terminal the answer is No.
+  terminal; before that, join asks "'movie.avi' already exists. Replace it?"
+  when a file has the rebuilt file's name. When standard input is not a
+  terminal and --yes is not given, the answer is No: the program says so and
+  changes nothing. After a split or join, the program asks whether to delete
+  the source or the parts; --delete-source and --delete-parts answer Yes, --yes
+  without them answers No, and without a terminal the answer is No.
 
 Output:
   All messages go to standard error: the questions, refusals such as "This
@@ -506,6 +508,8 @@ Exit status:
      foreign, or the checksum file is damaged; repair: the set could not
      be repaired)
   2  the command line could not be understood
+  3  the split or join is done, but files it was to delete are still there
+     (a deletion failed, or the source changed); the messages name them
 )HELP";
 }
 

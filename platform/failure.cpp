@@ -17,12 +17,18 @@ std::string_view failureKindText(FailureKind kind) {
         return "Invalid number";
     case FailureKind::FileNotFound:
         return "File not found";
+    case FailureKind::NotOrdinaryFile:
+        return "Not an ordinary file";
     case FailureKind::IoError:
         return "Input/output error";
+    case FailureKind::NameTaken:
+        return "Name taken";
     case FailureKind::NoSpace:
         return "Disk full";
     case FailureKind::PermissionDenied:
         return "Permission denied";
+    case FailureKind::ReadOnly:
+        return "Read-only file system";
     case FailureKind::PathNotFound:
         return "Path not found";
     }
@@ -43,26 +49,40 @@ Failure makeFailure(FailureKind kind, std::string_view detail) {
 
 namespace {
 
-FailureKind kindForErrno(int err, FileAction action) {
+// What a failed call's error number says: the kind, and the reason shown in brackets where
+// the system's own words would mislead (nullptr: strerror's).
+struct ErrorWords {
+    FailureKind kind;
+    const char* reason;
+};
+
+ErrorWords wordsFor(int err, FileAction action) {
     switch (err) {
     case ENOENT:
         // These act on a file that should exist, so ENOENT means the file is gone; creating,
         // writing or moving fails on ENOENT only when a folder on the way is missing.
-        return action == FileAction::Open || action == FileAction::Delete ||
-                       action == FileAction::Search || action == FileAction::Sync
-                   ? FailureKind::FileNotFound
-                   : FailureKind::PathNotFound;
+        return {action == FileAction::Open || action == FileAction::Delete ||
+                        action == FileAction::Search || action == FileAction::Sync
+                    ? FailureKind::FileNotFound
+                    : FailureKind::PathNotFound,
+                nullptr};
     case ENOTDIR:
-        return FailureKind::PathNotFound;
+        return {FailureKind::PathNotFound, nullptr};
     case EACCES:
     case EPERM:
+        return {FailureKind::PermissionDenied, nullptr};
+    // Not the user's rights: no permission would let anyone write there.
     case EROFS:
-        return FailureKind::PermissionDenied;
+        return {FailureKind::ReadOnly, "the file system is mounted read-only"};
+    // Every name this program creates or moves onto was free when it looked, so whoever holds
+    // it now came in between; the file there is theirs and is kept.
+    case EEXIST:
+        return {FailureKind::NameTaken, "another program created a file at that name"};
     case ENOSPC:
     case EDQUOT:
-        return FailureKind::NoSpace;
+        return {FailureKind::NoSpace, nullptr};
     default:
-        return FailureKind::IoError;
+        return {FailureKind::IoError, nullptr};
     }
 }
 
@@ -94,18 +114,34 @@ std::string_view verb(FileAction action) {
 
 } // namespace
 
-Failure fileFailure(int err, FileAction action, std::string_view path) {
+namespace {
+
+Failure actionFailure(FailureKind kind, FileAction action, std::string_view path,
+                      std::string_view reason) {
     std::string detail(verb(action));
     detail += " '";
     detail += path;
     detail += "' (";
-    detail += std::strerror(err);
+    detail += reason;
     detail += ")";
-    Failure failure = makeFailure(kindForErrno(err, action), detail);
-    failure.err = err;
+    Failure failure = makeFailure(kind, detail);
     failure.action = action;
     failure.path = std::string(path);
     return failure;
+}
+
+} // namespace
+
+Failure fileFailure(int err, FileAction action, std::string_view path) {
+    const ErrorWords words = wordsFor(err, action);
+    Failure failure = actionFailure(words.kind, action, path,
+                                    words.reason != nullptr ? words.reason : std::strerror(err));
+    failure.err = err;
+    return failure;
+}
+
+Failure notOrdinaryFileFailure(FileAction action, std::string_view path, std::string_view what) {
+    return actionFailure(FailureKind::NotOrdinaryFile, action, path, "it is " + std::string(what));
 }
 
 Failure aboutFile(Failure failure, std::string_view path) {

@@ -18,9 +18,12 @@ enum class FailureKind : int {
     DivisionByZero = 11,
     InvalidNumber = 13,
     FileNotFound = 53,
+    NotOrdinaryFile = 54,
     IoError = 57,
+    NameTaken = 58,
     NoSpace = 61,
     PermissionDenied = 70,
+    ReadOnly = 75,
     PathNotFound = 76,
 };
 
@@ -47,9 +50,13 @@ std::string_view failureKindText(FailureKind kind);
 // A failure whose description is the kind's text followed by detail: "Overflow: <detail>".
 Failure makeFailure(FailureKind kind, std::string_view detail);
 
-// Maps errno to a kind and names the file and the system's reason:
-// "Disk full: cannot write '/tmp/a.001' (No space left on device)".
+// Maps errno to a kind and names the file and the reason, the system's own unless its words
+// would mislead: "Disk full: cannot write '/tmp/a.001' (No space left on device)", "Name taken:
+// cannot move into place '/a/movie.002' (another program created a file at that name)".
 Failure fileFailure(int err, FileAction action, std::string_view path);
+// A name that holds no ordinary file where one is needed; what is the file's kind in words:
+// "Not an ordinary file: cannot open '/a/movie.001' (it is a FIFO)".
+Failure notOrdinaryFileFailure(FileAction action, std::string_view path, std::string_view what);
 // The same failure of a file call, about path instead: the file as the user knows it, where
 // the call was made on a temporary name the user never sees. Any other failure is unchanged.
 Failure aboutFile(Failure failure, std::string_view path);

@@ -93,10 +93,6 @@ std::string quotedList(const std::vector<std::string>& names) {
     return text;
 }
 
-std::string replaceQuestion(const std::string& output) {
-    return "'" + shownName(output) + "' already exists. Replace it?";
-}
-
 std::string assembleUncheckedQuestion(const std::string& checksumPath, const std::string& reason) {
     return messages::checksumFileDamagedMessage(checksumPath, reason) +
            "\nAssemble them without checking their contents?";

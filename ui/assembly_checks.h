@@ -37,9 +37,9 @@ struct AssemblyCheck {
 AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& prefix,
                               OperationContext& context, const ProgressSource& progress);
 
-// The texts of these questions and refusals.
-// "'big.bin' already exists. Replace it?"
-std::string replaceQuestion(const std::string& output);
+// The texts of these questions and refusals; the replace question is the engine's, which the
+// command line asks too.
+using messages::replaceQuestion;
 // "The checksum file '/a/big.sha256' is damaged: <reason>, so the broken files cannot be
 // checked against it.\nAssemble them without checking their contents?"
 std::string assembleUncheckedQuestion(const std::string& checksumPath, const std::string& reason);

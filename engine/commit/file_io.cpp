@@ -1,5 +1,6 @@
 #include "file_io.h"
 
+#include "input_rules.h"
 #include "run_journal.h"
 
 #include <algorithm>
@@ -47,7 +48,8 @@ Failure notOrdinaryFailure(const std::string& path, mode_t mode) {
     if (S_ISDIR(mode))
         return fileFailure(EISDIR, FileAction::Open, path);
     // A device or FIFO has no end to copy up to (a link to /dev/zero would fill the disk).
-    return makeFailure(FailureKind::IoError, "cannot open '" + path + "' (not an ordinary file)");
+    return notOrdinaryFileFailure(FileAction::Open, path,
+                                  notOrdinaryInWords(mode).value_or("no ordinary file"));
 }
 
 // O_NONBLOCK keeps a FIFO at this name from hanging the open; it changes nothing for the

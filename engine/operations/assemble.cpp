@@ -338,7 +338,8 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
         assembler.parts.size(), assembler.output, !assembler.checksumPath.empty(),
         assembler.listsRecoveryParts());
     return detail::finishOperation(
-        context, assembled, question, {assembler.output}, [&]() -> detail::Doomed {
+        context, assembled, question, messages::assembledAs(assembler.output), {assembler.output},
+        [&]() -> detail::Doomed {
             // The set's recovery parts go with it: without the broken files they can rebuild
             // nothing.
             std::vector<std::string> doomed = assembler.parts;

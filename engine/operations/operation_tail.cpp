@@ -1,6 +1,7 @@
 #include "operation_tail.h"
 
 #include "part_set.h"
+#include "path_parts.h"
 
 #include <cerrno>
 
@@ -23,6 +24,74 @@ std::string messages::deletePartsQuestion(std::size_t partCount, const std::stri
     return text + ".";
 }
 
+std::string messages::replaceQuestion(const std::string& output) {
+    return "'" + escapedForDisplay(fileNameOf(output)) + "' already exists. Replace it?";
+}
+
+namespace {
+
+// The index of a part's name (its last three characters as a number), or -1.
+int partIndexOf(const std::string& name) {
+    if (name.size() < 3)
+        return -1;
+    int index = 0;
+    for (std::size_t i = name.size() - 3; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return -1;
+        index = index * 10 + (name[i] - '0');
+    }
+    return index;
+}
+
+// Whether b is the part after a in the same set of names.
+bool nextPart(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && a.compare(0, a.size() - 3, b, 0, b.size() - 3) == 0 &&
+           partIndexOf(a) >= 0 && partIndexOf(b) == partIndexOf(a) + 1;
+}
+
+// "'a'", "'a' and 'b'", "'a', 'b' and 'c'", with three or more consecutive parts as one
+// "'x.002' to 'x.998'": a set of hundreds of parts still reads as one line.
+std::string quotedNames(const std::vector<std::string>& names) {
+    std::vector<std::string> items;
+    for (std::size_t i = 0; i < names.size();) {
+        std::size_t end = i + 1;
+        while (end < names.size() && nextPart(names[end - 1], names[end]))
+            ++end;
+        const auto quoted = [&](std::size_t at) {
+            return "'" + escapedForDisplay(names[at]) + "'";
+        };
+        if (end - i >= 3) {
+            items.push_back(quoted(i) + " to " + quoted(end - 1));
+        } else {
+            end = i + 1;
+            items.push_back(quoted(i));
+        }
+        i = end;
+    }
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == items.size() ? " and " : ", ";
+        text += items[i];
+    }
+    return text;
+}
+
+} // namespace
+
+std::string messages::notDeletedMessage(const std::string& achieved,
+                                        const std::vector<std::string>& left) {
+    if (left.size() == 1)
+        return achieved + ", but " + quotedNames(left) +
+               " could not be deleted and is still there.";
+    return achieved +
+           ", but these files could not be deleted and are still there: " + quotedNames(left) + ".";
+}
+
+std::string messages::assembledAs(const std::string& output) {
+    return "The file was assembled as '" + escapedForDisplay(output) + "'";
+}
+
 bool messages::isDeleteQuestion(std::string_view text) {
     const auto firstLine = text.substr(0, text.find('\n'));
     return firstLine == kDeleteSource || firstLine == kDeleteParts;
@@ -32,8 +101,21 @@ bool messages::isDeleteQuestion(std::string_view text) {
 
 namespace tolvar::detail {
 
+namespace {
+
+// After a deletion failed: the result stands, and the user learns which files are still there.
+void reportLeft(OperationContext& context, const std::string& achieved,
+                const std::vector<std::string>& left) {
+    context.filesLeftUndeleted = true;
+    if (!left.empty())
+        context.box.refuse(messages::notDeletedMessage(achieved, left));
+}
+
+} // namespace
+
 bool finishOperation(OperationContext& context, const Step& outcome, const std::string& question,
-                     const std::vector<std::string>& kept, const std::function<Doomed()>& doomed) {
+                     const std::string& achieved, const std::vector<std::string>& kept,
+                     const std::function<Doomed()>& doomed) {
     if (!outcome || !outcome.value()) {
         if (!outcome)
             showFailureReport(context.box, outcome.failure());
@@ -51,11 +133,16 @@ bool finishOperation(OperationContext& context, const Step& outcome, const std::
         showFailureReport(context.box, names.failure());
         return false;
     }
-    if (!names.value())
+    if (!names.value()) {
+        context.filesLeftUndeleted = true;
         return false;
-    for (const auto& name : *names.value()) {
-        if (context.fs.unlink(name) != 0) {
-            showFailureReport(context.box, fileFailure(errno, FileAction::Delete, name));
+    }
+    const std::vector<std::string>& doomedNames = *names.value();
+    for (auto name = doomedNames.begin(); name != doomedNames.end(); ++name) {
+        if (context.fs.unlink(*name) != 0) {
+            const int err = errno;
+            showFailureReport(context.box, fileFailure(err, FileAction::Delete, *name));
+            reportLeft(context, achieved, {name + (err == ENOENT ? 1 : 0), doomedNames.end()});
             return false;
         }
     }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvar {
 
@@ -27,6 +28,10 @@ struct OperationContext {
     // user chose after being told it is damaged. False: a damaged checksum file stops the
     // join, or is asked about (No by default) where the box can ask.
     bool ignoreChecksumFile = false;
+    // Set by the operation: its result is in place, but files the user agreed to delete are
+    // still there (a deletion failed, or a file had changed since it was read); its messages
+    // name them.
+    bool filesLeftUndeleted = false;
 };
 
 // The engine's own refusals, beyond the classic messages; shown critical, product title.
@@ -39,6 +44,13 @@ inline constexpr const char* kDeleteSource = "Would you like to delete the origi
 // file?\n'/a/big.bin'". Asked with No as the default.
 std::string deleteSourceQuestion(const std::string& source);
 inline constexpr const char* kConfirmAssemble = "Are you sure you want to assemble these files?";
+// "'big.bin' already exists. Replace it?", naming the file without its folder. Asked with No
+// as the default before a rebuilt file takes the name of an existing one.
+std::string replaceQuestion(const std::string& output);
+// The success message of an assembly that no checksum file vouched for.
+inline constexpr const char* kAssembledUnchecked =
+    "File assembled successfully.\nIts contents could not be checked: the broken files have no "
+    "usable checksum file.";
 inline constexpr const char* kNotSplitFile = "This is not a split file.";
 inline constexpr const char* kNotBrokenFile = "This is not a broken file.";
 inline constexpr const char* kDeleteParts = "Do you want to delete the broken files?";
@@ -47,6 +59,14 @@ inline constexpr const char* kDeleteParts = "Do you want to delete the broken fi
 // No as the default.
 std::string deletePartsQuestion(std::size_t partCount, const std::string& output, bool checksumFile,
                                 bool recoveryFiles);
+// What an operation achieved, then the files its deletions left, in order:
+// "The file was assembled as '/b/movie.avi', but these files could not be deleted and are still
+// there: '/a/movie.002' to '/a/movie.006' and '/a/movie.sha256'." One file reads "..., but
+// '/a/movie.avi' could not be deleted and is still there."
+std::string notDeletedMessage(const std::string& achieved, const std::vector<std::string>& left);
+inline constexpr const char* kPartsComplete = "The broken files are complete";
+// "The file was assembled as '/b/movie.avi'"
+std::string assembledAs(const std::string& output);
 // Whether text is one of the two delete questions, whatever files it names.
 bool isDeleteQuestion(std::string_view text);
 inline constexpr const char* kPartIsSource =

@@ -89,6 +89,7 @@ private:
     Result<std::size_t> startFile(const std::string& path);
     detail::Step writeRecovery(const std::string& base, int partCount, std::int64_t partSize,
                                std::int64_t length);
+    Result<void> retireOlderSurplus(const std::string& base, int partCount);
 
     // Set while a split with checksums runs: the hashing threads, the stream of the whole
     // source and one stream per part.
@@ -336,6 +337,8 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
         if (!recovered || !recovered.value())
             return recovered;
     }
+    if (auto surplus = retireOlderSurplus(*base, static_cast<int>(partCount)); !surplus)
+        return surplus.failure();
     if (hasher) {
         if (auto checksums = writeChecksumFile(*base, partSize); !checksums)
             return checksums.failure();
@@ -346,6 +349,90 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (auto committed = pending->commit(); !committed)
         return committed.failure();
     return true;
+}
+
+// An older set at these names with more broken files or recovery parts than the new one
+// would leave the rest beside it, a set of its own that info calls incomplete. Those files go
+// with the commit, under the folder's lock and only if still as they were read, but only
+// those that prove to be that set's: a broken file whose header carries its own index and the
+// count and name tail of the older first part, a recovery part written for that count and
+// tail. Anything else at those names is someone else's and stays.
+Result<void> Splitter::retireOlderSurplus(const std::string& base, int partCount) {
+    // A file of the set is known by its status before its header is read: a link, or a file
+    // put there in between, fails the commit's check instead of being taken for the one read.
+    // One that goes between the two looks is a failure, before anything has changed.
+    const auto fileAt = [&](const std::string& name) -> Result<std::optional<struct stat>> {
+        struct stat status {};
+        if (fs.lstat(name, &status) == 0)
+            return std::optional(status);
+        if (errno == ENOENT)
+            return std::optional<struct stat>();
+        return fileFailure(errno, FileAction::Open, name);
+    };
+    const auto partAt = [&](const std::string& name,
+                            const struct stat& status) -> Result<std::optional<PartHeader>> {
+        auto part = readPartFile(fs, name);
+        if (!part)
+            return part.failure();
+        if (part.value().found != FileFound::Regular)
+            return part.value().failure.value_or(fileFailure(ENOENT, FileAction::Open, name));
+        if (!detail::sameFile(part.value().status, status))
+            return std::optional<PartHeader>();
+        return part.value().reading.header;
+    };
+    const std::string firstName = PartFileName(base, 0);
+    auto firstStatus = fileAt(firstName);
+    if (!firstStatus)
+        return firstStatus.failure();
+    if (!firstStatus.value() || !S_ISREG(firstStatus.value()->st_mode))
+        return {};
+    auto first = partAt(firstName, *firstStatus.value());
+    if (!first)
+        return first.failure();
+    const std::optional<PartHeader>& older = first.value();
+    if (!older || older->PartIndex != 0)
+        return {};
+
+    const auto retire = [&](const std::string& name, const struct stat& status) {
+        pending->retire(name);
+        pending->expect(name, status);
+    };
+    for (int index = partCount; index < older->PartCount; ++index) {
+        const std::string name = PartFileName(base, index);
+        auto status = fileAt(name);
+        if (!status)
+            return status.failure();
+        if (!status.value() || !S_ISREG(status.value()->st_mode))
+            continue;
+        auto header = partAt(name, *status.value());
+        if (!header)
+            return header.failure();
+        if (header.value() && header.value()->PartIndex == index &&
+            header.value()->PartCount == older->PartCount &&
+            header.value()->NameTail == older->NameTail)
+            retire(name, *status.value());
+    }
+    // A set's recovery parts have consecutive names: the first free one ends them.
+    for (int index = context.recoveryParts; index < kMaxRecoveryParts; ++index) {
+        const std::string name = RecoveryFileName(base, index);
+        auto status = fileAt(name);
+        if (!status)
+            return status.failure();
+        if (!status.value())
+            break;
+        if (!S_ISREG(status.value()->st_mode))
+            continue;
+        auto recovery = readRecoveryFile(fs, name);
+        if (!recovery)
+            return recovery.failure();
+        if (recovery.value().found != FileFound::Regular)
+            return recovery.value().failure.value_or(fileFailure(ENOENT, FileAction::Open, name));
+        const std::optional<RecoveryHeader>& header = recovery.value().header;
+        if (header && header->index == index && header->layout.dataCount == older->PartCount &&
+            setHeaderOf(*header).NameTail == older->NameTail)
+            retire(name, *status.value());
+    }
+    return {};
 }
 
 Result<bool> Splitter::checksumNameIsFree(const std::string& path) {
@@ -426,8 +513,8 @@ bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
     Splitter splitter(context, Filename, Prefix);
     const detail::Step split = splitter.run(rule, amount);
     return detail::finishOperation(
-        context, split, messages::deleteSourceQuestion(DeletePath), splitter.created,
-        [&]() -> detail::Doomed {
+        context, split, messages::deleteSourceQuestion(DeletePath), messages::kPartsComplete,
+        splitter.created, [&]() -> detail::Doomed {
             // Bytes added to the source while it was split, or another file put at its name,
             // are in no broken file: such a source stays.
             const auto unchanged = isUnchanged(context.fs, DeletePath, splitter.sourceStat);

@@ -3,9 +3,11 @@
 
 #include "cli_test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -18,6 +20,7 @@ using ::testing::Not;
 constexpr int kDone = 0;
 constexpr int kRefused = 1;
 constexpr int kUsage = 2;
+constexpr int kFilesLeft = 3;
 
 std::string header(std::string_view part) {
     return readFile(std::string(part)).substr(0, 16);
@@ -174,6 +177,107 @@ TEST_F(CliTest, DeleteFlagsDeleteTheSourceAndTheParts) {
     EXPECT_EQ(readFile(movie), original);
     for (const char* name : {"clip.000", "clip.001", "clip.002"})
         EXPECT_FALSE(exists(scratch.path(name))) << name;
+}
+
+TEST_F(CliTest, AJoinAsksBeforeReplacingAFileAndSaysWhatNoChecksumFileVouchedFor) {
+    const std::string movie = source("keep.avi", 5000);
+    const std::string original = readFile(movie);
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "--checksums", "-y", movie}).status, kDone);
+    writeFile(movie, "the user's own file of that name");
+    const std::string first = scratch.path("keep.000");
+
+    // No, the default, keeps it: on a terminal, and without one when --yes is not given.
+    const RunResult quiet = expectNothingWritten([&] { return runProgram({"join", first}); });
+    EXPECT_EQ(quiet.status, kRefused);
+    EXPECT_EQ(quiet.err,
+              "tolvar-split: not confirmed: standard input is not a terminal; use --yes\n");
+    if (terminalsAvailable()) {
+        const RunResult no = expectNothingWritten([&] {
+            return runOnTerminal(
+                {"join", first},
+                {{"tolvar-split: 'keep.avi' already exists. Replace it? [y/N] ", "\n"}});
+        });
+        EXPECT_EQ(no.status, kRefused);
+        EXPECT_THAT(no.err, Not(HasSubstr("Are you sure")));
+    }
+    EXPECT_EQ(readFile(movie), "the user's own file of that name");
+
+    // --yes answers it; the checksum file vouched for the parts, so nothing more is said.
+    const RunResult yes = runProgram({"join", "--yes", first});
+    EXPECT_EQ(yes.status, kDone);
+    EXPECT_EQ(yes.err, "tolvar-split: File assembled successfully.\n");
+    EXPECT_EQ(readFile(movie), original);
+
+    // Without the checksum file, or told to leave it aside, nothing checked the contents.
+    fs::remove(movie);
+    const RunResult unchecked = runProgram({"join", "--yes", "--no-checksums", first});
+    EXPECT_EQ(unchecked.status, kDone);
+    EXPECT_EQ(unchecked.err,
+              "tolvar-split: File assembled successfully.\nIts contents could not be checked: the "
+              "broken files have no usable checksum file.\n");
+    EXPECT_EQ(readFile(movie), original);
+}
+
+// A folder whose files cannot be deleted: a tmpfs mounted read-only where the tests run as root
+// (which no permission bit stops), a folder without write permission otherwise.
+class UndeletableFolder {
+public:
+    explicit UndeletableFolder(std::string where) : path(std::move(where)) {
+        fs::create_directory(path);
+        mounted = ::geteuid() == 0 && ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    void seal() {
+        if (mounted)
+            ASSERT_EQ(::mount("tmpfs", path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        else
+            fs::permissions(path, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    ~UndeletableFolder() {
+        if (mounted)
+            ::umount2(path.c_str(), MNT_DETACH);
+        else
+            fs::permissions(path, fs::perms::owner_all);
+    }
+    UndeletableFolder(const UndeletableFolder&) = delete;
+    UndeletableFolder& operator=(const UndeletableFolder&) = delete;
+
+    std::string path;
+    bool mounted = false;
+};
+
+TEST_F(CliTest, AJoinWhosePartsCannotBeDeletedSaysWhatWasDoneAndWhatIsLeft) {
+    UndeletableFolder sealed(scratch.path("sealed"));
+    fs::create_directory(scratch.path("out"));
+    const std::string movie = sealed.path + "/movie.avi";
+    writeFile(movie, randomBytes(5000, 3));
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "--checksums", "-y", movie}).status, kDone);
+    sealed.seal();
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(sealed.path))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
+
+    const RunResult join = runProgram({"join", "-y", "--delete-parts", "--prefix",
+                                       scratch.path("out"), sealed.path + "/movie.000"});
+    EXPECT_EQ(join.status, kFilesLeft);
+    EXPECT_EQ(readFile(scratch.path("out/movie.avi")), readFile(movie));
+    EXPECT_EQ(listing(), before);
+    const std::string first = sealed.path + "/movie.000";
+    const std::string report = sealed.mounted
+                                   ? "75: Read-only file system: cannot delete '" + first +
+                                         "' (the file system is mounted read-only)"
+                                   : "70: Permission denied: cannot delete '" + first + "' (" +
+                                         std::strerror(EACCES) + ")";
+    EXPECT_EQ(join.err, "Tolvar Files Splitter - " + report +
+                            "\ntolvar-split: The file was assembled as '" +
+                            scratch.path("out/movie.avi") +
+                            "', but these files could not be deleted and are still there: '" +
+                            sealed.path + "/movie.000' to '" + sealed.path + "/movie.004' and '" +
+                            sealed.path + "/movie.sha256'.\n");
 }
 
 TEST_F(CliTest, OptionsMayComeAnywhereAndDoubleDashEndsThem) {
@@ -441,6 +545,48 @@ TEST_F(CliTest, ChecksumFilesNeverChooseWhatIsWrittenAndDamageNeverTurnsChecksOf
 }
 
 // With the checksum file set aside by the user, a join has the checks every set has.
+TEST_F(CliTest, ASplitOverALargerOlderSetTakesAwayThatSetsOtherFilesAndNothingElse) {
+    // Each file by name and digest: a failure lists what differs, not every byte.
+    const auto digests = [](const std::string& folder) {
+        std::map<std::string, std::string> files;
+        for (const auto& [name, bytes] : contents(folder))
+            files[name] = sha256Hex(bytes);
+        return files;
+    };
+    const std::string set = scratch.path("set");
+    const std::string next = scratch.path("next");
+    fs::create_directory(set);
+    fs::create_directory(next);
+    writeFile(next + "/movie.004", "a neighbour's file");
+    const std::string movie = set + "/movie.avi";
+    writeFile(movie, randomBytes(7000, 5));
+    // The older set: movie.000 to movie.006, movie.r00 to movie.r02 and its checksum file.
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "-r", "3", "-y", movie}).status, kDone);
+    // Strangers' files at three of its names: no part at all, a part of another set (its count
+    // is 9), no recovery part.
+    writeFile(set + "/movie.004", "not a broken file");
+    std::string otherSet = readFile(set + "/movie.005");
+    otherSet.replace(10, 3, "009");
+    writeFile(set + "/movie.005", otherSet);
+    writeFile(set + "/movie.r02", "not a recovery part");
+    const auto before = digests(set);
+    const auto neighbours = digests(next);
+
+    // The new set, movie.000 to movie.002 and movie.r00, takes the older set's movie.003,
+    // movie.006 and movie.r01 with it; the strangers' files stay byte for byte.
+    writeFile(movie, randomBytes(3000, 6));
+    ASSERT_EQ(runProgram({"split", "-s", "1K", "-r", "1", "-y", movie}).status, kDone);
+    auto expected = before;
+    for (const char* gone : {"movie.003", "movie.006", "movie.r01"})
+        expected.erase(gone);
+    for (const char* written :
+         {"movie.avi", "movie.000", "movie.001", "movie.002", "movie.r00", "movie.sha256"})
+        expected[written] = sha256Hex(readFile(set + "/" + written));
+    EXPECT_EQ(digests(set), expected);
+    EXPECT_EQ(digests(next), neighbours);
+    EXPECT_EQ(runProgram({"verify", set + "/movie.000"}).status, kDone);
+}
+
 TEST_F(CliTest, AJoinWithoutChecksumsGoesOnWithTheUsualChecks) {
     const std::string file = source("clip.mp4", 5000);
     ASSERT_EQ(runProgram({"split", "-s", "1", "-y", "--checksums", file}).status, kDone);

@@ -279,14 +279,14 @@ INSTANTIATE_TEST_SUITE_P(
                 removePart1(d);
                 ASSERT_EQ(::mkfifo((d / "movie.001").c_str(), 0600), 0);
             },
-            FailureKind::IoError, 1),
+            FailureKind::NotOrdinaryFile, 1),
         failed(
             "Part1LinksToAnEndlessDevice",
             [](const ScratchDir& d) {
                 removePart1(d);
                 std::filesystem::create_symlink("/dev/zero", d / "movie.001");
             },
-            FailureKind::IoError, 1),
+            FailureKind::NotOrdinaryFile, 1),
         failed(
             "GapInTheSet",
             [](const ScratchDir& d) {
@@ -487,10 +487,16 @@ TEST_F(AssembleTest, PartThatCannotBeDeletedIsAFailureWithTheOutputWhole) {
     FaultyFileSystem fs;
     fs.failOn(FsCall::Unlink, dir / "movie.001", EIO);
     EngineRunner failing(fs);
-    EXPECT_FALSE(failing.assemble(dir / "movie.000", "", {Yes, Yes, Ok}));
-    ASSERT_EQ(failing.shown().size(), 3u);
+    EXPECT_FALSE(failing.assemble(dir / "movie.000", "", {Yes, Yes, Ok, Ok}));
+    ASSERT_EQ(failing.shown().size(), 4u);
     EXPECT_TRUE(isFailureReport(failing.shown()[2], FailureKind::IoError,
                                 {dir / "movie.001", std::strerror(EIO)}));
+    // Then what was done, and what the user must still delete.
+    EXPECT_EQ(failing.shown()[3].text, "The file was assembled as '" + dir / "movie.avi" +
+                                           "', but these files could not be deleted and are "
+                                           "still there: '" +
+                                           dir / "movie.001" + "' and '" + dir / "movie.002" +
+                                           "'.");
     EXPECT_EQ(readFile(dir / "movie.avi"), joined);
     EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"movie.001", "movie.002", "movie.avi"}));
     EXPECT_EQ(readFile(dir / "movie.002"), partBytes[2]);

@@ -195,11 +195,12 @@ TEST_F(SplitTest, SourceThatIsNoOrdinaryFileFailsWithoutHanging) {
     // A FIFO would block a plain open; a device has no end to copy up to.
     ASSERT_EQ(::mkfifo((dir / "pipe.avi").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir / "zero.avi");
-    for (const std::string name : {"pipe.avi", "zero.avi"}) {
+    for (const auto& [name, what] :
+         {std::pair{"pipe.avi", "(it is a FIFO)"}, std::pair{"zero.avi", "(it is a device)"}}) {
         EXPECT_FALSE(run.split(dir / name, 1, "", {Yes, Ok})) << name;
         ASSERT_EQ(run.shown().size(), 2u) << name;
-        EXPECT_TRUE(isFailureReport(run.shown()[1], FailureKind::IoError,
-                                    {dir / name, "not an ordinary file"}))
+        EXPECT_TRUE(
+            isFailureReport(run.shown()[1], FailureKind::NotOrdinaryFile, {dir / name, what}))
             << name;
     }
     expectOnly({"pipe.avi", "zero.avi"});
@@ -242,18 +243,16 @@ TEST_F(SplitTest, ResplitIntoSmallerPartsLeavesNothingOfTheLongerOnes) {
     EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
 }
 
-TEST_F(SplitTest, ResplitIntoLargerPartsLeavesLaterOldPartsAlone) {
+// The older set's later parts would stay beside the new set as an incomplete set of their own.
+TEST_F(SplitTest, ResplitIntoLargerPartsTakesTheOlderSetsLaterPartsWithIt) {
     const std::string source = makeSource("movie.avi", 5000);
     ASSERT_TRUE(run.split(source, 1, "", {Yes, No}));
-    const std::string old3 = readFile(dir / "movie.003");
-    const std::string old4 = readFile(dir / "movie.004");
     ASSERT_TRUE(run.split(source, 2, "", {Yes, No}));
     for (int index = 0; index < 3; ++index)
         EXPECT_EQ(readFile(partName(dir / "movie.", index)),
                   expectedHeader(index, 3, "avi") +
                       content.substr(std::size_t(index) * 2048, 2048));
-    EXPECT_EQ(readFile(dir / "movie.003"), old3);
-    EXPECT_EQ(readFile(dir / "movie.004"), old4);
+    expectOnly({"movie.avi", "movie.000", "movie.001", "movie.002"});
 }
 
 TEST_F(SplitTest, NoToTheConfirmationTouchesNoFile) {
@@ -299,10 +298,12 @@ TEST_F(SplitTest, SourceThatCannotBeDeletedIsAFailureWithTheSetWhole) {
     FaultyFileSystem fs;
     fs.failOn(FsCall::Unlink, source, EACCES);
     EngineRunner failing(fs);
-    EXPECT_FALSE(failing.split(source, 1, "", {Yes, Yes, Ok}));
-    ASSERT_EQ(failing.shown().size(), 3u);
+    EXPECT_FALSE(failing.split(source, 1, "", {Yes, Yes, Ok, Ok}));
+    ASSERT_EQ(failing.shown().size(), 4u);
     EXPECT_TRUE(isFailureReport(failing.shown()[2], FailureKind::PermissionDenied,
                                 {source, std::strerror(EACCES)}));
+    EXPECT_EQ(failing.shown()[3].text, "The broken files are complete, but '" + source +
+                                           "' could not be deleted and is still there.");
     EXPECT_TRUE(readFile(source) == content) << "the source changed";
     EXPECT_TRUE(isPartSet(dir / "movie.", content, 1024, "avi"));
 }

@@ -136,7 +136,9 @@ checkResplit() {
     local left
     left=$(leftovers "$d")
     [ -z "$left" ] || { echo "hidden files left: $left"; return 1; }
-    echo "9-part set replaced by a 5-part one; joins byte for byte"
+    [ ! -e "$d/movie.005" ] && [ ! -e "$d/movie.008" ] ||
+        { echo "the older set's last parts were left"; return 1; }
+    echo "9-part set replaced by a 5-part one, the older set's rest removed; joins byte for byte"
 }
 
 checkJoinOnto() {

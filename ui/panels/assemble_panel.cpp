@@ -1,5 +1,7 @@
 #include "assemble_panel.h"
 
+#include "operations.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -39,10 +41,8 @@ void AssemblePanel::Command13_Click() {
 
 void AssemblePanel::Command3_Click() {
     if (host.AssembleFile(Text2->text())) {
-        host.messageBox().inform(host.lastAssemblyUnchecked()
-                                     ? "File assembled successfully.\nIts contents could not be "
-                                       "checked: the broken files have no usable checksum file."
-                                     : "File assembled successfully.");
+        host.messageBox().inform(host.lastAssemblyUnchecked() ? messages::kAssembledUnchecked
+                                                              : "File assembled successfully.");
         Text2->clear();
         Text8->clear();
     }
