@@ -40,6 +40,7 @@ checkFiles() {
         grep -Eqx 'Categories=(.*;)?Utility;.*' "$desktop" ||
             problem "$name.desktop is not in the Utility category"
         desktop-file-validate "$desktop" || problem "$name.desktop is not a valid desktop entry"
+        checkLoadsInGlib "$root" "$desktop"
     else
         problem "share/applications/$name.desktop is not installed"
     fi
@@ -71,6 +72,33 @@ checkFiles() {
     local strays
     strays=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name bin ! -name share)
     [ -z "$strays" ] || problem "installed outside bin/ and share/: $strays"
+}
+
+# checkLoadsInGlib ROOT DESKTOP: GNOME's menu and "Open With" read the entry through GLib,
+# which drops an entry whose TryExec names no program on the PATH, silently and stricter than
+# desktop-file-validate. Loaded with the installed programs first on the PATH, it must come
+# back and list the broken files' type.
+checkLoadsInGlib() {
+    local root=$1 desktop=$2 types
+    types=$(PATH=$root/bin:/usr/bin:/bin /usr/bin/python3 - "$desktop" 2>&1 <<'EOF'
+import sys
+import gi
+gi.require_version("Gio", "2.0")
+from gi.repository import Gio
+try:
+    info = Gio.DesktopAppInfo.new_from_filename(sys.argv[1])
+except TypeError:  # the binding's word for a NULL the C call returned
+    info = None
+if info is None:
+    sys.exit("GLib does not load the entry")
+print(";".join(info.get_supported_types()))
+EOF
+    ) || {
+        problem "$name.desktop: $types"
+        return
+    }
+    grep -qxF "$mimeType" <<<"${types//;/$'\n'}" ||
+        problem "GLib reads $name.desktop as opening '$types', not $mimeType"
 }
 
 # checkMimeType ROOT: the installed type makes a file manager take any broken file, by its tag
