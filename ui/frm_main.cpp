@@ -145,6 +145,17 @@ void frmMain::createPanels() {
     connect(Frame5->Command9, &QPushButton::clicked, this, &frmMain::Command9_Click);
     connect(Frame3->Command4, &QPushButton::clicked, this, &frmMain::Command4_Click);
     connect(Frame3->Command5, &QPushButton::clicked, this, &frmMain::Command5_Click);
+    // Escape steps back the way the user came, with the focus on the button that led on.
+    auto back = [this](const char* panel, QPushButton* button) {
+        return [this, panel, button] {
+            ShowPanel(QString::fromLatin1(panel));
+            button->setFocus();
+        };
+    };
+    connect(Frame1, &Panel::backRequested, this, back("3", Frame3->Command4));
+    connect(Frame4, &Panel::backRequested, this, back("3", Frame3->Command5));
+    connect(Frame3, &Panel::backRequested, this, back("5", Frame5->Command10));
+    connect(Frame2, &Panel::backRequested, this, back("5", Frame5->Command9));
     // One choice of a checksum file for both ways of splitting.
     connect(Frame1, &SplitPanel::checksumsChosen, Frame4, &SplitPanel::setWriteChecksums);
     connect(Frame4, &SplitPanel::checksumsChosen, Frame1, &SplitPanel::setWriteChecksums);
@@ -159,7 +170,7 @@ void frmMain::createPanels() {
 }
 
 void frmMain::createMenu() {
-    menu = menuBar()->addMenu(QStringLiteral("Menu"));
+    menu = menuBar()->addMenu(QStringLiteral("&Menu"));
     menu->setObjectName(QStringLiteral("menu"));
     auto item = [this](const char* name, const QString& caption, const QKeySequence& keys) {
         QAction* action = menu->addAction(caption);
@@ -170,15 +181,30 @@ void frmMain::createMenu() {
         action->setShortcutContext(Qt::WindowShortcut);
         return action;
     };
-    menuSplit = item("menuSplit", QStringLiteral("Split File"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    menuSplit =
+        item("menuSplit", QStringLiteral("&Split File"), QKeySequence(Qt::CTRL | Qt::Key_S));
     menuAssemble =
-        item("menuAssemble", QStringLiteral("Assemble Files"), QKeySequence(Qt::CTRL | Qt::Key_A));
-    menuCheck = item("menuCheck", QStringLiteral("Check Broken Files..."), QKeySequence());
+        item("menuAssemble", QStringLiteral("&Assemble Files"), QKeySequence(Qt::CTRL | Qt::Key_A));
+    // Ctrl+Shift+C: bound to nothing by Qt's line edits, lists or the desktop's standard keys.
+    menuCheck = item("menuCheck", QStringLiteral("&Check Broken Files..."),
+                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     menu->addSeparator()->setObjectName(QStringLiteral("line"));
-    menuHelp = item("menuHelp", QStringLiteral("Help and Support"), QKeySequence(Qt::Key_F1));
-    menuAbout = item("menuAbout", QStringLiteral("About"), QKeySequence());
+    menuHelp = item("menuHelp", QStringLiteral("&Help and Support"), QKeySequence(Qt::Key_F1));
+    menuAbout = item("menuAbout", QStringLiteral("A&bout"), QKeySequence());
     menu->addSeparator()->setObjectName(QStringLiteral("line2"));
-    menuExit = item("menuExit", QStringLiteral("Exit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    menuExit = item("menuExit", QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    // F10 opens the menu, as on other desktop programs; Qt's menu bar only answers Alt.
+    auto* openMenu = new QAction(this);
+    openMenu->setObjectName(QStringLiteral("openMenu"));
+    openMenu->setShortcut(QKeySequence(Qt::Key_F10));
+    openMenu->setShortcutContext(Qt::WindowShortcut);
+    addAction(openMenu);
+    connect(openMenu, &QAction::triggered, this, [this] {
+        menuBar()->setActiveAction(menu->menuAction());
+        if (!menu->actions().isEmpty())
+            menu->setActiveAction(menu->actions().first());
+    });
 
     connect(menuSplit, &QAction::triggered, this, &frmMain::menuSplit_Click);
     connect(menuAssemble, &QAction::triggered, this, &frmMain::menuAssemble_Click);
@@ -192,11 +218,11 @@ void frmMain::setTabOrder() {
     // The keyboard order over the whole window, across the panels; hidden (parked) panels
     // drop out of it.
     QWidget* const order[] = {
-        Frame5->Command10, Frame5->Command9, Frame3->Command4, Frame3->Command5,  Frame4->Command12,
-        Frame1->Text1,     Frame1->Command1, Frame1->Text6,    Frame1->Command11, Frame1->Text5,
-        Frame1->Combo1,    Frame1->Check1,   Frame1->Spin1,    Frame1->Command2,  Frame4->Text3,
-        Frame4->Command8,  Frame4->Text7,    Frame4->Text4,    Frame4->VScroll1,  Frame4->Check2,
-        Frame4->Spin2,     Frame4->Command7, Frame2->Text2,    Frame2->Command6,  Frame2->Text8,
+        Frame5->Command10, Frame5->Command9,  Frame3->Command4,  Frame3->Command5, Frame1->Text1,
+        Frame1->Command1,  Frame1->Text6,     Frame1->Command11, Frame1->Text5,    Frame1->Combo1,
+        Frame1->Check1,    Frame1->Spin1,     Frame1->Command2,  Frame4->Text3,    Frame4->Command8,
+        Frame4->Text7,     Frame4->Command12, Frame4->Text4,     Frame4->VScroll1, Frame4->Check2,
+        Frame4->Spin2,     Frame4->Command7,  Frame2->Text2,     Frame2->Command6, Frame2->Text8,
         Frame2->Command13, Frame2->Command3};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
@@ -345,8 +371,8 @@ QString frmMain::panelInView() const {
     return QStringLiteral("0");
 }
 
-QString frmMain::initialFolder() const {
-    return QCoreApplication::applicationDirPath();
+QString frmMain::initialFolder(const QString& chosenOnPanel) const {
+    return dialogStartFolder(QCoreApplication::applicationDirPath(), chosenOnPanel);
 }
 
 // Navigation ------------------------------------------------------------------------------
@@ -382,7 +408,7 @@ void frmMain::menuCheck_Click() {
     const QString chosen = fileDialogs().choose(
         DialogKind::Open, this, QString::fromLatin1(kAllFiles),
         QStringLiteral("Choose a file of the set to check - Tolvar Files Splitter"),
-        initialFolder());
+        initialFolder(QString()));
     if (chosen.isEmpty())
         return;
     const OperationGuard running(operationsRunning);
@@ -429,7 +455,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ShortcutOverride) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const QKeySequence pressed(key->keyCombination());
-        for (const QAction* action : {menuSplit, menuAssemble, menuHelp, menuExit}) {
+        for (const QAction* action : {menuSplit, menuAssemble, menuCheck, menuHelp, menuExit}) {
             if (action->shortcut() == pressed) {
                 // Left unaccepted, the key goes to the window's shortcut instead of the
                 // control's own binding.

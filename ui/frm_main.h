@@ -124,15 +124,13 @@ private:
     void saveWindowPosition();
     void keepOnScreen();
     QLineEdit* dropTarget() const;
-    // A dropped or given broken file stands for its set: the name of its first part; any other
-    // path unchanged.
-    QString firstPartOf(const QString& path) const;
 
     // What the panels ask of the window.
     MessageBox& messageBox() override { return *box; }
     FileDialogs& fileDialogs() override { return *dialogs; }
     QWidget* dialogOwner() override { return this; }
-    QString initialFolder() const override;
+    QString initialFolder(const QString& chosenOnPanel) const override;
+    QString firstPartOf(const QString& path) const override;
 
     std::unique_ptr<MessageBox> ownBox;
     std::unique_ptr<FileDialogs> ownDialogs;
