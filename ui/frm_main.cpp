@@ -14,6 +14,7 @@
 #include "path_text.h"
 #include "progress_presenter.h"
 #include "qt_message_box.h"
+#include "read_only_box_accessible.h"
 #include "window_position.h"
 
 #include <QAction>
@@ -23,6 +24,7 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLineEdit>
@@ -90,6 +92,11 @@ std::string toEngine(const QString& path) {
     return pathToBytes(path).toStdString();
 }
 
+// What a progress dialog's title says: "Splitting movie.mkv".
+QString job(const char* doing, const QString& path) {
+    return QString::fromLatin1(doing) + QLatin1Char(' ') + QFileInfo(path).fileName();
+}
+
 } // namespace
 
 void prepareDisplayScaling() {
@@ -101,6 +108,8 @@ frmMain::frmMain(const WindowServices& services, QWidget* parent)
     : QMainWindow(parent), box(services.box), dialogs(services.dialogs),
       fileSystem(services.fileSystem ? services.fileSystem : &defaultFileSystem()) {
     initIconResources();
+    // Before any box is made: interfaces are made, and kept, on first demand.
+    installReadOnlyBoxAccessibility();
     if (!box) {
         ownBox = std::make_unique<QtMessageBox>(this);
         box = ownBox.get();
@@ -471,7 +480,8 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 
 bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
     const OperationGuard running(operationsRunning);
-    ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay);
+    ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
+                               job("Splitting", Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
     Frame1->chooseOptions(context);
     return tolvar::SplitFile(toEngine(Filename), Filesize, toEngine(Frame1->Text6->text()),
@@ -480,7 +490,8 @@ bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
 
 bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
     const OperationGuard running(operationsRunning);
-    ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay);
+    ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
+                               job("Splitting", Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
     Frame4->chooseOptions(context);
     return tolvar::SplitFile2(toEngine(Filename), Filenumber, toEngine(Frame4->Text7->text()),
@@ -492,16 +503,19 @@ bool frmMain::AssembleFile(const QString& Filename) {
     const std::string chosen = toEngine(Filename);
     const std::string prefix = toEngine(Frame2->Text8->text());
     OperationContext context{messageBox(), *fileSystem};
-    const AssemblyCheck check = prepareAssembly(chosen, prefix, context, [this](bool writing) {
-        return std::make_unique<ProgressPresenter>(this,
-                                                   writing ? ProgressPresenter::Direction::Writing
-                                                           : ProgressPresenter::Direction::Reading,
-                                                   progressDelay);
-    });
+    const AssemblyCheck check =
+        prepareAssembly(chosen, prefix, context, [this, &Filename](bool writing) {
+            return std::make_unique<ProgressPresenter>(
+                this,
+                writing ? ProgressPresenter::Direction::Writing
+                        : ProgressPresenter::Direction::Reading,
+                progressDelay, job(writing ? "Repairing" : "Checking", Filename));
+        });
     assemblyUnchecked = check.unchecked;
     if (!check.proceed)
         return false;
-    ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay);
+    ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay,
+                               job("Assembling", Filename));
     context.progress = &progress;
     return tolvar::AssembleFile(chosen, prefix, context);
 }

@@ -112,7 +112,8 @@ int main(int argc, char* argv[]) {
 
     // A split caught in the middle, copying 40 MB a second: after two seconds the dialog
     // shows the rate and the time left.
-    tolvar::ProgressPresenter progress(&window, tolvar::ProgressPresenter::Direction::Writing, 0);
+    tolvar::ProgressPresenter progress(&window, tolvar::ProgressPresenter::Direction::Writing, 0,
+                                       QStringLiteral("Splitting holiday-2026.mkv"));
     tolvar::Progress report;
     report.bytesTotal = 4700000000;
     report.bytesDone = 1900000000;
