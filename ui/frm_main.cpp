@@ -31,6 +31,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMoveEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -69,6 +70,10 @@ std::string aboutText() {
                        "team.\r\n") +
            kWebSite + "\r\nCopyright (C) 2026 the Tolvar Files Splitter team.";
 }
+
+// Under the About text in the real box.
+const char* const kLicence = "Free software under the MIT licence: you may use, copy, change "
+                             "and share it. It comes with no warranty.";
 
 std::string helpText() {
     std::string site(kWebSite);
@@ -125,7 +130,7 @@ frmMain::frmMain(const WindowServices& services, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     QIcon icon;
-    for (int size : {16, 24, 32, 48})
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icons/tolvar-files-splitter-%1.png").arg(size),
                      QSize(size, size));
     setWindowIcon(icon);
@@ -315,9 +320,16 @@ void frmMain::keepOnScreen() {
     if (!target)
         return;
     QRect outer = frameGeometry();
-    // The frame is not known before the window is first shown: a title bar's height then.
-    if (outer.size() == size())
-        outer.adjust(0, -style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+    // Before the window manager has framed the window, pos() is where the frame's corner will
+    // go, and the title bar and borders will push the window down and right: a generous guess
+    // of them, from the title font at this screen's scale, until the real frame is known.
+    if (outer.size() == size()) {
+        const int titleBar =
+            std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight),
+                     QFontMetrics(QApplication::font("QWorkspaceTitleBar")).height() * 2);
+        const int border = titleBar / 4;
+        outer.setSize(size() + QSize(2 * border, titleBar + border));
+    }
     const QPoint inside = clampedIntoScreen(outer, target->availableGeometry());
     if (inside != outer.topLeft())
         move(pos() + (inside - outer.topLeft()));
@@ -328,8 +340,24 @@ void frmMain::showEvent(QShowEvent* event) {
     // The size is final only now, and the frame the window system adds is known once it has
     // been mapped.
     if (!event->spontaneous()) {
+        framing = true;
         keepOnScreen();
-        QTimer::singleShot(0, this, &frmMain::keepOnScreen);
+        QTimer::singleShot(0, this, [this] {
+            // Framed already (or by no window manager at all): later moves are the user's.
+            if (frameGeometry().size() != size())
+                framing = false;
+            keepOnScreen();
+        });
+    }
+}
+
+void frmMain::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // The window manager framed the window some time after it was shown, and may have put it
+    // where the guess did not: the real frame is brought inside the screen once.
+    if (framing && frameGeometry().size() != size()) {
+        framing = false;
+        keepOnScreen();
     }
 }
 
@@ -453,7 +481,13 @@ void frmMain::menuExit_Click() {
 }
 
 void frmMain::menuAbout_Click() {
-    messageBox().show(aboutText(), MsgStyle::Information, "About...");
+    // The real box also shows the program's icon and its licence; a scripted one gets the
+    // message alone.
+    if (ownBox && box == ownBox.get())
+        ownBox->showAbout(aboutText(), "About...", windowIcon().pixmap(64),
+                          QString::fromLatin1(kLicence));
+    else
+        messageBox().show(aboutText(), MsgStyle::Information, "About...");
 }
 
 void frmMain::menuHelp_Click() {

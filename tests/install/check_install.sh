@@ -47,7 +47,7 @@ checkFiles() {
 
     checkMimeType "$root"
 
-    for size in 16 24 32 48; do
+    for size in 16 24 32 48 64 128 256; do
         icon=$root/share/icons/hicolor/${size}x$size/apps/$name.png
         if [ ! -f "$icon" ]; then
             problem "the ${size}x$size icon is not installed"
@@ -56,8 +56,26 @@ checkFiles() {
         fi
     done
 
+    icon=$root/share/icons/hicolor/scalable/apps/$name.svg
+    file -b "$icon" 2>/dev/null | grep -q '^SVG Scalable Vector Graphics image' ||
+        problem "the scalable icon is not installed as an SVG image"
+
+    local metainfo=$root/share/metainfo/org.example.tolvar_files_splitter.metainfo.xml
+    if [ ! -f "$metainfo" ]; then
+        problem "share/metainfo/$(basename "$metainfo") is not installed"
+    else
+        appstreamcli validate --no-net "$metainfo" || problem "appstreamcli refuses the metainfo"
+        grep -qF "<launchable type=\"desktop-id\">$name.desktop</launchable>" "$metainfo" ||
+            problem "the metainfo does not launch $name.desktop"
+    fi
+
     cmp -s "$sourceDir/README.md" "$root/share/doc/$name/README.md" ||
         problem "share/doc/$name/README.md is missing or differs from the README"
+    cmp -s "$sourceDir/packaging/copyright" "$root/share/doc/$name/copyright" ||
+        problem "share/doc/$name/copyright is missing or differs from packaging/copyright"
+    gzip -dc "$root/share/doc/$name/changelog.gz" 2>/dev/null |
+        cmp -s - "$sourceDir/packaging/changelog" ||
+        problem "share/doc/$name/changelog.gz is missing or differs from packaging/changelog"
 
     while IFS= read -r -d '' manPage; do
         manPage=$(basename "$manPage")
@@ -170,6 +188,25 @@ checkPackage() {
 
     dpkg-deb -x "$deb" "$workDir/unpacked"
     checkFiles "$workDir/unpacked/usr"
+    checkLintian "$deb"
+}
+
+# checkLintian DEB: Debian's own checks find no error, and the programs are hardened (a
+# missing flag is only a warning there, so those tags are looked for by name). The warnings
+# left are printed for the record.
+checkLintian() {
+    local deb=$1 report tag
+    if ! command -v lintian >/dev/null 2>&1; then
+        problem "lintian is not installed"
+        return
+    fi
+    report=$(lintian --tag-display-limit 0 "$deb" 2>&1)
+    printf '%s\n' "$report"
+    grep -q '^E: ' <<<"$report" && problem "lintian reports errors"
+    for tag in hardening-no-relro hardening-no-bindnow hardening-no-fortify-functions \
+        hardening-no-pie; do
+        grep -q " $tag " <<<"$report " && problem "lintian: $tag"
+    done
 }
 
 rm -rf "$workDir"

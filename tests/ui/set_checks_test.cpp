@@ -249,6 +249,9 @@ private slots:
         QVERIFY2(dialog.verdictLabel()->text().contains(verdict),
                  qPrintable(dialog.verdictLabel()->text()));
         QCOMPARE(dialog.repairButton()->isEnabled(), repairable);
+        // A screen reader hears the list by its name and the verdict as the dialog opens.
+        QVERIFY(!dialog.fileList()->accessibleName().isEmpty());
+        QCOMPARE(dialog.accessibleDescription(), dialog.verdictLabel()->text());
         if (repairable) {
             box.reset({Ok});
             dialog.repairButton()->click();
