@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QStyle>
 #include <algorithm>
 #include <functional>
 
@@ -129,7 +130,17 @@ void ProgressPresenter::showDialog() {
     dialog->setLabel(label);
     // A fixed width: the dialog would otherwise grow and shrink with every path and figure,
     // and drift from its place over the window. Every report has the same four lines.
-    dialog->setFixedWidth(std::max(420, label->fontMetrics().averageCharWidth() * 64));
+    // Wide enough too for the title beside the title bar's buttons, so the window manager does
+    // not cut the file's name short (up to two thirds of the screen for a long name).
+    const QFontMetrics titleFont(QApplication::font("QWorkspaceTitleBar"));
+    int width = std::max(420, label->fontMetrics().averageCharWidth() * 64);
+    const int titleWidth = titleFont.horizontalAdvance(dialog->windowTitle()) +
+                           6 * titleFont.height() +
+                           dialog->style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const QScreen* screen = ownerWidget->window()->screen();
+    const int widest = screen ? screen->availableGeometry().width() * 2 / 3 : titleWidth;
+    width = std::max(width, std::min(titleWidth, widest));
+    dialog->setFixedWidth(width);
     QObject::connect(dialog.get(), &QProgressDialog::canceled, [this] { cancelled = true; });
     keeper = std::make_unique<PlacementKeeper>(ownerWidget->window(), dialog.get(),
                                                [this] { placeOverOwner(); });

@@ -6,9 +6,11 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSpacerItem>
 #include <QString>
 #include <QStyle>
+#include <algorithm>
 
 namespace tolvar {
 
@@ -29,7 +31,7 @@ QString linked(const QString& plain) {
         const QRegularExpressionMatch match = found.next();
         html += plain.mid(from, match.capturedStart() - from).toHtmlEscaped();
         const QString address = match.captured().toHtmlEscaped();
-        html += QStringLiteral("<a href=\"%1\" style=\"white-space:nowrap\">%1</a>").arg(address);
+        html += QStringLiteral("<nobr><a href=\"%1\">%1</a></nobr>").arg(address);
         from = match.capturedEnd();
     }
     html += plain.mid(from).toHtmlEscaped();
@@ -111,7 +113,15 @@ MsgAnswer QtMessageBox::run(const std::string& text, MsgStyle style, const std::
         const QFontMetrics metrics(QApplication::font("QWorkspaceTitleBar"));
         const int buttons =
             4 * metrics.height() + box.style()->pixelMetric(QStyle::PM_TitleBarHeight);
-        const int wanted = metrics.horizontalAdvance(box.windowTitle()) + buttons;
+        int wanted = metrics.horizontalAdvance(box.windowTitle()) + buttons;
+        // A line with a web address is kept whole too: Qt's box wraps at a fixed pixel width
+        // whatever the scale, and would break the address at a hyphen.
+        const QFontMetrics textMetrics(box.font());
+        const int room = box.screen() ? box.screen()->availableGeometry().width() * 3 / 4 : 0;
+        for (const QString& line : shown.split(QLatin1Char('\n')))
+            if (webAddress().match(line).hasMatch())
+                wanted = std::max(wanted, std::min(room, textMetrics.horizontalAdvance(line) +
+                                                             6 * textMetrics.height()));
         grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
                       grid->rowCount(), 0, 1, grid->columnCount());
     }
