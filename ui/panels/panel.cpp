@@ -84,6 +84,11 @@ void Panel::explain(QPushButton* button, const QString& what) {
 
 void Panel::keyPressEvent(QKeyEvent* event) {
     const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    // The user is on the keyboard: the style draws the focus frame on the control the key
+    // leads to, as it does after Tab.
+    if (plain && (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+                  event->key() == Qt::Key_Enter))
+        window()->setAttribute(Qt::WA_KeyboardFocusChange);
     if (plain && event->key() == Qt::Key_Escape) {
         emit backRequested();
         event->accept();
