@@ -14,14 +14,16 @@ buildPackages=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmo
                libisal-dev libssl-dev libxkbcommon-dev)
 
 # Everything the test suite needs on top: a display, a window manager and ImageMagick for the
-# screenshots, clang with libFuzzer, clang-format, and dpkg-shlibdeps, file and
-# desktop-file-validate for the package test, and the shared MIME database tools and xdg-mime
-# (which reads the database through File::MimeInfo) for its check of the broken files' type.
+# screenshots, xwininfo and xprop to measure the framed window, clang with libFuzzer, clang-format, and dpkg-shlibdeps, file and
+# desktop-file-validate for the package test, GLib's Python binding (the desktop entry must load
+# the way GNOME loads it), appstreamcli for the software centres' metainfo, lintian for
+# Debian's own checks of the package, and the shared MIME database tools and xdg-mime (which
+# reads the database through File::MimeInfo) for its check of the broken files' type.
 # The file-system matrix (tests/fs_matrix) adds the FUSE drivers of removable media and their
 # mkfs tools: exFAT, FAT32 and NTFS images, mounted through /dev/fuse (fuse3's fusermount).
-testPackages=("${buildPackages[@]}" xvfb xauth openbox imagemagick clang libclang-rt-14-dev
-              clang-format dpkg-dev file desktop-file-utils shared-mime-info xdg-utils
-              libfile-mimeinfo-perl
+testPackages=("${buildPackages[@]}" xvfb xauth openbox x11-utils imagemagick clang
+              libclang-rt-14-dev clang-format dpkg-dev file desktop-file-utils shared-mime-info xdg-utils
+              libfile-mimeinfo-perl python3-gi gir1.2-glib-2.0 appstream lintian
               exfat-fuse exfatprogs fusefat dosfstools ntfs-3g fuse3)
 
 say() { printf '==> %s\n' "$*"; }

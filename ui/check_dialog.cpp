@@ -56,6 +56,7 @@ CheckDialog::CheckDialog(const QString& chosen, MessageBox& messageBox, FileSyst
     files->setRootIsDecorated(false);
     files->setSelectionMode(QAbstractItemView::NoSelection);
     files->header()->setStretchLastSection(true);
+    files->setAccessibleName(QStringLiteral("Files of the set"));
     verdict = new QLabel(this);
     verdict->setObjectName(QStringLiteral("verdict"));
     verdict->setTextFormat(Qt::PlainText);
@@ -81,7 +82,9 @@ CheckDialog::CheckDialog(const QString& chosen, MessageBox& messageBox, FileSyst
 
 bool CheckDialog::runCheck() {
     Result<std::variant<SetCheck, SetCheckRefusal, std::monostate>> found = [&] {
-        ProgressPresenter progress(parentWidget(), ProgressPresenter::Direction::Reading, delay);
+        ProgressPresenter progress(
+            parentWidget(), ProgressPresenter::Direction::Reading, delay,
+            QStringLiteral("Checking %1").arg(shown(fileNameOf(chosenPath))));
         return checkSet(fs, chosenPath, &progress);
     }();
     if (!found) {
@@ -114,13 +117,17 @@ void CheckDialog::fill(const SetCheck& check) {
     }
     files->resizeColumnToContents(0);
     verdict->setText(QString::fromStdString(check.verdict()));
+    // Read out with the dialog's name when it opens, as its description.
+    setAccessibleDescription(verdict->text());
     repairer->setEnabled(check.repairable);
     repairer->setDefault(check.repairable);
 }
 
 void CheckDialog::repair() {
     Result<RepairReport> repaired = [&] {
-        ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, delay);
+        ProgressPresenter progress(
+            this, ProgressPresenter::Direction::Writing, delay,
+            QStringLiteral("Repairing %1").arg(shown(fileNameOf(chosenPath))));
         return RepairSet(chosenPath, fs, &progress);
     }();
     if (!repaired) {

@@ -14,6 +14,7 @@
 #include "path_text.h"
 #include "progress_presenter.h"
 #include "qt_message_box.h"
+#include "read_only_box_accessible.h"
 #include "window_position.h"
 
 #include <QAction>
@@ -23,12 +24,14 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMoveEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -68,6 +71,10 @@ std::string aboutText() {
            kWebSite + "\r\nCopyright (C) 2026 the Tolvar Files Splitter team.";
 }
 
+// Under the About text in the real box.
+const char* const kLicence = "Free software under the MIT licence: you may use, copy, change "
+                             "and share it. It comes with no warranty.";
+
 std::string helpText() {
     std::string site(kWebSite);
     site.pop_back();
@@ -90,6 +97,11 @@ std::string toEngine(const QString& path) {
     return pathToBytes(path).toStdString();
 }
 
+// What a progress dialog's title says: "Splitting movie.mkv".
+QString job(const char* doing, const QString& path) {
+    return QString::fromLatin1(doing) + QLatin1Char(' ') + QFileInfo(path).fileName();
+}
+
 } // namespace
 
 void prepareDisplayScaling() {
@@ -101,6 +113,8 @@ frmMain::frmMain(const WindowServices& services, QWidget* parent)
     : QMainWindow(parent), box(services.box), dialogs(services.dialogs),
       fileSystem(services.fileSystem ? services.fileSystem : &defaultFileSystem()) {
     initIconResources();
+    // Before any box is made: interfaces are made, and kept, on first demand.
+    installReadOnlyBoxAccessibility();
     if (!box) {
         ownBox = std::make_unique<QtMessageBox>(this);
         box = ownBox.get();
@@ -116,7 +130,7 @@ frmMain::frmMain(const WindowServices& services, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     QIcon icon;
-    for (int size : {16, 24, 32, 48})
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icons/tolvar-files-splitter-%1.png").arg(size),
                      QSize(size, size));
     setWindowIcon(icon);
@@ -145,6 +159,17 @@ void frmMain::createPanels() {
     connect(Frame5->Command9, &QPushButton::clicked, this, &frmMain::Command9_Click);
     connect(Frame3->Command4, &QPushButton::clicked, this, &frmMain::Command4_Click);
     connect(Frame3->Command5, &QPushButton::clicked, this, &frmMain::Command5_Click);
+    // Escape steps back the way the user came, with the focus on the button that led on.
+    auto back = [this](const char* panel, QPushButton* button) {
+        return [this, panel, button] {
+            ShowPanel(QString::fromLatin1(panel));
+            button->setFocus();
+        };
+    };
+    connect(Frame1, &Panel::backRequested, this, back("3", Frame3->Command4));
+    connect(Frame4, &Panel::backRequested, this, back("3", Frame3->Command5));
+    connect(Frame3, &Panel::backRequested, this, back("5", Frame5->Command10));
+    connect(Frame2, &Panel::backRequested, this, back("5", Frame5->Command9));
     // One choice of a checksum file for both ways of splitting.
     connect(Frame1, &SplitPanel::checksumsChosen, Frame4, &SplitPanel::setWriteChecksums);
     connect(Frame4, &SplitPanel::checksumsChosen, Frame1, &SplitPanel::setWriteChecksums);
@@ -159,7 +184,7 @@ void frmMain::createPanels() {
 }
 
 void frmMain::createMenu() {
-    menu = menuBar()->addMenu(QStringLiteral("Menu"));
+    menu = menuBar()->addMenu(QStringLiteral("&Menu"));
     menu->setObjectName(QStringLiteral("menu"));
     auto item = [this](const char* name, const QString& caption, const QKeySequence& keys) {
         QAction* action = menu->addAction(caption);
@@ -170,15 +195,30 @@ void frmMain::createMenu() {
         action->setShortcutContext(Qt::WindowShortcut);
         return action;
     };
-    menuSplit = item("menuSplit", QStringLiteral("Split File"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    menuSplit =
+        item("menuSplit", QStringLiteral("&Split File"), QKeySequence(Qt::CTRL | Qt::Key_S));
     menuAssemble =
-        item("menuAssemble", QStringLiteral("Assemble Files"), QKeySequence(Qt::CTRL | Qt::Key_A));
-    menuCheck = item("menuCheck", QStringLiteral("Check Broken Files..."), QKeySequence());
+        item("menuAssemble", QStringLiteral("&Assemble Files"), QKeySequence(Qt::CTRL | Qt::Key_A));
+    // Ctrl+Shift+C: bound to nothing by Qt's line edits, lists or the desktop's standard keys.
+    menuCheck = item("menuCheck", QStringLiteral("&Check Broken Files..."),
+                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     menu->addSeparator()->setObjectName(QStringLiteral("line"));
-    menuHelp = item("menuHelp", QStringLiteral("Help and Support"), QKeySequence(Qt::Key_F1));
-    menuAbout = item("menuAbout", QStringLiteral("About"), QKeySequence());
+    menuHelp = item("menuHelp", QStringLiteral("&Help and Support"), QKeySequence(Qt::Key_F1));
+    menuAbout = item("menuAbout", QStringLiteral("A&bout"), QKeySequence());
     menu->addSeparator()->setObjectName(QStringLiteral("line2"));
-    menuExit = item("menuExit", QStringLiteral("Exit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    menuExit = item("menuExit", QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    // F10 opens the menu, as on other desktop programs; Qt's menu bar only answers Alt.
+    auto* openMenu = new QAction(this);
+    openMenu->setObjectName(QStringLiteral("openMenu"));
+    openMenu->setShortcut(QKeySequence(Qt::Key_F10));
+    openMenu->setShortcutContext(Qt::WindowShortcut);
+    addAction(openMenu);
+    connect(openMenu, &QAction::triggered, this, [this] {
+        menuBar()->setActiveAction(menu->menuAction());
+        if (!menu->actions().isEmpty())
+            menu->setActiveAction(menu->actions().first());
+    });
 
     connect(menuSplit, &QAction::triggered, this, &frmMain::menuSplit_Click);
     connect(menuAssemble, &QAction::triggered, this, &frmMain::menuAssemble_Click);
@@ -192,11 +232,11 @@ void frmMain::setTabOrder() {
     // The keyboard order over the whole window, across the panels; hidden (parked) panels
     // drop out of it.
     QWidget* const order[] = {
-        Frame5->Command10, Frame5->Command9, Frame3->Command4, Frame3->Command5,  Frame4->Command12,
-        Frame1->Text1,     Frame1->Command1, Frame1->Text6,    Frame1->Command11, Frame1->Text5,
-        Frame1->Combo1,    Frame1->Check1,   Frame1->Spin1,    Frame1->Command2,  Frame4->Text3,
-        Frame4->Command8,  Frame4->Text7,    Frame4->Text4,    Frame4->VScroll1,  Frame4->Check2,
-        Frame4->Spin2,     Frame4->Command7, Frame2->Text2,    Frame2->Command6,  Frame2->Text8,
+        Frame5->Command10, Frame5->Command9,  Frame3->Command4,  Frame3->Command5, Frame1->Text1,
+        Frame1->Command1,  Frame1->Text6,     Frame1->Command11, Frame1->Text5,    Frame1->Combo1,
+        Frame1->Check1,    Frame1->Spin1,     Frame1->Command2,  Frame4->Text3,    Frame4->Command8,
+        Frame4->Text7,     Frame4->Command12, Frame4->Text4,     Frame4->VScroll1, Frame4->Check2,
+        Frame4->Spin2,     Frame4->Command7,  Frame2->Text2,     Frame2->Command6, Frame2->Text8,
         Frame2->Command13, Frame2->Command3};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
@@ -280,9 +320,16 @@ void frmMain::keepOnScreen() {
     if (!target)
         return;
     QRect outer = frameGeometry();
-    // The frame is not known before the window is first shown: a title bar's height then.
-    if (outer.size() == size())
-        outer.adjust(0, -style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+    // Before the window manager has framed the window, pos() is where the frame's corner will
+    // go, and the title bar and borders will push the window down and right: a generous guess
+    // of them, from the title font at this screen's scale, until the real frame is known.
+    if (outer.size() == size()) {
+        const int titleBar =
+            std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight),
+                     QFontMetrics(QApplication::font("QWorkspaceTitleBar")).height() * 2);
+        const int border = titleBar / 4;
+        outer.setSize(size() + QSize(2 * border, titleBar + border));
+    }
     const QPoint inside = clampedIntoScreen(outer, target->availableGeometry());
     if (inside != outer.topLeft())
         move(pos() + (inside - outer.topLeft()));
@@ -293,8 +340,24 @@ void frmMain::showEvent(QShowEvent* event) {
     // The size is final only now, and the frame the window system adds is known once it has
     // been mapped.
     if (!event->spontaneous()) {
+        framing = true;
         keepOnScreen();
-        QTimer::singleShot(0, this, &frmMain::keepOnScreen);
+        QTimer::singleShot(0, this, [this] {
+            // Framed already (or by no window manager at all): later moves are the user's.
+            if (frameGeometry().size() != size())
+                framing = false;
+            keepOnScreen();
+        });
+    }
+}
+
+void frmMain::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // The window manager framed the window some time after it was shown, and may have put it
+    // where the guess did not: the real frame is brought inside the screen once.
+    if (framing && frameGeometry().size() != size()) {
+        framing = false;
+        keepOnScreen();
     }
 }
 
@@ -345,8 +408,8 @@ QString frmMain::panelInView() const {
     return QStringLiteral("0");
 }
 
-QString frmMain::initialFolder() const {
-    return QCoreApplication::applicationDirPath();
+QString frmMain::initialFolder(const QString& chosenOnPanel) const {
+    return dialogStartFolder(QCoreApplication::applicationDirPath(), chosenOnPanel);
 }
 
 // Navigation ------------------------------------------------------------------------------
@@ -382,7 +445,7 @@ void frmMain::menuCheck_Click() {
     const QString chosen = fileDialogs().choose(
         DialogKind::Open, this, QString::fromLatin1(kAllFiles),
         QStringLiteral("Choose a file of the set to check - Tolvar Files Splitter"),
-        initialFolder());
+        initialFolder(QString()));
     if (chosen.isEmpty())
         return;
     const OperationGuard running(operationsRunning);
@@ -418,7 +481,13 @@ void frmMain::menuExit_Click() {
 }
 
 void frmMain::menuAbout_Click() {
-    messageBox().show(aboutText(), MsgStyle::Information, "About...");
+    // The real box also shows the program's icon and its licence; a scripted one gets the
+    // message alone.
+    if (ownBox && box == ownBox.get())
+        ownBox->showAbout(aboutText(), "About...", windowIcon().pixmap(64),
+                          QString::fromLatin1(kLicence));
+    else
+        messageBox().show(aboutText(), MsgStyle::Information, "About...");
 }
 
 void frmMain::menuHelp_Click() {
@@ -429,7 +498,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ShortcutOverride) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const QKeySequence pressed(key->keyCombination());
-        for (const QAction* action : {menuSplit, menuAssemble, menuHelp, menuExit}) {
+        for (const QAction* action : {menuSplit, menuAssemble, menuCheck, menuHelp, menuExit}) {
             if (action->shortcut() == pressed) {
                 // Left unaccepted, the key goes to the window's shortcut instead of the
                 // control's own binding.
@@ -445,7 +514,8 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 
 bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
     const OperationGuard running(operationsRunning);
-    ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay);
+    ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
+                               job("Splitting", Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
     Frame1->chooseOptions(context);
     return tolvar::SplitFile(toEngine(Filename), Filesize, toEngine(Frame1->Text6->text()),
@@ -454,7 +524,8 @@ bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
 
 bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
     const OperationGuard running(operationsRunning);
-    ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay);
+    ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
+                               job("Splitting", Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
     Frame4->chooseOptions(context);
     return tolvar::SplitFile2(toEngine(Filename), Filenumber, toEngine(Frame4->Text7->text()),
@@ -466,16 +537,19 @@ bool frmMain::AssembleFile(const QString& Filename) {
     const std::string chosen = toEngine(Filename);
     const std::string prefix = toEngine(Frame2->Text8->text());
     OperationContext context{messageBox(), *fileSystem};
-    const AssemblyCheck check = prepareAssembly(chosen, prefix, context, [this](bool writing) {
-        return std::make_unique<ProgressPresenter>(this,
-                                                   writing ? ProgressPresenter::Direction::Writing
-                                                           : ProgressPresenter::Direction::Reading,
-                                                   progressDelay);
-    });
+    const AssemblyCheck check =
+        prepareAssembly(chosen, prefix, context, [this, &Filename](bool writing) {
+            return std::make_unique<ProgressPresenter>(
+                this,
+                writing ? ProgressPresenter::Direction::Writing
+                        : ProgressPresenter::Direction::Reading,
+                progressDelay, job(writing ? "Repairing" : "Checking", Filename));
+        });
     assemblyUnchecked = check.unchecked;
     if (!check.proceed)
         return false;
-    ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay);
+    ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay,
+                               job("Assembling", Filename));
     context.progress = &progress;
     return tolvar::AssembleFile(chosen, prefix, context);
 }

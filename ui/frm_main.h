@@ -5,6 +5,7 @@
 #include "message_box.h"
 #include "open.h"
 #include "panels/panel.h"
+#include "qt_message_box.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -13,6 +14,7 @@
 #include <memory>
 
 class QAction;
+class QPixmap;
 class QLineEdit;
 class QMenu;
 
@@ -107,6 +109,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -124,17 +127,15 @@ private:
     void saveWindowPosition();
     void keepOnScreen();
     QLineEdit* dropTarget() const;
-    // A dropped or given broken file stands for its set: the name of its first part; any other
-    // path unchanged.
-    QString firstPartOf(const QString& path) const;
 
     // What the panels ask of the window.
     MessageBox& messageBox() override { return *box; }
     FileDialogs& fileDialogs() override { return *dialogs; }
     QWidget* dialogOwner() override { return this; }
-    QString initialFolder() const override;
+    QString initialFolder(const QString& chosenOnPanel) const override;
+    QString firstPartOf(const QString& path) const override;
 
-    std::unique_ptr<MessageBox> ownBox;
+    std::unique_ptr<QtMessageBox> ownBox;
     std::unique_ptr<FileDialogs> ownDialogs;
     MessageBox* box;
     FileDialogs* dialogs;
@@ -144,6 +145,8 @@ private:
     int progressDelay = 500;
     int operationsRunning = 0;
     bool assemblyUnchecked = false;
+    // Shown, and not yet framed by the window manager.
+    bool framing = false;
     QWidget* client = nullptr;
 
     SplitBySizePanel* Frame1;

@@ -2,7 +2,9 @@
 
 #include "file_system.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QMimeData>
 #include <sys/stat.h>
@@ -112,6 +114,18 @@ QString droppedFile(const QMimeData* mime, FileSystem& fileSystem) {
     if (file.isEmpty() || fileSystem.stat(file.toStdString(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
     return pathFromBytes(file);
+}
+
+QString dialogStartFolder(const QString& programFolder, const QString& chosenOnPanel) {
+    const QFileInfo program(programFolder);
+    if (!programFolder.isEmpty() && program.isDir() && program.isWritable())
+        return programFolder;
+    if (!chosenOnPanel.isEmpty()) {
+        const QString folder = QFileInfo(chosenOnPanel).absolutePath();
+        if (QFileInfo(folder).isDir())
+            return folder;
+    }
+    return QDir::homePath();
 }
 
 } // namespace tolvar

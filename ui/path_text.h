@@ -25,6 +25,11 @@ QByteArray pathToBytes(const QString& path);
 // "file://localhost/path"), percent escapes decoded to raw bytes; empty for any other entry.
 QByteArray localFileFromUri(const QByteArray& uri);
 
+// Where a file dialog starts: the program's own folder where the user may write in it (a
+// copy unpacked beside its files); otherwise, installed in /usr/bin, the folder of the path
+// already chosen on the panel when that folder exists, else the home folder.
+QString dialogStartFolder(const QString& programFolder, const QString& chosenOnPanel);
+
 // The path of the one ordinary file a drop names, looked up through fileSystem (folders,
 // devices and missing files do not count); empty for a drop of anything else, of no file or
 // of several.

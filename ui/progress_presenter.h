@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QFontMetrics;
@@ -26,8 +27,10 @@ public:
 
     // owner: the window the dialog belongs to and is centred over; delayMilliseconds: copies
     // that finish sooner never show the dialog (0 shows it at the first report). The time
-    // runs from the first report, so questions asked before the copy do not count.
-    ProgressPresenter(QWidget* owner, Direction direction, int delayMilliseconds);
+    // runs from the first report, so questions asked before the copy do not count. job says
+    // what is done ("Splitting movie.mkv") in the dialog's title and in the end's notice.
+    ProgressPresenter(QWidget* owner, Direction direction, int delayMilliseconds,
+                      const QString& job = {});
     ~ProgressPresenter() override;
 
     // Updates the dialog; false once the user has pressed Cancel, which asks the engine to
@@ -36,6 +39,15 @@ public:
 
     // Whether the dialog has been shown during this operation.
     bool wasShown() const { return shown; }
+
+    // A job that took at least afterMilliseconds and ends while none of the program's windows
+    // is active is announced with announce (the owner's window and the job); by default after
+    // ten seconds, through announceJobEnd.
+    using EndNotice = std::function<void(QWidget* window, const QString& job)>;
+    void setEndNotice(int afterMilliseconds, EndNotice announce);
+
+    // The dialog's title for a job: "Splitting movie.mkv - Tolvar Files Splitter".
+    static QString titleFor(const QString& job);
 
     // The text the dialog shows for a report: part and path, bytes done of total, and the
     // rate with the time left once the rate has settled. Given metrics, the path is elided
@@ -50,6 +62,9 @@ private:
     QWidget* ownerWidget;
     Direction kind;
     int delay;
+    QString jobName;
+    int announceAfter = 10000;
+    EndNotice announceEnd;
     QElapsedTimer clock;
     TransferRate rate;
     std::unique_ptr<QProgressDialog> dialog;
@@ -58,6 +73,7 @@ private:
     std::unique_ptr<QObject> keeper;
     bool shown = false;
     bool cancelled = false;
+    bool endAnnounced = false;
 };
 
 } // namespace tolvar

@@ -3,12 +3,50 @@
 #include "input_rules.h"
 
 #include <cmath>
+#include <utility>
 
 namespace tolvar {
 
+namespace {
+
+// The reading with "." as the decimal point and the locale's own reading with its group
+// separator, when the two differ.
+std::optional<std::pair<double, double>> twoReadings(const QString& trimmed,
+                                                     const QLocale& locale) {
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool pointOk = false;
+    const double point = c.toDouble(trimmed, &pointOk);
+    QLocale grouped = locale;
+    grouped.setNumberOptions(QLocale::DefaultNumberOptions);
+    bool groupedOk = false;
+    const double local = grouped.toDouble(trimmed, &groupedOk);
+    if (!pointOk || !groupedOk || point == local || std::isnan(point) || std::isnan(local))
+        return std::nullopt;
+    return std::pair{point, local};
+}
+
+QString written(double value, QLocale locale) {
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'g', QLocale::FloatingPointShortest);
+}
+
+} // namespace
+
+QString ambiguousSizeMessage(const QString& text, const QLocale& locale) {
+    const QString trimmed = text.trimmed();
+    const auto readings = twoReadings(trimmed, locale);
+    if (!readings)
+        return {};
+    const auto [point, local] = *readings;
+    return QStringLiteral("'%1' could mean %2 or %3: write %4 or %5.")
+        .arg(trimmed, written(point, QLocale::c()), written(local, QLocale::c()),
+             written(point, locale), written(local, locale));
+}
+
 std::optional<double> parseSizeText(const QString& text, const QLocale& locale) {
     const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
+    if (trimmed.isEmpty() || twoReadings(trimmed, locale))
         return std::nullopt;
 
     // "1,000" must not quietly become a thousand: group separators are refused everywhere.

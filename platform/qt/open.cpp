@@ -1,9 +1,13 @@
 #include "open.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QStandardPaths>
+#include <QUrl>
 
 namespace tolvar {
 
@@ -16,50 +20,102 @@ QString convertPattern(const QString& pattern) {
     return trimmed == QLatin1String("*.*") ? QStringLiteral("*") : trimmed;
 }
 
+// Whether a save dialog's choice is a new name that needs the create question: a folder name
+// is the dialog's to handle (it opens the folder).
+bool namesNothingYet(const QString& path) {
+    const QFileInfo info(path);
+    return !info.exists() && !info.isSymLink() && !info.fileName().isEmpty();
+}
+
+bool confirmCreate(QWidget* parent, const QString& title, const QString& path) {
+    return QMessageBox::question(parent, title,
+                                 QFileDialog::tr("%1 does not exist.\nDo you want to create it?")
+                                     .arg(QFileInfo(path).fileName()),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::Yes) == QMessageBox::Yes;
+}
+
 // Qt's own save dialog asks before replacing a file but never before creating one, which is
-// the other half of the promise the save dialog makes.
+// the other half of the promise the save dialog makes. The desktop's own dialog (where the
+// platform has one) returns without calling accept(); runDialog asks after it instead.
 class FileDialog : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
 
+    bool askedAboutCreating = false;
+
     void accept() override {
         const QStringList chosen = selectedFiles();
-        if (acceptMode() == QFileDialog::AcceptSave && !chosen.isEmpty()) {
-            const QFileInfo info(chosen.first());
-            // A folder name is Qt's to handle (it opens the folder); only a plain name that
-            // names nothing yet needs the question.
-            if (!info.exists() && !info.isSymLink() && !info.fileName().isEmpty()) {
-                const auto answer = QMessageBox::question(
-                    this, windowTitle(),
-                    tr("%1 does not exist.\nDo you want to create it?").arg(info.fileName()),
-                    QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-                if (answer != QMessageBox::Yes)
-                    return;
-            }
+        if (acceptMode() == QFileDialog::AcceptSave && !chosen.isEmpty() &&
+            namesNothingYet(chosen.first())) {
+            if (!confirmCreate(this, windowTitle(), chosen.first()))
+                return;
+            askedAboutCreating = true;
         }
         QFileDialog::accept();
     }
 };
 
+// The places the desktop's own dialog would list: home, the usual folders, and the user's
+// GTK bookmarks (what GNOME's Files shows in its side bar).
+QList<QUrl> desktopPlaces() {
+    QList<QUrl> places{QUrl::fromLocalFile(QDir::homePath())};
+    for (const auto location : {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation,
+                                QStandardPaths::DownloadLocation, QStandardPaths::MoviesLocation,
+                                QStandardPaths::MusicLocation, QStandardPaths::PicturesLocation}) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        if (!folder.isEmpty() && folder != QDir::homePath() && QFileInfo(folder).isDir())
+            places << QUrl::fromLocalFile(folder);
+    }
+    QFile bookmarks(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                    QStringLiteral("/gtk-3.0/bookmarks"));
+    if (bookmarks.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        // One "URL [name]" a line; only local folders can be opened here.
+        while (!bookmarks.atEnd()) {
+            const QString line = QString::fromUtf8(bookmarks.readLine()).trimmed();
+            const QUrl url(line.section(QLatin1Char(' '), 0, 0));
+            if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir() && !places.contains(url))
+                places << url;
+        }
+    }
+    return places;
+}
+
 QString runDialog(DialogKind kind, QWidget* owner, const QString& filter, const QString& title,
                   const QString& initialFolder) {
-    FileDialog dialog(owner, title);
     const bool save = kind == DialogKind::Save;
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    // Qt's own widget dialog everywhere: the same look and the same questions on every
-    // desktop, and the create question above cannot be bypassed by a native dialog.
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    const QStringList filters = Open::nameFilters(filter);
-    if (!filters.isEmpty())
-        dialog.setNameFilters(filters);
-    if (!initialFolder.isEmpty())
-        dialog.setDirectory(initialFolder);
-    dialog.selectFile(QString());
-    if (dialog.exec() != QDialog::Accepted)
-        return {};
-    const QStringList chosen = dialog.selectedFiles();
-    return chosen.isEmpty() ? QString() : chosen.first();
+    QString folder = initialFolder;
+    QString name;
+    for (;;) {
+        // The desktop's own dialog where the platform offers one (GNOME's through the GTK
+        // theme, a sandbox's through the portal), with the bookmarks and recent files the user
+        // knows; Qt's own elsewhere, sized by the font so it grows with the screen's scale.
+        FileDialog dialog(owner, title);
+        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        const QStringList filters = Open::nameFilters(filter);
+        if (!filters.isEmpty())
+            dialog.setNameFilters(filters);
+        if (!folder.isEmpty())
+            dialog.setDirectory(folder);
+        dialog.selectFile(name);
+        dialog.setSidebarUrls(desktopPlaces());
+        const QFontMetrics metrics = dialog.fontMetrics();
+        dialog.resize(dialog.sizeHint().expandedTo(
+            QSize(metrics.averageCharWidth() * 100, metrics.lineSpacing() * 30)));
+        if (dialog.exec() != QDialog::Accepted)
+            return {};
+        const QStringList chosen = dialog.selectedFiles();
+        if (chosen.isEmpty())
+            return {};
+        const QString path = chosen.first();
+        if (!save || dialog.askedAboutCreating || !namesNothingYet(path) ||
+            confirmCreate(owner, title, path))
+            return path;
+        // No: back to the dialog, where the user left it.
+        folder = QFileInfo(path).absolutePath();
+        name = QFileInfo(path).fileName();
+    }
 }
 
 } // namespace

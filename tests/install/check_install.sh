@@ -40,13 +40,14 @@ checkFiles() {
         grep -Eqx 'Categories=(.*;)?Utility;.*' "$desktop" ||
             problem "$name.desktop is not in the Utility category"
         desktop-file-validate "$desktop" || problem "$name.desktop is not a valid desktop entry"
+        checkLoadsInGlib "$root" "$desktop"
     else
         problem "share/applications/$name.desktop is not installed"
     fi
 
     checkMimeType "$root"
 
-    for size in 16 24 32 48; do
+    for size in 16 24 32 48 64 128 256; do
         icon=$root/share/icons/hicolor/${size}x$size/apps/$name.png
         if [ ! -f "$icon" ]; then
             problem "the ${size}x$size icon is not installed"
@@ -55,8 +56,26 @@ checkFiles() {
         fi
     done
 
+    icon=$root/share/icons/hicolor/scalable/apps/$name.svg
+    file -b "$icon" 2>/dev/null | grep -q '^SVG Scalable Vector Graphics image' ||
+        problem "the scalable icon is not installed as an SVG image"
+
+    local metainfo=$root/share/metainfo/org.example.tolvar_files_splitter.metainfo.xml
+    if [ ! -f "$metainfo" ]; then
+        problem "share/metainfo/$(basename "$metainfo") is not installed"
+    else
+        appstreamcli validate --no-net "$metainfo" || problem "appstreamcli refuses the metainfo"
+        grep -qF "<launchable type=\"desktop-id\">$name.desktop</launchable>" "$metainfo" ||
+            problem "the metainfo does not launch $name.desktop"
+    fi
+
     cmp -s "$sourceDir/README.md" "$root/share/doc/$name/README.md" ||
         problem "share/doc/$name/README.md is missing or differs from the README"
+    cmp -s "$sourceDir/packaging/copyright" "$root/share/doc/$name/copyright" ||
+        problem "share/doc/$name/copyright is missing or differs from packaging/copyright"
+    gzip -dc "$root/share/doc/$name/changelog.gz" 2>/dev/null |
+        cmp -s - "$sourceDir/packaging/changelog" ||
+        problem "share/doc/$name/changelog.gz is missing or differs from packaging/changelog"
 
     while IFS= read -r -d '' manPage; do
         manPage=$(basename "$manPage")
@@ -71,6 +90,33 @@ checkFiles() {
     local strays
     strays=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name bin ! -name share)
     [ -z "$strays" ] || problem "installed outside bin/ and share/: $strays"
+}
+
+# checkLoadsInGlib ROOT DESKTOP: GNOME's menu and "Open With" read the entry through GLib,
+# which drops an entry whose TryExec names no program on the PATH, silently and stricter than
+# desktop-file-validate. Loaded with the installed programs first on the PATH, it must come
+# back and list the broken files' type.
+checkLoadsInGlib() {
+    local root=$1 desktop=$2 types
+    types=$(PATH=$root/bin:/usr/bin:/bin /usr/bin/python3 - "$desktop" 2>&1 <<'EOF'
+import sys
+import gi
+gi.require_version("Gio", "2.0")
+from gi.repository import Gio
+try:
+    info = Gio.DesktopAppInfo.new_from_filename(sys.argv[1])
+except TypeError:  # the binding's word for a NULL the C call returned
+    info = None
+if info is None:
+    sys.exit("GLib does not load the entry")
+print(";".join(info.get_supported_types()))
+EOF
+    ) || {
+        problem "$name.desktop: $types"
+        return
+    }
+    grep -qxF "$mimeType" <<<"${types//;/$'\n'}" ||
+        problem "GLib reads $name.desktop as opening '$types', not $mimeType"
 }
 
 # checkMimeType ROOT: the installed type makes a file manager take any broken file, by its tag
@@ -142,6 +188,25 @@ checkPackage() {
 
     dpkg-deb -x "$deb" "$workDir/unpacked"
     checkFiles "$workDir/unpacked/usr"
+    checkLintian "$deb"
+}
+
+# checkLintian DEB: Debian's own checks find no error, and the programs are hardened (a
+# missing flag is only a warning there, so those tags are looked for by name). The warnings
+# left are printed for the record.
+checkLintian() {
+    local deb=$1 report tag
+    if ! command -v lintian >/dev/null 2>&1; then
+        problem "lintian is not installed"
+        return
+    fi
+    report=$(lintian --tag-display-limit 0 "$deb" 2>&1)
+    printf '%s\n' "$report"
+    grep -q '^E: ' <<<"$report" && problem "lintian reports errors"
+    for tag in hardening-no-relro hardening-no-bindnow hardening-no-fortify-functions \
+        hardening-no-pie; do
+        grep -q " $tag " <<<"$report " && problem "lintian: $tag"
+    done
 }
 
 rm -rf "$workDir"

@@ -58,7 +58,7 @@ int main(int argc, char* argv[]) {
     const int pointSize = args.size() == 3 ? args.at(2).toInt(&sized) : 0;
     if (args.size() < 2 || args.size() > 3 || !sized) {
         std::fprintf(stderr, "usage: tolvar_ui_preview "
-                             "1|2|3|4|5|about|progress|progress-moved|check|rebuild|replace "
+                             "1|2|3|4|5|about|help|progress|progress-moved|check|rebuild|replace "
                              "[font point size]\n");
         return 2;
     }
@@ -73,11 +73,12 @@ int main(int argc, char* argv[]) {
     tolvar::frmMain window;
     const QString what = args.at(1);
     const bool progressShot = what.startsWith(QLatin1String("progress"));
-    if (what == QLatin1String("about")) {
+    if (what == QLatin1String("about") || what == QLatin1String("help")) {
         window.ShowPanel(QStringLiteral("5"));
-        QTimer::singleShot(300, &window, [&window] {
-            window.findChild<QAction*>(QStringLiteral("menuAbout"))->trigger();
-        });
+        const QString item = what == QLatin1String("about") ? QStringLiteral("menuAbout")
+                                                            : QStringLiteral("menuHelp");
+        QTimer::singleShot(300, &window,
+                           [&window, item] { window.findChild<QAction*>(item)->trigger(); });
     } else if (progressShot) {
         window.ShowPanel(QStringLiteral("1"));
     } else if (what == QLatin1String("check")) {
@@ -112,7 +113,8 @@ int main(int argc, char* argv[]) {
 
     // A split caught in the middle, copying 40 MB a second: after two seconds the dialog
     // shows the rate and the time left.
-    tolvar::ProgressPresenter progress(&window, tolvar::ProgressPresenter::Direction::Writing, 0);
+    tolvar::ProgressPresenter progress(&window, tolvar::ProgressPresenter::Direction::Writing, 0,
+                                       QStringLiteral("Splitting holiday-2026.mkv"));
     tolvar::Progress report;
     report.bytesTotal = 4700000000;
     report.bytesDone = 1900000000;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
+#include <QTextDocumentFragment>
 #include <memory>
 
 using namespace tolvar;
@@ -17,8 +18,13 @@ using namespace tolvar::uitest;
 
 namespace {
 
+// The words a box shows, whether as plain text or as markup.
 QString boxText(QWidget* w) {
-    return qobject_cast<QMessageBox*>(w)->text();
+    const auto* box = qobject_cast<QMessageBox*>(w);
+    return box->textFormat() == Qt::RichText ? QTextDocumentFragment::fromHtml(box->text())
+                                                   .toPlainText()
+                                                   .replace(QChar::LineSeparator, QLatin1Char('\n'))
+                                             : box->text();
 }
 
 // Types a name into a Qt file dialog and confirms it, as pressing Enter would.
@@ -129,9 +135,16 @@ private slots:
 
         QStringList texts;
         QStringList titles;
+        QStringList markup;
+        QStringList notes;
+        QList<bool> ownIcon;
         auto answerOk = [&](QWidget* w) {
             texts << boxText(w);
             titles << w->windowTitle();
+            const auto* m = qobject_cast<QMessageBox*>(w);
+            markup << (m->textFormat() == Qt::RichText ? m->text() : QString());
+            notes << m->informativeText();
+            ownIcon << (m->icon() == QMessageBox::NoIcon && !m->iconPixmap().isNull());
             QCOMPARE(w->parentWidget(), &window);
             clickButton(w, QStringLiteral("OK"));
         };
@@ -146,11 +159,20 @@ private slots:
         QCOMPARE(titles,
                  (QStringList{"About...", "Tolvar Files Splitter", "Tolvar Files Splitter"}));
         // The About lines are shown as lines.
-        QCOMPARE(texts[0].split(QLatin1Char('\n')).size(), 3);
+        QVERIFY2(texts[0].split(QLatin1Char('\n')).size() == 3, qPrintable(markup[0]));
         QVERIFY(!texts[0].contains(QLatin1Char('\r')));
         QCOMPARE(texts[1], QStringLiteral("Please go to our web site: "
                                           "https://tolvar-files-splitter.example.org"));
         QCOMPARE(texts[2], QStringLiteral("Invalid size."));
+        // The addresses are links, kept on one line; About adds the icon and the licence.
+        const QString link =
+            QStringLiteral("<nobr><a href=\"https://tolvar-files-splitter.example.org\">");
+        QVERIFY2(markup[1].contains(link), qPrintable(markup[1]));
+        QVERIFY(markup[0].contains(
+            QStringLiteral("href=\"https://tolvar-files-splitter.example.org/\"")));
+        QVERIFY(markup[2].isEmpty());
+        QCOMPARE(ownIcon, (QList<bool>{true, false, false}));
+        QVERIFY(notes[0].contains(QStringLiteral("MIT licence")));
     }
 
     void declinedSplitThroughTheRealBoxLeavesNoParts() {

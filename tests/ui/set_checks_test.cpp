@@ -249,6 +249,9 @@ private slots:
         QVERIFY2(dialog.verdictLabel()->text().contains(verdict),
                  qPrintable(dialog.verdictLabel()->text()));
         QCOMPARE(dialog.repairButton()->isEnabled(), repairable);
+        // A screen reader hears the list by its name and the verdict as the dialog opens.
+        QVERIFY(!dialog.fileList()->accessibleName().isEmpty());
+        QCOMPARE(dialog.accessibleDescription(), dialog.verdictLabel()->text());
         if (repairable) {
             box.reset({Ok});
             dialog.repairButton()->click();
@@ -259,7 +262,8 @@ private slots:
         }
     }
 
-    // Any part of a set, given to the program or dropped on the assemble panel, chooses the
+    // Any part of a set, given to the program, dropped on the assemble panel or picked in its
+    // dialog, chooses the
     // set's first part; any other file given becomes the source of both split panels.
     void aLaterPartGivenOrDroppedOpensItsSet() {
         splitInWindow(0);
@@ -275,6 +279,12 @@ private slots:
         QApplication::sendEvent(window.get(), &enter);
         QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(window.get(), &drop);
+        QCOMPARE(c<QLineEdit>("Text2")->text(), path("big.000"));
+
+        // Picked in the assemble dialog, as its "All Files" filter allows.
+        c<QLineEdit>("Text2")->clear();
+        dialogs.results = {path("big.002")};
+        c<QPushButton>("Command6")->click();
         QCOMPARE(c<QLineEdit>("Text2")->text(), path("big.000"));
 
         window->openFile(path("big.bin"));

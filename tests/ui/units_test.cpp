@@ -6,7 +6,9 @@
 #include "transfer_rate.h"
 #include "window_position.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdint>
 #include <limits>
@@ -66,11 +68,59 @@ private slots:
                                       << "en_US";
         QTest::newRow("two points") << "1.2.3"
                                     << "en_US";
+        QTest::newRow("point before three digits, German") << "1.500"
+                                                           << "de_DE";
     }
     void sizeTextRefusesWhatIsNoNumber() {
         QFETCH(QString, text);
         QFETCH(QString, locale);
         QVERIFY(!parseSizeText(text, QLocale(locale)).has_value());
+    }
+
+    // Only a text both readings accept, with different values, is ambiguous; the message
+    // names both readings and how to write each in the user's locale.
+    void sizeTextNamesBothReadingsWhenTheyDiffer_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("German thousands") << " 1.500 "
+                                          << "de_DE"
+                                          << "'1.500' could mean 1.5 or 1500: write 1,5 or 1500.";
+        QTest::newRow("negative, German") << "-12.345"
+                                          << "de_DE"
+                                          << "'-12.345' could mean -12.345 or -12345: write "
+                                             "-12,345 or -12345.";
+        QTest::newRow("German comma") << "1,5"
+                                      << "de_DE"
+                                      << "";
+        QTest::newRow("point where it cannot group") << "1.5"
+                                                     << "de_DE"
+                                                     << "";
+        QTest::newRow("digits alone") << "1500"
+                                      << "de_DE"
+                                      << "";
+        QTest::newRow("point in English") << "1.500"
+                                          << "en_US"
+                                          << "";
+    }
+    void sizeTextNamesBothReadingsWhenTheyDiffer() {
+        QFETCH(QString, text);
+        QFETCH(QString, locale);
+        QFETCH(QString, message);
+        QCOMPARE(ambiguousSizeMessage(text, QLocale(locale)), message);
+    }
+
+    // Installed, the program's folder is /usr/bin: the dialogs start there only when the user
+    // may write in it, else beside the panel's chosen file, else at home.
+    void dialogsStartWhereTheUserMayWrite() {
+        QTemporaryDir writable;
+        const QString gone = writable.filePath(QStringLiteral("gone/bin"));
+        const QString chosen = writable.filePath(QStringLiteral("film.avi"));
+        QCOMPARE(dialogStartFolder(writable.path(), chosen), writable.path());
+        QCOMPARE(dialogStartFolder(gone, chosen), writable.path());
+        QCOMPARE(dialogStartFolder(gone, writable.filePath(QStringLiteral("out/film."))),
+                 QDir::homePath());
+        QCOMPARE(dialogStartFolder(gone, QString()), QDir::homePath());
     }
 
     void wholeKilobytesConvertsUnits_data() {

@@ -122,7 +122,7 @@ private slots:
 
     void menuHasItemsInOrderWithShortcuts() {
         auto* menu = c<QMenu>("menu");
-        QCOMPARE(menu->title(), QStringLiteral("Menu"));
+        QCOMPARE(withoutMnemonic(menu->title()), QStringLiteral("Menu"));
         QCOMPARE(window->menuBar()->actions().size(), 1);
         const QList<QAction*> items = menu->actions();
         QCOMPARE(items.size(), 8);
@@ -137,13 +137,14 @@ private slots:
                                    "",
                                    "Exit"};
         const QList<QKeySequence> keys{
-            QKeySequence("Ctrl+S"), QKeySequence("Ctrl+A"), QKeySequence(), QKeySequence(),
-            QKeySequence("F1"),     QKeySequence(),         QKeySequence(), QKeySequence("Ctrl+Q")};
+            QKeySequence("Ctrl+S"), QKeySequence("Ctrl+A"), QKeySequence("Ctrl+Shift+C"),
+            QKeySequence(),         QKeySequence("F1"),     QKeySequence(),
+            QKeySequence(),         QKeySequence("Ctrl+Q")};
         for (int i = 0; i < 8; ++i) {
             QCOMPARE(items[i]->objectName(), names[i]);
             QCOMPARE(items[i]->isSeparator(), captions[i].isEmpty());
             if (!items[i]->isSeparator())
-                QCOMPARE(items[i]->text(), captions[i]);
+                QCOMPARE(withoutMnemonic(items[i]->text()), captions[i]);
             QCOMPARE(items[i]->shortcut(), keys[i]);
         }
     }
@@ -164,7 +165,8 @@ private slots:
             for (QLabel* label : window->findChildren<QLabel*>()) {
                 if (!label->objectName().startsWith(QLatin1String("Label")))
                     continue;
-                QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->contentsRect().width(),
+                QVERIFY2(metrics.horizontalAdvance(withoutMnemonic(label->text())) <=
+                             label->contentsRect().width(),
                          qPrintable(label->objectName()));
                 QVERIFY2(metrics.height() <= label->height(), qPrintable(label->objectName()));
             }
@@ -174,7 +176,7 @@ private slots:
                 option.text = button->text();
                 const QRect room =
                     button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-                QVERIFY2(metrics.horizontalAdvance(button->text()) <= room.width(),
+                QVERIFY2(metrics.horizontalAdvance(withoutMnemonic(button->text())) <= room.width(),
                          qPrintable(button->objectName()));
                 QVERIFY2(metrics.height() <= room.height(), qPrintable(button->objectName()));
             }
@@ -382,9 +384,10 @@ private slots:
         QCOMPARE(walk(text(1), 9), (QStringList{"Command1", "Text6", "Command11", "Text5", "Combo1",
                                                 "Check1", "Spin1", "Command2", "Text1"}));
         window->ShowPanel(QStringLiteral("4"));
-        // Command12 comes first in the window-wide order, so Tab wraps to it.
-        QCOMPARE(walk(text(3), 9), (QStringList{"Command8", "Text7", "Text4", "VScroll1", "Check2",
-                                                "Spin2", "Command7", "Command12", "Text3"}));
+        // Each "..." right after its box, as on the other panels.
+        QCOMPARE(walk(text(3), 9),
+                 (QStringList{"Command8", "Text7", "Command12", "Text4", "VScroll1", "Check2",
+                              "Spin2", "Command7", "Text3"}));
         window->ShowPanel(QStringLiteral("2"));
         QCOMPARE(walk(text(2), 5),
                  (QStringList{"Command6", "Text8", "Command13", "Command3", "Text2"}));
@@ -618,6 +621,19 @@ private slots:
         QVERIFY(text(5)->text().isEmpty());
     }
 
+    void sizeThatReadsTwoWaysIsRefusedBeforeAnyQuestion() {
+        QLocale::setDefault(QLocale(QStringLiteral("de_DE")));
+        text(1)->setText(source("big.bin", 5 * 1024 * 1024));
+        text(5)->setText(QStringLiteral("1.500"));
+        box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        command(2)->click();
+        QCOMPARE(box.texts(),
+                 (std::vector<std::string>{"'1.500' could mean 1.5 or 1500: write 1,5 or 1500."}));
+        QCOMPARE(box.shown()[0].style, MsgStyle::Critical);
+        QVERIFY(!QFile::exists(files.filePath(QStringLiteral("big.000"))));
+        QCOMPARE(text(5)->text(), QStringLiteral("1.500"));
+    }
+
     void goodSizeWithoutSourceDoesNothing() {
         text(5)->setText(QStringLiteral("10"));
         command(2)->click();
@@ -798,6 +814,97 @@ private slots:
         QCOMPARE(text(4)->text(), QStringLiteral("4"));
     }
 
+    // The keyboard alone goes everywhere: Return on a focused navigation button, Escape back
+    // to the panel before (the focus on the button that led on), F10 to the menu.
+    void keyboardAloneMovesBetweenThePanels() {
+        showActive();
+        auto key = [](int k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(k), modifiers);
+            return QApplication::focusWidget()->objectName();
+        };
+        QCOMPARE(QApplication::focusWidget(), command(10));
+        QCOMPARE(key(Qt::Key_Return), QStringLiteral("Command4"));
+        QCOMPARE(window->panelInView(), QStringLiteral("3"));
+        QCOMPARE(key(Qt::Key_Return), QStringLiteral("Text1"));
+        QCOMPARE(window->panelInView(), QStringLiteral("1"));
+        QCOMPARE(key(Qt::Key_Escape), QStringLiteral("Command4"));
+        QCOMPARE(window->panelInView(), QStringLiteral("3"));
+        key(Qt::Key_Tab);
+        QCOMPARE(key(Qt::Key_Enter, Qt::KeypadModifier), QStringLiteral("Text3"));
+        QCOMPARE(window->panelInView(), QStringLiteral("4"));
+        QCOMPARE(key(Qt::Key_Escape), QStringLiteral("Command5"));
+        QCOMPARE(key(Qt::Key_Escape), QStringLiteral("Command10"));
+        QCOMPARE(window->panelInView(), QStringLiteral("5"));
+        key(Qt::Key_Tab);
+        QCOMPARE(key(Qt::Key_Return), QStringLiteral("Text2"));
+        QCOMPARE(key(Qt::Key_Escape), QStringLiteral("Command9"));
+        QCOMPARE(window->panelInView(), QStringLiteral("5"));
+        QVERIFY(box.shown().empty());
+
+        key(Qt::Key_F10);
+        QCOMPARE(window->menuBar()->activeAction(), c<QMenu>("menu")->menuAction());
+        QTRY_VERIFY(c<QMenu>("menu")->isVisible());
+        c<QMenu>("menu")->close();
+    }
+
+    // Each label's access key reaches its control; menu items and panel captions carry one
+    // each, none twice on what is in view together.
+    void accessKeysReachEveryControl() {
+        showActive();
+        for (int panel = 1; panel <= 5; ++panel) {
+            window->ShowPanel(QString::number(panel));
+            QList<QChar> used{QLatin1Char('m')}; // the menu's own
+            for (QWidget* w : c<QWidget>(qPrintable(frameName(panel)))->findChildren<QWidget*>()) {
+                QString caption;
+                if (auto* label = qobject_cast<QLabel*>(w))
+                    caption = label->buddy() ? label->text() : QString();
+                else if (auto* button = qobject_cast<QAbstractButton*>(w))
+                    caption = button->text() == QLatin1String("...") ? QString() : button->text();
+                if (caption.isEmpty())
+                    continue;
+                const qsizetype at = caption.indexOf(QLatin1Char('&'));
+                QVERIFY2(at >= 0, qPrintable(w->objectName()));
+                const QChar letter = caption[at + 1].toLower();
+                QVERIFY2(!used.contains(letter), qPrintable(w->objectName()));
+                used << letter;
+            }
+        }
+        window->ShowPanel(QStringLiteral("1"));
+        command(2)->setFocus();
+        QTest::keyClick(window.get(), Qt::Key_Z, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), text(5));
+        QTest::keyClick(window.get(), Qt::Key_F, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), text(1));
+
+        QList<QChar> items;
+        for (const QAction* item : c<QMenu>("menu")->actions()) {
+            if (item->isSeparator())
+                continue;
+            const qsizetype at = item->text().indexOf(QLatin1Char('&'));
+            QVERIFY2(at >= 0, qPrintable(item->objectName()));
+            QVERIFY2(!items.contains(item->text()[at + 1].toLower()),
+                     qPrintable(item->objectName()));
+            items << item->text()[at + 1].toLower();
+        }
+    }
+
+    // The check's shortcut is no key a line edit, a list or the desktop already uses.
+    void checkShortcutCollidesWithNothing() {
+        const QKeySequence check = c<QAction>("menuCheck")->shortcut();
+        QVERIFY(!check.isEmpty());
+        for (int k = QKeySequence::HelpContents; k <= QKeySequence::Cancel; ++k)
+            QVERIFY2(!QKeySequence::keyBindings(QKeySequence::StandardKey(k)).contains(check),
+                     qPrintable(QString::number(k)));
+        for (const QAction* other : window->findChildren<QAction*>())
+            QVERIFY(other == c<QAction>("menuCheck") || other->shortcut() != check);
+        showActive();
+        window->ShowPanel(QStringLiteral("1"));
+        dialogs.results = {QString()};
+        text(5)->setFocus();
+        QTest::keyClick(text(5), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(dialogs.calls.size(), std::size_t{1});
+    }
+
     // Return presses the panel's own button from any box of it, except on another button.
     void returnPressesThePanelsButton() {
         showActive();
@@ -925,7 +1032,7 @@ private slots:
         command(13)->click();
         QCOMPARE(text(8)->text(), QString());
         QVERIFY(!dialogs.calls[0].save);
-        QCOMPARE(dialogs.calls[0].filter, QStringLiteral("000 Files (*.000)|*.000"));
+        QCOMPARE(dialogs.calls[0].filter, QStringLiteral("000 Files (*.000)|*.000|All Files|*.*"));
         QCOMPARE(dialogs.calls[0].title,
                  QStringLiteral("Choose a file to assemble - Tolvar Files Splitter"));
         QVERIFY(dialogs.calls[1].save);

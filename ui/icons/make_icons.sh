@@ -1,7 +1,9 @@
 #!/bin/sh
 # Draws the program's icon (a page cut in two along a slanted line) at 256 px with
-# ImageMagick and scales it to the sizes the desktop asks for. The small sizes get bolder
-# strokes and no text lines, so they stay legible. Run from any folder.
+# ImageMagick and scales it to the sizes the desktop asks for, up to 256 px for large screens
+# and software centres. The small sizes get bolder strokes and no text lines, so they stay
+# legible. tolvar-files-splitter.svg beside it is the same drawing, for scalable use; keep the
+# two alike. Run from any folder.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
@@ -29,7 +31,7 @@ convert "$work/plain.png" \
   -stroke '#e8731c' -strokewidth 12 -fill none -draw 'line 16,146 240,114' \
   "$work/large.png"
 
-for size in 16 24 32 48; do
+for size in 16 24 32 48 64 128 256; do
   source="$work/large.png"
   [ "$size" -le 24 ] && source="$work/small.png"
   convert "$source" -filter Lanczos -resize "${size}x${size}" \

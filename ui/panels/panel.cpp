@@ -24,6 +24,17 @@ int extentAt(int twips, double scale) {
     return static_cast<int>(std::ceil(twips * scale - 1e-9));
 }
 
+QString withoutMnemonic(const QString& caption) {
+    QString shown;
+    shown.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size())
+            ++i;
+        shown += caption[i];
+    }
+    return shown;
+}
+
 Panel::Panel(const char* name, QWidget* parent) : QFrame(parent) {
     setObjectName(QString::fromLatin1(name));
     setFrameShape(QFrame::StyledPanel);
@@ -58,6 +69,41 @@ void Panel::place(QWidget* control, const QRect& twips) {
     placements.push_back({control, twips.translated(0, controlOffset), {}});
 }
 
+void Panel::labelFor(QLabel* label, QWidget* control) {
+    label->setBuddy(control);
+    QString name = withoutMnemonic(label->text()).trimmed();
+    if (name.endsWith(QLatin1Char(':')))
+        name.chop(1);
+    control->setAccessibleName(name);
+}
+
+void Panel::explain(QPushButton* button, const QString& what) {
+    button->setAccessibleName(what);
+    button->setToolTip(what);
+}
+
+void Panel::keyPressEvent(QKeyEvent* event) {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    // The user is on the keyboard: the style draws the focus frame on the control the key
+    // leads to, as it does after Tab.
+    if (plain && (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+                  event->key() == Qt::Key_Enter))
+        window()->setAttribute(Qt::WA_KeyboardFocusChange);
+    if (plain && event->key() == Qt::Key_Escape) {
+        emit backRequested();
+        event->accept();
+        return;
+    }
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
+    if (plain && enter && focused != nullptr && isAncestorOf(focused)) {
+        focused->click();
+        event->accept();
+        return;
+    }
+    QFrame::keyPressEvent(event);
+}
+
 void Panel::measureWith(QLabel* label, const QStringList& texts) {
     for (Placement& p : placements)
         if (p.control == label)
@@ -75,7 +121,8 @@ double Panel::requiredScale() const {
         const int width = p.twips.width();
         const int height = p.twips.height();
         if (auto* l = qobject_cast<QLabel*>(p.control)) {
-            for (const QString& text : p.samples.isEmpty() ? QStringList{l->text()} : p.samples) {
+            for (const QString& text :
+                 p.samples.isEmpty() ? QStringList{withoutMnemonic(l->text())} : p.samples) {
                 const QStringList lines = text.split(QLatin1Char('\n'));
                 for (const QString& line : lines)
                     need(metrics.horizontalAdvance(line) + 2, width);
@@ -87,7 +134,7 @@ double Panel::requiredScale() const {
             const int indicator =
                 k->style()->pixelMetric(QStyle::PM_IndicatorWidth, &option, k) +
                 k->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, &option, k);
-            need(metrics.horizontalAdvance(k->text()) + indicator + 4, width);
+            need(metrics.horizontalAdvance(withoutMnemonic(k->text())) + indicator + 4, width);
             need(std::max(metrics.height(), k->sizeHint().height()), height);
         } else if (auto* n = qobject_cast<QSpinBox*>(p.control)) {
             QStyleOptionSpinBox option;
@@ -107,7 +154,8 @@ double Panel::requiredScale() const {
             option.text = b->text();
             const QRect inner =
                 b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b);
-            need(metrics.horizontalAdvance(b->text()) + (400 - inner.width()) + 2, width);
+            need(metrics.horizontalAdvance(withoutMnemonic(b->text())) + (400 - inner.width()) + 2,
+                 width);
             need(metrics.height() + (200 - inner.height()), height);
         } else if (auto* e = qobject_cast<QLineEdit*>(p.control)) {
             need(e->minimumSizeHint().height(), height);
@@ -144,25 +192,33 @@ void WorkingPanel::setActionButton(QPushButton* button) {
 
 void WorkingPanel::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
     if (!enter || action == nullptr ||
-        (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier ||
+        (focused != nullptr && isAncestorOf(focused))) {
         Panel::keyPressEvent(event);
         return;
     }
-    auto* focused = qobject_cast<QPushButton*>(focusWidget());
-    (focused != nullptr && isAncestorOf(focused) ? focused : action)->click();
+    action->click();
     event->accept();
+}
+
+QString WorkingPanel::chosenOnPanel() const {
+    for (const QLineEdit* box : pathBoxes)
+        if (!box->text().isEmpty())
+            return box->text();
+    return {};
 }
 
 QString WorkingPanel::chooseFile(const QString& filter, const QString& title) {
     return host.fileDialogs().choose(DialogKind::Open, host.dialogOwner(), filter, title,
-                                     host.initialFolder());
+                                     host.initialFolder(chosenOnPanel()));
 }
 
 QString WorkingPanel::choosePrefix(const QString& title) {
-    QString path =
-        host.fileDialogs().choose(DialogKind::Save, host.dialogOwner(),
-                                  QString::fromLatin1(kAllFiles), title, host.initialFolder());
+    QString path = host.fileDialogs().choose(DialogKind::Save, host.dialogOwner(),
+                                             QString::fromLatin1(kAllFiles), title,
+                                             host.initialFolder(chosenOnPanel()));
     if (!path.isEmpty() && !path.endsWith(QLatin1Char('.')))
         path += QLatin1Char('.');
     return path;

@@ -8,6 +8,7 @@
 #include <QRect>
 #include <QString>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class QLabel;
@@ -21,6 +22,10 @@ namespace tolvar {
 // fraction of a pixel short of what its caption needs.
 int pixelsAt(int twips, double scale);
 int extentAt(int twips, double scale);
+
+// A caption as it is drawn and spoken: without the "&" that marks its access key ("&&" is a
+// literal "&").
+QString withoutMnemonic(const QString& caption);
 
 // The designed panel height, and what the split panels' row of checksum and recovery choices
 // adds to it. Every panel takes the taller height, so the window keeps one size; the shorter
@@ -43,9 +48,16 @@ public:
     // Places the controls at scale pixels per twip.
     void applyScale(double scale);
 
+signals:
+    // Escape on the panel: the user wants the panel before it.
+    void backRequested();
+
 protected:
     // name: the frame's object name (Frame1 to Frame5).
     Panel(const char* name, QWidget* parent);
+    // Return or Enter presses the focused button of the panel, as Space does; Escape asks for
+    // the panel before this one.
+    void keyPressEvent(QKeyEvent* event) override;
 
     // The controls, each created as a child of the panel at its place in twips.
     QLabel* addLabel(const char* name, const QString& text, const QRect& twips,
@@ -54,6 +66,11 @@ protected:
     QLineEdit* addTextBox(const char* name, bool readOnly, const QRect& twips);
     // Any other control, made by the caller.
     void place(QWidget* control, const QRect& twips);
+    // The label names control for a screen reader and moves the focus to it by its access key.
+    static void labelFor(QLabel* label, QWidget* control);
+    // A button whose caption says nothing ("...") gets words a screen reader speaks and a
+    // tooltip shows.
+    static void explain(QPushButton* button, const QString& what);
     // A label whose text changes: measured by the widest of these texts instead (lines
     // separated by "\n").
     void measureWith(QLabel* label, const QStringList& texts);
@@ -76,9 +93,12 @@ class PanelHost {
 public:
     virtual MessageBox& messageBox() = 0;
     virtual FileDialogs& fileDialogs() = 0;
-    // The dialogs' owner, and the folder they start in.
+    // The dialogs' owner, and the folder they start in given the path already chosen on the
+    // panel (empty when none is).
     virtual QWidget* dialogOwner() = 0;
-    virtual QString initialFolder() const = 0;
+    virtual QString initialFolder(const QString& chosenOnPanel) const = 0;
+    // A broken file stands for its set: the name of its first part; any other path unchanged.
+    virtual QString firstPartOf(const QString& path) const = 0;
     virtual Result<bool> FileExists(const QString& strPath) = 0;
     virtual bool SplitFile(const QString& Filename, std::int32_t Filesize) = 0;
     virtual bool SplitFile2(const QString& Filename, std::int32_t Filenumber) = 0;
@@ -108,6 +128,9 @@ protected:
     // another button, which is then pressed itself.
     void setActionButton(QPushButton* button);
     void keyPressEvent(QKeyEvent* event) override;
+    // The panel's path boxes, most telling first: the file dialogs start in the folder of the
+    // first one filled.
+    void setPathBoxes(std::vector<QLineEdit*> boxes) { pathBoxes = std::move(boxes); }
 
     // The open dialog with this filter and title: the chosen path, or "" when cancelled.
     QString chooseFile(const QString& filter, const QString& title);
@@ -121,7 +144,10 @@ protected:
     PanelHost& host;
 
 private:
+    QString chosenOnPanel() const;
+
     QPushButton* action = nullptr;
+    std::vector<QLineEdit*> pathBoxes;
 };
 
 } // namespace tolvar

@@ -7,9 +7,9 @@ SplitMethodPanel::SplitMethodPanel(QWidget* parent) : Panel("Frame3", parent) {
     Label3 =
         addLabel("Label3", QStringLiteral("Choose the method you want to use to split the file:"),
                  {360, 480, 3855, 255});
-    Command4 = addButton("Command4", QStringLiteral("By Size"), {360, 1200, 2295, 615});
-    Command5 =
-        addButton("Command5", QStringLiteral("By Number of Broken Files"), {2880, 1200, 2295, 615});
+    Command4 = addButton("Command4", QStringLiteral("By &Size"), {360, 1200, 2295, 615});
+    Command5 = addButton("Command5", QStringLiteral("By &Number of Broken Files"),
+                         {2880, 1200, 2295, 615});
 }
 
 } // namespace tolvar

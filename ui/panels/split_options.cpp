@@ -36,17 +36,17 @@ SplitPanel::SplitPanel(const char* name, PanelHost& panelHost, QWidget* parent)
 
 void SplitPanel::addSplitOptions(int top, const char* check, const char* label, const char* number,
                                  const char* costName) {
-    checksums = new QCheckBox(QStringLiteral("Write a checksum file"), this);
+    checksums = new QCheckBox(QStringLiteral("Write a &checksum file"), this);
     checksums->setObjectName(QString::fromLatin1(check));
     checksums->setChecked(true);
     place(checksums, {240, top, 2535, 315});
-    recoveryLabel = addLabel(label, QStringLiteral("Recovery files:"), {2880, top, 1095, 315},
+    recoveryLabel = addLabel(label, QStringLiteral("&Recovery files:"), {2880, top, 1095, 315},
                              Qt::AlignRight | Qt::AlignVCenter);
     recovery = new QSpinBox(this);
     recovery->setObjectName(QString::fromLatin1(number));
     recovery->setRange(0, kMaxRecoveryParts);
     recovery->setValue(0);
-    recoveryLabel->setBuddy(recovery);
+    labelFor(recoveryLabel, recovery);
     place(recovery, {4080, top, 855, 315});
     cost = addLabel(costName, recoveryCostText(0, {}), {240, top + 360, 5055, 510});
     measureWith(cost, widestRecoveryCostTexts());

@@ -6,8 +6,8 @@ WelcomePanel::WelcomePanel(QWidget* parent) : Panel("Frame5", parent) {
     lowerControlsBy(kOptionRowsHeight / 2);
     Label5 = addLabel("Label5", QStringLiteral("Welcome, what do you want to do?"),
                       {360, 480, 2775, 255});
-    Command10 = addButton("Command10", QStringLiteral("Split a File"), {360, 1200, 2295, 615});
-    Command9 = addButton("Command9", QStringLiteral("Assemble Files"), {2880, 1200, 2295, 615});
+    Command10 = addButton("Command10", QStringLiteral("&Split a File"), {360, 1200, 2295, 615});
+    Command9 = addButton("Command9", QStringLiteral("&Assemble Files"), {2880, 1200, 2295, 615});
 }
 
 } // namespace tolvar
