@@ -381,14 +381,22 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
         break;
     }
     lookup.status = st;
-    if (static_cast<std::uint64_t>(st.st_size) > kLargestChecksumFile)
-        return foreign("it is too large to be a checksum file");
-    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    // Never more than the bound is read. A file past it that opens with our first line is
+    // ours, grown by whatever was appended: damaged, so that it stops the checks' users
+    // rather than turning the checks off as a stranger's file would.
+    const bool tooLarge = static_cast<std::uint64_t>(st.st_size) > kLargestChecksumFile;
+    std::string text(tooLarge ? kFirstLine.size() : static_cast<std::size_t>(st.st_size), '\0');
     auto got =
         detail::readFully(fs, opened.value().file.get(), text.data(), text.size(), 0, lookup.path);
     if (!got)
         return got.failure();
     text.resize(got.value());
+    if (tooLarge && isChecksumFileText(text)) {
+        lookup.problem = damaged("it is larger than any checksum file this program writes");
+        return lookup;
+    }
+    if (tooLarge)
+        return foreign("it is too large to be a checksum file");
 
     auto parsed = parseChecksumFile(text);
     if (auto* problem = std::get_if<ChecksumFileProblem>(&parsed)) {

@@ -112,8 +112,9 @@ struct ChecksumLookup {
 // parts, through fs. Absent when there is no file of that name. A file that parses but does
 // not belong to the set is Foreign: another count of parts, another name tail, or any name
 // other than the set's own in its place (part i is PartFileName(base, i), recovery part j is
-// RecoveryFileName(base, j)), so a usable file names only files of the set. A failure only
-// when the file is there but cannot be read.
+// RecoveryFileName(base, j)), so a usable file names only files of the set. No more than
+// 4 MiB of it is read: a larger file is Damaged when it opens with this program's first line
+// (ours, grown), Foreign otherwise. A failure only when the file is there but cannot be read.
 Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
                                           const PartHeader& header);
 

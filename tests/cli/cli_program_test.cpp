@@ -391,6 +391,7 @@ TEST_F(CliTest, ChecksumFilesNeverChooseWhatIsWrittenAndDamageNeverTurnsChecksOf
         const char* to;
         bool resign;
         const char* refusal;
+        std::size_t junk = 0; // bytes appended after the edit
     };
     const Attack attacks[] = {
         {"a recovery line naming the user's file", "repair", "  movie.r01\n", "  thesis.txt\n",
@@ -410,6 +411,9 @@ TEST_F(CliTest, ChecksumFilesNeverChooseWhatIsWrittenAndDamageNeverTurnsChecksOf
          "be checked against it. Nothing was assembled. To join the broken files with their "
          "usual checks only, give --no-checksums, or move the checksum file away."},
         {"a damaged first line, joined", "join", "# Tolvar", "# Tolvir", false, "is damaged"},
+        // Past the size bound, as below it, a file that opens as ours is ours and damaged.
+        {"5 MB of junk appended, verified", "verify", "", "", false, "is damaged", 5'000'000},
+        {"5 MB of junk appended, joined", "join", "", "", false, "is damaged", 5'000'000},
     };
     for (const Attack& attack : attacks) {
         SCOPED_TRACE(attack.name);
@@ -429,6 +433,9 @@ TEST_F(CliTest, ChecksumFilesNeverChooseWhatIsWrittenAndDamageNeverTurnsChecksOf
         part[2000] ^= 1;
         writeFile(dir + "/movie.001", part);
         editChecksums(dir + "/movie.sha256", attack.from, attack.to, attack.resign);
+        if (attack.junk > 0)
+            writeFile(dir + "/movie.sha256",
+                      readFile(dir + "/movie.sha256") + randomBytes(attack.junk, 5));
         const auto folderBefore = contents(dir);
         const auto outsideBefore = contents(outside);
 
