@@ -626,7 +626,8 @@ std::optional<std::string> setDisagreement(const ChecksumFile& file, const PartH
         return "it lists " + std::to_string(file.parts.size()) +
                " broken files where the set has " + std::to_string(header.PartCount);
     if (nameTailOf(file.sourcePath) != header.NameTail)
-        return "it was written for '" + escapedForDisplay(file.sourcePath) + "'";
+        // By name: an older file's full name would tell of the sender's folders.
+        return "it was written for '" + escapedForDisplay(fileNameOf(file.sourcePath)) + "'";
     return std::nullopt;
 }
 

@@ -659,6 +659,32 @@ TEST_F(CliTest, TheJoinScriptRebuildsTheFileUnderDashAndBusyboxAndRefusesBeforeW
     }
 }
 
+// The companion and the join script are names of the set: a stranger's file at one of them is
+// never replaced, deleted or trusted.
+TEST_F(CliTest, StrangersFilesAtTheSetsOtherNamesAreNeverReplacedOrDeleted) {
+    const std::string movie = source("movie.avi", 9000);
+    const std::string script = scratch.path("movie.join.sh");
+    writeFile(script, "#!/bin/sh\necho the user's own script\n");
+    const RunResult refused = expectNothingWritten([&] {
+        return runProgram({"split", "-s", "2", "--join-script", "-y", movie});
+    });
+    EXPECT_EQ(refused.status, kRefused);
+    EXPECT_THAT(refused.err, HasSubstr("'" + script + "' is already there and was not written by"));
+
+    ASSERT_EQ(runProgram({"split", "-s", "2", "--checksums", "-y", movie}).status, kDone);
+    const std::string companion = scratch.path("movie.tolvar");
+    writeFile(companion, "# the user's own notes\n");
+    fs::rename(movie, scratch.path("original.avi"));
+    const RunResult joined =
+        runProgram({"join", "-y", "--delete-parts", scratch.path("movie.000")});
+    EXPECT_EQ(joined.status, kDone) << joined.err;
+    EXPECT_THAT(joined.err, HasSubstr("'" + companion + "' cannot be used: it was not written by"));
+    EXPECT_TRUE(readFile(movie) == readFile(scratch.path("original.avi")));
+    EXPECT_EQ(readFile(script), "#!/bin/sh\necho the user's own script\n");
+    EXPECT_EQ(readFile(companion), "# the user's own notes\n");
+    EXPECT_FALSE(exists(scratch.path("movie.000")));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Refusals: each with its message, status 1 and nothing written
 
