@@ -311,7 +311,9 @@ int main(int argc, char** argv) {
     policy.interactive = ::isatty(STDIN_FILENO) == 1;
     TerminalMessageBox box(policy, &progress);
     OperationContext context{box, defaultFileSystem(), &progress};
-    context.writeChecksums = options.checksums;
+    // The join script checks the parts against the checksum file: it comes along.
+    context.writeChecksums = options.checksums || options.joinScript;
+    context.writeJoinScript = options.joinScript;
     context.ignoreChecksumFile = options.noChecksums;
     // Whatever the command, what a killed run of this user left is finished or undone first.
     for (const auto& note : detail::finishInterruptedRuns(context.fs))

@@ -20,6 +20,7 @@ enum class OptionId {
     DeleteParts,
     Checksums,
     NoChecksums,
+    JoinScript,
     Size,
     Parts,
     Prefix,
@@ -41,6 +42,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"delete-parts", '\0', OptionId::DeleteParts, false},
     {"checksums", '\0', OptionId::Checksums, false},
     {"no-checksums", '\0', OptionId::NoChecksums, false},
+    {"join-script", '\0', OptionId::JoinScript, false},
     {"size", 's', OptionId::Size, true},
     {"parts", 'n', OptionId::Parts, true},
     {"prefix", 'p', OptionId::Prefix, true},
@@ -107,6 +109,9 @@ void apply(Seen& seen, const KnownOption& known, std::string value) {
     case OptionId::NoChecksums:
         seen.options.noChecksums = true;
         break;
+    case OptionId::JoinScript:
+        seen.options.joinScript = true;
+        break;
     case OptionId::Size:
         seen.options.sizeText = std::move(value);
         break;
@@ -141,6 +146,8 @@ std::optional<UsageError> checkFit(const Options& options) {
         return UsageError{"--delete-parts applies to join only"};
     if (!split && options.checksums)
         return UsageError{"--checksums applies to split only"};
+    if (!split && options.joinScript)
+        return UsageError{"--join-script applies to split only"};
     if (!join && options.noChecksums)
         return UsageError{"--no-checksums applies to join only"};
     if ((options.command == Command::Info || options.command == Command::Verify ||
@@ -375,8 +382,8 @@ std::string prefixWithDot(std::string_view prefix) {
 
 std::string usageText() {
     return "Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
-           "                          [--checksums] [--recovery N] [--delete-source]\n"
-           "                          FILE\n"
+           "                          [--checksums] [--recovery N] [--join-script]\n"
+           "                          [--delete-source] FILE\n"
            "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
            "                         [--no-checksums] FIRST_PART\n"
            "       tolvar-split info PART\n"
@@ -387,8 +394,8 @@ std::string usageText() {
 
 std::string helpText() {
     return R"HELP(Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]
-                          [--checksums] [--recovery N] [--delete-source]
-                          FILE
+                          [--checksums] [--recovery N] [--join-script]
+                          [--delete-source] FILE
        tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]
                          [--no-checksums] FIRST_PART
        tolvar-split info PART
@@ -451,14 +458,21 @@ Options:
                     (--prefix out/ dir/movie.avi gives out/movie.000, ...).
       --checksums   (split) Also write a checksum file beside the parts, named
                     after them with "sha256" in place of the index (movie.sha256
-                    beside movie.000, ...). It holds one sha256sum line per part,
-                    so "sha256sum -c movie.sha256" run in the parts' folder checks
-                    them without this program, and in "#" lines the original's
-                    name, size, time, permissions and SHA-256. join uses it when
+                    beside movie.000, ...). It holds one sha256sum line per part
+                    and nothing else, so "sha256sum -c movie.sha256" (GNU,
+                    busybox, uutils), "shasum -a 256 -c movie.sha256" and
+                    "7zz t -thash movie.sha256" run in the parts' folder check
+                    them without this program. Its companion, movie.tolvar,
+                    holds the same lines and the original's name (no folder),
+                    size, time, permissions and SHA-256. join uses them when
                     it is there: a damaged part is refused, naming it, before
                     anything is written, and the rebuilt file is checked against
                     the original's SHA-256 before it is kept. Deleting the parts
                     deletes it too. Its lines may name only the set's own files.
+      --join-script (split, implies --checksums) Also write movie.join.sh, a
+                    POSIX sh script that rebuilds the file without this program
+                    ("sh movie.join.sh" in the parts' folder): it checks every
+                    part first and never replaces an existing file.
       --no-checksums
                     (join) Join without the checksum file beside the set, with
                     the usual checks of every part's header and size only; for

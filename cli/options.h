@@ -29,6 +29,7 @@ struct Options {
     bool deleteParts = false;
     bool checksums = false;   // split: write the checksum file beside the parts
     bool noChecksums = false; // join: join without the set's checksum file, even a damaged one
+    bool joinScript = false;  // split: write the join script (and the checksum files) too
 };
 
 // A command line that cannot be understood; the text names what is wrong.

@@ -30,6 +30,9 @@ std::optional<VerifyReport> verifyWithChecksums(const SetFindings& found, Messag
     }
     if (!found.contentsChecked)
         return std::nullopt;
+    if (!checksums.incomplete.empty())
+        box.inform("The broken files were checked against '" + escapedForDisplay(checksums.path) +
+                   "' alone: " + checksums.incomplete + ".");
     VerifyReport report;
     report.checksumPath = checksums.path;
     report.verdicts = found.verdicts;

@@ -21,10 +21,13 @@ buildPackages=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmo
 # reads the database through File::MimeInfo) for its check of the broken files' type.
 # The file-system matrix (tests/fs_matrix) adds the FUSE drivers of removable media and their
 # mkfs tools: exFAT, FAT32 and NTFS images, mounted through /dev/fuse (fuse3's fusermount).
+# A set's recipients check and join it with their own tools: busybox (sh, sha256sum), 7-Zip
+# (7zz), uutils (rust-coreutils), Perl's shasum, under dash.
 testPackages=("${buildPackages[@]}" xvfb xauth openbox x11-utils imagemagick clang
-              libclang-rt-14-dev clang-format dpkg-dev file desktop-file-utils shared-mime-info xdg-utils
-              libfile-mimeinfo-perl python3-gi gir1.2-glib-2.0 appstream lintian
-              exfat-fuse exfatprogs fusefat dosfstools ntfs-3g fuse3)
+              libclang-rt-14-dev clang-format dpkg-dev file desktop-file-utils shared-mime-info
+              xdg-utils libfile-mimeinfo-perl python3-gi gir1.2-glib-2.0 appstream lintian
+              exfat-fuse exfatprogs fusefat dosfstools ntfs-3g fuse3
+              busybox 7zip rust-coreutils dash perl)
 
 say() { printf '==> %s\n' "$*"; }
 

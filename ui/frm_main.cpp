@@ -173,6 +173,8 @@ void frmMain::createPanels() {
     // One choice of a checksum file for both ways of splitting.
     connect(Frame1, &SplitPanel::checksumsChosen, Frame4, &SplitPanel::setWriteChecksums);
     connect(Frame4, &SplitPanel::checksumsChosen, Frame1, &SplitPanel::setWriteChecksums);
+    connect(Frame1, &SplitPanel::joinScriptChosen, Frame4, &SplitPanel::setWriteJoinScript);
+    connect(Frame4, &SplitPanel::joinScriptChosen, Frame1, &SplitPanel::setWriteJoinScript);
 
     for (QWidget* child : client->findChildren<QWidget*>()) {
         // Drops belong to the window, which knows which box a file goes to; a line edit
@@ -232,12 +234,14 @@ void frmMain::setTabOrder() {
     // The keyboard order over the whole window, across the panels; hidden (parked) panels
     // drop out of it.
     QWidget* const order[] = {
-        Frame5->Command10, Frame5->Command9,  Frame3->Command4,  Frame3->Command5, Frame1->Text1,
-        Frame1->Command1,  Frame1->Text6,     Frame1->Command11, Frame1->Text5,    Frame1->Combo1,
-        Frame1->Check1,    Frame1->Spin1,     Frame1->Command2,  Frame4->Text3,    Frame4->Command8,
-        Frame4->Text7,     Frame4->Command12, Frame4->Text4,     Frame4->VScroll1, Frame4->Check2,
-        Frame4->Spin2,     Frame4->Command7,  Frame2->Text2,     Frame2->Command6, Frame2->Text8,
-        Frame2->Command13, Frame2->Command3};
+        Frame5->Command10,       Frame5->Command9,  Frame3->Command4,        Frame3->Command5,
+        Frame1->Text1,           Frame1->Command1,  Frame1->Text6,           Frame1->Command11,
+        Frame1->Text5,           Frame1->Combo1,    Frame1->Check1,          Frame1->Spin1,
+        Frame1->joinScriptBox(), Frame1->Command2,  Frame4->Text3,           Frame4->Command8,
+        Frame4->Text7,           Frame4->Command12, Frame4->Text4,           Frame4->VScroll1,
+        Frame4->Check2,          Frame4->Spin2,     Frame4->joinScriptBox(), Frame4->Command7,
+        Frame2->Text2,           Frame2->Command6,  Frame2->Text8,           Frame2->Command13,
+        Frame2->Command3};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
@@ -298,6 +302,8 @@ void frmMain::Form_Load() {
         loadSettings(static_cast<float>(defaultTop), static_cast<float>(defaultLeft));
     Frame1->setWriteChecksums(stored.writeChecksums);
     Frame4->setWriteChecksums(stored.writeChecksums);
+    Frame1->setWriteJoinScript(stored.writeJoinScript);
+    Frame4->setWriteJoinScript(stored.writeJoinScript);
 
     // Pixel coordinates must fit an int; a stored value beyond that is as good as no value.
     auto toPixels = [](float twips, double tpp, double fallback) {
@@ -364,7 +370,8 @@ void frmMain::moveEvent(QMoveEvent* event) {
 void frmMain::saveWindowPosition() {
     const QPoint at = pos();
     saveSettings({static_cast<float>(at.y() * screenTwipsPerPixelY()),
-                  static_cast<float>(at.x() * screenTwipsPerPixelX()), Frame1->writeChecksums()});
+                  static_cast<float>(at.x() * screenTwipsPerPixelX()), Frame1->writeChecksums(),
+                  Frame1->writeJoinScript()});
 }
 
 void frmMain::Form_Unload() {

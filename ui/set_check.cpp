@@ -46,6 +46,9 @@ std::string SetCheck::verdict() const {
                    : "The checksum file '" + escapedForDisplay(checksumPath) +
                          "' cannot be used: " + checksumProblem +
                          ", so the contents of the broken files cannot be checked. ";
+    else if (!incomplete.empty())
+        said = "The files were checked against '" + escapedForDisplay(checksumPath) +
+               "' alone: " + incomplete + ". ";
     if (whole())
         return said + (contentsChecked
                            ? "The set is whole: all " + std::to_string(total) + " files are good."
@@ -97,7 +100,10 @@ checkSet(FileSystem& fs, const std::string& chosen, ProgressObserver* observer) 
         check.checksumProblem = checksums.problem->reason;
     check.contentsChecked = found.contentsChecked;
     check.verdicts = std::move(found.verdicts);
-    if (const auto& file = checksums.file) {
+    check.incomplete = checksums.incomplete;
+    if (const auto& file = checksums.file; file && !file->complete) {
+        check.untrusted = checksums.incomplete;
+    } else if (file) {
         std::vector<int> lost;
         for (std::size_t slot = 0; slot < check.verdicts.size(); ++slot)
             if (check.verdicts[slot].condition != PartCondition::Good)

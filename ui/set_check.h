@@ -28,6 +28,9 @@ struct SetCheck {
     // Why the checksum file, usable for checking, cannot be trusted to rebuild from: no broken
     // file is as it lists them, so it may be an earlier split's. Empty when it can be.
     std::string untrusted;
+    // Why only the files' digests could be checked (the checksum file's companion is lost);
+    // empty when everything could.
+    std::string incomplete;
 
     bool whole() const;
     // One line on the whole set: "The set is whole: all 9 files are good.", "The set is not

@@ -62,6 +62,8 @@ StoredSettings loadSettings(float defaultTop, float defaultLeft) {
                           readCoordinate(settings, kSettingsLeft, defaultLeft)};
     const QString checksums = settings.value(key(kSettingsChecksums)).toString().trimmed();
     stored.writeChecksums = checksums.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0;
+    const QString script = settings.value(key(kSettingsJoinScript)).toString().trimmed();
+    stored.writeJoinScript = script.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
     return stored;
 }
 
@@ -71,6 +73,8 @@ void saveSettings(const StoredSettings& stored) {
     settings.setValue(key(kSettingsLeft), formatTwips(stored.left));
     settings.setValue(key(kSettingsChecksums),
                       stored.writeChecksums ? QStringLiteral("true") : QStringLiteral("false"));
+    settings.setValue(key(kSettingsJoinScript),
+                      stored.writeJoinScript ? QStringLiteral("true") : QStringLiteral("false"));
     settings.sync();
 }
 

@@ -10,12 +10,14 @@ namespace tolvar {
 
 // Where the window's settings are kept: INI settings of the application
 // "Tolvar Files Splitter", section "Settings": keys "Top" and "Left", in twips, and
-// "Checksums", whether the split panels write a checksum file ("true" or "false").
+// "Checksums", whether the split panels write a checksum file ("true" or "false"), and
+// "JoinScript", whether they add a join script ("true" or "false").
 inline constexpr const char* kSettingsApplication = "Tolvar Files Splitter";
 inline constexpr const char* kSettingsSection = "Settings";
 inline constexpr const char* kSettingsTop = "Top";
 inline constexpr const char* kSettingsLeft = "Left";
 inline constexpr const char* kSettingsChecksums = "Checksums";
+inline constexpr const char* kSettingsJoinScript = "JoinScript";
 
 // The decimal text of a coordinate in twips as a single-precision number: a whole number
 // without a decimal point ("-1240"), otherwise the shortest text that reads back the same.
@@ -32,10 +34,12 @@ struct StoredSettings {
     float top;
     float left;
     bool writeChecksums = true;
+    bool writeJoinScript = false;
 };
 
 // Reads the stored Top, Left and Checksums, falling back to the given defaults for a missing
-// coordinate or one that is not a number, and to true for a missing or unreadable Checksums.
+// coordinate or one that is not a number, and to true for a missing or unreadable Checksums
+// (false for JoinScript).
 StoredSettings loadSettings(float defaultTop, float defaultLeft);
 
 // Writes Top, then Left, then Checksums.

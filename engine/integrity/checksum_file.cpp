@@ -3,6 +3,7 @@
 #include "byte_count.h"
 #include "file_io.h"
 #include "input_rules.h"
+#include "join_script.h"
 #include "parallel_hasher.h"
 #include "part_set.h"
 #include "path_parts.h"
@@ -20,7 +21,8 @@ namespace tolvar {
 namespace {
 
 constexpr std::string_view kFirstLine = "# Tolvar Files Splitter checksum file, format ";
-constexpr std::string_view kFormat = "1";
+constexpr std::string_view kFormat = "2"; // written; format 1 is read as well
+constexpr std::string_view kFirstFormat = "1";
 constexpr std::string_view kSelfKey = "self-sha256";
 // Far above what 999 parts and their recovery parts need; a larger file is none of ours.
 constexpr std::size_t kLargestChecksumFile = std::size_t{4} << 20;
@@ -140,6 +142,9 @@ bool takeValue(Body& body, std::string_view key, const std::string& value) {
         if (digest)
             file.wholeDigest = *digest;
         return digest.has_value();
+    } else if (key == "sha256-file") {
+        file.plainDigest = digestFromHex(value);
+        return file.plainDigest.has_value();
     } else if (key == "parts") {
         const bool ok = body.section == Body::Section::None &&
                         readNumber(value, body.partsDeclared) &&
@@ -244,6 +249,22 @@ std::string checksumFilePath(std::string_view base) {
     return std::string(base) + std::string(kChecksumSuffix);
 }
 
+std::string companionFilePath(std::string_view base) {
+    return std::string(base) + std::string(kCompanionSuffix);
+}
+
+std::vector<std::string> ChecksumLookup::paths() const {
+    std::vector<std::string> all;
+    if (file) {
+        all.push_back(path);
+        if (!companionPath.empty())
+            all.push_back(companionPath);
+        if (!joinScriptPath.empty())
+            all.push_back(joinScriptPath);
+    }
+    return all;
+}
+
 std::uint64_t ChecksumFile::payloadOf(int index) const {
     const auto count = static_cast<std::uint64_t>(parts.size());
     const auto at = static_cast<std::uint64_t>(index);
@@ -275,6 +296,8 @@ std::string formatChecksumFile(const ChecksumFile& file) {
     addMeta(text, "mode", mode);
     addMeta(text, "part-size", std::to_string(file.partSize));
     addMeta(text, "whole-sha256", toHex(file.wholeDigest));
+    if (file.plainDigest)
+        addMeta(text, "sha256-file", toHex(*file.plainDigest));
     for (const auto& [key, value] : file.extra)
         addMeta(text, key, value);
     addMeta(text, "parts", std::to_string(file.parts.size()));
@@ -286,6 +309,15 @@ std::string formatChecksumFile(const ChecksumFile& file) {
             addEntry(text, entry);
     }
     addMeta(text, kSelfKey, toHex(sha256Of(text)));
+    return text;
+}
+
+std::string formatPlainChecksums(const ChecksumFile& file) {
+    std::string text;
+    for (const ChecksumEntry& entry : file.parts)
+        addEntry(text, entry);
+    for (const ChecksumEntry& entry : file.recovery)
+        addEntry(text, entry);
     return text;
 }
 
@@ -315,7 +347,8 @@ std::variant<ChecksumFile, ChecksumFileProblem> parseChecksumFile(std::string_vi
     const std::string laterFormat = "it is written in a format this version does not know";
     if (!opensAsOurs && !closesAsOurs)
         return foreign(notOurs);
-    if (opensAsOurs && format != kFormat && !closesAsOurs)
+    const bool known = format == kFormat || format == kFirstFormat;
+    if (opensAsOurs && !known && !closesAsOurs)
         return foreign(laterFormat);
     if (!ended)
         return damaged("its last line is cut off");
@@ -328,7 +361,7 @@ std::variant<ChecksumFile, ChecksumFileProblem> parseChecksumFile(std::string_vi
     // Intact, so these were written as they read.
     if (!opensAsOurs)
         return foreign(notOurs);
-    if (format != kFormat)
+    if (!known)
         return foreign(laterFormat);
     return parseBody(body);
 }
@@ -356,6 +389,90 @@ std::optional<std::string> strangeName(const ChecksumFile& file, std::string_vie
     return std::nullopt;
 }
 
+// A file at one of a set's checksum names, as read: no more than kLargestChecksumFile bytes.
+struct BoundedRead {
+    detail::FileStart::Found found = detail::FileStart::Found::Missing;
+    struct stat status {};
+    bool tooLarge = false; // then text holds only as much as the first line
+    std::string text;
+};
+
+Result<BoundedRead> readBounded(FileSystem& fs, const std::string& path) {
+    BoundedRead read;
+    auto opened = detail::readFileStart(fs, path, nullptr, 0);
+    if (!opened)
+        return opened.failure();
+    read.found = opened.value().found;
+    read.status = opened.value().status;
+    if (read.found != detail::FileStart::Found::Regular)
+        return read;
+    read.tooLarge = static_cast<std::uint64_t>(read.status.st_size) > kLargestChecksumFile;
+    read.text.resize(read.tooLarge ? kFirstLine.size()
+                                   : static_cast<std::size_t>(read.status.st_size));
+    auto got = detail::readFully(fs, opened.value().file.get(), read.text.data(), read.text.size(),
+                                 0, path);
+    if (!got)
+        return got.failure();
+    read.text.resize(got.value());
+    return read;
+}
+
+// Why a file at a checksum name is not one, when it is not: a folder, FIFO or device (or a
+// link to one) holds no checksums; a file of ours grown past the bound is damaged (it stops
+// the checks' users rather than turning the checks off as a stranger's file would), any other
+// such file is no checksum file.
+std::optional<ChecksumFileProblem> unreadable(const BoundedRead& read) {
+    using Kind = ChecksumFileProblem::Kind;
+    if (read.found == detail::FileStart::Found::NotRegular)
+        return ChecksumFileProblem{
+            Kind::Foreign,
+            "it is " + notOrdinaryInWords(read.status.st_mode).value_or("no ordinary file") +
+                ", not a checksum file"};
+    if (read.tooLarge && isChecksumFileText(read.text))
+        return damaged("it is larger than any checksum file this program writes");
+    if (read.tooLarge)
+        return ChecksumFileProblem{Kind::Foreign, "it is too large to be a checksum file"};
+    return std::nullopt;
+}
+
+// The plain file read alone, its companion lost: its lines must be the set's names, the
+// count's parts and then recovery parts, each once, in order; anything else is another tool's.
+std::optional<ChecksumFile> parsePlain(std::string_view text, std::string_view base,
+                                       const std::optional<PartHeader>& header) {
+    Body body;
+    body.section = Body::Section::Parts;
+    body.partsDeclared = std::size_t(kMaxPartCount);
+    body.recoveryDeclared = std::size_t(kMaxRecoveryParts);
+    ChecksumFile& file = body.file;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (readChecksumLine(body, line, {}))
+            return std::nullopt;
+        ChecksumEntry& entry = file.parts.back();
+        const int index = static_cast<int>(file.parts.size()) - 1;
+        const bool isPart = entry.name == fileNameOf(PartFileName(base, index)) &&
+                            (!header || index < header->PartCount);
+        if (isPart && file.recovery.empty())
+            continue;
+        const int slot = static_cast<int>(file.recovery.size());
+        if (entry.name != fileNameOf(RecoveryFileName(base, slot)))
+            return std::nullopt;
+        file.recovery.push_back(std::move(entry));
+        file.parts.pop_back();
+    }
+    if (file.parts.empty() || (header && file.parts.size() != std::size_t(header->PartCount)))
+        return std::nullopt;
+    file.complete = false;
+    if (header)
+        file.sourcePath = header->NameTail;
+    return std::move(file);
+}
+
 Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
                               std::optional<PartHeader> header) {
     ChecksumLookup lookup;
@@ -365,30 +482,52 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
         return lookup;
     };
     // No file of that name is no checksum file; anything else there that cannot be read is a
-    // failure, not an absence. A folder, FIFO or device at the name (or a link to one) holds no
-    // checksums: it is named as what it is, like another tool's file.
-    auto opened = detail::readFileStart(fs, lookup.path, nullptr, 0);
-    if (!opened)
-        return opened.failure();
-    const struct stat& st = opened.value().status;
-    switch (opened.value().found) {
-    case detail::FileStart::Found::Missing:
-        return lookup;
-    case detail::FileStart::Found::NotRegular:
-        return foreign("it is " + notOrdinaryInWords(st.st_mode).value_or("no ordinary file") +
-                       ", not a checksum file");
-    case detail::FileStart::Found::Regular:
-        break;
+    // failure, not an absence.
+    auto plain = readBounded(fs, lookup.path);
+    if (!plain)
+        return plain.failure();
+    if (plain.value().found != detail::FileStart::Found::Missing)
+        lookup.status = plain.value().status;
+    // Format 1 is one file at the plain name; format 2's plain file is read with its companion.
+    const bool firstFormat = isChecksumFileText(plain.value().text);
+    std::optional<BoundedRead> companion;
+    std::string text = plain.value().text;
+    if (firstFormat) {
+        if (auto problem = unreadable(plain.value())) {
+            lookup.problem = std::move(problem);
+            return lookup;
+        }
+    } else {
+        const std::string companionPath = companionFilePath(base);
+        auto read = readBounded(fs, companionPath);
+        if (!read)
+            return read.failure();
+        if (read.value().found == detail::FileStart::Found::Missing) {
+            if (plain.value().found == detail::FileStart::Found::Missing)
+                return lookup;
+            if (auto problem = unreadable(plain.value())) {
+                lookup.problem = std::move(problem);
+                return lookup;
+            }
+            auto alone = parsePlain(plain.value().text, base, header);
+            if (!alone)
+                return foreign("it was not written by " + std::string(kProductTitle) +
+                               " for this set");
+            lookup.file = std::move(alone);
+            lookup.incomplete = "its companion '" + escapedForDisplay(companionPath) +
+                                "' is missing, so the files' sizes, the original's checksum "
+                                "and the checksum file itself cannot be checked";
+            return lookup;
+        }
+        lookup.path = companionPath;
+        lookup.status = read.value().status;
+        if (auto problem = unreadable(read.value())) {
+            lookup.problem = std::move(problem);
+            return lookup;
+        }
+        companion = std::move(read.value());
+        text = companion->text;
     }
-    lookup.status = st;
-    if (static_cast<std::uint64_t>(st.st_size) > kLargestChecksumFile)
-        return foreign("it is too large to be a checksum file");
-    std::string text(static_cast<std::size_t>(st.st_size), '\0');
-    auto got =
-        detail::readFully(fs, opened.value().file.get(), text.data(), text.size(), 0, lookup.path);
-    if (!got)
-        return got.failure();
-    text.resize(got.value());
 
     auto parsed = parseChecksumFile(text);
     if (auto* problem = std::get_if<ChecksumFileProblem>(&parsed)) {
@@ -396,6 +535,8 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
         return lookup;
     }
     ChecksumFile& file = std::get<ChecksumFile>(parsed);
+    if (companion && !file.plainDigest)
+        return foreign("it names no plain checksum file");
     if (!header) {
         header.emplace();
         header->PartCount = static_cast<std::int16_t>(file.parts.size());
@@ -405,11 +546,71 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
         return foreign(std::move(*disagreement));
     if (auto strange = strangeName(file, base))
         return foreign(std::move(*strange));
+    if (companion) {
+        // The plain file is what recipients check: damage to it is told as such, never left
+        // for their checkers to blame on a part.
+        const std::string companionPath = lookup.path;
+        lookup.path = checksumFilePath(base);
+        lookup.status.reset();
+        if (plain.value().found == detail::FileStart::Found::Missing) {
+            lookup.problem =
+                damaged("it is missing, and '" + escapedForDisplay(companionPath) + "' lists it");
+            return lookup;
+        }
+        lookup.status = plain.value().status;
+        if (auto problem = unreadable(plain.value())) {
+            lookup.problem = damaged(std::move(problem->reason));
+            return lookup;
+        }
+        if (sha256Of(plain.value().text) != *file.plainDigest) {
+            lookup.problem =
+                damaged("it is not as '" + escapedForDisplay(companionPath) + "' records it");
+            return lookup;
+        }
+        lookup.companionPath = companionPath;
+        lookup.companionStatus = companion->status;
+    }
     lookup.file = std::move(file);
+    // Our join script of the set goes with it; a stranger's file at that name stays.
+    const std::string script = joinScriptPath(base);
+    char start[64] = {};
+    auto opened = detail::readFileStart(fs, script, start, sizeof start);
+    if (!opened)
+        return opened.failure();
+    if (opened.value().found == detail::FileStart::Found::Regular &&
+        isJoinScriptText(std::string_view(start, opened.value().length)))
+        lookup.joinScriptPath = script;
     return lookup;
 }
 
 } // namespace
+
+Result<OwnChecksumFiles> ownChecksumFiles(FileSystem& fs, std::string_view base) {
+    OwnChecksumFiles own;
+    // A name the folder cannot hold is no file of ours; the split refuses it in its own words.
+    const auto readIfThere = [&](const std::string& path) -> Result<BoundedRead> {
+        struct stat st {};
+        if (fs.lstat(path, &st) != 0)
+            return BoundedRead{};
+        return readBounded(fs, path);
+    };
+    auto plain = readIfThere(checksumFilePath(base));
+    if (!plain)
+        return plain.failure();
+    auto companion = readIfThere(companionFilePath(base));
+    if (!companion)
+        return companion.failure();
+    own.companion = isChecksumFileText(companion.value().text);
+    if (isChecksumFileText(plain.value().text))
+        own.plain = true;
+    else if (own.companion && !companion.value().tooLarge &&
+             plain.value().found == detail::FileStart::Found::Regular && !plain.value().tooLarge) {
+        const auto parsed = parseChecksumFile(companion.value().text);
+        if (const auto* file = std::get_if<ChecksumFile>(&parsed))
+            own.plain = file->plainDigest && *file->plainDigest == sha256Of(plain.value().text);
+    }
+    return own;
+}
 
 Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
                                           const PartHeader& header) {
@@ -425,7 +626,8 @@ std::optional<std::string> setDisagreement(const ChecksumFile& file, const PartH
         return "it lists " + std::to_string(file.parts.size()) +
                " broken files where the set has " + std::to_string(header.PartCount);
     if (nameTailOf(file.sourcePath) != header.NameTail)
-        return "it was written for '" + escapedForDisplay(file.sourcePath) + "'";
+        // By name: an older file's full name would tell of the sender's folders.
+        return "it was written for '" + escapedForDisplay(fileNameOf(file.sourcePath)) + "'";
     return std::nullopt;
 }
 
@@ -480,6 +682,8 @@ PartVerdict judge(const ChecksumEntry& entry, const ReadFile& read, const Digest
         if (part.state == PartState::WrongIndex)
             return set(PartCondition::Damaged, "holds broken file " + formatIndex(found.PartIndex));
     }
+    if (expectedSize == 0) // unknown: the plain file alone gives no sizes
+        return set(PartCondition::Damaged, "its contents differ");
     if (read.size < expectedSize)
         return set(PartCondition::Damaged, bytesInWords(expectedSize - read.size) + " short");
     if (read.size > expectedSize)
@@ -550,7 +754,8 @@ public:
     }
 
     // The verdict on each listed file, once all are read.
-    std::vector<PartVerdict> verdicts(std::vector<Listed>& all, const PartHeader& header) {
+    std::vector<PartVerdict> verdicts(std::vector<Listed>& all, const PartHeader& header,
+                                      bool complete) {
         std::vector<PartVerdict> judged;
         for (std::size_t i = 0; i < all.size(); ++i) {
             const Digest digest =
@@ -558,6 +763,8 @@ public:
             std::uint64_t expected = all[i].expectedSize;
             if (all[i].verdict.recovery)
                 expected = reads[i].size; // recovery parts carry no size of their own here
+            if (!complete)
+                expected = 0;
             judged.push_back(judge(*all[i].entry, reads[i], digest, expected, header,
                                    std::move(all[i].verdict)));
         }
@@ -652,7 +859,7 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
     auto read = reader.readAll();
     if (!read || !read.value())
         return read;
-    verdicts = reader.verdicts(listed, header);
+    verdicts = reader.verdicts(listed, header, file.complete);
     return true;
 }
 

@@ -1,18 +1,23 @@
 #pragma once
 
-// The checksum file a split may write beside its set: base + "sha256", so movie.sha256 lies
-// beside movie.000, movie.001, .... Its lines are those of coreutils sha256sum, so that
-// `sha256sum -c movie.sha256` run in the parts' folder checks the set without this program;
-// what only this program reads sits in "#" lines, which sha256sum skips:
+// The checksum files a split may write beside its set. Since format 2 they are two:
 //
-//   # Tolvar Files Splitter checksum file, format 1
+// - base + "sha256" (movie.sha256 beside movie.000, movie.001, ...), for the recipients: only
+//   "<64 hex digits>  <name>" lines, one per part and then one per recovery part, so that
+//   GNU and uutils sha256sum -c, Perl's shasum -a 256 -c, busybox sha256sum -c and 7-Zip's
+//   hash test all check the set in its folder without this program, and count no line as bad;
+// - base + "tolvar" (movie.tolvar), the companion, for this program: the same digests with
+//   what only it reads, in "#" lines, including the SHA-256 of the plain file:
+//
+//   # Tolvar Files Splitter checksum file, format 2
 //   # program: Tolvar Files Splitter 2.0
-//   # source: /home/ann/movie.avi
+//   # source: movie.avi            (the name only: a set tells nothing of the sender's folders)
 //   # size: 1073741824
 //   # modified: 1765194788.123456789
 //   # mode: 0644
 //   # part-size: 104857600
 //   # whole-sha256: <64 hex digits: the SHA-256 of the whole original>
+//   # sha256-file: <64 hex digits: the SHA-256 of movie.sha256>
 //   # parts: 11
 //   <64 hex digits>  movie.000
 //   ...
@@ -21,6 +26,9 @@
 //   <64 hex digits>  movie.r00
 //   <64 hex digits>  movie.r01
 //   # self-sha256: <64 hex digits: the SHA-256 of every byte before this line>
+//
+// Format 1, written before, is the companion's text alone at the plain file's name (its source
+// a full path, no sha256-file line); such files are read as they always were.
 //
 // The part lines follow "# parts: N" in index order; recovery parts, when there are any,
 // follow "# recovery-parts: M". Metadata lines are "# key: value"; keys this version does not
@@ -46,9 +54,12 @@
 namespace tolvar {
 
 inline constexpr std::string_view kChecksumSuffix = "sha256";
+inline constexpr std::string_view kCompanionSuffix = "tolvar";
 
 // Where the checksum file of the set whose parts are base000, base001, ... lives.
 std::string checksumFilePath(std::string_view base);
+// Where its companion lives.
+std::string companionFilePath(std::string_view base);
 
 struct ChecksumEntry {
     std::string name; // relative to the checksum file's folder
@@ -58,7 +69,7 @@ struct ChecksumEntry {
 // Everything a checksum file says.
 struct ChecksumFile {
     std::string program;              // the writer's name and version
-    std::string sourcePath;           // the original's full name
+    std::string sourcePath;           // the original's name (format 1: its full name)
     std::uint64_t sourceSize = 0;     // bytes
     std::int64_t modifiedSeconds = 0; // the original's modification time, since the epoch
     std::int64_t modifiedNanoseconds = 0;
@@ -68,6 +79,10 @@ struct ChecksumFile {
     std::vector<ChecksumEntry> parts;    // one per part, in index order
     std::vector<ChecksumEntry> recovery; // recovery parts, after the parts
     std::vector<std::pair<std::string, std::string>> extra; // metadata of other versions
+    std::optional<Digest> plainDigest; // format 2: the SHA-256 of the plain checksum file
+    // False when only the digests are known, read from the plain file with its companion lost:
+    // then only the digests and the names mean anything.
+    bool complete = true;
 
     // The payload bytes part `index` should carry, from the size and the part size.
     std::uint64_t payloadOf(int index) const;
@@ -76,8 +91,11 @@ struct ChecksumFile {
 // The program's name and version as a checksum file records them.
 std::string checksumProgramName();
 
-// The file's text, ending with its self-check line.
+// The companion's text, ending with its self-check line.
 std::string formatChecksumFile(const ChecksumFile& file);
+
+// The plain checksum file's text: its digest lines alone.
+std::string formatPlainChecksums(const ChecksumFile& file);
 
 // Whether text (the start of a file is enough) begins as this program's checksum files do.
 bool isChecksumFileText(std::string_view text);
@@ -101,19 +119,41 @@ std::variant<ChecksumFile, ChecksumFileProblem> parseChecksumFile(std::string_vi
 
 // What lies at a set's checksum file name.
 struct ChecksumLookup {
-    std::string path;                           // the checksum file's name, checksumFilePath(base)
+    // The checksum file's name, checksumFilePath(base); the companion's when a problem is its.
+    std::string path;
     std::optional<ChecksumFile> file;           // set when the file is there and usable
     std::optional<ChecksumFileProblem> problem; // set when it is there but unusable
-    std::optional<struct stat> status;          // the file as it was read, when there
+    std::optional<struct stat> status;          // the file at path as it was read, when there
+    // Format 2: the companion, when it was read, and the file there as it was read.
+    std::string companionPath;
+    std::optional<struct stat> companionStatus;
+    std::string joinScriptPath; // our join script of the set, when one is there
+    // Set when the file is usable but incomplete: why only the digests could be checked.
+    std::string incomplete;
     bool present() const { return file.has_value() || problem.has_value(); }
+    // The set's checksum files that are there and this program's: what goes with the set.
+    std::vector<std::string> paths() const;
 };
+
+// Which of the checksum files at a set's names a split over the set may replace or remove as
+// its own: the plain file when it is in format 1 or its companion, ours, records its digest;
+// the companion when it opens as ours. Reads no more than 4 MiB of either.
+struct OwnChecksumFiles {
+    bool plain = false;
+    bool companion = false;
+};
+Result<OwnChecksumFiles> ownChecksumFiles(FileSystem& fs, std::string_view base);
 
 // Looks for the checksum file of the set with parts base000 ... and the header of one of its
 // parts, through fs. Absent when there is no file of that name. A file that parses but does
 // not belong to the set is Foreign: another count of parts, another name tail, or any name
 // other than the set's own in its place (part i is PartFileName(base, i), recovery part j is
-// RecoveryFileName(base, j)), so a usable file names only files of the set. A failure only
-// when the file is there but cannot be read.
+// RecoveryFileName(base, j)), so a usable file names only files of the set. No more than
+// 4 MiB of it is read: a larger file is Damaged when it opens with this program's first line
+// (ours, grown), Foreign otherwise. A failure only when the file is there but cannot be read.
+// A plain checksum file is read with its companion, which must record its digest (else the
+// plain file is Damaged); with the companion missing, the plain file alone gives an incomplete
+// file whose lines must be exactly the set's names, else it is Foreign (another tool's).
 Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base,
                                           const PartHeader& header);
 

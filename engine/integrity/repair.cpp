@@ -131,6 +131,8 @@ Result<std::optional<RepairReport>> checksumRefusal(const SetFindings& found) {
     };
     if (checksums.problem)
         return cannotBeUsed(checksums.problem->reason);
+    if (checksums.file && !checksums.file->complete)
+        return cannotBeUsed(checksums.incomplete);
     if (found.corroborated)
         return std::optional<RepairReport>{};
     if (!found.disagreement.empty())
@@ -254,6 +256,8 @@ Result<RepairReport> rebuildLost(FileSystem& fs, const ChecksumFile& file,
 Result<std::optional<RepairReport>> checkFiles(FileSystem& fs, const SetFindings& found,
                                                const RecoveryLayout& layout, Rebuild& rebuild) {
     rebuild.pending.expect(found.checksums.path, found.checksums.status);
+    if (!found.checksums.companionPath.empty())
+        rebuild.pending.expect(found.checksums.companionPath, found.checksums.companionStatus);
     for (const PartVerdict& verdict : found.verdicts)
         rebuild.pending.expect(verdict.path, verdict.status);
     auto agree = recoveryPartsAgree(fs, layout, found.verdicts);

@@ -51,6 +51,8 @@ public:
     std::string output;
     std::vector<std::string> parts;
     std::string checksumPath; // the checksum file the parts were checked against, if any
+    // Its companion, and our join script of the set, which go with it.
+    std::vector<std::string> setFiles;
     // Whether that checksum file lists recovery parts, which go with the set when it is deleted.
     bool listsRecoveryParts() const { return checksums && !checksums->recovery.empty(); }
 
@@ -221,6 +223,8 @@ detail::Step Assembler::checkAgainstChecksums(const PartHeader& first) {
     }
     checksums = std::move(lookup.value().file);
     checksumPath = lookup.value().path;
+    setFiles = lookup.value().paths();
+    setFiles.erase(setFiles.begin());
     return true;
 }
 
@@ -299,7 +303,7 @@ detail::Step Assembler::run() {
                                               output, {&target, 1});
             !hashed)
             return hashed.failure();
-        if (hasher->finishStream(outputStream) != checksums->wholeDigest)
+        if (checksums->complete && hasher->finishStream(outputStream) != checksums->wholeDigest)
             return refuse(messages::kAssembledDiffers);
     }
     readBack.close();
@@ -355,6 +359,7 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
             // So does the checksum file that vouched for them; one that was not theirs stays.
             if (!assembler.checksumPath.empty())
                 doomed.push_back(assembler.checksumPath);
+            doomed.insert(doomed.end(), assembler.setFiles.begin(), assembler.setFiles.end());
             return std::optional(std::move(doomed));
         });
 }

@@ -21,8 +21,8 @@ struct OperationContext {
     // Splits only: how many recovery parts (0 to 100) to write beside the set, so that as many
     // of its files may later be lost or damaged and rebuilt. 0 writes none.
     int recoveryParts = 0;
-    // Splits only: also write the checksum file beside the set (base + "sha256"), hashing the
-    // parts as they are written.
+    // Splits only: also write the checksum files beside the set (base + "sha256" and its
+    // companion, base + "tolvar"), hashing the parts as they are written.
     bool writeChecksums = false;
     // Assemblies only: join without the set's checksum file even when one is there, as the
     // user chose after being told it is damaged. False: a damaged checksum file stops the
@@ -32,6 +32,9 @@ struct OperationContext {
     // still there (a deletion failed, or a file had changed since it was read); its messages
     // name them.
     bool filesLeftUndeleted = false;
+    // Splits only, with writeChecksums: also write the join script beside the set (base +
+    // "join.sh") for recipients without this program.
+    bool writeJoinScript = false;
 };
 
 // The engine's own refusals, beyond the classic messages; shown critical, product title.

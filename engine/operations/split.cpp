@@ -1,6 +1,7 @@
 #include "checksum_file.h"
 #include "file_io.h"
 #include "hashed_copy.h"
+#include "join_script.h"
 #include "operation_tail.h"
 #include "operations.h"
 #include "part_header.h"
@@ -10,6 +11,7 @@
 #include "recovery.h"
 #include "run_journal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -83,8 +85,9 @@ private:
     bool namesAreUsable(const std::string& base);
     detail::Step writeParts(int sourceFd, std::int64_t length, std::int64_t partSize, int partCount,
                             const std::string& base);
-    Result<bool> checksumNameIsFree(const std::string& path);
+    Result<bool> checksumNamesAreFree(const std::string& base);
     Result<void> writeChecksumFile(const std::string& base, std::int64_t partSize);
+    Result<void> writeFile(const std::string& path, const std::string& text);
     // Starts the next file of the set, named path.
     Result<std::size_t> startFile(const std::string& path);
     detail::Step writeRecovery(const std::string& base, int partCount, std::int64_t partSize,
@@ -98,7 +101,9 @@ private:
     std::vector<int> partStreams;
     std::vector<Digest> recoveryDigests;
     std::unique_ptr<detail::PendingSet> pending;
-    bool checksumOfOurs = false; // our checksum file of an earlier set is at the name
+    // Files of ours an earlier set left at this set's checksum and join script names: they go
+    // with the old set, replaced or retired when the new set takes its place.
+    std::vector<std::string> earlierOwn;
 
     OperationContext& context;
     FileSystem& fs;
@@ -296,10 +301,13 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
                            "cannot name the broken files after '" + source + "'");
     if (!namesAreUsable(*base) || !namesAreSafe(*base, static_cast<int>(partCount)))
         return false;
-    const std::string checksumPath = checksumFilePath(*base);
-    if (!nameIsSafe(checksumPath))
-        return refuse(messages::kPartIsSource);
-    const auto free = checksumNameIsFree(checksumPath);
+    // The checksum files and the join script are names of the set as much as its parts are.
+    const std::vector<std::string> extraNames = {checksumFilePath(*base), companionFilePath(*base),
+                                                 joinScriptPath(*base)};
+    for (const std::string& path : extraNames)
+        if (!nameIsSafe(path))
+            return refuse(messages::kPartIsSource);
+    const auto free = checksumNamesAreFree(*base);
     if (!free || !free.value())
         return free;
 
@@ -309,8 +317,12 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
         names.push_back(fileNameOf(PartFileName(*base, index)));
     for (int index = 0; index < context.recoveryParts; ++index)
         names.push_back(fileNameOf(RecoveryFileName(*base, index)));
-    if (context.writeChecksums)
-        names.push_back(fileNameOf(checksumPath));
+    if (context.writeChecksums) {
+        names.push_back(fileNameOf(extraNames[0]));
+        names.push_back(fileNameOf(extraNames[1]));
+    }
+    if (context.writeChecksums && context.writeJoinScript)
+        names.push_back(fileNameOf(extraNames[2]));
     if (const auto tooLong = detail::nameLengthRefusal(fs, folder, names))
         return refuse(*tooLong);
     pending = std::make_unique<detail::PendingSet>(fs, folder, "split");
@@ -342,10 +354,11 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (hasher) {
         if (auto checksums = writeChecksumFile(*base, partSize); !checksums)
             return checksums.failure();
-    } else if (checksumOfOurs) {
-        // Our checksum file of the set being replaced would vouch for files that are gone.
-        pending->retire(checksumPath);
     }
+    // Our files of the set being replaced would vouch for, or join, files that are gone.
+    for (const std::string& path : earlierOwn)
+        if (std::find(created.begin(), created.end(), path) == created.end())
+            pending->retire(path);
     if (auto committed = pending->commit(); !committed)
         return committed.failure();
     return true;
@@ -435,41 +448,62 @@ Result<void> Splitter::retireOlderSurplus(const std::string& base, int partCount
     return {};
 }
 
-Result<bool> Splitter::checksumNameIsFree(const std::string& path) {
-    // A checksum file of ours at this name describes the set about to be replaced: it goes
-    // when the new set takes its place, never before. A file of anyone else's stays; a split
+Result<bool> Splitter::checksumNamesAreFree(const std::string& base) {
+    // Our files of an earlier set at these names describe the set about to be replaced: they
+    // go when the new set takes its place, never before. A file of anyone else's stays; a split
     // that would replace it is refused.
+    auto own = ownChecksumFiles(fs, base);
+    if (!own)
+        return own.failure();
     struct stat st {};
-    if (fs.lstat(path, &st) != 0)
-        return true;
-    bool ours = false;
-    if (S_ISREG(st.st_mode)) {
-        auto opened = detail::openForReading(fs, path);
+    std::string script;
+    const std::string scriptPath = joinScriptPath(base);
+    if (fs.lstat(scriptPath, &st) == 0 && S_ISREG(st.st_mode)) {
+        auto opened = detail::openForReading(fs, scriptPath);
         if (!opened)
             return opened.failure();
-        std::string first(64, '\0');
-        auto got = detail::readFully(fs, opened.value().get(), first.data(), first.size(), 0, path);
+        script.resize(128);
+        auto got = detail::readFully(fs, opened.value().get(), script.data(), script.size(), 0,
+                                     scriptPath);
         if (!got)
             return got.failure();
-        first.resize(got.value());
-        ours = isChecksumFileText(first);
+        script.resize(got.value());
     }
-    if (!ours) {
-        if (!context.writeChecksums)
-            return true;
-        return refuse(messages::checksumNameTakenMessage(path));
+    const struct {
+        std::string path;
+        bool ours;
+        bool written;
+    } names[] = {
+        {checksumFilePath(base), own.value().plain, context.writeChecksums},
+        {companionFilePath(base), own.value().companion, context.writeChecksums},
+        {scriptPath, isJoinScriptText(script), context.writeChecksums && context.writeJoinScript},
+    };
+    for (const auto& name : names) {
+        if (fs.lstat(name.path, &st) != 0)
+            continue;
+        if (name.ours)
+            earlierOwn.push_back(name.path);
+        else if (name.written)
+            return refuse(messages::checksumNameTakenMessage(name.path));
     }
-    checksumOfOurs = true;
     return true;
+}
+
+Result<void> Splitter::writeFile(const std::string& path, const std::string& text) {
+    auto added = startFile(path);
+    if (!added)
+        return added.failure();
+    detail::PendingFile& out = pending->file(added.value());
+    if (auto written = detail::writeAll(fs, out.get(), text.data(), text.size(), path); !written)
+        return written;
+    return out.park();
 }
 
 Result<void> Splitter::writeChecksumFile(const std::string& base, std::int64_t partSize) {
     ChecksumFile file;
     file.program = checksumProgramName();
-    std::error_code ignored;
-    file.sourcePath = std::filesystem::absolute(source, ignored).lexically_normal().string();
-    if (file.sourcePath.empty())
-        file.sourcePath = source;
+    // The name only: a set is sent to others, and tells them nothing of the sender's folders.
+    file.sourcePath = fileNameOf(source);
     file.sourceSize = static_cast<std::uint64_t>(sourceStat.st_size);
     file.modifiedSeconds = sourceStat.st_mtim.tv_sec;
     file.modifiedNanoseconds = sourceStat.st_mtim.tv_nsec;
@@ -482,17 +516,20 @@ Result<void> Splitter::writeChecksumFile(const std::string& base, std::int64_t p
     for (std::size_t index = 0; index < recoveryDigests.size(); ++index)
         file.recovery.push_back(
             {fileNameOf(created[partStreams.size() + index]), recoveryDigests[index]});
+    const std::string plain = formatPlainChecksums(file);
+    file.plainDigest = sha256Of(plain);
 
-    // It moves into place with the set: a checksum file is either complete or absent.
-    const std::string path = checksumFilePath(base);
-    const std::string text = formatChecksumFile(file);
-    auto added = startFile(path);
-    if (!added)
-        return added.failure();
-    detail::PendingFile& out = pending->file(added.value());
-    if (auto written = detail::writeAll(fs, out.get(), text.data(), text.size(), path); !written)
+    // They move into place with the set: checksum files are either complete or absent.
+    if (auto written = writeFile(checksumFilePath(base), plain); !written)
         return written;
-    return out.park();
+    if (auto written = writeFile(companionFilePath(base), formatChecksumFile(file)); !written)
+        return written;
+    if (!context.writeJoinScript)
+        return {};
+    const JoinScriptSet set{fileNameOf(base), static_cast<int>(partStreams.size()),
+                            fileNameOf(source), fileNameOf(checksumFilePath(base)),
+                            file.wholeDigest};
+    return writeFile(joinScriptPath(base), formatJoinScript(set));
 }
 
 // Whether path still names the file described by recorded, unchanged.

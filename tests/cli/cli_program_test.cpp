@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -272,12 +274,12 @@ TEST_F(CliTest, AJoinWhosePartsCannotBeDeletedSaysWhatWasDoneAndWhatIsLeft) {
                                          "' (the file system is mounted read-only)"
                                    : "70: Permission denied: cannot delete '" + first + "' (" +
                                          std::strerror(EACCES) + ")";
-    EXPECT_EQ(join.err, "Tolvar Files Splitter - " + report +
-                            "\ntolvar-split: The file was assembled as '" +
-                            scratch.path("out/movie.avi") +
-                            "', but these files could not be deleted and are still there: '" +
-                            sealed.path + "/movie.000' to '" + sealed.path + "/movie.004' and '" +
-                            sealed.path + "/movie.sha256'.\n");
+    EXPECT_EQ(join.err,
+              "Tolvar Files Splitter - " + report + "\ntolvar-split: The file was assembled as '" +
+                  scratch.path("out/movie.avi") +
+                  "', but these files could not be deleted and are still there: '" + sealed.path +
+                  "/movie.000' to '" + sealed.path + "/movie.004', '" + sealed.path +
+                  "/movie.sha256' and '" + sealed.path + "/movie.tolvar'.\n");
 }
 
 TEST_F(CliTest, OptionsMayComeAnywhereAndDoubleDashEndsThem) {
@@ -443,6 +445,16 @@ TEST_F(CliTest, VerifyChecksTheSetAgainstItsChecksumFile) {
     EXPECT_THAT(damaged.out, HasSubstr("  003  missing"));
     EXPECT_THAT(damaged.out, HasSubstr("Not whole: 3 of 5 files good, 1 missing, 1 foreign.\n"));
 
+    // Its companion lost, the plain file still checks the parts, and says what it cannot.
+    fs::remove(scratch.path("clip.tolvar"));
+    const RunResult plain = runProgram({"verify", scratch.path("clip.001")});
+    EXPECT_EQ(plain.status, kRefused);
+    EXPECT_THAT(plain.err, HasSubstr("checked against '" + scratch.path("clip.sha256") +
+                                     "' alone: its companion '" + scratch.path("clip.tolvar") +
+                                     "' is missing"));
+    EXPECT_THAT(plain.out, HasSubstr("  002  good"));
+    EXPECT_THAT(plain.out, HasSubstr("  003  missing"));
+
     // Without a usable checksum file it says why and lists the set as info does.
     writeFile(scratch.path("clip.sha256"), "not ours\n");
     const RunResult fallback = runProgram({"verify", scratch.path("clip.001")});
@@ -495,6 +507,8 @@ TEST_F(CliTest, ChecksumFilesNeverChooseWhatIsWrittenAndDamageNeverTurnsChecksOf
         const char* to;
         bool resign;
         const char* refusal;
+        std::size_t junk = 0;              // bytes appended after the edit
+        const char* file = "movie.tolvar"; // the file edited: the companion, or the plain one
     };
     const Attack attacks[] = {
         {"a recovery line naming the user's file", "repair", "  movie.r01\n", "  thesis.txt\n",
@@ -514,6 +528,13 @@ TEST_F(CliTest, ChecksumFilesNeverChooseWhatIsWrittenAndDamageNeverTurnsChecksOf
          "be checked against it. Nothing was assembled. To join the broken files with their "
          "usual checks only, give --no-checksums, or move the checksum file away."},
         {"a damaged first line, joined", "join", "# Tolvar", "# Tolvir", false, "is damaged"},
+        // Past the size bound, as below it, a file that opens as ours is ours and damaged.
+        {"5 MB of junk appended, verified", "verify", "", "", false, "is damaged", 5'000'000},
+        {"5 MB of junk appended, joined", "join", "", "", false, "is damaged", 5'000'000},
+        {"the plain file grown by 5 MB, joined", "join", "", "", false,
+         "movie.sha256' is damaged: it is too large", 5'000'000, "movie.sha256"},
+        {"the plain file altered, verified", "verify", "movie.001", "movie.002", false,
+         "movie.sha256' is damaged: it is not as", 0, "movie.sha256"},
     };
     for (const Attack& attack : attacks) {
         SCOPED_TRACE(attack.name);
@@ -532,7 +553,10 @@ TEST_F(CliTest, ChecksumFilesNeverChooseWhatIsWrittenAndDamageNeverTurnsChecksOf
         std::string part = readFile(dir + "/movie.001");
         part[2000] ^= 1;
         writeFile(dir + "/movie.001", part);
-        editChecksums(dir + "/movie.sha256", attack.from, attack.to, attack.resign);
+        const std::string edited = dir + "/" + attack.file;
+        editChecksums(edited, attack.from, attack.to, attack.resign);
+        if (attack.junk > 0)
+            writeFile(edited, readFile(edited) + randomBytes(attack.junk, 5));
         const auto folderBefore = contents(dir);
         const auto outsideBefore = contents(outside);
 
@@ -579,8 +603,8 @@ TEST_F(CliTest, ASplitOverALargerOlderSetTakesAwayThatSetsOtherFilesAndNothingEl
     auto expected = before;
     for (const char* gone : {"movie.003", "movie.006", "movie.r01"})
         expected.erase(gone);
-    for (const char* written :
-         {"movie.avi", "movie.000", "movie.001", "movie.002", "movie.r00", "movie.sha256"})
+    for (const char* written : {"movie.avi", "movie.000", "movie.001", "movie.002", "movie.r00",
+                                "movie.sha256", "movie.tolvar"})
         expected[written] = sha256Hex(readFile(set + "/" + written));
     EXPECT_EQ(digests(set), expected);
     EXPECT_EQ(digests(next), neighbours);
@@ -592,7 +616,7 @@ TEST_F(CliTest, AJoinWithoutChecksumsGoesOnWithTheUsualChecks) {
     ASSERT_EQ(runProgram({"split", "-s", "1", "-y", "--checksums", file}).status, kDone);
     const std::string original = readFile(file);
     fs::remove(file);
-    editChecksums(scratch.path("clip.sha256"), "part-size: 1", "part-size: 2", false);
+    editChecksums(scratch.path("clip.tolvar"), "part-size: 1", "part-size: 2", false);
     const RunResult joined = runProgram({"join", "-y", "--no-checksums", scratch.path("clip.000")});
     EXPECT_EQ(joined.status, kDone) << joined.err;
     EXPECT_EQ(readFile(file), original);
@@ -615,6 +639,196 @@ TEST_F(CliTest, InfoRefusesWhatIsNotAPart) {
     const RunResult folder = runProgram({"info", scratch.dir().string()});
     EXPECT_EQ(folder.status, kRefused);
     EXPECT_THAT(folder.err, HasSubstr("Tolvar Files Splitter - 57: "));
+}
+
+// ---------------------------------------------------------------------------------------------
+// A set anyone can receive: checked with the recipient's own tools, joined without this program
+
+struct ToolRun {
+    int status = -1;
+    std::string output; // standard output and error together
+};
+
+// Runs argv (argv[0] a full path) in dir with nothing in its environment but PATH.
+ToolRun runTool(const std::string& dir, const std::vector<std::string>& argv,
+                const std::string& path = "/usr/bin:/bin") {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::dup2(pipeFds[1], STDERR_FILENO);
+        ::close(pipeFds[0]);
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        std::string pathVar = "PATH=" + path;
+        char* env[] = {pathVar.data(), nullptr};
+        if (::chdir(dir.c_str()) == 0)
+            ::execve(argv[0].c_str(), args.data(), env);
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    ToolRun run;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        run.output.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
+    return run;
+}
+
+// The name of a source a recipient gets, with a space, both quotes and letters beyond ASCII.
+const std::string kSentName = "Ann's \"best\" \xc3\xa9t\xc3\xa9 movie.avi";
+const std::string kSentBase = "Ann's \"best\" \xc3\xa9t\xc3\xa9 movie.";
+
+// Splits kSentName in dir, a folder of the sender's, with every file a set may have.
+void splitForRecipients(const std::string& dir) {
+    fs::create_directories(dir);
+    writeFile(dir + "/" + kSentName, randomBytes(70000, 9));
+    ASSERT_EQ(runProgram({"split", "-s", "16K", "--checksums", "-r", "1", "--join-script", "-y",
+                          dir + "/" + kSentName})
+                  .status,
+              kDone);
+}
+
+TEST_F(CliTest, RecipientsCheckANewSetWithTheirOwnToolsAndLearnNoFolderOfTheSender) {
+    const std::string folder = scratch.path("home/ann/Private Films");
+    splitForRecipients(folder);
+    const std::string sums = kSentBase + "sha256";
+    for (const auto& [name, bytes] : contents(folder)) {
+        EXPECT_EQ(bytes.find(folder), std::string::npos) << name << " holds the sender's folder";
+        EXPECT_EQ(bytes.find("Private Films"), std::string::npos) << name;
+    }
+    const std::vector<std::vector<std::string>> checkers = {
+        {"/usr/bin/sha256sum", "-c", sums},
+        {"/usr/bin/shasum", "-a", "256", "-c", sums},
+        {"/usr/lib/cargo/bin/coreutils/sha256sum", "-c", sums},
+        {"/usr/bin/busybox", "sha256sum", "-c", sums},
+        {"/usr/bin/7zz", "t", "-thash", sums},
+    };
+    for (const auto& checker : checkers) {
+        SCOPED_TRACE(checker[0] + " " + checker[1]);
+        const ToolRun intact = runTool(folder, checker);
+        EXPECT_EQ(intact.status, 0) << intact.output;
+        for (const char* complaint : {"improperly", "WARNING", "FAILED", "Error", "ERROR"})
+            EXPECT_THAT(intact.output, Not(HasSubstr(complaint)));
+    }
+    std::string part = readFile(folder + "/" + kSentBase + "002");
+    part[5000] ^= 1;
+    writeFile(folder + "/" + kSentBase + "002", part);
+    for (const auto& checker : checkers) {
+        SCOPED_TRACE(checker[0] + " " + checker[1]);
+        const ToolRun damaged = runTool(folder, checker);
+        // uutils 0.0.17 (Debian 12) says FAILED but exits 0; the others exit non-zero too.
+        if (checker[0].find("cargo") == std::string::npos) {
+            EXPECT_NE(damaged.status, 0);
+        }
+        EXPECT_THAT(damaged.output, ::testing::AnyOf(HasSubstr("FAILED"), HasSubstr("Errors: 1")));
+    }
+}
+
+// A folder in which every busybox applet, and nothing else, is on the PATH.
+std::string busyboxApplets(const ScratchDir& scratch) {
+    const std::string dir = scratch.path("busybox-bin");
+    fs::create_directories(dir);
+    const ToolRun list = runTool("/", {"/usr/bin/busybox", "--list"});
+    std::istringstream names(list.output);
+    for (std::string name; std::getline(names, name);)
+        fs::create_symlink("/usr/bin/busybox", dir + "/" + name);
+    return dir;
+}
+
+TEST_F(CliTest, TheJoinScriptRebuildsTheFileUnderDashAndBusyboxAndRefusesBeforeWriting) {
+    const std::string sender = scratch.path("sender");
+    splitForRecipients(sender);
+    const std::string original = readFile(sender + "/" + kSentName);
+    fs::remove(sender + "/" + kSentName);
+    const std::string applets = busyboxApplets(scratch);
+    struct Shell {
+        const char* name;
+        std::string program;
+        std::string path;
+    };
+    const Shell shells[] = {{"dash", "/usr/bin/dash", "/usr/bin:/bin"},
+                            {"busybox sh", applets + "/sh", applets}};
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> harm; // done to the recipient's folder
+        std::string refusal;                          // empty: the join succeeds
+    };
+    const Case cases[] = {
+        {"an intact set", [](const std::string&) {}, ""},
+        {"a damaged part",
+         [](const std::string& dir) {
+             std::string part = readFile(dir + "/" + kSentBase + "001");
+             part[100] ^= 1;
+             writeFile(dir + "/" + kSentBase + "001", part);
+         },
+         kSentBase + "001 is damaged: ask the sender for it again."},
+        {"a missing part",
+         [](const std::string& dir) { fs::remove(dir + "/" + kSentBase + "003"); },
+         kSentBase + "003 is missing: ask the sender for it again."},
+        {"an existing output",
+         [](const std::string& dir) { writeFile(dir + "/" + kSentName, "the recipient's own"); },
+         kSentName + " already exists"},
+    };
+    for (const Shell& shell : shells) {
+        for (const Case& test : cases) {
+            SCOPED_TRACE(std::string(shell.name) + ": " + test.what);
+            ScratchDir recipient;
+            fs::copy(sender, recipient.path("set"));
+            const std::string dir = recipient.path("set");
+            test.harm(dir);
+            const auto before = contents(dir);
+            // Run from another folder, as "sh /media/usb/movie.join.sh" would be.
+            const ToolRun run =
+                runTool(recipient.dir().string(), {shell.program, "set/" + kSentBase + "join.sh"},
+                        shell.path);
+            if (test.refusal.empty()) {
+                EXPECT_EQ(run.status, 0) << run.output;
+                EXPECT_TRUE(readFile(dir + "/" + kSentName) == original);
+                auto after = contents(dir);
+                after.erase(kSentName);
+                EXPECT_TRUE(after == before) << "a temporary file was left";
+            } else {
+                EXPECT_NE(run.status, 0);
+                EXPECT_THAT(run.output, HasSubstr(test.refusal));
+                EXPECT_THAT(run.output, HasSubstr("Nothing was written."));
+                EXPECT_TRUE(contents(dir) == before);
+            }
+        }
+    }
+}
+
+// The companion and the join script are names of the set: a stranger's file at one of them is
+// never replaced, deleted or trusted.
+TEST_F(CliTest, StrangersFilesAtTheSetsOtherNamesAreNeverReplacedOrDeleted) {
+    const std::string movie = source("movie.avi", 9000);
+    const std::string script = scratch.path("movie.join.sh");
+    writeFile(script, "#!/bin/sh\necho the user's own script\n");
+    const RunResult refused = expectNothingWritten([&] {
+        return runProgram({"split", "-s", "2", "--join-script", "-y", movie});
+    });
+    EXPECT_EQ(refused.status, kRefused);
+    EXPECT_THAT(refused.err, HasSubstr("'" + script + "' is already there and was not written by"));
+
+    ASSERT_EQ(runProgram({"split", "-s", "2", "--checksums", "-y", movie}).status, kDone);
+    const std::string companion = scratch.path("movie.tolvar");
+    writeFile(companion, "# the user's own notes\n");
+    fs::rename(movie, scratch.path("original.avi"));
+    const RunResult joined =
+        runProgram({"join", "-y", "--delete-parts", scratch.path("movie.000")});
+    EXPECT_EQ(joined.status, kDone) << joined.err;
+    EXPECT_THAT(joined.err, HasSubstr("'" + companion + "' cannot be used: it was not written by"));
+    EXPECT_TRUE(readFile(movie) == readFile(scratch.path("original.avi")));
+    EXPECT_EQ(readFile(script), "#!/bin/sh\necho the user's own script\n");
+    EXPECT_EQ(readFile(companion), "# the user's own notes\n");
+    EXPECT_FALSE(exists(scratch.path("movie.000")));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -81,6 +81,7 @@ TEST(ParseCommandLine, TheFirstProblemIsReported) {
         {{"info", "a", "b"}, "unexpected argument 'b'"},
         {{"join", "-n", "3", "p"}, "--parts applies to split only"},
         {{"split", "--no-checksums", "-s", "1", "f"}, "--no-checksums applies to join only"},
+        {{"join", "--join-script", "p"}, "--join-script applies to split only"},
         // A file name from a folder anyone writes to, as a shell's * hands it over.
         {{"info", "a", "b\x1b[2J\a"}, "unexpected argument 'b\\033[2J\\a'"},
     };

@@ -245,19 +245,22 @@ TEST(ChecksummedSet, SplitWritesWhatSha256sumAndJoinAccept) {
         ASSERT_TRUE(run.split(dir / "movie.avi", kilobytes, true, {MsgAnswer::Yes, MsgAnswer::No}));
         EXPECT_EQ(runShell("cd '" + dir.path() + "' && sha256sum --quiet -c movie.sha256"), 0);
 
-        const auto parsed = parseChecksumFile(readFile(dir / "movie.sha256"));
+        const auto parsed = parseChecksumFile(readFile(dir / "movie.tolvar"));
         ASSERT_TRUE(std::holds_alternative<ChecksumFile>(parsed));
         const ChecksumFile& file = std::get<ChecksumFile>(parsed);
         EXPECT_EQ(file.wholeDigest, sha256Of(bytes));
         EXPECT_EQ(file.sourceSize, length);
-        EXPECT_EQ(file.sourcePath, dir / "movie.avi");
+        EXPECT_EQ(file.sourcePath, "movie.avi") << "the name, never the sender's folder";
+        const std::string plain = readFile(dir / "movie.sha256");
+        EXPECT_EQ(plain, formatPlainChecksums(file));
+        EXPECT_EQ(file.plainDigest, sha256Of(plain));
 
         std::filesystem::create_directory(dir / "out");
         ASSERT_TRUE(
             run.assemble(dir / "movie.000", dir / "out/movie.", {MsgAnswer::Yes, MsgAnswer::Yes}));
         EXPECT_EQ(readFile(dir / "out/movie.avi"), bytes);
         EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"movie.avi", "out"}))
-            << "the parts and their checksum file go together";
+            << "the parts and their checksum files go together";
     }
 }
 
@@ -288,16 +291,16 @@ TEST(ChecksummedSet, JoinRefusesADamagedChecksumFileUnlessToldToGoWithoutIt) {
     ChecksumRunner run;
     ASSERT_TRUE(run.split(dir / "movie.avi", 1, true, {MsgAnswer::Yes, MsgAnswer::No}));
     std::remove((dir / "movie.avi").c_str());
-    std::string text = readFile(dir / "movie.sha256");
+    std::string text = readFile(dir / "movie.tolvar");
     text[text.size() / 2] ^= 1;
-    writeFile(dir / "movie.sha256", text);
+    writeFile(dir / "movie.tolvar", text);
     const auto before = listDir(dir.path());
 
     EXPECT_FALSE(run.assemble(dir / "movie.000", "", {MsgAnswer::Yes, MsgAnswer::Ok}));
     ASSERT_EQ(run.box.shown().size(), 2u);
     EXPECT_EQ(run.box.shown()[1],
               refusal(messages::checksumFileDamagedMessage(
-                          dir / "movie.sha256", "its own checksum does not match its contents") +
+                          dir / "movie.tolvar", "its own checksum does not match its contents") +
                       " " + messages::kAssembleWithoutChecksumFile));
     EXPECT_EQ(listDir(dir.path()), before);
 
@@ -331,10 +334,11 @@ TEST(ChecksummedSet, JoinSaysWhyItIgnoresAChecksumFileNotOfTheSet) {
 
     ASSERT_TRUE(run.assemble(dir / "movie.000", dir / "joined.",
                              {MsgAnswer::Yes, MsgAnswer::Ok, MsgAnswer::Yes}));
-    EXPECT_EQ(run.box.shown()[1], (ShownMessage{messages::checksumFileUnusableMessage(
-                                                    dir / "movie.sha256",
-                                                    "it was not written by Tolvar Files Splitter"),
-                                                MsgStyle::Information, kTitle}));
+    EXPECT_EQ(run.box.shown()[1],
+              (ShownMessage{messages::checksumFileUnusableMessage(
+                                dir / "movie.sha256", "it was not written by Tolvar Files Splitter "
+                                                      "for this set"),
+                            MsgStyle::Information, kTitle}));
     EXPECT_EQ(readFile(dir / "joined.avi"), bytes);
     EXPECT_EQ(readFile(dir / "movie.sha256"), theirs) << "not ours to delete";
 }

@@ -146,8 +146,9 @@ private slots:
         box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
         QTest::mouseClick(command(2), Qt::LeftButton);
         QCOMPARE(box.texts(), (Texts{kConfirmSplit, deleteSource(path("movie.avi")), kSplitDone}));
-        QCOMPARE(QDir(path("parts")).entryList(QDir::Files),
-                 (QStringList{"piece.000", "piece.001", "piece.002", "piece.sha256"}));
+        QCOMPARE(
+            QDir(path("parts")).entryList(QDir::Files),
+            (QStringList{"piece.000", "piece.001", "piece.002", "piece.sha256", "piece.tolvar"}));
         QCOMPARE(QFileInfo(path("parts/piece.000")).size(), 16 + 102400);
         QCOMPARE(QFileInfo(path("parts/piece.002")).size(), 16 + 300000 - 2 * 102400);
         QCOMPARE(readAll(path("movie.avi")), original);
@@ -183,7 +184,7 @@ private slots:
         // The box still shows the path of the deleted source.
         QCOMPARE(text(3)->text(), path("disk.img"));
         QCOMPARE(entries(), (QStringList{"disk.000", "disk.001", "disk.002", "disk.003", "disk.004",
-                                         "disk.005", "disk.sha256"}));
+                                         "disk.005", "disk.sha256", "disk.tolvar"}));
 
         box.reset({});
         window->ShowPanel(QStringLiteral("2"));

@@ -381,13 +381,14 @@ private slots:
             return names;
         };
         window->ShowPanel(QStringLiteral("1"));
-        QCOMPARE(walk(text(1), 9), (QStringList{"Command1", "Text6", "Command11", "Text5", "Combo1",
-                                                "Check1", "Spin1", "Command2", "Text1"}));
+        QCOMPARE(walk(text(1), 10),
+                 (QStringList{"Command1", "Text6", "Command11", "Text5", "Combo1", "Check1",
+                              "Spin1", "Check3", "Command2", "Text1"}));
         window->ShowPanel(QStringLiteral("4"));
         // Each "..." right after its box, as on the other panels.
-        QCOMPARE(walk(text(3), 9),
+        QCOMPARE(walk(text(3), 10),
                  (QStringList{"Command8", "Text7", "Command12", "Text4", "VScroll1", "Check2",
-                              "Spin2", "Command7", "Text3"}));
+                              "Spin2", "Check4", "Command7", "Text3"}));
         window->ShowPanel(QStringLiteral("2"));
         QCOMPARE(walk(text(2), 5),
                  (QStringList{"Command6", "Text8", "Command13", "Command3", "Text2"}));
@@ -945,6 +946,37 @@ private slots:
                                 "files can be rebuilt; 2 x 50.0 MB more."));
         c<QSpinBox>("Spin1")->setValue(0);
         QVERIFY(!c<QCheckBox>("Check1")->isChecked());
+    }
+
+    // The join script is off until chosen, one choice for both panels, kept in the settings
+    // file; it checks the parts against the checksum file, which comes along, and a split
+    // writes it beside the set.
+    void joinScriptIsOffUntilChosenSharedRememberedAndWritten() {
+        QVERIFY(!c<QCheckBox>("Check3")->isChecked() && !c<QCheckBox>("Check4")->isChecked());
+        c<QCheckBox>("Check2")->click(); // no checksum file
+        c<QCheckBox>("Check4")->click();
+        QVERIFY(c<QCheckBox>("Check3")->isChecked());
+        QVERIFY(c<QCheckBox>("Check1")->isChecked() && !c<QCheckBox>("Check1")->isEnabled());
+        window->close();
+        QCOMPARE(QSettings(settingsFile(settingsDir), QSettings::IniFormat)
+                     .value("Settings/JoinScript")
+                     .toString(),
+                 QStringLiteral("true"));
+        fresh();
+        QVERIFY(c<QCheckBox>("Check3")->isChecked() && c<QCheckBox>("Check1")->isChecked());
+
+        const QString movie = source("movie.avi", 5000);
+        text(1)->setText(movie);
+        text(5)->setText(QStringLiteral("2"));
+        box.reset({MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Ok});
+        command(2)->click();
+        QCOMPARE(box.problems(), std::size_t{0});
+        QVERIFY(QFileInfo::exists(files.filePath(QStringLiteral("movie.join.sh"))));
+        QVERIFY(QFileInfo::exists(files.filePath(QStringLiteral("movie.tolvar"))));
+
+        c<QCheckBox>("Check3")->click();
+        QVERIFY(!c<QCheckBox>("Check4")->isChecked());
+        QVERIFY2(!c<QCheckBox>("Check1")->isChecked(), "the user's own choice comes back");
     }
 
     void splitByNumberStopsSilentlyWithoutSource() {

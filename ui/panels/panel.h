@@ -31,7 +31,7 @@ QString withoutMnemonic(const QString& caption);
 // adds to it. Every panel takes the taller height, so the window keeps one size; the shorter
 // panels lower their controls by half the difference and stay centred.
 inline constexpr int kDesignedPanelHeight = 2655;
-inline constexpr int kOptionRowsHeight = 900;
+inline constexpr int kOptionRowsHeight = 1260;
 inline constexpr int kPanelHeight = kDesignedPanelHeight + kOptionRowsHeight;
 
 // One of the window's five panels: a frame without a caption whose controls sit where the

@@ -164,7 +164,7 @@ SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
         }
     });
     place(VScroll1, {5040, 1595, 255, 255});
-    addSplitOptions(2000, "Check2", "Label13", "Spin2", "Label14");
+    addSplitOptions(2000, "Check2", "Label13", "Spin2", "Check4", "Label14");
     Check2 = checksumBox();
     Label13 = findChild<QLabel*>(QStringLiteral("Label13"));
     Spin2 = recoveryBox();

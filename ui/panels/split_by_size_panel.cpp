@@ -30,7 +30,7 @@ SplitBySizePanel::SplitBySizePanel(PanelHost& panelHost, QWidget* parent)
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setEditable(false);
     place(Combo1, {4080, 1565, 855, 315});
-    addSplitOptions(2000, "Check1", "Label11", "Spin1", "Label12");
+    addSplitOptions(2000, "Check1", "Label11", "Spin1", "Check3", "Label12");
     Check1 = checksumBox();
     Label11 = findChild<QLabel*>(QStringLiteral("Label11"));
     Spin1 = recoveryBox();

@@ -35,7 +35,7 @@ SplitPanel::SplitPanel(const char* name, PanelHost& panelHost, QWidget* parent)
     : WorkingPanel(name, panelHost, parent) {}
 
 void SplitPanel::addSplitOptions(int top, const char* check, const char* label, const char* number,
-                                 const char* costName) {
+                                 const char* script, const char* costName) {
     checksums = new QCheckBox(QStringLiteral("Write a &checksum file"), this);
     checksums->setObjectName(QString::fromLatin1(check));
     checksums->setChecked(true);
@@ -48,12 +48,20 @@ void SplitPanel::addSplitOptions(int top, const char* check, const char* label, 
     recovery->setValue(0);
     labelFor(recoveryLabel, recovery);
     place(recovery, {4080, top, 855, 315});
-    cost = addLabel(costName, recoveryCostText(0, {}), {240, top + 360, 5055, 510});
+    joinScript = new QCheckBox(
+        QStringLiteral("Add a &join script for recipients without this program"), this);
+    joinScript->setObjectName(QString::fromLatin1(script));
+    place(joinScript, {240, top + 360, 5055, 315});
+    cost = addLabel(costName, recoveryCostText(0, {}), {240, top + 720, 5055, 510});
     measureWith(cost, widestRecoveryCostTexts());
 
     connect(checksums, &QCheckBox::clicked, this, [this](bool write) {
         chosenChecksums = write;
         emit checksumsChosen(write);
+    });
+    connect(joinScript, &QCheckBox::clicked, this, [this](bool write) {
+        showChecksumChoice();
+        emit joinScriptChosen(write);
     });
     connect(recovery, &QSpinBox::valueChanged, this, [this] {
         showChecksumChoice();
@@ -66,8 +74,17 @@ void SplitPanel::setWriteChecksums(bool write) {
     showChecksumChoice();
 }
 
+bool SplitPanel::writeJoinScript() const {
+    return joinScript->isChecked();
+}
+
+void SplitPanel::setWriteJoinScript(bool write) {
+    joinScript->setChecked(write);
+    showChecksumChoice();
+}
+
 void SplitPanel::showChecksumChoice() {
-    const bool needed = recovery->value() > 0;
+    const bool needed = recovery->value() > 0 || joinScript->isChecked();
     checksums->setEnabled(!needed);
     checksums->setChecked(needed || chosenChecksums);
 }
@@ -75,6 +92,7 @@ void SplitPanel::showChecksumChoice() {
 void SplitPanel::chooseOptions(OperationContext& context) const {
     context.recoveryParts = recovery->value();
     context.writeChecksums = checksums->isChecked();
+    context.writeJoinScript = joinScript->isChecked();
 }
 
 void SplitPanel::updateCost() {

@@ -24,25 +24,30 @@ QStringList widestRecoveryCostTexts();
 // A split panel: besides its own controls, a row that chooses the checksum file and the
 // number of recovery files, with the line saying what they cost, and the options they give
 // the split. Recovery files need the checksum file that lists them: while the number is above
-// 0 the check box is ticked and cannot be changed, and it shows the user's own choice again
-// at 0.
+// 0, or while the join script (which checks the parts against it) is chosen, the check box is
+// ticked and cannot be changed, and it shows the user's own choice again after.
 class SplitPanel : public WorkingPanel {
     Q_OBJECT
 
 public:
     QCheckBox* checksumBox() const { return checksums; }
+    QCheckBox* joinScriptBox() const { return joinScript; }
     QSpinBox* recoveryBox() const { return recovery; }
     QLabel* costLine() const { return cost; }
 
     // The user's choice of a checksum file, as remembered between runs.
     bool writeChecksums() const { return chosenChecksums; }
     void setWriteChecksums(bool write);
+    // The user's choice of a join script, as remembered between runs.
+    bool writeJoinScript() const;
+    void setWriteJoinScript(bool write);
     // The split's options as chosen: the checksum file and the recovery files.
     void chooseOptions(OperationContext& context) const;
 
 signals:
     // The user ticked or cleared the check box.
     void checksumsChosen(bool write);
+    void joinScriptChosen(bool write);
 
 public slots:
     // Writes the cost line again for the number and the panel's current inputs.
@@ -51,10 +56,10 @@ public slots:
 protected:
     SplitPanel(const char* name, PanelHost& host, QWidget* parent);
 
-    // Adds the row at top (twips) with these object names: the check box, the label of the
-    // number, the number and the cost line.
+    // Adds the rows at top (twips) with these object names: the check box, the label of the
+    // number, the number, the join script's check box and the cost line.
     void addSplitOptions(int top, const char* check, const char* label, const char* number,
-                         const char* costName);
+                         const char* script, const char* costName);
     // The bytes of one recovery file of the split the inputs describe now; nothing when they
     // do not say yet (no size, no source).
     virtual std::optional<std::uint64_t> recoveryFileSizeNow() const = 0;
@@ -69,6 +74,7 @@ private:
     void showChecksumChoice();
 
     QCheckBox* checksums = nullptr;
+    QCheckBox* joinScript = nullptr;
     QLabel* recoveryLabel = nullptr;
     QSpinBox* recovery = nullptr;
     QLabel* cost = nullptr;
