@@ -20,6 +20,22 @@ std::optional<struct stat> statusAt(FileSystem& fs, const std::string& path, int
     return std::nullopt;
 }
 
+// A file's identity with the fingerprint that tells it apart after a remount; a file that
+// cannot be read keeps its inode alone, as journals of the first format did.
+FileIdentity identityOf(FileSystem& fs, const std::string& path, const struct stat& st) {
+    FileIdentity identity = FileIdentity::of(st);
+    if (!S_ISREG(st.st_mode))
+        return identity;
+    const int fd = fs.open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return identity;
+    FileHandle file(fs, fd);
+    struct stat now {};
+    if (fs.fstat(fd, &now) == 0 && sameFile(now, st) && now.st_size == st.st_size)
+        identity.fingerprint = fingerprintOf(fs, fd, st.st_size).value_or(std::string());
+    return identity;
+}
+
 } // namespace
 
 Result<FileHandle> lockFolder(FileSystem& fs, const std::string& folder) {
@@ -105,10 +121,10 @@ Result<void> PendingSet::recordMoves(std::vector<Move>& moves) {
         record.backup = fileNameOf(move.backup);
         if (move.file != nullptr) {
             record.temporary = fileNameOf(move.file->hiddenPath());
-            record.replacement = FileIdentity::of(move.file->status());
+            record.replacement = identityOf(fs, move.file->hiddenPath(), move.file->status());
         }
         if (move.old)
-            record.old = FileIdentity::of(*move.old);
+            record.old = identityOf(fs, move.path, *move.old);
         records.push_back(std::move(record));
     }
     return journal->addMoves(records);

@@ -1,6 +1,7 @@
 #include "operation_tail.h"
 
 #include "part_set.h"
+#include "run_journal.h"
 
 #include <cerrno>
 
@@ -53,6 +54,13 @@ bool finishOperation(OperationContext& context, const Step& outcome, const std::
     }
     if (!names.value())
         return false;
+    // Named in a journal first, so that a run killed midway is finished by the next command.
+    const bool parts = question.rfind(messages::kDeleteParts, 0) == 0;
+    auto journal = journalDeletions(context.fs, *names.value(), parts ? "join" : "split");
+    if (!journal) {
+        showFailureReport(context.box, journal.failure());
+        return false;
+    }
     for (const auto& name : *names.value()) {
         if (context.fs.unlink(name) != 0) {
             showFailureReport(context.box, fileFailure(errno, FileAction::Delete, name));
