@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <charconv>
 #include <concepts>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <csignal>
 #include <map>
 #include <mutex>
 #include <poll.h>
@@ -429,15 +429,14 @@ Recognised recognise(const RunFolder& at, const JournalContents& run) {
 void undoMoves(const RunFolder& at, const JournalContents& run, Settled& result) {
     for (auto move = run.moves.rbegin(); move != run.moves.rend(); ++move) {
         const bool oldAside = at.holdsBackup(*move);
-        bool isNew = at.holdsReplacement(*move);
-        // A name whose file passes for both the old and the new one (a file split again with
-        // a change no sample saw) is the new one only once the old one is seen at its backup.
-        if (isNew && move->old && !oldAside && !at.firstFormat() &&
-            at.holds(move->name, *move->old))
-            isNew = false;
+        // A new file goes only where nothing was replaced or the old one can come back: where
+        // the old one is nowhere to be found (or the file at the name passes for both, split
+        // again with a change no sample saw), a name keeps the file it holds.
+        const bool isNew = at.holdsReplacement(*move) && (!move->old || oldAside);
         if (isNew && at.remove(move->name))
             result.changed = true;
-        else if (!isNew && !at.isFree(move->name) && !(move->old && at.holds(move->name, *move->old)))
+        else if (!isNew && !at.isFree(move->name) && !at.holdsReplacement(*move) &&
+                 !(move->old && at.holds(move->name, *move->old)))
             result.strangers.push_back(move->name);
         if (!oldAside)
             continue;
@@ -514,8 +513,7 @@ Settled settle(FileSystem& fs, const JournalContents& run) {
     else
         undoMoves(at, run, result);
     for (const auto& temporary : run.temporaries)
-        if (at.holdsHidden(temporary.name, temporary.identity, false) &&
-            at.remove(temporary.name))
+        if (at.holdsHidden(temporary.name, temporary.identity, false) && at.remove(temporary.name))
             result.changed = true;
     for (const auto& name : run.intended) {
         const bool recorded =
@@ -547,8 +545,8 @@ std::string noteFor(const JournalContents& run, const Settled& settled) {
             note = "Removed the unfinished files of " + where + ".";
     }
     if (settled.deleted > 0)
-        note += std::string(note.empty() ? "" : " ") + "Finished the deletions of " + where +
-                ": " + std::to_string(settled.deleted) +
+        note += std::string(note.empty() ? "" : " ") + "Finished the deletions of " + where + ": " +
+                std::to_string(settled.deleted) +
                 (settled.deleted == 1 ? " file was" : " files were") + " deleted.";
     const auto inFolder = [&](const std::string& name) {
         return "'" + escapedForDisplay(pathIn(run.folder, name)) + "'";
@@ -557,7 +555,8 @@ std::string noteFor(const JournalContents& run, const Settled& settled) {
         note += " The older " + inFolder(name) + " is kept as " + inFolder(backup) +
                 ", as another file has taken its name.";
     for (const auto& name : settled.strangers)
-        note += " " + inFolder(name) + " was left alone: it holds neither the run's old file "
+        note += " " + inFolder(name) +
+                " was left alone: it holds neither the run's old file "
                 "nor its new one.";
     return note;
 }
@@ -672,11 +671,11 @@ std::optional<JournalContents> parseJournal(const std::string& text) {
     FieldReader in(text, tag == kFormatTag);
     JournalContents contents;
     contents.firstFormat = tag == kFirstFormatTag;
-    if (!in.next() || !in.string(contents.owner.host) ||
-        !in.string(contents.owner.boot) || !in.string(contents.owner.pidNamespace) ||
-        !in.number(contents.owner.pid) || !in.number(contents.owner.startTime) ||
-        !in.string(contents.operation) || !in.string(contents.folder) ||
-        !in.number(contents.folderDevice) || !in.number(contents.folderInode))
+    if (!in.next() || !in.string(contents.owner.host) || !in.string(contents.owner.boot) ||
+        !in.string(contents.owner.pidNamespace) || !in.number(contents.owner.pid) ||
+        !in.number(contents.owner.startTime) || !in.string(contents.operation) ||
+        !in.string(contents.folder) || !in.number(contents.folderDevice) ||
+        !in.number(contents.folderInode))
         return std::nullopt;
     if (contents.folder.empty() || contents.folder[0] != '/' ||
         (contents.operation != "split" && contents.operation != "join" &&
@@ -861,9 +860,8 @@ Result<void> RunJournal::addDeletions(const std::vector<JournalContents::Deletio
     return {};
 }
 
-Result<std::unique_ptr<RunJournal>> journalDeletions(FileSystem& fs,
-                                                     const std::vector<std::string>& paths,
-                                                     const char* operation) {
+Result<std::unique_ptr<RunJournal>>
+journalDeletions(FileSystem& fs, const std::vector<std::string>& paths, const char* operation) {
     if (paths.empty())
         return std::unique_ptr<RunJournal>();
     const std::string folderPath = folderOf(paths.front());

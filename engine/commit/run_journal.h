@@ -157,9 +157,8 @@ private:
 // Records, before a run deletes files it is done with, each one's identity, so that a run
 // killed midway is finished by the next command. Kept until the object goes. Files that are
 // gone already or not ordinary are left out.
-Result<std::unique_ptr<RunJournal>> journalDeletions(FileSystem& fs,
-                                                     const std::vector<std::string>& paths,
-                                                     const char* operation);
+Result<std::unique_ptr<RunJournal>>
+journalDeletions(FileSystem& fs, const std::vector<std::string>& paths, const char* operation);
 
 // Finishes or undoes, in every folder they recorded, what this user's killed runs left: runs
 // whose owner is certainly gone (see livenessOf). Gives one line for each run it dealt with.
