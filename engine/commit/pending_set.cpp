@@ -20,19 +20,27 @@ std::optional<struct stat> statusAt(FileSystem& fs, const std::string& path, int
     return std::nullopt;
 }
 
-// A file's identity with the fingerprint that tells it apart after a remount; a file that
-// cannot be read keeps its inode alone, as journals of the first format did.
-FileIdentity identityOf(FileSystem& fs, const std::string& path, const struct stat& st) {
+// A file's identity with the fingerprint that tells it apart after a remount. Failures to
+// read it name reportPath.
+Result<FileIdentity> identityAt(FileSystem& fs, const std::string& path, const struct stat& st,
+                                const std::string& reportPath) {
     FileIdentity identity = FileIdentity::of(st);
     if (!S_ISREG(st.st_mode))
         return identity;
     const int fd = fs.open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return identity;
+        return fileFailure(errno, FileAction::Read, reportPath);
     FileHandle file(fs, fd);
     struct stat now {};
-    if (fs.fstat(fd, &now) == 0 && sameFile(now, st) && now.st_size == st.st_size)
-        identity.fingerprint = fingerprintOf(fs, fd, st.st_size).value_or(std::string());
+    if (fs.fstat(fd, &now) != 0)
+        return fileFailure(errno, FileAction::Read, reportPath);
+    // Another file at the name since it was looked at: the moves that follow meet it.
+    if (!sameFile(now, st) || now.st_size != st.st_size)
+        return identity;
+    auto fingerprint = fingerprintOf(fs, fd, st.st_size, reportPath);
+    if (!fingerprint)
+        return fingerprint.failure();
+    identity.fingerprint = std::move(fingerprint.value());
     return identity;
 }
 
@@ -121,10 +129,17 @@ Result<void> PendingSet::recordMoves(std::vector<Move>& moves) {
         record.backup = fileNameOf(move.backup);
         if (move.file != nullptr) {
             record.temporary = fileNameOf(move.file->hiddenPath());
-            record.replacement = identityOf(fs, move.file->hiddenPath(), move.file->status());
+            auto identity = identityAt(fs, move.file->hiddenPath(), move.file->status(), move.path);
+            if (!identity)
+                return identity.failure();
+            record.replacement = std::move(identity.value());
         }
-        if (move.old)
-            record.old = identityOf(fs, move.path, *move.old);
+        if (move.old) {
+            auto identity = identityAt(fs, move.path, *move.old, move.path);
+            if (!identity)
+                return identity.failure();
+            record.old = std::move(identity.value());
+        }
         records.push_back(std::move(record));
     }
     return journal->addMoves(records);

@@ -599,7 +599,8 @@ bool isOurTemporaryName(const std::string& name) {
            (suffix == ".tmp" || suffix == ".bak" || suffix.find(".probe") != std::string::npos);
 }
 
-std::optional<std::string> fingerprintOf(FileSystem& fs, int fd, off_t size) {
+Result<std::string> fingerprintOf(FileSystem& fs, int fd, off_t size,
+                                  const std::string& reportPath) {
     constexpr off_t kBlock = 4096;
     constexpr off_t kSpread = 7;
     Sha256 hash;
@@ -613,9 +614,12 @@ std::optional<std::string> fingerprintOf(FileSystem& fs, int fd, off_t size) {
         const auto length = static_cast<std::size_t>(std::min(kBlock, size - at));
         if (length == 0)
             break;
-        auto got = readFully(fs, fd, block.data(), length, at, std::string());
-        if (!got || got.value() != length)
-            return std::nullopt;
+        auto got = readFully(fs, fd, block.data(), length, at, reportPath);
+        if (!got)
+            return got.failure();
+        // Shorter than its size a moment ago: another program is changing it.
+        if (got.value() != length)
+            return fileFailure(EIO, FileAction::Read, reportPath);
         hash.update(block.data(), length);
     }
     return toHex(hash.finish());
@@ -630,7 +634,10 @@ std::optional<std::string> fingerprintAt(FileSystem& fs, int folder, const std::
     FileHandle file(fs, fd);
     if (fs.fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != size)
         return std::nullopt;
-    return fingerprintOf(fs, fd, size);
+    auto fingerprint = fingerprintOf(fs, fd, size, name);
+    if (!fingerprint)
+        return std::nullopt;
+    return fingerprint.value();
 }
 
 std::string formatJournal(const JournalContents& contents) {
@@ -860,6 +867,28 @@ Result<void> RunJournal::addDeletions(const std::vector<JournalContents::Deletio
     return {};
 }
 
+Result<FileIdentity> identityOf(FileSystem& fs, int folder, const std::string& name,
+                                const struct stat& st, const std::string& reportPath) {
+    FileIdentity identity = FileIdentity::of(st);
+    if (!S_ISREG(st.st_mode))
+        return identity;
+    const int fd = fs.openAt(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fileFailure(errno, FileAction::Read, reportPath);
+    FileHandle file(fs, fd);
+    struct stat now {};
+    if (fs.fstat(fd, &now) != 0)
+        return fileFailure(errno, FileAction::Read, reportPath);
+    // Another file at the name since it was looked at: the caller's checks meet it.
+    if (!sameFile(now, st) || now.st_size != st.st_size)
+        return identity;
+    auto fingerprint = fingerprintOf(fs, fd, st.st_size, reportPath);
+    if (!fingerprint)
+        return fingerprint.failure();
+    identity.fingerprint = std::move(fingerprint.value());
+    return identity;
+}
+
 Result<std::unique_ptr<RunJournal>>
 journalDeletions(FileSystem& fs, const std::vector<std::string>& paths, const char* operation) {
     if (paths.empty())
@@ -878,10 +907,10 @@ journalDeletions(FileSystem& fs, const std::vector<std::string>& paths, const ch
         if (fs.lstatAt(folder.value().fd(), name, &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         JournalContents::Deletion deletion{name, FileIdentity::of(st)};
-        // A file that cannot be read keeps only its inode: a later run deletes it only from
-        // the folder as it was.
-        if (const auto fingerprint = fingerprintAt(fs, folder.value().fd(), name, st))
-            deletion.identity.fingerprint = *fingerprint;
+        auto identity = identityOf(fs, folder.value().fd(), name, st, path);
+        if (!identity)
+            return identity.failure();
+        deletion.identity = std::move(identity.value());
         deletions.push_back(std::move(deletion));
     }
     auto journal = RunJournal::start(fs, folderPath, operation, paths.front());

@@ -49,10 +49,11 @@ struct FileIdentity {
 // replaces were never hashed, hashing them whole would read a multi-gigabyte set again at every
 // commit, and only runs with checksums hash their new parts. Telling a run's old file from its
 // new one and from a stranger's needs no more than this: parts of two sets differ in their
-// headers or their bytes, and at most 32 KiB of each file are read. Nothing on failure.
-std::optional<std::string> fingerprintOf(FileSystem& fs, int fd, off_t size);
+// headers or their bytes, and at most 32 KiB of each file are read. Failures name reportPath.
+Result<std::string> fingerprintOf(FileSystem& fs, int fd, off_t size,
+                                  const std::string& reportPath);
 // The same for the file at name in folder (never a link), as long as it is regular and the
-// size given; fills status.
+// size given; fills status. Nothing when it cannot be read.
 std::optional<std::string> fingerprintAt(FileSystem& fs, int folder, const std::string& name,
                                          struct stat& status);
 
@@ -153,6 +154,11 @@ private:
     std::string reportPath;
     bool kept = false;
 };
+
+// The identity of the file at name in folder whose status st was just taken, with its
+// fingerprint where it is an ordinary file; failures to read it name reportPath.
+Result<FileIdentity> identityOf(FileSystem& fs, int folder, const std::string& name,
+                                const struct stat& st, const std::string& reportPath);
 
 // Records, before a run deletes files it is done with, each one's identity, so that a run
 // killed midway is finished by the next command. Kept until the object goes. Files that are
