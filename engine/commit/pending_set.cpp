@@ -29,7 +29,7 @@ Result<FileIdentity> identityAt(FileSystem& fs, const std::string& path, const s
         return identity;
     const int fd = fs.open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return fileFailure(errno, FileAction::Read, reportPath);
+        return fileFailure(errno, FileAction::Open, reportPath);
     FileHandle file(fs, fd);
     struct stat now {};
     if (fs.fstat(fd, &now) != 0)

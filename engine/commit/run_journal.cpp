@@ -874,7 +874,7 @@ Result<FileIdentity> identityOf(FileSystem& fs, int folder, const std::string& n
         return identity;
     const int fd = fs.openAt(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return fileFailure(errno, FileAction::Read, reportPath);
+        return fileFailure(errno, FileAction::Open, reportPath);
     FileHandle file(fs, fd);
     struct stat now {};
     if (fs.fstat(fd, &now) != 0)
@@ -913,11 +913,11 @@ journalDeletions(FileSystem& fs, const std::vector<std::string>& paths, const ch
         deletion.identity = std::move(identity.value());
         deletions.push_back(std::move(deletion));
     }
+    // Best effort: without a journal, a run killed midway leaves the rest of the files where
+    // they are, whole, as a failed deletion does.
     auto journal = RunJournal::start(fs, folderPath, operation, paths.front());
-    if (!journal)
-        return journal.failure();
-    if (auto recorded = journal.value()->addDeletions(deletions); !recorded)
-        return recorded.failure();
+    if (!journal || !journal.value()->addDeletions(deletions))
+        return std::unique_ptr<RunJournal>();
     return std::move(journal.value());
 }
 
