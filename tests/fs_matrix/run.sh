@@ -200,7 +200,11 @@ checkKilled() {
         "$cli" split --yes --size 4M --checksums --recovery 1 --prefix "$d/" \
             "$work/src/big/movie.avi" >/dev/null 2>&1 &
         pid=$!
-        sleep "$delay"
+        if [ "$delay" = placed ]; then
+            while kill -0 "$pid" 2>/dev/null && compgen -G "$d/.tolvar-*.tmp" >/dev/null; do :; done
+        else
+            sleep "$delay"
+        fi
         alive=no
         kill -0 "$pid" 2>/dev/null && alive=yes
         kill -9 "$pid" 2>/dev/null
@@ -232,7 +236,9 @@ checkRemounted() { # checkRemounted ROOT FS
     # Hundreds of parts, so that the commit takes long enough to be caught in the middle;
     # fewer on FAT, whose driver looks a name up by reading the whole folder.
     [ "$2" = fat ] && size=512K
-    for delay in 0 0.1 0.3 1; do
+    # A number waits that many seconds into the commit; "placed" waits until every new part
+    # has its name and the old ones are going.
+    for delay in 0 0.1 0.3 1 placed; do
         rm -rf "$d" && mkdir -p "$d"
         runSplit --size "$size" --prefix "$d/" "$work/src/older/movie.avi" ||
             { echo "older set: $(lastWords)"; return 1; }
@@ -240,7 +246,11 @@ checkRemounted() { # checkRemounted ROOT FS
         pid=$!
         # The commit has begun once an old part sits at a backup name.
         while kill -0 "$pid" 2>/dev/null && ! compgen -G "$d/.tolvar-*.bak" >/dev/null; do :; done
-        sleep "$delay"
+        if [ "$delay" = placed ]; then
+            while kill -0 "$pid" 2>/dev/null && compgen -G "$d/.tolvar-*.tmp" >/dev/null; do :; done
+        else
+            sleep "$delay"
+        fi
         alive=no
         kill -0 "$pid" 2>/dev/null && alive=yes
         kill -9 "$pid" 2>/dev/null
@@ -248,19 +258,19 @@ checkRemounted() { # checkRemounted ROOT FS
         remountFs "$2" "$1" || { echo "the image did not mount again"; return 1; }
         rm -f "$out/movie.avi"
         runJoin --prefix "$out/" "$d/movie.000" ||
-            { echo "join after a kill ${delay}s into the commit: $(lastWords)"; return 1; }
+            { echo "join after a kill at ${delay} into the commit: $(lastWords)"; return 1; }
         if cmp -s "$out/movie.avi" "$work/src/older.avi"; then
             outcome=old
         elif cmp -s "$out/movie.avi" "$work/src/big.avi"; then
             outcome=new
         else
-            echo "after a kill ${delay}s into the commit and a remount the set is neither the old one nor the new: $(lastWords)"
+            echo "after a kill at ${delay} into the commit and a remount the set is neither the old one nor the new: $(lastWords)"
             return 1
         fi
         [ "$alive" = yes ] || outcome="$outcome(done before the kill)"
         left=$(find "$d" -name '.tolvar-*' -printf '%f ')
-        [ -z "$left" ] || { echo "hidden files left after a kill ${delay}s into the commit: $left"; return 1; }
-        outcomes+=("${delay}s:$outcome")
+        [ -z "$left" ] || { echo "hidden files left after a kill at ${delay} into the commit: $left"; return 1; }
+        outcomes+=("$delay:$outcome")
     done
     echo "${outcomes[*]}"
 }
