@@ -913,11 +913,11 @@ journalDeletions(FileSystem& fs, const std::vector<std::string>& paths, const ch
         deletion.identity = std::move(identity.value());
         deletions.push_back(std::move(deletion));
     }
-    // Best effort: without a journal, a run killed midway leaves the rest of the files where
-    // they are, whole, as a failed deletion does.
-    auto journal = RunJournal::start(fs, folderPath, operation, paths.front());
-    if (!journal || !journal.value()->addDeletions(deletions))
-        return std::unique_ptr<RunJournal>();
+    auto journal = RunJournal::start(fs, folderPath, operation, folderPath);
+    if (!journal)
+        return journal.failure();
+    if (auto recorded = journal.value()->addDeletions(deletions); !recorded)
+        return recorded.failure();
     return std::move(journal.value());
 }
 

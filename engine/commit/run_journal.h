@@ -161,9 +161,9 @@ Result<FileIdentity> identityOf(FileSystem& fs, int folder, const std::string& n
                                 const struct stat& st, const std::string& reportPath);
 
 // Records, before a run deletes files it is done with, each one's identity, so that a run
-// killed midway is finished by the next command. Kept until the object goes; none where the
-// journal cannot be written. Files that are gone already are left out. Fails when the folder
-// or a file cannot be read.
+// killed midway is finished by the next command. Kept until the object goes. Files that are
+// gone already are left out. Fails when the folder or a file cannot be read, or the journal
+// cannot be written: nothing is deleted then.
 Result<std::unique_ptr<RunJournal>>
 journalDeletions(FileSystem& fs, const std::vector<std::string>& paths, const char* operation);
 
