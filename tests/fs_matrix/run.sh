@@ -25,7 +25,8 @@
 # exfatprogs, fusefat, dosfstools, ntfs-3g; without them it says why and exits 77 (skipped).
 # Every mount, loop device and scratch file goes on every way out.
 #
-# usage: tests/fs_matrix/run.sh BUILD_DIR     (the folder holding cli/tolvar-split)
+# usage: tests/fs_matrix/run.sh BUILD_DIR [FS...]   (the folder holding cli/tolvar-split; the
+#        file systems to try, of exfat fat ntfs tmpfs, all by default)
 # exit status: 0 all passed, 1 a check failed, 77 skipped
 set -uo pipefail
 
@@ -315,7 +316,9 @@ check() { # check FS NAME FUNCTION ARGS...
     fi
 }
 
-for fs in exfat fat ntfs tmpfs; do
+fileSystems=("${@:2}")
+[ ${#fileSystems[@]} -gt 0 ] || fileSystems=(exfat fat ntfs tmpfs)
+for fs in "${fileSystems[@]}"; do
     root=$work/mnt/$fs
     if ! mountFs "$fs" "$root"; then
         row "$fs" all skip "the $fs image did not mount"
