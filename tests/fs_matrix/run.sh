@@ -201,8 +201,10 @@ checkKilled() {
         "$cli" split --yes --size 4M --checksums --recovery 1 --prefix "$d/" \
             "$work/src/big/movie.avi" >/dev/null 2>&1 &
         pid=$!
-        if [ "$delay" = placed ]; then
-            while kill -0 "$pid" 2>/dev/null && compgen -G "$d/.tolvar-*.tmp" >/dev/null; do :; done
+        if [ "$delay" = going ]; then
+            while kill -0 "$pid" 2>/dev/null &&
+                { compgen -G "$d/.tolvar-*.tmp" >/dev/null ||
+                    [ "$(compgen -G "$d/.tolvar-*.bak" | wc -l)" -ge "$oldParts" ]; }; do :; done
         else
             sleep "$delay"
         fi
@@ -233,22 +235,26 @@ checkKilled() {
 
 checkRemounted() { # checkRemounted ROOT FS
     local d=$1/remount out=$work/out/$2-remounted delay pid outcome outcomes=() alive left size=64K
+    local oldParts
     mkdir -p "$out"
     # Hundreds of parts, so that the commit takes long enough to be caught in the middle;
     # fewer on FAT, whose driver looks a name up by reading the whole folder.
     [ "$2" = fat ] && size=512K
-    # A number waits that many seconds into the commit; "placed" waits until every new part
-    # has its name and the old ones are going.
-    for delay in 0 0.1 0.3 1 placed; do
+    # A number waits that many seconds into the commit; "going" waits until every new part has
+    # its name and the first old one is gone (past the commit point).
+    for delay in 0 0.1 0.3 1 going; do
         rm -rf "$d" && mkdir -p "$d"
         runSplit --size "$size" --prefix "$d/" "$work/src/older/movie.avi" ||
             { echo "older set: $(lastWords)"; return 1; }
+        oldParts=$(find "$d" -name 'movie.[0-9][0-9][0-9]' | wc -l)
         "$cli" split --yes --size "$size" --prefix "$d/" "$work/src/big/movie.avi" >/dev/null 2>&1 &
         pid=$!
         # The commit has begun once an old part sits at a backup name.
         while kill -0 "$pid" 2>/dev/null && ! compgen -G "$d/.tolvar-*.bak" >/dev/null; do :; done
-        if [ "$delay" = placed ]; then
-            while kill -0 "$pid" 2>/dev/null && compgen -G "$d/.tolvar-*.tmp" >/dev/null; do :; done
+        if [ "$delay" = going ]; then
+            while kill -0 "$pid" 2>/dev/null &&
+                { compgen -G "$d/.tolvar-*.tmp" >/dev/null ||
+                    [ "$(compgen -G "$d/.tolvar-*.bak" | wc -l)" -ge "$oldParts" ]; }; do :; done
         else
             sleep "$delay"
         fi
