@@ -814,7 +814,13 @@ Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std:
 }
 
 Result<void> RunJournal::append(const std::string& text) {
-    return writeAll(fs, fd, text.data(), text.size(), path);
+    // Bounded like every write of the engine: one step at a time.
+    for (std::size_t at = 0; at < text.size(); at += CopyStepSize)
+        if (auto written =
+                writeAll(fs, fd, text.data() + at, std::min(CopyStepSize, text.size() - at), path);
+            !written)
+            return written;
+    return {};
 }
 
 Result<void> RunJournal::addIntended(const std::string& temporaryPath) {
@@ -836,13 +842,7 @@ Result<void> RunJournal::addMoves(const std::vector<JournalContents::Move>& move
     std::string text;
     for (const auto& move : moves)
         moveRecord(text, move);
-    // Bounded like every write of the engine: one step at a time.
-    for (std::size_t at = 0; at < text.size(); at += CopyStepSize)
-        if (auto written =
-                writeAll(fs, fd, text.data() + at, std::min(CopyStepSize, text.size() - at), path);
-            !written)
-            return written;
-    return {};
+    return append(text);
 }
 
 Result<void> RunJournal::markCommitted(bool durable) {
