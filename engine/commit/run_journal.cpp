@@ -1,6 +1,7 @@
 #include "run_journal.h"
 
 #include "file_io.h"
+#include "folder.h"
 #include "path_parts.h"
 #include "pending_set.h"
 
@@ -10,7 +11,6 @@
 #include <concepts>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
@@ -130,14 +130,6 @@ std::vector<std::string> stateCandidates() {
         candidates.push_back(pathIn(home, ".local/state/" + std::string(kStateName)));
     candidates.push_back("/tmp/" + std::string(kStateName) + "-" + std::to_string(::geteuid()));
     return candidates;
-}
-
-std::string absoluteFolder(const std::string& folder) {
-    std::error_code ignored;
-    const auto absolute = std::filesystem::absolute(folder, ignored).lexically_normal().string();
-    if (absolute.size() > 1 && absolute.back() == '/')
-        return absolute.substr(0, absolute.size() - 1);
-    return absolute.empty() ? folder : absolute;
 }
 
 // The journals this process has open. One of this process's own that is not among them was
@@ -412,7 +404,7 @@ RunJournal::~RunJournal() {
     setInUse(path, false);
 }
 
-Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std::string& folder,
+Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const Folder& folder,
                                                       const char* operation,
                                                       const std::string& reportPath) {
     auto state = stateFolder();
@@ -421,12 +413,9 @@ Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std:
     JournalContents contents;
     contents.owner = currentProcess();
     contents.operation = operation;
-    contents.folder = absoluteFolder(folder);
-    struct stat st {};
-    if (fs.stat(contents.folder, &st) != 0)
-        return fileFailure(errno, FileAction::Create, reportPath);
-    contents.folderDevice = st.st_dev;
-    contents.folderInode = st.st_ino;
+    contents.folder = folder.path();
+    contents.folderDevice = folder.status().st_dev;
+    contents.folderInode = folder.status().st_ino;
     const std::string header = formatJournal(contents);
     const auto journalPath = [&] {
         return pathIn(state.value(),

@@ -27,6 +27,8 @@
 
 namespace tolvar::detail {
 
+class Folder;
+
 // A file as this run created or found it.
 struct FileIdentity {
     dev_t device = 0;
@@ -101,8 +103,9 @@ public:
     RunJournal& operator=(const RunJournal&) = delete;
     ~RunJournal();
 
-    // Starts the journal for folder; reportPath names failures the user can place.
-    static Result<std::unique_ptr<RunJournal>> start(FileSystem& fs, const std::string& folder,
+    // Starts the journal for the held folder, named by its path, device and inode as it was
+    // opened; reportPath names failures the user can place.
+    static Result<std::unique_ptr<RunJournal>> start(FileSystem& fs, const Folder& folder,
                                                      const char* operation,
                                                      const std::string& reportPath);
 

@@ -1,6 +1,7 @@
 #include "operation_tail.h"
 
 #include "part_set.h"
+#include "path_parts.h"
 
 #include <cerrno>
 
@@ -23,6 +24,18 @@ std::string messages::deletePartsQuestion(std::size_t partCount, const std::stri
     return text + ".";
 }
 
+std::string messages::changedSinceReadMessage(const std::vector<std::string>& paths) {
+    std::string text = paths.size() == 1 ? "This file was not deleted: it is no longer the file "
+                                           "that was read (another program changed or replaced "
+                                           "it):"
+                                         : "These files were not deleted: they are no longer the "
+                                           "files that were read (another program changed or "
+                                           "replaced them):";
+    for (const auto& path : paths)
+        text += "\n'" + escapedForDisplay(path) + "'";
+    return text;
+}
+
 bool messages::isDeleteQuestion(std::string_view text) {
     const auto firstLine = text.substr(0, text.find('\n'));
     return firstLine == kDeleteSource || firstLine == kDeleteParts;
@@ -33,7 +46,8 @@ bool messages::isDeleteQuestion(std::string_view text) {
 namespace tolvar::detail {
 
 bool finishOperation(OperationContext& context, const Step& outcome, const std::string& question,
-                     const std::vector<std::string>& kept, const std::function<Doomed()>& doomed) {
+                     const Folder* keptFolder, const std::vector<std::string>& kept,
+                     const std::function<Doomed()>& doomed) {
     if (!outcome || !outcome.value()) {
         if (!outcome)
             showFailureReport(context.box, outcome.failure());
@@ -42,9 +56,11 @@ bool finishOperation(OperationContext& context, const Step& outcome, const std::
     if (!context.box.askDefaultNo(question))
         return true;
     // What is kept becomes the only copy: make sure it is on disk before anything goes.
-    if (auto synced = syncToDisk(context.fs, kept); !synced) {
-        showFailureReport(context.box, synced.failure());
-        return false;
+    if (keptFolder != nullptr) {
+        if (auto synced = syncToDisk(context.fs, *keptFolder, kept); !synced) {
+            showFailureReport(context.box, synced.failure());
+            return false;
+        }
     }
     const Doomed names = doomed();
     if (!names) {
@@ -53,11 +69,27 @@ bool finishOperation(OperationContext& context, const Step& outcome, const std::
     }
     if (!names.value())
         return false;
-    for (const auto& name : *names.value()) {
-        if (context.fs.unlink(name) != 0) {
-            showFailureReport(context.box, fileFailure(errno, FileAction::Delete, name));
+    std::vector<std::string> changed;
+    for (const DoomedFile& file : *names.value()) {
+        // Looked at through the folder held since it was read, right before it goes.
+        const std::string name = fileNameOf(file.path);
+        struct stat now {};
+        if (context.fs.lstatAt(file.folder->fd(), name, &now) != 0) {
+            showFailureReport(context.box, fileFailure(errno, FileAction::Delete, file.path));
             return false;
         }
+        if (!sameVersion(now, file.seen)) {
+            changed.push_back(file.path);
+            continue;
+        }
+        if (context.fs.unlinkAt(file.folder->fd(), name) != 0) {
+            showFailureReport(context.box, fileFailure(errno, FileAction::Delete, file.path));
+            return false;
+        }
+    }
+    if (!changed.empty()) {
+        context.box.refuse(messages::changedSinceReadMessage(changed));
+        return false;
     }
     return true;
 }
