@@ -9,18 +9,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <concepts>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <poll.h>
 #include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace tolvar::detail {
@@ -167,14 +166,6 @@ std::vector<std::string> stateCandidates() {
     return candidates;
 }
 
-std::string absoluteFolder(const std::string& folder) {
-    std::error_code ignored;
-    const auto absolute = std::filesystem::absolute(folder, ignored).lexically_normal().string();
-    if (absolute.size() > 1 && absolute.back() == '/')
-        return absolute.substr(0, absolute.size() - 1);
-    return absolute.empty() ? folder : absolute;
-}
-
 // The journals this process has open. One of this process's own that is not among them was
 // kept after a failure that could not be undone, and is settled like a dead run's.
 std::mutex openJournalsMutex;
@@ -268,21 +259,6 @@ Reach probeFolder(FileSystem& fs, const std::string& path) {
         return Reach::Missing;
     default:
         return Reach::Unreachable;
-    }
-}
-
-// The folder's lock, waiting at most about a second for another run's: a command's start-up
-// never waits longer on a folder of a run that was killed.
-bool lockBriefly(FileSystem& fs, const Folder& folder) {
-    for (int attempt = 0;; ++attempt) {
-        if (fs.tryLock(folder.fd()) == 0)
-            return true;
-        // A file system without locks still gets its run settled.
-        if (errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL)
-            return true;
-        if ((errno != EWOULDBLOCK && errno != EAGAIN && errno != EINTR) || attempt == 20)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
 
@@ -503,7 +479,10 @@ Settled settle(FileSystem& fs, const JournalContents& run) {
             return result;
         }
     }
-    if (!lockBriefly(fs, folder.value())) {
+    // A command's start-up waits at most a second for a folder another run is committing in.
+    const auto locked =
+        lockFolder(fs, folder.value(), LockWait{std::chrono::milliseconds(1000), nullptr});
+    if (!locked) {
         result.waiting = "another run holds it";
         return result;
     }
@@ -753,7 +732,7 @@ RunJournal::~RunJournal() {
     setInUse(path, false);
 }
 
-Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std::string& folder,
+Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const Folder& folder,
                                                       const char* operation,
                                                       const std::string& reportPath) {
     auto state = stateFolder();
@@ -762,12 +741,9 @@ Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std:
     JournalContents contents;
     contents.owner = currentProcess();
     contents.operation = operation;
-    contents.folder = absoluteFolder(folder);
-    struct stat st {};
-    if (fs.stat(contents.folder, &st) != 0)
-        return fileFailure(errno, FileAction::Create, reportPath);
-    contents.folderDevice = st.st_dev;
-    contents.folderInode = st.st_ino;
+    contents.folder = folder.path();
+    contents.folderDevice = folder.status().st_dev;
+    contents.folderInode = folder.status().st_ino;
     const std::string header = formatJournal(contents);
     const auto journalPath = [&] {
         return pathIn(state.value(),
@@ -890,30 +866,20 @@ Result<FileIdentity> identityOf(FileSystem& fs, int folder, const std::string& n
 }
 
 Result<std::unique_ptr<RunJournal>>
-journalDeletions(FileSystem& fs, const std::vector<std::string>& paths, const char* operation) {
-    if (paths.empty())
-        return std::unique_ptr<RunJournal>();
-    const std::string folderPath = folderOf(paths.front());
-    auto folder = Folder::open(fs, folderPath);
-    if (!folder)
-        return folder.failure();
+journalDeletions(FileSystem& fs, const Folder& folder,
+                 const std::vector<std::pair<std::string, struct stat>>& files,
+                 const char* operation) {
     std::vector<JournalContents::Deletion> deletions;
-    for (const auto& path : paths) {
-        // One journal names one folder; the files a run deletes after its work all share it.
-        if (folderOf(path) != folderPath)
-            continue;
-        const std::string name = fileNameOf(path);
+    for (const auto& [name, seen] : files) {
         struct stat st {};
-        if (fs.lstatAt(folder.value().fd(), name, &st) != 0 || !S_ISREG(st.st_mode))
+        if (fs.lstatAt(folder.fd(), name, &st) != 0 || !sameVersion(st, seen))
             continue;
-        JournalContents::Deletion deletion{name, FileIdentity::of(st)};
-        auto identity = identityOf(fs, folder.value().fd(), name, st, path);
+        auto identity = identityOf(fs, folder.fd(), name, st, folder.pathOf(name));
         if (!identity)
             return identity.failure();
-        deletion.identity = std::move(identity.value());
-        deletions.push_back(std::move(deletion));
+        deletions.push_back({name, std::move(identity.value())});
     }
-    auto journal = RunJournal::start(fs, folderPath, operation, folderPath);
+    auto journal = RunJournal::start(fs, folder, operation, folder.path());
     if (!journal)
         return journal.failure();
     if (auto recorded = journal.value()->addDeletions(deletions); !recorded)

@@ -24,9 +24,12 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 namespace tolvar::detail {
+
+class Folder;
 
 // A file as this run created or found it. The fingerprint is empty in journals of the first
 // format, which settled files by inode alone.
@@ -129,8 +132,9 @@ public:
     RunJournal& operator=(const RunJournal&) = delete;
     ~RunJournal();
 
-    // Starts the journal for folder; reportPath names failures the user can place.
-    static Result<std::unique_ptr<RunJournal>> start(FileSystem& fs, const std::string& folder,
+    // Starts the journal for the held folder, named by its path, device and inode as it was
+    // opened; reportPath names failures the user can place.
+    static Result<std::unique_ptr<RunJournal>> start(FileSystem& fs, const Folder& folder,
                                                      const char* operation,
                                                      const std::string& reportPath);
 
@@ -160,12 +164,15 @@ private:
 Result<FileIdentity> identityOf(FileSystem& fs, int folder, const std::string& name,
                                 const struct stat& st, const std::string& reportPath);
 
-// Records, before a run deletes files it is done with, each one's identity, so that a run
-// killed midway is finished by the next command. Kept until the object goes. Files that are
-// gone already are left out. Fails when the folder or a file cannot be read, or the journal
-// cannot be written: nothing is deleted then.
+// Records, before a run deletes files it is done with (plain names in folder, each with the
+// status it had when the run read it), each one's identity, so that a run killed midway is
+// finished by the next command. Kept until the object goes. A file gone since, or changed
+// since it was read, is left out. Fails when a file cannot be read or the journal cannot be
+// written: nothing is deleted then.
 Result<std::unique_ptr<RunJournal>>
-journalDeletions(FileSystem& fs, const std::vector<std::string>& paths, const char* operation);
+journalDeletions(FileSystem& fs, const Folder& folder,
+                 const std::vector<std::pair<std::string, struct stat>>& files,
+                 const char* operation);
 
 // Finishes or undoes, in every folder they recorded, what this user's killed runs left: runs
 // whose owner is certainly gone (see livenessOf). Gives one line for each run it dealt with.

@@ -3,6 +3,7 @@
 // folder.
 
 #include "file_io.h"
+#include "folder.h"
 #include "path_parts.h"
 #include "repair.h"
 #include "run_journal.h"
@@ -371,7 +372,7 @@ TEST(KilledRunJournalsBounds, AnIntendedNameRemovesOnlyAFileAsItWasBorn) {
 // What the next run treats as a run's own hidden name: today's and earlier versions' forms,
 // and nothing a user's own file may be called that merely looks alike.
 TEST(HiddenNames, AreRecognisedInEveryFormARunWroteAndNoOther) {
-    const std::string made = fileNameOf(detail::hiddenTemporaryName("/d"));
+    const std::string made = detail::newHiddenName();
     EXPECT_TRUE(detail::isOurTemporaryName(made)) << made;
     EXPECT_LE(made.size(), std::size_t{19}) << made;
     for (const char* ours : {".tolvar-abc1234.tmp", ".tolvar-abc1234.bak", ".tolvar-abc1234:.probe",
@@ -387,21 +388,22 @@ TEST(HiddenNames, AreRecognisedInEveryFormARunWroteAndNoOther) {
 // A file layer on which the first hidden name a run looks at is already taken by an empty
 // file of the user's, as a random name may once be.
 struct TakenNameFileSystem : PosixFileSystem {
+    std::string folder;
     std::string taken;
-    void takeFirst(const std::string& path) {
-        if (taken.empty() && path.find("/.tolvar-") != std::string::npos) {
-            taken = path;
-            writeFile(path, "");
+    void takeFirst(const std::string& name) {
+        if (taken.empty() && name.starts_with(".tolvar-")) {
+            taken = folder + "/" + name;
+            writeFile(taken, "");
         }
     }
-    int lstat(const std::string& path, struct stat* st) override {
-        takeFirst(path);
-        return PosixFileSystem::lstat(path, st);
+    int lstatAt(int at, const std::string& name, struct stat* st) override {
+        takeFirst(name);
+        return PosixFileSystem::lstatAt(at, name, st);
     }
-    int open(const std::string& path, int flags, mode_t mode) override {
+    int openAt(int at, const std::string& name, int flags, mode_t mode) override {
         if ((flags & O_EXCL) != 0)
-            takeFirst(path);
-        return PosixFileSystem::open(path, flags, mode);
+            takeFirst(name);
+        return PosixFileSystem::openAt(at, name, flags, mode);
     }
 };
 
@@ -415,13 +417,15 @@ TEST(KilledRunJournalsBounds, ANameTakenBeforeTheRunPickedItIsNeverTheRuns) {
     const pid_t child = ::fork();
     if (child == 0) {
         TakenNameFileSystem fs;
-        auto journal = detail::RunJournal::start(fs, folder, "split", folder + "/movie.avi");
+        fs.folder = folder;
+        auto held = detail::Folder::open(fs, folder);
+        auto journal = detail::RunJournal::start(fs, held.value(), "split", folder + "/movie.avi");
         std::string temporary;
         const bool made =
-            journal && detail::createTemporary(fs, *journal.value(), folder, folder + "/movie.000",
-                                               temporary, 0600);
+            journal && detail::createTemporary(fs, *journal.value(), held.value(),
+                                               folder + "/movie.000", temporary, 0600);
         writeFile(takenFile, fileNameOf(fs.taken));
-        ::_exit(made && temporary != fs.taken ? 9 : 1);
+        ::_exit(made && temporary != fileNameOf(fs.taken) ? 9 : 1);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -475,6 +479,34 @@ struct KillingFileSystem : PosixFileSystem {
     int unlink(const std::string& path) override {
         step();
         return PosixFileSystem::unlink(path);
+    }
+    // The run's own folder is reached through its descriptor.
+    int openAt(int folder, const std::string& name, int flags, mode_t mode) override {
+        if ((flags & O_TMPFILE) == O_TMPFILE && !unnamedFiles) {
+            errno = EOPNOTSUPP;
+            return -1;
+        }
+        const int fd = PosixFileSystem::openAt(folder, name, flags, mode);
+        if (fd >= 0 && (flags & O_CREAT) != 0)
+            step();
+        return fd;
+    }
+    int linkOpenFileAt(int fd, int folder, const std::string& to) override {
+        const int linked = PosixFileSystem::linkOpenFileAt(fd, folder, to);
+        step();
+        return linked;
+    }
+    int renameAt(int folder, const std::string& from, const std::string& to) override {
+        step();
+        return PosixFileSystem::renameAt(folder, from, to);
+    }
+    int renameNoReplaceAt(int folder, const std::string& from, const std::string& to) override {
+        step();
+        return PosixFileSystem::renameNoReplaceAt(folder, from, to);
+    }
+    int unlinkAt(int folder, const std::string& name) override {
+        step();
+        return PosixFileSystem::unlinkAt(folder, name);
     }
 };
 
