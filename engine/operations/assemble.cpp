@@ -55,6 +55,7 @@ public:
     struct stat checksumStatus {};
     // The set's recovery parts as found once the output is in place, with their status.
     std::vector<detail::DoomedFile> recoveryFiles;
+    std::optional<Failure> recoveryFailure; // why they could not all be found
     // The folder of the parts, held from before the set is read to the last deletion.
     std::optional<detail::Folder> partsFolder;
     // The folder the output goes to, held from its first check to the commit.
@@ -262,14 +263,20 @@ detail::Step Assembler::checkAgainstChecksums(const PartHeader& first) {
 
 void Assembler::noteRecoveryParts() {
     // Found now, before the delete question waits: a recovery part another run writes at
-    // these names later is not this set's.
+    // these names later is not this set's. A file that cannot be looked at is reported if the
+    // user chooses to delete.
     auto recovery = findRecoveryParts(fs, base, set.count);
-    if (!recovery)
+    if (!recovery) {
+        recoveryFailure = recovery.failure();
         return;
+    }
     for (const auto& part : recovery.value()) {
         struct stat st {};
-        if (fs.lstatAt(partsFolder->fd(), fileNameOf(part.path), &st) == 0)
-            recoveryFiles.push_back({&*partsFolder, part.path, st});
+        if (fs.lstatAt(partsFolder->fd(), fileNameOf(part.path), &st) != 0) {
+            recoveryFailure = fileFailure(errno, FileAction::Delete, part.path);
+            return;
+        }
+        recoveryFiles.push_back({&*partsFolder, part.path, st});
     }
 }
 
@@ -404,6 +411,8 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
             // Each file as it was read: the parts when checked, the recovery parts (which can
             // rebuild nothing without the broken files) when the output was in place, the
             // checksum file that vouched for them (one that was not theirs stays).
+            if (assembler.recoveryFailure)
+                return *assembler.recoveryFailure;
             std::vector<detail::DoomedFile> doomed;
             for (const PartEntry& entry : assembler.partEntries())
                 doomed.push_back({&*assembler.partsFolder, entry.path, entry.status});
