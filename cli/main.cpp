@@ -177,8 +177,14 @@ JoinCheck checkJoin(const std::string& firstPart, const std::string& prefix,
     for (const PartEntry& entry : set.parts)
         outputIsPart = outputIsPart || entry.path == output;
     struct stat st {};
-    if (!outputIsPart && context.fs.lstat(output, &st) == 0 && !S_ISDIR(st.st_mode))
+    if (!outputIsPart && context.fs.lstat(output, &st) == 0 && !S_ISDIR(st.st_mode)) {
         check.proceed = context.box.askDefaultNo(messages::replaceQuestion(output));
+        // The join replaces only the file asked about: one put at the name after the answer
+        // stays.
+        context.outputSeen = SeenFile{true, st};
+    } else if (!outputIsPart) {
+        context.outputSeen = SeenFile{};
+    }
     return check;
 }
 

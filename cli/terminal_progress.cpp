@@ -46,6 +46,11 @@ bool TerminalProgress::onProgress(const Progress& progress) {
     return true;
 }
 
+void TerminalProgress::onNotice(const std::string& text) {
+    clear();
+    writeToStderr(text + "\n");
+}
+
 void TerminalProgress::clear() {
     if (!showing)
         return;

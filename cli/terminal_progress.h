@@ -25,6 +25,9 @@ public:
     // Redraws when due; returns false once a stop was requested.
     bool onProgress(const Progress& progress) override;
 
+    // A line of its own on standard error, whether or not progress is drawn.
+    void onNotice(const std::string& text) override;
+
     // Erases the line if one is showing, so the next message starts on a clean line.
     void clear();
 

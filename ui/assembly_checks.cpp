@@ -156,9 +156,14 @@ AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& pref
     for (const PartEntry& entry : set.parts)
         outputIsPart = outputIsPart || entry.path == output;
     struct stat st {};
-    if (!outputIsPart && context.fs.lstat(output, &st) == 0 &&
-        !context.box.askDefaultNo(replaceQuestion(output)))
-        return kStop;
+    if (!outputIsPart && context.fs.lstat(output, &st) == 0) {
+        if (!context.box.askDefaultNo(replaceQuestion(output)))
+            return kStop;
+        // The engine replaces only this file: one put at the name after the answer stays.
+        context.outputSeen = SeenFile{true, st};
+    } else if (!outputIsPart) {
+        context.outputSeen = SeenFile{};
+    }
 
     if (checksums.file && !checksums.file->recovery.empty() &&
         !rebuildIfNeeded(chosen, set, *checksums.file, context, progress))

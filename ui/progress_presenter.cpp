@@ -173,6 +173,13 @@ void ProgressPresenter::placeOverOwner() {
         dialog->move(frame.topLeft());
 }
 
+void ProgressPresenter::onNotice(const std::string& text) {
+    if (!dialog)
+        return;
+    dialog->setLabelText(QString::fromStdString(text));
+    QCoreApplication::processEvents();
+}
+
 bool ProgressPresenter::onProgress(const Progress& progress) {
     if (cancelled)
         return false;

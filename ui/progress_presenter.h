@@ -36,6 +36,8 @@ public:
     // Updates the dialog; false once the user has pressed Cancel, which asks the engine to
     // stop. Hides the dialog when the last byte is done, before the engine's closing question.
     bool onProgress(const Progress& progress) override;
+    // Shows the notice in the dialog's text, when the dialog is up, until the next report.
+    void onNotice(const std::string& text) override;
 
     // Whether the dialog has been shown during this operation.
     bool wasShown() const { return shown; }

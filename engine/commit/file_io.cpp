@@ -1,5 +1,6 @@
 #include "file_io.h"
 
+#include "folder.h"
 #include "input_rules.h"
 #include "run_journal.h"
 
@@ -113,43 +114,60 @@ std::string randomLetters(int count) {
     return letters;
 }
 
-std::string hiddenTemporaryName(const std::string& folder, const char* suffix) {
-    return pathIn(folder, ".tolvar-" + randomLetters(kHiddenLetters)) + suffix;
+std::string newHiddenName(const char* suffix) {
+    return ".tolvar-" + randomLetters(kHiddenLetters) + suffix;
 }
 
-Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const std::string& folder,
-                                   const std::string& reportPath, std::string& tempPath,
+Result<FileHandle> openForReadingAt(FileSystem& fs, const Folder& folder, const std::string& name,
+                                    const std::string& reportPath, struct stat* info) {
+    const int fd = fs.openAt(folder.fd(), name, O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return fileFailure(errno, FileAction::Open, reportPath);
+    FileHandle handle(fs, fd);
+    struct stat st {};
+    if (fs.fstat(fd, &st) != 0)
+        return fileFailure(errno, FileAction::Read, reportPath);
+    if (!S_ISREG(st.st_mode))
+        return notOrdinaryFailure(reportPath, st.st_mode);
+    if (info != nullptr)
+        *info = st;
+    return handle;
+}
+
+Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const Folder& folder,
+                                   const std::string& reportPath, std::string& tempName,
                                    mode_t mode, const char* suffix) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = hiddenTemporaryName(folder, suffix);
+        tempName = newHiddenName(suffix);
         // A name already taken is passed over before it is noted: the next run removes what
         // lies at a noted name that never got a file of ours, and this one is someone's.
         struct stat taken {};
-        if (fs.lstat(tempPath, &taken) == 0)
+        if (fs.lstatAt(folder.fd(), tempName, &taken) == 0)
             continue;
-        if (auto noted = journal.addIntended(tempPath); !noted) {
-            tempPath.clear();
+        if (auto noted = journal.addIntended(tempName); !noted) {
+            tempName.clear();
             return noted.failure();
         }
-        const int fd = fs.open(tempPath, O_WRONLY | O_CREAT | O_EXCL, mode);
+        const int fd =
+            fs.openAt(folder.fd(), tempName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
         if (fd >= 0) {
             FileHandle file(fs, fd);
             struct stat st {};
             Result<void> named = fs.fstat(fd, &st) == 0
-                                     ? journal.addTemporary(tempPath, st)
+                                     ? journal.addTemporary(tempName, st)
                                      : fileFailure(errno, FileAction::Create, reportPath);
             if (named)
                 return file;
             file.close();
-            fs.unlink(tempPath);
-            tempPath.clear();
+            fs.unlinkAt(folder.fd(), tempName);
+            tempName.clear();
             return named.failure();
         }
         if (errno != EEXIST)
             break;
     }
     const int err = errno;
-    tempPath.clear();
+    tempName.clear();
     return fileFailure(err, FileAction::Create, reportPath);
 }
 
@@ -167,8 +185,7 @@ Failure reportedAs(Failure failure, const std::string& actual, const std::string
 
 Result<void> PendingFile::create(mode_t mode) {
     finalMode = lessUmask(mode);
-    const std::string folder = folderOf(finalPath);
-    const int fd = fs.open(folder, O_TMPFILE | O_WRONLY, 0600);
+    const int fd = fs.openAt(folder.fd(), ".", O_TMPFILE | O_WRONLY, 0600);
     if (fd >= 0) {
         file = FileHandle(fs, fd);
         return {};
@@ -177,17 +194,25 @@ Result<void> PendingFile::create(mode_t mode) {
     // hidden name instead.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS)
         return fileFailure(errno, FileAction::Create, finalPath);
-    auto created = createTemporary(fs, journal, folder, finalPath, tempPath, 0600);
+    auto created = createTemporary(fs, journal, folder, finalPath, tempName, 0600);
     if (!created)
         return created.failure();
     file = std::move(created.value());
     return {};
 }
 
+std::string PendingFile::targetName() const {
+    return fileNameOf(finalPath);
+}
+
+std::string PendingFile::hiddenPath() const {
+    return tempName.empty() ? std::string() : folder.reach(tempName);
+}
+
 Result<FileHandle> PendingFile::openForReadBack() {
     // An unnamed file is reached through its descriptor's entry in /proc.
     const std::string path =
-        tempPath.empty() ? "/proc/self/fd/" + std::to_string(file.get()) : tempPath;
+        tempName.empty() ? "/proc/self/fd/" + std::to_string(file.get()) : hiddenPath();
     auto opened = openForReading(fs, path);
     if (!opened)
         return reportedAs(opened.failure(), path, finalPath);
@@ -210,21 +235,20 @@ Result<void> PendingFile::park() {
     // Written private, the file takes the bits it is meant to have only now that it is whole.
     if (fs.fchmod(file.get(), finalMode) != 0 && !hasNoModes(errno))
         return fileFailure(errno, FileAction::Write, finalPath);
-    if (tempPath.empty()) {
+    if (tempName.empty()) {
         // An unnamed file cannot be linked over an existing one: it gets a hidden name, which
         // is later renamed, and renaming replaces atomically.
-        const std::string folder = folderOf(finalPath);
         for (int attempt = 0;; ++attempt) {
             // Named in the journal before the link, so a kill right after it leaves a file the
             // next run knows; a name taken meanwhile holds another inode and stays.
-            const std::string hidden = hiddenTemporaryName(folder);
+            const std::string hidden = newHiddenName();
             struct stat st {};
             if (fs.fstat(file.get(), &st) != 0)
                 return fileFailure(errno, FileAction::Write, finalPath);
             if (auto named = journal.addTemporary(hidden, st); !named)
                 return named;
-            if (fs.linkOpenFile(file.get(), hidden) == 0) {
-                tempPath = hidden;
+            if (fs.linkOpenFileAt(file.get(), folder.fd(), hidden) == 0) {
+                tempName = hidden;
                 break;
             }
             if (errno != EEXIST || attempt == 100)
@@ -240,9 +264,9 @@ Result<void> PendingFile::park() {
 
 void PendingFile::discard() {
     file.close();
-    if (!tempPath.empty())
-        fs.unlink(tempPath);
-    tempPath.clear();
+    if (!tempName.empty())
+        fs.unlinkAt(folder.fd(), tempName);
+    tempName.clear();
 }
 
 Result<std::size_t> readFully(FileSystem& fs, int fd, char* buffer, std::size_t size, off_t offset,
@@ -282,31 +306,26 @@ Result<void> writeAll(FileSystem& fs, int fd, const char* data, std::size_t size
 
 namespace {
 
-Result<void> syncOne(FileSystem& fs, const std::string& path, int flags) {
-    const int fd = fs.open(path, flags);
-    if (fd < 0)
-        return fileFailure(errno, FileAction::Sync, path);
-    FileHandle handle(fs, fd);
-    // A file system that cannot flush (FUSE without fsync, a folder on some network shares)
-    // has nothing more to give than what the writes already did.
-    if (fs.fsync(fd) != 0 && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
-        return fileFailure(errno, FileAction::Sync, path);
-    return {};
+// A file system that cannot flush (FUSE without fsync, a folder on some network shares) has
+// nothing more to give than what the writes already did.
+bool cannotFlush(int err) {
+    return err == ENOSYS || err == EINVAL || err == EOPNOTSUPP;
 }
 
 } // namespace
 
-Result<void> syncToDisk(FileSystem& fs, const std::vector<std::string>& paths) {
-    std::set<std::string> folders;
+Result<void> syncToDisk(FileSystem& fs, const Folder& folder,
+                        const std::vector<std::string>& paths) {
     for (const auto& path : paths) {
-        if (auto synced = syncOne(fs, path, O_RDONLY); !synced)
-            return synced;
-        folders.insert(folderOf(path));
+        const int fd = fs.openAt(folder.fd(), fileNameOf(path), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            return fileFailure(errno, FileAction::Sync, path);
+        FileHandle handle(fs, fd);
+        if (fs.fsync(fd) != 0 && !cannotFlush(errno))
+            return fileFailure(errno, FileAction::Sync, path);
     }
-    for (const auto& folder : folders) {
-        if (auto synced = syncOne(fs, folder, O_RDONLY | O_DIRECTORY); !synced)
-            return synced;
-    }
+    if (fs.fsync(folder.fd()) != 0 && !cannotFlush(errno))
+        return fileFailure(errno, FileAction::Sync, folder.shown());
     return {};
 }
 

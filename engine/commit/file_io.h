@@ -69,11 +69,11 @@ struct FileStart {
 Result<FileStart> readFileStart(FileSystem& fs, const std::string& path, char* buffer,
                                 std::size_t size);
 
-// A hidden name in folder that no other run picks: ".tolvar-<seven random letters>.tmp" (or
-// another suffix). Kept short: ntfs-3g looks a file's folder up again for every 4 KiB it
-// writes, and once the folder's names outgrow its index root each lookup costs a read, so a
-// split's hidden names should take no more room there than its parts' own names will.
-std::string hiddenTemporaryName(const std::string& folder, const char* suffix = ".tmp");
+// A hidden name that no other run picks: ".tolvar-<seven random letters>.tmp" (or another
+// suffix). Kept short: ntfs-3g looks a file's folder up again for every 4 KiB it writes, and
+// once the folder's names outgrow its index root each lookup costs a read, so a split's hidden
+// names should take no more room there than its parts' own names will.
+std::string newHiddenName(const char* suffix = ".tmp");
 // count random lower-case letters and digits, for names no other run picks.
 std::string randomLetters(int count);
 
@@ -86,32 +86,37 @@ mode_t lessUmask(mode_t mode);
 Failure reportedAs(Failure failure, const std::string& actual, const std::string& known);
 
 class RunJournal;
+class Folder;
+
+// Opens name in folder for reading as openForReading does; failures name reportPath.
+Result<FileHandle> openForReadingAt(FileSystem& fs, const Folder& folder, const std::string& name,
+                                    const std::string& reportPath, struct stat* info = nullptr);
 
 // Creates a new, hidden, uniquely named file in folder with the permission bits mode (less
-// the umask); its path goes to tempPath. Its name is in journal before the file exists and
-// its identity right after, so a kill at any point leaves nothing the next run cannot
+// the umask); its plain name goes to tempName. Its name is in journal before the file exists
+// and its identity right after, so a kill at any point leaves nothing the next run cannot
 // remove. Failures are reported against reportPath (the name the user knows); a journal that
 // cannot be written fails the call and leaves no file.
-Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const std::string& folder,
-                                   const std::string& reportPath, std::string& tempPath,
+Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const Folder& folder,
+                                   const std::string& reportPath, std::string& tempName,
                                    mode_t mode, const char* suffix = ".tmp");
 
 // A file being written for finalPath, which appears under that name only once committed (see
 // PendingSet). It is unnamed (O_TMPFILE) where the file system allows it, so a killed run
 // leaves nothing behind; elsewhere it has a hidden name beside finalPath, which the run's
-// journal records so that the next run can remove it. What was not committed is removed when
-// the object goes.
+// journal records so that the next run can remove it. Every step goes through the held folder
+// finalPath names a file of. What was not committed is removed when the object goes.
 class PendingFile {
 public:
-    PendingFile(FileSystem& fs, std::string finalPath, RunJournal& journal)
-        : fs(fs), finalPath(std::move(finalPath)), journal(journal) {}
+    PendingFile(FileSystem& fs, const Folder& folder, std::string finalPath, RunJournal& journal)
+        : fs(fs), folder(folder), finalPath(std::move(finalPath)), journal(journal) {}
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
     ~PendingFile() { discard(); }
 
-    // Creates the file in finalPath's folder. It stays private to its owner while written and
-    // gets the permission bits mode less the umask when parked (where the file system has
-    // permission bits at all).
+    // Creates the file in the folder. It stays private to its owner while written and gets the
+    // permission bits mode less the umask when parked (where the file system has permission
+    // bits at all).
     Result<void> create(mode_t mode);
     int get() const { return file.get(); }
     // A second, read-only descriptor of the same file, for reading back what was written.
@@ -123,19 +128,24 @@ public:
     void discard();
 
     const std::string& target() const { return finalPath; }
+    // The plain name in the folder the file will have.
+    std::string targetName() const;
     // The hidden name, once the file has one (always after park).
-    const std::string& hiddenPath() const { return tempPath; }
+    const std::string& hiddenName() const { return tempName; }
+    // A path that reaches the hidden file through the held folder, for readers by path.
+    std::string hiddenPath() const;
     // The parked file's status.
     const struct stat& status() const { return parkedStatus; }
     // After the commit moved the parked file onto finalPath: nothing left to remove.
-    void placed() { tempPath.clear(); }
+    void placed() { tempName.clear(); }
 
 private:
     FileSystem& fs;
+    const Folder& folder;
     std::string finalPath;
     RunJournal& journal;
     FileHandle file;
-    std::string tempPath; // the hidden name, once the file has one
+    std::string tempName; // the hidden name, once the file has one
     mode_t finalMode = 0;
     struct stat parkedStatus {};
 };
@@ -149,8 +159,10 @@ Result<std::size_t> readFully(FileSystem& fs, int fd, char* buffer, std::size_t 
 Result<void> writeAll(FileSystem& fs, int fd, const char* data, std::size_t size,
                       const std::string& path);
 
-// Flushes each file and each distinct folder holding one of them to the disk.
-Result<void> syncToDisk(FileSystem& fs, const std::vector<std::string>& paths);
+// Flushes each file (paths of names in folder, as the user knows them) and the folder to the
+// disk.
+Result<void> syncToDisk(FileSystem& fs, const Folder& folder,
+                        const std::vector<std::string>& paths);
 
 // Tells the caller's observer how far the copy has come, and whether to go on.
 class ProgressTracker {

@@ -1,5 +1,7 @@
 #include "folder.h"
 
+#include "path_parts.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -29,11 +31,23 @@ Result<Folder> Folder::open(FileSystem& fs, const std::string& path) {
     struct stat st {};
     if (fs.fstat(fd, &st) != 0)
         return fileFailure(errno, FileAction::Open, path);
-    return Folder(std::move(handle), real, st);
+    if (!S_ISDIR(st.st_mode))
+        return fileFailure(ENOTDIR, FileAction::Open, path);
+    return Folder(std::move(handle), real, path.empty() ? std::string(".") : path, st);
+}
+
+Failure Folder::failureFor(const Failure& opened, FileAction action, const std::string& path) {
+    if (opened.err == ENOENT || opened.err == ENOTDIR)
+        return fileFailure(opened.err, action, path);
+    return opened;
 }
 
 std::string Folder::pathOf(const std::string& name) const {
-    return where == "/" ? "/" + name : where + "/" + name;
+    return given == "." ? name : pathIn(given, name);
+}
+
+std::string Folder::reach(const std::string& name) const {
+    return "/proc/self/fd/" + std::to_string(fd()) + "/" + name;
 }
 
 bool Folder::stillAt(FileSystem& fs, const std::string& path) const {

@@ -25,21 +25,33 @@ public:
     static Result<Folder> open(FileSystem& fs, const std::string& path);
 
     int fd() const { return handle.get(); }
-    // The path the folder had when opened, for messages and for journals.
+    // The folder's absolute path, links resolved, when opened: for journals.
     const std::string& path() const { return where; }
-    // The path of a name in it, for messages only: never opened again.
+    // The path as the user gave it, for messages.
+    const std::string& shown() const { return given; }
+    // The path of a name in it as the user would write it, for messages only: never opened
+    // again.
     std::string pathOf(const std::string& name) const;
+    // A path that reaches name through the held descriptor (/proc/self/fd/N/name), for
+    // readers that take a path: it never leads into whatever now has the folder's old path.
+    std::string reach(const std::string& name) const;
     // The folder's status when opened (device, inode, owner, mode).
     const struct stat& status() const { return opened; }
+    // How a run reports a folder it cannot hold, when opened for the file at path: a folder
+    // that is missing makes the file missing (action on path, as if the folder had not been
+    // held first); any other failure names the folder.
+    static Failure failureFor(const Failure& opened, FileAction action, const std::string& path);
     // Whether path still names this same folder.
     bool stillAt(FileSystem& fs, const std::string& path) const;
 
 private:
-    Folder(FileHandle handle, std::string where, const struct stat& opened)
-        : handle(std::move(handle)), where(std::move(where)), opened(opened) {}
+    Folder(FileHandle handle, std::string where, std::string given, const struct stat& opened)
+        : handle(std::move(handle)), where(std::move(where)), given(std::move(given)),
+          opened(opened) {}
 
     FileHandle handle;
     std::string where;
+    std::string given;
     struct stat opened {};
 };
 

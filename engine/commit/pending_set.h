@@ -6,8 +6,11 @@
 // it. Internal to the engine.
 
 #include "file_io.h"
+#include "folder.h"
 #include "run_journal.h"
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,8 +18,18 @@
 
 namespace tolvar::detail {
 
-// How the move is made safe against a kill and a power cut. Under an exclusive lock of the
-// folder, so that two runs never move files of the same folder at once:
+// How long a run waits for the lock of a folder another run is committing in, and who hears
+// that it waits. Another run holds it for the moment its moves take; a lock held longer is
+// someone else's, and a run that waited for it without end would hang without a word.
+struct LockWait {
+    std::chrono::milliseconds limit{5000};
+    // Told once, after the first second: "waiting for another run in '<folder>'".
+    std::function<void(const std::string&)> notice;
+};
+
+// How the move is made safe against a kill and a power cut. Every step goes through the folder
+// held open (see Folder), never its path. Under an exclusive lock of the folder, so that two
+// runs never move files of the same folder at once:
 //   1. the run's journal (see RunJournal, kept outside the folder) already names every hidden
 //      file the run made; it now gets every real name, the hidden backup name its old file
 //      goes to, and the identities of the old and the new file;
@@ -31,8 +44,9 @@ namespace tolvar::detail {
 class PendingSet {
 public:
     // operation names the run in the note a later clean-up gives ("split", "join", "repair").
-    PendingSet(FileSystem& fs, std::string folder, const char* operation)
-        : fs(fs), folder(std::move(folder)), operation(operation) {}
+    // folder holds the set's files; it outlives the set.
+    PendingSet(FileSystem& fs, const Folder& folder, const char* operation)
+        : fs(fs), folder(folder), operation(operation) {}
     PendingSet(const PendingSet&) = delete;
     PendingSet& operator=(const PendingSet&) = delete;
     // What was not committed is removed, then the journal that named it (members go in
@@ -41,16 +55,19 @@ public:
 
     // This run's journal, started on first use; reportPath names a failure to start it.
     Result<RunJournal*> journalFor(const std::string& reportPath);
-    // Starts the file for finalPath (in the set's folder) with the permission bits mode less
+    // How long the commit waits for the folder's lock.
+    void setLockWait(LockWait wait) { lockWait = std::move(wait); }
+    // Starts the file for finalPath (a name in the set's folder) with the permission bits mode less
     // the umask; gives its position.
     Result<std::size_t> add(const std::string& finalPath, mode_t mode);
     PendingFile& file(std::size_t index) { return *files[index]; }
     std::size_t size() const { return files.size(); }
     // A name that goes with the set when it is committed, without a new file in its place.
     void retire(const std::string& path) { retired.push_back(path); }
-    // The commit goes ahead only if, under the folder's lock, path still holds the file it held
-    // when it was looked at (status as it was then; nothing if it was absent): so a run that
-    // decided from what it read never replaces what another run put there since.
+    // The commit goes ahead only if, under the folder's lock, path (a name in the set's folder)
+    // still holds the file it held when it was looked at (status as it was then; nothing if it
+    // was absent): so a run that decided from what it read never replaces what another run put
+    // there since.
     void expect(const std::string& path, std::optional<struct stat> status) {
         expectations.push_back({path, status});
     }
@@ -61,8 +78,8 @@ public:
 
 private:
     struct Move {
-        std::string path;   // the real name
-        std::string backup; // where its old file goes
+        std::string path;   // the real name, as the user knows it
+        std::string backup; // the hidden name its old file goes to
         PendingFile* file;  // the new file; null for a retired name
         std::optional<struct stat> old;
         bool movedAside = false;
@@ -77,11 +94,13 @@ private:
     Result<void> recordMoves(std::vector<Move>& moves);
     Result<void> placeAll(std::vector<Move>& moves);
     Result<void> removeBackups(std::vector<Move>& moves);
-    // Puts back what the moves did; true when all of it could be undone.
-    bool undo(std::vector<Move>& moves);
+    // Puts back what the moves did, never over a file another program put at a name meanwhile;
+    // gives what could not be put back, in words, or nothing when all of it was undone.
+    std::optional<std::string> undo(std::vector<Move>& moves);
 
     FileSystem& fs;
-    std::string folder;
+    const Folder& folder;
+    LockWait lockWait;
     const char* operation;
     // Declared before the files: it outlives them, so it still names whatever they leave.
     std::unique_ptr<RunJournal> journal;
@@ -90,13 +109,18 @@ private:
     std::vector<Expectation> expectations;
 };
 
-// Opens folder and takes its lock (FileSystem::lock); the handle holds it.
+// Takes the held folder's lock on a descriptor of its own; the handle holds it. Waits at most
+// wait.limit for a lock another holds, telling wait.notice after the first second, then
+// refuses naming the folder, and the user whose process holds it where that is another user.
+Result<FileHandle> lockFolder(FileSystem& fs, const Folder& folder, const LockWait& wait = {});
+// The same for the folder at path, opened for the purpose.
 Result<FileHandle> lockFolder(FileSystem& fs, const std::string& folder);
 
-// Moves from onto to only when nothing has that name. Where the file system has neither the
-// rename flag nor hard links (exFAT and FAT through FUSE, many network file systems), it checks
-// that the name is free and renames: under the folder's lock no run of ours can take the name
-// in between, though another program could.
-int moveOntoFreeName(FileSystem& fs, const std::string& from, const std::string& to);
+// Moves from onto to (names in folder) only when nothing has that name. Where the file system
+// has neither the rename flag nor hard links (exFAT and FAT through FUSE, many network file
+// systems), it checks that the name is free and renames: under the folder's lock no run of
+// ours can take the name in between, though another program could.
+int moveOntoFreeName(FileSystem& fs, const Folder& folder, const std::string& from,
+                     const std::string& to);
 
 } // namespace tolvar::detail

@@ -76,15 +76,16 @@ bool refusesTheName(int err) {
            err == ENAMETOOLONG || err == EOPNOTSUPP;
 }
 
-// Creates a new, empty hidden file in folder whose name carries `suffix`; its path goes to
-// path. False with errno from the create where the folder refused it. A journal that cannot be
+// Creates a new, empty hidden file in folder whose name carries `suffix`; its name goes to
+// name. False with errno from the create where the folder refused it. A journal that cannot be
 // written is the operation's failure: a file a kill could leave behind unnamed is never made.
-bool createProbe(FileSystem& fs, const std::string& folder, const std::string& suffix,
-                 std::string& path, RunJournal& journal, std::optional<Failure>& failure) {
-    auto created = createTemporary(fs, journal, folder, folder, path, 0600, suffix.c_str());
+bool createProbe(FileSystem& fs, const Folder& folder, const std::string& suffix, std::string& name,
+                 RunJournal& journal, std::optional<Failure>& failure) {
+    auto created = createTemporary(fs, journal, folder, folder.shown(), name, 0600, suffix.c_str());
     if (created)
         return true;
-    if (created.failure().action == FileAction::Create && created.failure().path == folder) {
+    if (created.failure().action == FileAction::Create &&
+        created.failure().path == folder.shown()) {
         errno = created.failure().err;
         return false;
     }
@@ -123,13 +124,13 @@ std::string quoted(const std::string& text) {
 
 } // namespace
 
-Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string& folder,
+Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const Folder& folder,
                                                const std::vector<std::string>& names,
                                                RunJournal& journal) {
     std::optional<Failure> failure;
     // A plain probe first: a folder that takes no file at all is not ours to judge here.
-    std::string plainPath;
-    const bool plain = createProbe(fs, folder, ".probe", plainPath, journal, failure);
+    std::string plainName;
+    const bool plain = createProbe(fs, folder, ".probe", plainName, journal, failure);
     if (failure)
         return *failure;
     if (!plain)
@@ -137,8 +138,7 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string
     // The probe's name in capitals names no other file, so finding it says the folder ignores
     // case. Its inode says nothing: FUSE drivers give each spelling a node of its own.
     struct stat otherCase {};
-    const bool ignoresCase =
-        fs.lstat(pathIn(folder, upperCase(fileNameOf(plainPath))), &otherCase) == 0;
+    const bool ignoresCase = fs.lstatAt(folder.fd(), upperCase(plainName), &otherCase) == 0;
 
     std::optional<std::string> refusal;
     std::vector<std::pair<std::string, const Probe*>> made;
@@ -163,63 +163,64 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string
     // A probe the folder took but lists under another name (a driver that drops a trailing
     // dot, say) would give a file whose name is not the one asked for.
     std::vector<std::string> listed;
-    if (!refusal && !made.empty() && fs.listFolder(folder, listed) == 0) {
+    if (!refusal && !made.empty() && fs.listFolderAt(folder.fd(), listed) == 0) {
         for (const auto& [path, probe] : made)
-            if (std::find(listed.begin(), listed.end(), fileNameOf(path)) == listed.end()) {
+            if (std::find(listed.begin(), listed.end(), path) == listed.end()) {
                 refusal = probe->atEnd ? "a name ending in " + quoted(probe->character)
                                        : quoted(probe->character) + " in a name";
                 break;
             }
     }
     for (const auto& entry : made)
-        fs.unlink(entry.first);
-    fs.unlink(plainPath);
+        fs.unlinkAt(folder.fd(), entry.first);
+    fs.unlinkAt(folder.fd(), plainName);
     if (failure)
         return *failure;
     if (refusal)
         return std::optional<std::string>(
-            "The folder " + quoted(folder) + " cannot hold " + *refusal +
+            "The folder " + quoted(folder.shown()) + " cannot hold " + *refusal +
             ": its file system does not allow it. Choose another name or folder.");
 
     if (!ignoresCase)
         return std::optional<std::string>();
-    if (listed.empty() && fs.listFolder(folder, listed) != 0)
+    if (listed.empty() && fs.listFolderAt(folder.fd(), listed) != 0)
         return std::optional<std::string>();
     for (const std::string& name : names) {
         const std::string folded = lowerCase(name);
         for (const std::string& entry : listed)
             if (entry != name && lowerCase(entry) == folded &&
                 std::find(names.begin(), names.end(), entry) == names.end() &&
-                !belongsToASet(fs, pathIn(folder, entry)))
+                !belongsToASet(fs, folder.reach(entry)))
                 return std::optional<std::string>(
-                    "The folder " + quoted(folder) + " does not tell upper from lower case, so " +
-                    quoted(name) + " would replace " + quoted(entry) +
+                    "The folder " + quoted(folder.shown()) +
+                    " does not tell upper from lower case, so " + quoted(name) + " would replace " +
+                    quoted(entry) +
                     ", which is not a broken file. Move it away, or choose another name or "
                     "folder.");
     }
     return std::optional<std::string>();
 }
 
-std::optional<std::string> nameLengthRefusal(FileSystem& fs, const std::string& folder,
+std::optional<std::string> nameLengthRefusal(FileSystem& fs, const Folder& folder,
                                              const std::vector<std::string>& names) {
     struct statfs info {};
-    const std::size_t limit = fs.statfs(folder, &info) == 0 && info.f_namelen > 0
+    const std::size_t limit = fs.fstatfs(folder.fd(), &info) == 0 && info.f_namelen > 0
                                   ? static_cast<std::size_t>(info.f_namelen)
                                   : std::size_t{NAME_MAX};
     std::vector<std::string> all = names;
-    all.push_back(fileNameOf(hiddenTemporaryName(folder)));
+    all.push_back(newHiddenName());
     const auto longest = std::max_element(
         all.begin(), all.end(), [](const auto& a, const auto& b) { return a.size() < b.size(); });
     if (longest->size() <= limit)
         return std::nullopt;
     return "The name " + quoted(*longest) + " is " + std::to_string(longest->size()) +
-           " bytes long, but the folder " + quoted(folder) + " holds names of at most " +
+           " bytes long, but the folder " + quoted(folder.shown()) + " holds names of at most " +
            std::to_string(limit) + " bytes. Choose a shorter name or prefix.";
 }
 
-std::optional<FileSizeLimit> knownFileSizeLimit(FileSystem& fs, const std::string& folder) {
+std::optional<FileSizeLimit> knownFileSizeLimit(FileSystem& fs, const Folder& folder) {
     struct statfs info {};
-    if (fs.statfs(folder, &info) != 0)
+    if (fs.fstatfs(folder.fd(), &info) != 0)
         return std::nullopt;
     if (info.f_type == kMsdosMagic)
         return FileSizeLimit{(std::uint64_t{1} << 32) - 1, "FAT32"};
@@ -245,7 +246,7 @@ std::string tooLargeMessage(const std::string& path, std::uint64_t size, std::ui
 }
 
 std::optional<std::string> sizeLimitMessage(FileSystem& fs, int fd, const std::string& path,
-                                            std::uint64_t size, const std::string& folder) {
+                                            std::uint64_t size, const Folder& folder) {
     struct stat st {};
     // A file that took no byte at all did not meet a limit of its size.
     if (fs.fstat(fd, &st) != 0 || st.st_size == 0 || std::uint64_t(st.st_size) >= size)
@@ -258,14 +259,14 @@ std::optional<std::string> sizeLimitMessage(FileSystem& fs, int fd, const std::s
         // FUSE drivers without EFBIG say EPERM: it is the size only if there is room for the
         // rest and the file took writes until now. A full disk stays a full disk.
         struct statfs info {};
-        if (err != EPERM || fs.statfs(folder, &info) != 0 ||
+        if (err != EPERM || fs.fstatfs(folder.fd(), &info) != 0 ||
             std::uint64_t(info.f_bavail) * std::uint64_t(info.f_bsize) <=
                 size - std::uint64_t(st.st_size))
             return std::nullopt;
     }
     const auto known = knownFileSizeLimit(fs, folder);
     return tooLargeMessage(path, size, std::uint64_t(st.st_size),
-                           known ? known->fileSystem : nullptr, folder);
+                           known ? known->fileSystem : nullptr, folder.shown());
 }
 
 } // namespace tolvar::detail

@@ -6,6 +6,7 @@
 // judged by the name of its file system. Internal to the engine.
 
 #include "file_system.h"
+#include "folder.h"
 #include "run_journal.h"
 
 #include <cstdint>
@@ -25,7 +26,7 @@ namespace tolvar::detail {
 // nothing, and the operation's own writes report what is wrong.
 // Each probe is named in journal while it exists, so that a kill leaves nothing behind; a
 // failure when the journal cannot name one.
-Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string& folder,
+Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const Folder& folder,
                                                const std::vector<std::string>& names,
                                                RunJournal& journal);
 
@@ -35,7 +36,7 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const std::string
 // and moved into place; asked first, it costs nothing: "The name '<name>' is 258 bytes long,
 // but the folder '<folder>' holds names of at most 255 bytes. Choose a shorter name or
 // prefix."
-std::optional<std::string> nameLengthRefusal(FileSystem& fs, const std::string& folder,
+std::optional<std::string> nameLengthRefusal(FileSystem& fs, const Folder& folder,
                                              const std::vector<std::string>& names);
 
 // The largest file the folder's file system can hold, where statfs tells it (FAT: 4 GiB - 1),
@@ -44,7 +45,7 @@ struct FileSizeLimit {
     std::uint64_t bytes;
     const char* fileSystem;
 };
-std::optional<FileSizeLimit> knownFileSizeLimit(FileSystem& fs, const std::string& folder);
+std::optional<FileSizeLimit> knownFileSizeLimit(FileSystem& fs, const Folder& folder);
 
 // "'<path>' is 5.2 GB; a FAT32 file can hold at most 4 GB. Choose another folder.", or with
 // no file system named, "... a file in '<folder>' can hold at most 2 GB. ...". Sizes are in
@@ -59,6 +60,6 @@ std::string tooLargeMessage(const std::string& path, std::uint64_t size, std::ui
 // size limit says EFBIG; some FUSE drivers say EPERM at theirs.
 // One byte more is tried at the file's end to ask; the file is being discarded anyway.
 std::optional<std::string> sizeLimitMessage(FileSystem& fs, int fd, const std::string& path,
-                                            std::uint64_t size, const std::string& folder);
+                                            std::uint64_t size, const Folder& folder);
 
 } // namespace tolvar::detail

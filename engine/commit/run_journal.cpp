@@ -1,26 +1,35 @@
 #include "run_journal.h"
 
 #include "file_io.h"
+#include "folder.h"
 #include "path_parts.h"
 #include "pending_set.h"
+#include "sha256.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <concepts>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
+#include <map>
 #include <mutex>
+#include <poll.h>
 #include <set>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tolvar::detail {
 
 namespace {
 
-constexpr std::string_view kFormatTag = "tolvar-journal-1";
+// The second format adds a fingerprint to every file's identity, and deletions. Journals of the
+// first, left by an earlier version, are still settled as it would have.
+constexpr std::string_view kFormatTag = "tolvar-journal-2";
+constexpr std::string_view kFirstFormatTag = "tolvar-journal-1";
 constexpr std::string_view kStateName = "tolvar-files-splitter";
 
 // Records are NUL-terminated fields, the first naming the record; no name holds a NUL.
@@ -37,6 +46,7 @@ void identityFields(std::string& out, const FileIdentity& identity) {
     field(out, identity.device);
     field(out, identity.inode);
     field(out, identity.size);
+    field(out, identity.fingerprint);
 }
 
 void moveRecord(std::string& out, const JournalContents::Move& move) {
@@ -49,9 +59,22 @@ void moveRecord(std::string& out, const JournalContents::Move& move) {
     identityFields(out, move.old.value_or(FileIdentity{}));
 }
 
+bool isFingerprint(std::string_view text) {
+    return text.empty() || (text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+                                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                            }));
+}
+
+void deletionRecord(std::string& out, const JournalContents::Deletion& deletion) {
+    field(out, "D");
+    field(out, deletion.name);
+    identityFields(out, deletion.identity);
+}
+
 class FieldReader {
 public:
-    explicit FieldReader(const std::string& text) : text(text) {}
+    FieldReader(const std::string& text, bool withFingerprints)
+        : text(text), withFingerprints(withFingerprints) {}
 
     // The next field; nothing at the end, or when the last field was cut short.
     std::optional<std::string_view> next() {
@@ -80,11 +103,22 @@ public:
     }
 
     bool identity(FileIdentity& value) {
-        return number(value.device) && number(value.inode) && number(value.size);
+        if (!number(value.device) || !number(value.inode) || !number(value.size))
+            return false;
+        if (!withFingerprints)
+            return true;
+        if (!string(value.fingerprint))
+            return false;
+        malformed = malformed || !isFingerprint(value.fingerprint);
+        return true;
     }
+
+    // A field that cannot be what it claims: the journal is not one this program wrote.
+    bool malformed = false;
 
 private:
     const std::string& text;
+    bool withFingerprints;
     std::size_t at = 0;
 };
 
@@ -132,14 +166,6 @@ std::vector<std::string> stateCandidates() {
     return candidates;
 }
 
-std::string absoluteFolder(const std::string& folder) {
-    std::error_code ignored;
-    const auto absolute = std::filesystem::absolute(folder, ignored).lexically_normal().string();
-    if (absolute.size() > 1 && absolute.back() == '/')
-        return absolute.substr(0, absolute.size() - 1);
-    return absolute.empty() ? folder : absolute;
-}
-
 // The journals this process has open. One of this process's own that is not among them was
 // kept after a failure that could not be undone, and is settled like a dead run's.
 std::mutex openJournalsMutex;
@@ -180,109 +206,347 @@ std::optional<std::string> readJournal(FileSystem& fs, const std::string& path,
     return text;
 }
 
-bool holds(FileSystem& fs, const std::string& path, const FileIdentity& identity, bool sizeToo) {
-    struct stat st {};
-    if (fs.lstat(path, &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    return sizeToo ? identity.matches(st)
-                   : st.st_dev == identity.device && st.st_ino == identity.inode;
+// How a folder a journal names answered a look from a child process.
+enum class Reach { Answered, Missing, Unreachable, Silent };
+
+// Looks at the folder at path (its status and its entries) from a child process: on a mount
+// that stopped answering (a stuck FUSE stick, a dead network share) the look sleeps in the
+// kernel, and no signal ends it. A thread stuck there would keep this process from ever ending;
+// a child is killed and left to the kernel, and the command goes on after a second.
+Reach probeFolder(FileSystem& fs, const std::string& path) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return Reach::Unreachable;
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return Reach::Unreachable;
+    }
+    if (child == 0) {
+        ::close(ends[0]);
+        struct stat st {};
+        std::vector<std::string> names;
+        if (fs.stat(path, &st) != 0)
+            ::_exit(errno == ENOENT || errno == ENOTDIR ? 1 : 2);
+        if (!S_ISDIR(st.st_mode))
+            ::_exit(1);
+        ::_exit(fs.listFolder(path, names) == 0 ? 0 : 2);
+    }
+    // The pipe's write end closes when the child ends, whichever way.
+    ::close(ends[1]);
+    pollfd end{ends[0], POLLIN, 0};
+    int ready = 0;
+    do
+        ready = ::poll(&end, 1, 1000);
+    while (ready < 0 && errno == EINTR);
+    ::close(ends[0]);
+    int status = 0;
+    if (ready <= 0) {
+        ::kill(child, SIGKILL);
+        // Reaped here if the kill took; otherwise the kernel lets it go with the mount.
+        ::waitpid(child, nullptr, WNOHANG);
+        return Reach::Silent;
+    }
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status))
+        return Reach::Unreachable;
+    switch (WEXITSTATUS(status)) {
+    case 0:
+        return Reach::Answered;
+    case 1:
+        return Reach::Missing;
+    default:
+        return Reach::Unreachable;
+    }
 }
 
-// A file at one of the run's own hidden names, whose random letters only this user's journal
-// knows: the recorded identity, or, where the file system numbers its inodes afresh once the
-// kernel forgets them (FUSE drivers do), a regular file of this user's on the same device with
-// one name (and the recorded size, where asked). A hard link to someone's file has two names.
-bool holdsHidden(FileSystem& fs, const std::string& path, const FileIdentity& identity,
-                 bool sizeToo) {
-    struct stat st {};
-    if (fs.lstat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != identity.device)
-        return false;
-    if (st.st_ino == identity.inode)
-        return !sizeToo || identity.matches(st);
-    return st.st_uid == ::geteuid() && st.st_nlink == 1 &&
-           (!sizeToo || st.st_size == identity.size);
-}
+// A dead run's folder, reached and checked, and the tests that tell its files apart.
+class RunFolder {
+public:
+    RunFolder(FileSystem& fs, const Folder& folder, const JournalContents& run)
+        : fs(fs), fd(folder.fd()), oldFormat(run.firstFormat),
+          sameFolder(folder.status().st_dev == run.folderDevice &&
+                     folder.status().st_ino == run.folderInode) {}
 
-// A file as O_CREAT | O_EXCL makes one: regular, empty, this user's, one name.
-bool isNewbornFile(FileSystem& fs, const std::string& path) {
-    struct stat st {};
-    return fs.lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 && st.st_nlink == 1 &&
-           st.st_uid == ::geteuid();
-}
+    bool isSameFolder() const { return sameFolder; }
+    bool firstFormat() const { return oldFormat; }
 
-bool isFree(FileSystem& fs, const std::string& path) {
-    struct stat st {};
-    return fs.lstat(path, &st) != 0 && errno == ENOENT;
-}
+    bool status(const std::string& name, struct stat& st) const {
+        return fs.lstatAt(fd, name, &st) == 0;
+    }
+    bool isFree(const std::string& name) const {
+        struct stat st {};
+        return fs.lstatAt(fd, name, &st) != 0 && errno == ENOENT;
+    }
+
+    // Whether name holds the file identity recorded. In the folder the run saw, its inode (and
+    // size) tells at once; where the folder was renumbered since, inode numbers may have been
+    // handed out afresh (the kernel's vfat reuses them across mounts), so only what the file
+    // holds counts.
+    bool holds(const std::string& name, const FileIdentity& identity) const {
+        struct stat st {};
+        if (!status(name, st) || !S_ISREG(st.st_mode))
+            return false;
+        if (sameFolder && identity.matches(st))
+            return true;
+        if (identity.fingerprint.empty() || st.st_size != identity.size)
+            return false;
+        const auto fingerprint = fingerprintAt(fs, fd, name, st);
+        return fingerprint && *fingerprint == identity.fingerprint;
+    }
+
+    // A file at one of the run's own hidden names, whose random letters only this user's
+    // journal knows: the recorded identity, or a regular file of this user's with one name (a
+    // hard link to someone's file has two), on the same device while the folder is the same.
+    // Journals of the first format have nothing better for their backups either, and ask for
+    // the recorded size.
+    bool holdsHidden(const std::string& name, const FileIdentity& identity, bool sizeToo) const {
+        struct stat st {};
+        if (!status(name, st) || !S_ISREG(st.st_mode))
+            return false;
+        if (st.st_dev == identity.device && st.st_ino == identity.inode)
+            return !sizeToo || identity.matches(st);
+        if (sameFolder && st.st_dev != identity.device)
+            return false;
+        return st.st_uid == ::geteuid() && st.st_nlink == 1 &&
+               (!sizeToo || st.st_size == identity.size);
+    }
+
+    // The old file of a move at its backup name.
+    bool holdsBackup(const JournalContents::Move& move) const {
+        if (!move.old)
+            return false;
+        if (oldFormat)
+            return sameFolder && holdsHidden(move.backup, *move.old, true);
+        return holds(move.backup, *move.old);
+    }
+    // The new file of a move at its real name. A first-format journal knows it by inode only.
+    bool holdsReplacement(const JournalContents::Move& move) const {
+        if (move.temporary.empty())
+            return false;
+        struct stat st {};
+        if (oldFormat)
+            return sameFolder && status(move.name, st) && S_ISREG(st.st_mode) &&
+                   move.replacement.matches(st);
+        return holds(move.name, move.replacement);
+    }
+
+    // A file as O_CREAT | O_EXCL makes one: regular, empty, this user's, one name.
+    bool isNewborn(const std::string& name) const {
+        struct stat st {};
+        return status(name, st) && S_ISREG(st.st_mode) && st.st_size == 0 && st.st_nlink == 1 &&
+               st.st_uid == ::geteuid();
+    }
+
+    // Moves a backup onto its real name only while nothing has that name: an undo never
+    // replaces a file another program put there meanwhile.
+    int putBack(const std::string& backup, const std::string& name) const {
+        if (fs.renameNoReplaceAt(fd, backup, name) == 0)
+            return 0;
+        if (errno != EINVAL && errno != ENOSYS && errno != EPERM && errno != EOPNOTSUPP)
+            return -1;
+        if (!isFree(name)) {
+            errno = EEXIST;
+            return -1;
+        }
+        return fs.renameAt(fd, backup, name);
+    }
+    bool remove(const std::string& name) const { return fs.unlinkAt(fd, name) == 0; }
+
+private:
+    FileSystem& fs;
+    int fd;
+    bool oldFormat;
+    bool sameFolder;
+};
 
 struct Settled {
     bool done = false;    // nothing is left for a later run: the journal may go
     bool changed = false; // something was put back or removed
     bool restored = false;
+    std::size_t deleted = 0;
+    std::string waiting; // why the journal stays for a later run, when it does
+    // Old files that stay at their hidden names, as another file has taken their real ones.
+    std::vector<std::pair<std::string, std::string>> keptAside;
+    // Real names holding a file that is neither the run's old one nor its new one.
+    std::vector<std::string> strangers;
 };
 
-// Undoes or finishes one dead run's commit in its folder, under the folder's lock.
+// Whether a folder other than the one the run saw (by device and inode: FUSE drivers give a
+// folder a new number after a remount) is the run's. It is if one of the run's hidden names,
+// random letters only this user's journal knows, holds what the journal recorded for it: a
+// stranger's folder at that path cannot hold them. A folder where none is left is the run's
+// only if its real names hold the run's old set or its new one whole, and then nothing is left
+// to do there.
+enum class Recognised { Yes, NothingToDo, No };
+
+Recognised recognise(const RunFolder& at, const JournalContents& run) {
+    for (const auto& move : run.moves)
+        if (at.holdsBackup(move) ||
+            (!move.temporary.empty() && at.holds(move.temporary, move.replacement)))
+            return Recognised::Yes;
+    for (const auto& deletion : run.deletions)
+        if (at.holds(deletion.name, deletion.identity))
+            return Recognised::Yes;
+    if (run.moves.empty())
+        return run.temporaries.empty() && run.intended.empty() ? Recognised::NothingToDo
+                                                               : Recognised::No;
+    const bool wholeNew = std::all_of(run.moves.begin(), run.moves.end(), [&](const auto& move) {
+        return move.temporary.empty() ? at.isFree(move.name) : at.holdsReplacement(move);
+    });
+    const bool wholeOld = std::all_of(run.moves.begin(), run.moves.end(), [&](const auto& move) {
+        return move.old ? at.holds(move.name, *move.old) : at.isFree(move.name);
+    });
+    return wholeNew || wholeOld ? Recognised::NothingToDo : Recognised::No;
+}
+
+void undoMoves(const RunFolder& at, const JournalContents& run, Settled& result) {
+    for (auto move = run.moves.rbegin(); move != run.moves.rend(); ++move) {
+        const bool oldAside = at.holdsBackup(*move);
+        // A new file goes only where nothing was replaced or the old one can come back: where
+        // the old one is nowhere to be found (or the file at the name passes for both, split
+        // again with a change no sample saw), a name keeps the file it holds.
+        const bool isNew = at.holdsReplacement(*move) && (!move->old || oldAside);
+        if (isNew && at.remove(move->name))
+            result.changed = true;
+        else if (!isNew && !at.isFree(move->name) && !at.holdsReplacement(*move) &&
+                 !(move->old && at.holds(move->name, *move->old)))
+            result.strangers.push_back(move->name);
+        if (!oldAside)
+            continue;
+        if (at.putBack(move->backup, move->name) == 0)
+            result.changed = result.restored = true;
+        else if (errno == EEXIST)
+            result.keptAside.emplace_back(move->name, move->backup);
+        else
+            result.done = false;
+    }
+}
+
+void finishMoves(const RunFolder& at, const JournalContents& run, Settled& result) {
+    for (const auto& move : run.moves) {
+        if (at.holdsBackup(move)) {
+            if (at.remove(move.backup))
+                result.changed = true;
+            else
+                result.done = false;
+        }
+        if (!at.firstFormat() && !move.temporary.empty() && !at.isFree(move.name) &&
+            !at.holdsReplacement(move))
+            result.strangers.push_back(move.name);
+    }
+}
+
+// Undoes or finishes one dead run's commit, and its deletions, in its folder, under the
+// folder's lock; every step goes through the descriptor checked here.
 Settled settle(FileSystem& fs, const JournalContents& run) {
     Settled result;
-    struct stat st {};
-    // A folder that is gone, or another folder at its path now, holds nothing of the run's.
-    if (fs.stat(run.folder, &st) != 0) {
-        result.done = errno == ENOENT;
+    switch (probeFolder(fs, run.folder)) {
+    case Reach::Answered:
+        break;
+    case Reach::Missing:
+        result.waiting = "it is not there now";
+        return result;
+    case Reach::Silent:
+        result.waiting = "it does not answer";
+        return result;
+    case Reach::Unreachable:
+        result.waiting = "it cannot be read now";
         return result;
     }
-    if (st.st_dev != run.folderDevice || st.st_ino != run.folderInode) {
-        result.done = true;
+    auto folder = Folder::open(fs, run.folder);
+    if (!folder) {
+        result.waiting = "it cannot be read now";
         return result;
     }
-    auto locked = lockFolder(fs, run.folder);
-    if (!locked)
-        return result;
-    result.done = true;
-    const auto at = [&](const std::string& name) { return pathIn(run.folder, name); };
-    if (!run.committed) {
-        for (auto move = run.moves.rbegin(); move != run.moves.rend(); ++move) {
-            const std::string real = at(move->name);
-            if (!move->temporary.empty() && holds(fs, real, move->replacement, true) &&
-                fs.unlink(real) == 0)
-                result.changed = true;
-            if (move->old && holdsHidden(fs, at(move->backup), *move->old, true)) {
-                if (isFree(fs, real) && fs.rename(at(move->backup), real) == 0)
-                    result.changed = result.restored = true;
-                else
-                    result.done = false;
-            }
+    const RunFolder at(fs, folder.value(), run);
+    if (!at.isSameFolder()) {
+        // The first format knew its folder by number alone, and dropped its journal here.
+        if (run.firstFormat) {
+            result.done = true;
+            return result;
         }
-    } else {
-        for (const auto& move : run.moves)
-            if (move.old && holdsHidden(fs, at(move.backup), *move.old, true)) {
-                if (fs.unlink(at(move.backup)) == 0)
-                    result.changed = true;
-                else
-                    result.done = false;
-            }
+        switch (recognise(at, run)) {
+        case Recognised::Yes:
+            break;
+        case Recognised::NothingToDo:
+            result.done = true;
+            return result;
+        case Recognised::No:
+            result.waiting = "another folder is at that path now";
+            return result;
+        }
     }
+    // A command's start-up waits at most a second for a folder another run is committing in.
+    const auto locked =
+        lockFolder(fs, folder.value(), LockWait{std::chrono::milliseconds(1000), nullptr});
+    if (!locked) {
+        result.waiting = "another run holds it";
+        return result;
+    }
+    result.done = true;
+    if (run.committed)
+        finishMoves(at, run, result);
+    else
+        undoMoves(at, run, result);
     for (const auto& temporary : run.temporaries)
-        if (holdsHidden(fs, at(temporary.name), temporary.identity, false) &&
-            fs.unlink(at(temporary.name)) == 0)
+        if (at.holdsHidden(temporary.name, temporary.identity, false) && at.remove(temporary.name))
             result.changed = true;
     for (const auto& name : run.intended) {
         const bool recorded =
             std::any_of(run.temporaries.begin(), run.temporaries.end(),
                         [&](const JournalContents::Temporary& t) { return t.name == name; });
-        if (!recorded && isNewbornFile(fs, at(name)) && fs.unlink(at(name)) == 0)
+        if (!recorded && at.isNewborn(name) && at.remove(name))
             result.changed = true;
     }
+    for (const auto& deletion : run.deletions)
+        if (at.holds(deletion.name, deletion.identity) && at.remove(deletion.name))
+            ++result.deleted;
     return result;
 }
 
 std::string noteFor(const JournalContents& run, const Settled& settled) {
     const std::string where =
         "an interrupted " + run.operation + " in '" + escapedForDisplay(run.folder) + "'";
-    if (run.committed)
-        return "Completed " + where + ": the older files it replaced were removed.";
-    if (settled.restored)
-        return "Undid " + where + ": the files it had replaced are back.";
-    return "Removed the unfinished files of " + where + ".";
+    std::string note;
+    if (!run.moves.empty() || !run.temporaries.empty() || !run.intended.empty()) {
+        if (!settled.changed && settled.keptAside.empty() && settled.strangers.empty())
+            note.clear();
+        else if (run.committed)
+            note = "Completed " + where + ": the older files it replaced were removed.";
+        else if (!settled.keptAside.empty())
+            note = "Partly undid " + where + ".";
+        else if (settled.restored)
+            note = "Undid " + where + ": the files it had replaced are back.";
+        else
+            note = "Removed the unfinished files of " + where + ".";
+    }
+    if (settled.deleted > 0)
+        note += std::string(note.empty() ? "" : " ") + "Finished the deletions of " + where + ": " +
+                std::to_string(settled.deleted) +
+                (settled.deleted == 1 ? " file was" : " files were") + " deleted.";
+    const auto inFolder = [&](const std::string& name) {
+        return "'" + escapedForDisplay(pathIn(run.folder, name)) + "'";
+    };
+    for (const auto& [name, backup] : settled.keptAside)
+        note += " The older " + inFolder(name) + " is kept as " + inFolder(backup) +
+                ", as another file has taken its name.";
+    for (const auto& name : settled.strangers)
+        note += " " + inFolder(name) +
+                " was left alone: it holds neither the run's old file "
+                "nor its new one.";
+    return note;
+}
+
+// The folders this process has said are waited for: one line each, however often settled.
+std::mutex announcedMutex;
+std::set<std::string> announced;
+
+bool announce(const std::string& folder) {
+    std::lock_guard lock(announcedMutex);
+    return announced.insert(folder).second;
 }
 
 } // namespace
@@ -314,6 +578,47 @@ bool isOurTemporaryName(const std::string& name) {
            (suffix == ".tmp" || suffix == ".bak" || suffix.find(".probe") != std::string::npos);
 }
 
+Result<std::string> fingerprintOf(FileSystem& fs, int fd, off_t size,
+                                  const std::string& reportPath) {
+    constexpr off_t kBlock = 4096;
+    constexpr off_t kSpread = 7;
+    Sha256 hash;
+    const std::string sizeText = std::to_string(size) + '\0';
+    hash.update(sizeText.data(), sizeText.size());
+    std::string block(static_cast<std::size_t>(kBlock), '\0');
+    // The first block, then seven more ending at the file's end; in a file under 32 KiB they
+    // overlap, and all of it is read.
+    for (off_t i = 0; i <= kSpread; ++i) {
+        const off_t at = i == 0 ? 0 : std::max<off_t>(0, (size - kBlock) * i / kSpread);
+        const auto length = static_cast<std::size_t>(std::min(kBlock, size - at));
+        if (length == 0)
+            break;
+        auto got = readFully(fs, fd, block.data(), length, at, reportPath);
+        if (!got)
+            return got.failure();
+        // Shorter than its size a moment ago: another program is changing it.
+        if (got.value() != length)
+            return fileFailure(EIO, FileAction::Read, reportPath);
+        hash.update(block.data(), length);
+    }
+    return toHex(hash.finish());
+}
+
+std::optional<std::string> fingerprintAt(FileSystem& fs, int folder, const std::string& name,
+                                         struct stat& status) {
+    const off_t size = status.st_size;
+    const int fd = fs.openAt(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    FileHandle file(fs, fd);
+    if (fs.fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != size)
+        return std::nullopt;
+    auto fingerprint = fingerprintOf(fs, fd, size, name);
+    if (!fingerprint)
+        return std::nullopt;
+    return fingerprint.value();
+}
+
 std::string formatJournal(const JournalContents& contents) {
     std::string text;
     field(text, kFormatTag);
@@ -337,20 +642,26 @@ std::string formatJournal(const JournalContents& contents) {
     }
     for (const auto& move : contents.moves)
         moveRecord(text, move);
+    for (const auto& deletion : contents.deletions)
+        deletionRecord(text, deletion);
     if (contents.committed)
         field(text, "C");
     return text;
 }
 
 std::optional<JournalContents> parseJournal(const std::string& text) {
-    FieldReader in(text);
+    const std::size_t tagEnd = text.find('\0');
+    const std::string_view tag(text.data(), std::min(tagEnd, text.size()));
+    if (tagEnd == std::string::npos || (tag != kFormatTag && tag != kFirstFormatTag))
+        return std::nullopt;
+    FieldReader in(text, tag == kFormatTag);
     JournalContents contents;
-    const auto tag = in.next();
-    if (!tag || *tag != kFormatTag || !in.string(contents.owner.host) ||
-        !in.string(contents.owner.boot) || !in.string(contents.owner.pidNamespace) ||
-        !in.number(contents.owner.pid) || !in.number(contents.owner.startTime) ||
-        !in.string(contents.operation) || !in.string(contents.folder) ||
-        !in.number(contents.folderDevice) || !in.number(contents.folderInode))
+    contents.firstFormat = tag == kFirstFormatTag;
+    if (!in.next() || !in.string(contents.owner.host) || !in.string(contents.owner.boot) ||
+        !in.string(contents.owner.pidNamespace) || !in.number(contents.owner.pid) ||
+        !in.number(contents.owner.startTime) || !in.string(contents.operation) ||
+        !in.string(contents.folder) || !in.number(contents.folderDevice) ||
+        !in.number(contents.folderInode))
         return std::nullopt;
     if (contents.folder.empty() || contents.folder[0] != '/' ||
         (contents.operation != "split" && contents.operation != "join" &&
@@ -386,12 +697,21 @@ std::optional<JournalContents> parseJournal(const std::string& text) {
             if (hasOld != 0)
                 move.old = old;
             contents.moves.push_back(std::move(move));
+        } else if (*kind == "D" && !contents.firstFormat) {
+            JournalContents::Deletion deletion;
+            if (!in.string(deletion.name) || !in.identity(deletion.identity))
+                break;
+            if (!isPlainName(deletion.name) || isOurTemporaryName(deletion.name))
+                return std::nullopt;
+            contents.deletions.push_back(std::move(deletion));
         } else if (*kind == "C") {
             contents.committed = true;
         } else {
             return std::nullopt;
         }
     }
+    if (in.malformed)
+        return std::nullopt;
     return contents;
 }
 
@@ -412,7 +732,7 @@ RunJournal::~RunJournal() {
     setInUse(path, false);
 }
 
-Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std::string& folder,
+Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const Folder& folder,
                                                       const char* operation,
                                                       const std::string& reportPath) {
     auto state = stateFolder();
@@ -421,12 +741,9 @@ Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std:
     JournalContents contents;
     contents.owner = currentProcess();
     contents.operation = operation;
-    contents.folder = absoluteFolder(folder);
-    struct stat st {};
-    if (fs.stat(contents.folder, &st) != 0)
-        return fileFailure(errno, FileAction::Create, reportPath);
-    contents.folderDevice = st.st_dev;
-    contents.folderInode = st.st_ino;
+    contents.folder = folder.path();
+    contents.folderDevice = folder.status().st_dev;
+    contents.folderInode = folder.status().st_ino;
     const std::string header = formatJournal(contents);
     const auto journalPath = [&] {
         return pathIn(state.value(),
@@ -473,7 +790,13 @@ Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const std:
 }
 
 Result<void> RunJournal::append(const std::string& text) {
-    return writeAll(fs, fd, text.data(), text.size(), path);
+    // Bounded like every write of the engine: one step at a time.
+    for (std::size_t at = 0; at < text.size(); at += CopyStepSize)
+        if (auto written =
+                writeAll(fs, fd, text.data() + at, std::min(CopyStepSize, text.size() - at), path);
+            !written)
+            return written;
+    return {};
 }
 
 Result<void> RunJournal::addIntended(const std::string& temporaryPath) {
@@ -495,13 +818,7 @@ Result<void> RunJournal::addMoves(const std::vector<JournalContents::Move>& move
     std::string text;
     for (const auto& move : moves)
         moveRecord(text, move);
-    // Bounded like every write of the engine: one step at a time.
-    for (std::size_t at = 0; at < text.size(); at += CopyStepSize)
-        if (auto written =
-                writeAll(fs, fd, text.data() + at, std::min(CopyStepSize, text.size() - at), path);
-            !written)
-            return written;
-    return {};
+    return append(text);
 }
 
 Result<void> RunJournal::markCommitted(bool durable) {
@@ -512,6 +829,62 @@ Result<void> RunJournal::markCommitted(bool durable) {
     if (durable && fs.fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return fileFailure(errno, FileAction::Sync, path);
     return {};
+}
+
+Result<void> RunJournal::addDeletions(const std::vector<JournalContents::Deletion>& deletions) {
+    std::string text;
+    for (const auto& deletion : deletions)
+        deletionRecord(text, deletion);
+    if (auto written = append(text); !written)
+        return written;
+    // The files go right after: the record must outlive a power cut that catches them going.
+    if (fs.fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return fileFailure(errno, FileAction::Sync, path);
+    return {};
+}
+
+Result<FileIdentity> identityOf(FileSystem& fs, int folder, const std::string& name,
+                                const struct stat& st, const std::string& reportPath) {
+    FileIdentity identity = FileIdentity::of(st);
+    if (!S_ISREG(st.st_mode))
+        return identity;
+    const int fd = fs.openAt(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fileFailure(errno, FileAction::Open, reportPath);
+    FileHandle file(fs, fd);
+    struct stat now {};
+    if (fs.fstat(fd, &now) != 0)
+        return fileFailure(errno, FileAction::Read, reportPath);
+    // Another file at the name since it was looked at: the caller's checks meet it.
+    if (!sameFile(now, st) || now.st_size != st.st_size)
+        return identity;
+    auto fingerprint = fingerprintOf(fs, fd, st.st_size, reportPath);
+    if (!fingerprint)
+        return fingerprint.failure();
+    identity.fingerprint = std::move(fingerprint.value());
+    return identity;
+}
+
+Result<std::unique_ptr<RunJournal>>
+journalDeletions(FileSystem& fs, const Folder& folder,
+                 const std::vector<std::pair<std::string, struct stat>>& files,
+                 const char* operation) {
+    std::vector<JournalContents::Deletion> deletions;
+    for (const auto& [name, seen] : files) {
+        struct stat st {};
+        if (fs.lstatAt(folder.fd(), name, &st) != 0 || !sameVersion(st, seen))
+            continue;
+        auto identity = identityOf(fs, folder.fd(), name, st, folder.pathOf(name));
+        if (!identity)
+            return identity.failure();
+        deletions.push_back({name, std::move(identity.value())});
+    }
+    auto journal = RunJournal::start(fs, folder, operation, folder.path());
+    if (!journal)
+        return journal.failure();
+    if (auto recorded = journal.value()->addDeletions(deletions); !recorded)
+        return recorded.failure();
+    return std::move(journal.value());
 }
 
 std::vector<std::string> finishInterruptedRuns(FileSystem& fs) {
@@ -537,14 +910,22 @@ std::vector<std::string> finishInterruptedRuns(FileSystem& fs) {
             if (ours ? isInUse(path) : livenessOf(run->owner) != Liveness::Gone)
                 continue;
             const Settled settled = settle(fs, *run);
+            if (!settled.waiting.empty()) {
+                if (announce(run->folder))
+                    notes.push_back("An interrupted " + run->operation + " in '" +
+                                    escapedForDisplay(run->folder) + "' waits for that folder (" +
+                                    settled.waiting +
+                                    "): the next command that reaches it will settle it.");
+                continue;
+            }
             // Another run may have settled it while this one waited for the folder's lock.
             struct stat now {};
             if (fs.lstat(path, &now) != 0 || !sameFile(now, status))
                 continue;
             if (settled.done)
                 fs.unlink(path);
-            if (settled.changed)
-                notes.push_back(noteFor(*run, settled));
+            if (const std::string note = noteFor(*run, settled); !note.empty())
+                notes.push_back(note);
         }
     }
     return notes;

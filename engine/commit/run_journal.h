@@ -8,11 +8,12 @@
 // anyone may put files into that folder, and nothing found there may tell us what to rename
 // or delete. A journal names its folder by path, device and inode, and every file it will
 // touch by a plain name in that folder with the device, inode and size this run created or
-// found it with; a file whose identity no longer matches is left alone (at a hidden name,
-// whose letters only the journal knows, a file of this user's with one name still counts: FUSE
-// drivers renumber inodes). Its owner is named by host, boot, PID namespace, number and start
-// time, so a reused number or a run in another namespace or on another host is never taken
-// for a finished one.
+// found it with, and a fingerprint of its contents (see Fingerprint). The inode is the fast
+// first test; where it no longer matches (FUSE drivers and the kernel's vfat number inodes
+// afresh after a remount, and FUSE ones after the kernel merely forgets them), the fingerprint
+// tells the run's old file from its new one and from anyone else's, which is left alone. Its
+// owner is named by host, boot, PID namespace, number and start time, so a reused number or a
+// run in another namespace or on another host is never taken for a finished one.
 
 #include "failure.h"
 #include "file_system.h"
@@ -23,22 +24,41 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 namespace tolvar::detail {
 
-// A file as this run created or found it.
+class Folder;
+
+// A file as this run created or found it. The fingerprint is empty in journals of the first
+// format, which settled files by inode alone.
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
+    std::string fingerprint; // see fingerprintOf
 
-    static FileIdentity of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_size}; }
+    static FileIdentity of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_size, {}}; }
     bool matches(const struct stat& st) const {
         return st.st_dev == device && st.st_ino == inode && st.st_size == size;
     }
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
+
+// What a file holds, in a form that survives a remount: 64 hex digits of SHA-256 over its size,
+// its first 4 KiB (the part header and what follows it) and up to seven more 4 KiB blocks spread
+// evenly to its end. Not the whole-file digest a checksum file carries: the old files a commit
+// replaces were never hashed, hashing them whole would read a multi-gigabyte set again at every
+// commit, and only runs with checksums hash their new parts. Telling a run's old file from its
+// new one and from a stranger's needs no more than this: parts of two sets differ in their
+// headers or their bytes, and at most 32 KiB of each file are read. Failures name reportPath.
+Result<std::string> fingerprintOf(FileSystem& fs, int fd, off_t size,
+                                  const std::string& reportPath);
+// The same for the file at name in folder (never a link), as long as it is regular and the
+// size given; fills status. Nothing when it cannot be read.
+std::optional<std::string> fingerprintAt(FileSystem& fs, int folder, const std::string& name,
+                                         struct stat& status);
 
 // What a journal holds. Names are plain names in `folder`.
 struct JournalContents {
@@ -66,12 +86,23 @@ struct JournalContents {
         std::optional<FileIdentity> old; // the file found at the name, if any
     };
     std::vector<Move> moves;
+    struct Deletion {
+        std::string name; // a real name whose file the run was deleting
+        FileIdentity identity;
+    };
+    // Files a run was about to delete once its work was done (the parts after a join): the
+    // next run deletes those that still hold what was recorded.
+    std::vector<Deletion> deletions;
     // Set once every new file has its real name: from here on the next run finishes the
     // commit (removes the backups) instead of undoing it.
     bool committed = false;
+    // Read from a journal of the first format, whose identities have no fingerprint: settled
+    // by inode alone, as the version that wrote it did.
+    bool firstFormat = false;
 };
 
-// The journal's bytes, and back. Parsing refuses (nothing) a journal of another format, one
+// The journal's bytes (always the current format), and back. Parsing reads the current and the
+// first format, and refuses (nothing) a journal of another format, one
 // with a name that is not plain or not ours where ours are due, and stops at a record cut
 // short by a kill.
 std::string formatJournal(const JournalContents& contents);
@@ -101,14 +132,16 @@ public:
     RunJournal& operator=(const RunJournal&) = delete;
     ~RunJournal();
 
-    // Starts the journal for folder; reportPath names failures the user can place.
-    static Result<std::unique_ptr<RunJournal>> start(FileSystem& fs, const std::string& folder,
+    // Starts the journal for the held folder, named by its path, device and inode as it was
+    // opened; reportPath names failures the user can place.
+    static Result<std::unique_ptr<RunJournal>> start(FileSystem& fs, const Folder& folder,
                                                      const char* operation,
                                                      const std::string& reportPath);
 
     Result<void> addIntended(const std::string& path);
     Result<void> addTemporary(const std::string& path, const struct stat& st);
     Result<void> addMoves(const std::vector<JournalContents::Move>& moves);
+    Result<void> addDeletions(const std::vector<JournalContents::Deletion>& deletions);
     // Marks the commit point; durable also flushes the journal to the disk.
     Result<void> markCommitted(bool durable);
     // What it says stays for the next run: something could not be undone.
@@ -126,9 +159,26 @@ private:
     bool kept = false;
 };
 
+// The identity of the file at name in folder whose status st was just taken, with its
+// fingerprint where it is an ordinary file; failures to read it name reportPath.
+Result<FileIdentity> identityOf(FileSystem& fs, int folder, const std::string& name,
+                                const struct stat& st, const std::string& reportPath);
+
+// Records, before a run deletes files it is done with (plain names in folder, each with the
+// status it had when the run read it), each one's identity, so that a run killed midway is
+// finished by the next command. Kept until the object goes. A file gone since, or changed
+// since it was read, is left out. Fails when a file cannot be read or the journal cannot be
+// written: nothing is deleted then.
+Result<std::unique_ptr<RunJournal>>
+journalDeletions(FileSystem& fs, const Folder& folder,
+                 const std::vector<std::pair<std::string, struct stat>>& files,
+                 const char* operation);
+
 // Finishes or undoes, in every folder they recorded, what this user's killed runs left: runs
 // whose owner is certainly gone (see livenessOf). Gives one line for each run it dealt with.
-// Best effort: a journal whose folder cannot be reached or changed stays for a later run.
+// A journal whose folder is missing, does not answer within a second, or is now another
+// folder stays untouched for a later run, with one line per folder and process saying so.
+// Each folder is reached once, checked, and then acted on only through its descriptor.
 std::vector<std::string> finishInterruptedRuns(FileSystem& fs);
 // The same, each line told through box.
 void finishInterruptedRuns(FileSystem& fs, MessageBox& box);

@@ -1,6 +1,7 @@
 #include "repair.h"
 
 #include "file_io.h"
+#include "folder.h"
 #include "operations.h"
 #include "pending_set.h"
 #include "recovery.h"
@@ -84,7 +85,9 @@ Result<Digest> digestOfFile(FileSystem& fs, const std::string& path) {
 // it was read.
 class Rebuild {
 public:
-    Rebuild(FileSystem& fs, const std::string& folder) : pending(fs, folder, "repair") {}
+    // folder holds the set; it outlives the rebuild.
+    Rebuild(FileSystem& fs, const detail::Folder& folder)
+        : folder(folder), pending(fs, folder, "repair") {}
 
     Result<void> create(int slot, const std::string& path, mode_t mode) {
         auto added = pending.add(path, mode);
@@ -102,8 +105,9 @@ public:
         return {};
     }
 
-    const std::string& temporary(std::size_t i) { return pending.file(i).hiddenPath(); }
+    std::string temporary(std::size_t i) { return pending.file(i).hiddenPath(); }
 
+    const detail::Folder& folder;
     detail::PendingSet pending;
     std::vector<std::string> finals;
     std::vector<RebuildTarget> targets;
@@ -182,7 +186,7 @@ std::optional<RepairReport> setRefusal(const std::string& chosen, const std::str
 }
 
 // The slots of the files that are not good, or a refusal when one of them is no ordinary file.
-std::variant<std::vector<int>, RepairReport> lostSlots(FileSystem& fs,
+std::variant<std::vector<int>, RepairReport> lostSlots(FileSystem& fs, const detail::Folder& folder,
                                                        const std::vector<PartVerdict>& verdicts) {
     std::vector<int> lost;
     for (std::size_t slot = 0; slot < verdicts.size(); ++slot) {
@@ -190,8 +194,8 @@ std::variant<std::vector<int>, RepairReport> lostSlots(FileSystem& fs,
         if (verdict.condition == PartCondition::Good)
             continue;
         struct stat st {};
-        if (verdict.condition == PartCondition::Foreign && fs.lstat(verdict.path, &st) == 0 &&
-            !S_ISREG(st.st_mode))
+        if (verdict.condition == PartCondition::Foreign &&
+            fs.lstatAt(folder.fd(), fileNameOf(verdict.path), &st) == 0 && !S_ISREG(st.st_mode))
             return refusal("'" + shown(verdict.path) +
                            "' is not an ordinary file; move it away and repair the set again.");
         lost.push_back(static_cast<int>(slot));
@@ -207,9 +211,10 @@ Result<std::optional<RepairReport>> checkRebuilt(FileSystem& fs, const ChecksumF
         const auto slot = std::size_t(lost[i]);
         const ChecksumEntry& entry =
             slot < file.parts.size() ? file.parts[slot] : file.recovery[slot - file.parts.size()];
-        auto digest = digestOfFile(fs, rebuild.temporary(i));
+        const std::string hidden = rebuild.temporary(i);
+        auto digest = digestOfFile(fs, hidden);
         if (!digest)
-            return digest.failure();
+            return detail::reportedAs(digest.failure(), hidden, rebuild.finals[i]);
         if (digest.value() != entry.digest)
             return std::optional<RepairReport>{
                 refusal("The rebuilt '" + shown(rebuild.finals[i]) +
@@ -290,7 +295,12 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
     if (auto outside = setRefusal(chosen, found.base, found.checksums, layout))
         return std::move(*outside);
 
-    Rebuild rebuild(fs, folderOf(PartFileName(found.base, 0)));
+    // Held from here to the commit: the rebuilt files go into the folder whose files were
+    // read and checked, whatever has its path by then.
+    auto held = detail::Folder::open(fs, folderOf(PartFileName(found.base, 0)));
+    if (!held)
+        return held.failure();
+    Rebuild rebuild(fs, held.value());
     auto checked = checkFiles(fs, found, layout, rebuild);
     if (!checked)
         return checked.failure();
@@ -298,7 +308,7 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
         return std::move(*checked.value());
     std::vector<PartVerdict>& verdicts = found.verdicts;
 
-    auto lost = lostSlots(fs, verdicts);
+    auto lost = lostSlots(fs, held.value(), verdicts);
     if (auto* unordinary = std::get_if<RepairReport>(&lost))
         return std::move(*unordinary);
     const auto& slots = std::get<std::vector<int>>(lost);

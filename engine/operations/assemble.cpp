@@ -11,6 +11,7 @@
 #include "recovery.h"
 
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -51,10 +52,20 @@ public:
     std::string output;
     std::vector<std::string> parts;
     std::string checksumPath; // the checksum file the parts were checked against, if any
-    // Its companion, and our join script of the set, which go with it.
-    std::vector<std::string> setFiles;
+    // Its companion, and our join script of the set, which go with it, as they were found.
+    std::vector<detail::DoomedFile> setFiles;
+    struct stat checksumStatus {};
+    // The set's recovery parts as found once the output is in place, with their status.
+    std::vector<detail::DoomedFile> recoveryFiles;
+    std::optional<Failure> recoveryFailure; // why they could not all be found
+    // The folder of the parts, held from before the set is read to the last deletion.
+    std::optional<detail::Folder> partsFolder;
+    // The folder the output goes to, held from its first check to the commit.
+    std::optional<detail::Folder> outputFolder;
     // Whether that checksum file lists recovery parts, which go with the set when it is deleted.
     bool listsRecoveryParts() const { return checksums && !checksums->recovery.empty(); }
+    // The parts as they were read.
+    const std::vector<PartEntry>& partEntries() const { return set.parts; }
 
 private:
     bool refuse(const std::string& message) {
@@ -65,6 +76,7 @@ private:
     detail::Step setIsWhole();
     detail::Step copyParts(int out);
     detail::Step checkAgainstChecksums(const PartHeader& first);
+    void noteRecoveryParts();
 
     // The checksum file beside the set, when there is a usable one; then every part has been
     // checked against it before the output is created, and the output is hashed as written.
@@ -73,6 +85,8 @@ private:
     int outputStream = -1;
     int outputReadFd = -1;
     off_t outputLength = 0;
+    std::optional<Failure> outputFolderFailure; // why the output's folder could not be opened
+    std::optional<struct stat> outputSeen;      // what was at the output's name when asked
 
     OperationContext& context;
     FileSystem& fs;
@@ -85,13 +99,24 @@ private:
 bool Assembler::outputIsSafe(const std::string& tail) {
     if (!isSafeOutputName(tail, output))
         return refuse(messages::kUnsafeNameTail);
+    // The output's folder is held from here on; one that cannot be opened is reported where
+    // the output would first be created.
+    auto opened = detail::Folder::open(fs, folderOf(output));
+    if (!opened) {
+        outputFolderFailure =
+            detail::Folder::failureFor(opened.failure(), FileAction::Create, output);
+        return true;
+    }
+    outputFolder.emplace(std::move(opened.value()));
+    const std::string outputName = fileNameOf(output);
     // The output replaces whatever has its name, which must not be a file still to be read.
     struct stat outputStat {};
-    const bool outputExists = fs.stat(output, &outputStat) == 0;
+    const bool outputExists = fs.stat(outputFolder->reach(outputName), &outputStat) == 0;
     auto clashes = [&](const std::string& name) {
         struct stat st {};
         return name == output ||
-               (outputExists && fs.stat(name, &st) == 0 && detail::sameFile(st, outputStat));
+               (outputExists && fs.stat(partsFolder->reach(fileNameOf(name)), &st) == 0 &&
+                detail::sameFile(st, outputStat));
     };
     if (clashes(chosen))
         return refuse(messages::kOutputIsPart);
@@ -102,9 +127,18 @@ bool Assembler::outputIsSafe(const std::string& tail) {
     // A folder at the output's name, or a name too long for its folder, would fail only when
     // the whole copy is done and moved into place.
     struct stat atOutput {};
-    if (fs.lstat(output, &atOutput) == 0 && S_ISDIR(atOutput.st_mode))
+    const bool present = fs.lstatAt(outputFolder->fd(), outputName, &atOutput) == 0;
+    if (present && S_ISDIR(atOutput.st_mode))
         return refuse(messages::outputIsFolderMessage(output));
-    if (const auto tooLong = detail::nameLengthRefusal(fs, folderOf(output), {fileNameOf(output)}))
+    // The commit puts the output only where the name still holds what the user was asked
+    // about (or, not asked, what is there now).
+    if (context.outputSeen) {
+        if (context.outputSeen->present)
+            outputSeen = context.outputSeen->status;
+    } else if (present) {
+        outputSeen = atOutput;
+    }
+    if (const auto tooLong = detail::nameLengthRefusal(fs, *outputFolder, {outputName}))
         return refuse(*tooLong);
     return true;
 }
@@ -144,7 +178,8 @@ detail::Step Assembler::copyParts(int out) {
                                "'" + entry.path + "' changed while the set was being assembled");
         };
         struct stat st {};
-        auto opened = detail::openForReading(fs, entry.path, &st);
+        auto opened =
+            detail::openForReadingAt(fs, *partsFolder, fileNameOf(entry.path), entry.path, &st);
         if (!opened)
             return opened.failure();
         if (!detail::sameVersion(st, entry.status))
@@ -223,12 +258,44 @@ detail::Step Assembler::checkAgainstChecksums(const PartHeader& first) {
     }
     checksums = std::move(lookup.value().file);
     checksumPath = lookup.value().path;
-    setFiles = lookup.value().paths();
-    setFiles.erase(setFiles.begin());
+    if (lookup.value().status)
+        checksumStatus = *lookup.value().status;
+    const std::vector<std::string> others = lookup.value().paths();
+    for (auto path = others.begin() + (others.empty() ? 0 : 1); path != others.end(); ++path) {
+        struct stat st {};
+        if (context.fs.lstatAt(partsFolder->fd(), fileNameOf(*path), &st) == 0 &&
+            S_ISREG(st.st_mode))
+            setFiles.push_back({&*partsFolder, *path, st});
+    }
     return true;
 }
 
+void Assembler::noteRecoveryParts() {
+    // Found now, before the delete question waits: a recovery part another run writes at
+    // these names later is not this set's. A file that cannot be looked at is reported if the
+    // user chooses to delete.
+    auto recovery = findRecoveryParts(fs, base, set.count);
+    if (!recovery) {
+        recoveryFailure = recovery.failure();
+        return;
+    }
+    for (const auto& part : recovery.value()) {
+        struct stat st {};
+        if (fs.lstatAt(partsFolder->fd(), fileNameOf(part.path), &st) != 0) {
+            recoveryFailure = fileFailure(errno, FileAction::Delete, part.path);
+            return;
+        }
+        recoveryFiles.push_back({&*partsFolder, part.path, st});
+    }
+}
+
 detail::Step Assembler::run() {
+    // Held before the set is read, so that every part is read, and later deleted, in the
+    // folder whose files were checked.
+    auto held = detail::Folder::open(fs, folderOf(chosen));
+    if (!held)
+        return detail::Folder::failureFor(held.failure(), FileAction::Open, chosen);
+    partsFolder.emplace(std::move(held.value()));
     auto read = readPartSet(fs, chosen);
     if (!read)
         return read.failure();
@@ -255,22 +322,27 @@ detail::Step Assembler::run() {
 
     // The rebuilt file is unnamed (or hidden) until complete: a failure never leaves a partial
     // file or costs an existing one. It takes the first part's permission bits, as cp does.
-    const std::string outputFolder = folderOf(output);
-    detail::PendingSet pending(fs, outputFolder, "join");
+    if (outputFolderFailure)
+        return *outputFolderFailure;
+    const detail::Folder& folder = *outputFolder;
+    detail::PendingSet pending(fs, folder, "join");
+    pending.expect(output, outputSeen);
+    detail::LockWait wait{std::chrono::milliseconds(context.lockWaitMilliseconds), {}};
+    if (context.progress != nullptr)
+        wait.notice = [this](const std::string& text) { context.progress->onNotice(text); };
+    pending.setLockWait(std::move(wait));
     auto journal = pending.journalFor(output);
     if (!journal)
         return journal.failure();
-    const auto refusal =
-        detail::nameRefusal(fs, outputFolder, {fileNameOf(output)}, *journal.value());
+    const auto refusal = detail::nameRefusal(fs, folder, {fileNameOf(output)}, *journal.value());
     if (!refusal)
         return refusal.failure();
     if (refusal.value())
         return refuse(*refusal.value());
     const std::uint64_t total = set.presentPayload();
-    if (const auto limit = detail::knownFileSizeLimit(fs, outputFolder);
-        limit && total > limit->bytes)
-        return refuse(
-            detail::tooLargeMessage(output, total, limit->bytes, limit->fileSystem, outputFolder));
+    if (const auto limit = detail::knownFileSizeLimit(fs, folder); limit && total > limit->bytes)
+        return refuse(detail::tooLargeMessage(output, total, limit->bytes, limit->fileSystem,
+                                              folder.shown()));
     auto added = pending.add(output, set.parts.front().status.st_mode & 0777);
     if (!added)
         return added.failure();
@@ -288,7 +360,7 @@ detail::Step Assembler::run() {
     auto copied = copyParts(out.get());
     if (!copied) {
         // A file system that caps the size of one file says so in its own words, if at all.
-        if (auto why = detail::sizeLimitMessage(fs, out.get(), output, total, outputFolder))
+        if (auto why = detail::sizeLimitMessage(fs, out.get(), output, total, folder))
             return refuse(*why);
         return copied;
     }
@@ -309,6 +381,7 @@ detail::Step Assembler::run() {
     readBack.close();
     if (auto committed = pending.commit(); !committed)
         return committed.failure();
+    noteRecoveryParts();
     return true;
 }
 
@@ -342,23 +415,22 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
         assembler.parts.size(), assembler.output, !assembler.checksumPath.empty(),
         assembler.listsRecoveryParts());
     return detail::finishOperation(
-        context, assembled, question, messages::assembledAs(assembler.output), {assembler.output},
+        context, assembled, question, messages::assembledAs(assembler.output), "join",
+        assembler.outputFolder ? &*assembler.outputFolder : nullptr, {assembler.output},
         [&]() -> detail::Doomed {
-            // The set's recovery parts go with it: without the broken files they can rebuild
-            // nothing.
-            std::vector<std::string> doomed = assembler.parts;
-            if (!assembler.parts.empty()) {
-                const std::string& first = assembler.parts.front();
-                auto recovery = findRecoveryParts(context.fs, first.substr(0, first.size() - 3),
-                                                  static_cast<int>(assembler.parts.size()));
-                if (!recovery)
-                    return recovery.failure();
-                for (const auto& part : recovery.value())
-                    doomed.push_back(part.path);
-            }
-            // So does the checksum file that vouched for them; one that was not theirs stays.
+            // Each file as it was read: the parts when checked, the recovery parts (which can
+            // rebuild nothing without the broken files) when the output was in place, the
+            // checksum file that vouched for them (one that was not theirs stays).
+            if (assembler.recoveryFailure)
+                return *assembler.recoveryFailure;
+            std::vector<detail::DoomedFile> doomed;
+            for (const PartEntry& entry : assembler.partEntries())
+                doomed.push_back({&*assembler.partsFolder, entry.path, entry.status});
+            for (const auto& file : assembler.recoveryFiles)
+                doomed.push_back(file);
             if (!assembler.checksumPath.empty())
-                doomed.push_back(assembler.checksumPath);
+                doomed.push_back(
+                    {&*assembler.partsFolder, assembler.checksumPath, assembler.checksumStatus});
             doomed.insert(doomed.end(), assembler.setFiles.begin(), assembler.setFiles.end());
             return std::optional(std::move(doomed));
         });

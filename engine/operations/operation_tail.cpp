@@ -2,6 +2,7 @@
 
 #include "part_set.h"
 #include "path_parts.h"
+#include "run_journal.h"
 
 #include <cerrno>
 
@@ -92,6 +93,18 @@ std::string messages::assembledAs(const std::string& output) {
     return "The file was assembled as '" + escapedForDisplay(output) + "'";
 }
 
+std::string messages::changedSinceReadMessage(const std::vector<std::string>& paths) {
+    std::string text = paths.size() == 1 ? "This file was not deleted: it is no longer the file "
+                                           "that was read (another program changed or replaced "
+                                           "it):"
+                                         : "These files were not deleted: they are no longer the "
+                                           "files that were read (another program changed or "
+                                           "replaced them):";
+    for (const auto& path : paths)
+        text += "\n'" + escapedForDisplay(path) + "'";
+    return text;
+}
+
 bool messages::isDeleteQuestion(std::string_view text) {
     const auto firstLine = text.substr(0, text.find('\n'));
     return firstLine == kDeleteSource || firstLine == kDeleteParts;
@@ -114,8 +127,8 @@ void reportLeft(OperationContext& context, const std::string& achieved,
 } // namespace
 
 bool finishOperation(OperationContext& context, const Step& outcome, const std::string& question,
-                     const std::string& achieved, const std::vector<std::string>& kept,
-                     const std::function<Doomed()>& doomed) {
+                     const std::string& achieved, const char* operation, const Folder* keptFolder,
+                     const std::vector<std::string>& kept, const std::function<Doomed()>& doomed) {
     if (!outcome || !outcome.value()) {
         if (!outcome)
             showFailureReport(context.box, outcome.failure());
@@ -124,9 +137,11 @@ bool finishOperation(OperationContext& context, const Step& outcome, const std::
     if (!context.box.askDefaultNo(question))
         return true;
     // What is kept becomes the only copy: make sure it is on disk before anything goes.
-    if (auto synced = syncToDisk(context.fs, kept); !synced) {
-        showFailureReport(context.box, synced.failure());
-        return false;
+    if (keptFolder != nullptr) {
+        if (auto synced = syncToDisk(context.fs, *keptFolder, kept); !synced) {
+            showFailureReport(context.box, synced.failure());
+            return false;
+        }
     }
     const Doomed names = doomed();
     if (!names) {
@@ -137,14 +152,46 @@ bool finishOperation(OperationContext& context, const Step& outcome, const std::
         context.filesLeftUndeleted = true;
         return false;
     }
-    const std::vector<std::string>& doomedNames = *names.value();
-    for (auto name = doomedNames.begin(); name != doomedNames.end(); ++name) {
-        if (context.fs.unlink(*name) != 0) {
-            const int err = errno;
-            showFailureReport(context.box, fileFailure(err, FileAction::Delete, *name));
-            reportLeft(context, achieved, {name + (err == ENOENT ? 1 : 0), doomedNames.end()});
+    // Named in a journal first, so that a run killed midway is finished by the next command:
+    // the files still as they were read, in the folder of the first.
+    const std::vector<DoomedFile>& files = *names.value();
+    std::unique_ptr<RunJournal> journal;
+    if (!files.empty()) {
+        std::vector<std::pair<std::string, struct stat>> journaled;
+        for (const DoomedFile& file : files)
+            if (file.folder == files.front().folder)
+                journaled.emplace_back(fileNameOf(file.path), file.seen);
+        auto started = journalDeletions(context.fs, *files.front().folder, journaled, operation);
+        if (!started) {
+            showFailureReport(context.box, started.failure());
             return false;
         }
+        journal = std::move(started.value());
+    }
+    std::vector<std::string> changed;
+    for (auto file = files.begin(); file != files.end(); ++file) {
+        // Looked at through the folder held since it was read, right before it goes.
+        const std::string name = fileNameOf(file->path);
+        struct stat now {};
+        const bool failed =
+            context.fs.lstatAt(file->folder->fd(), name, &now) != 0 ||
+            (sameVersion(now, file->seen) && context.fs.unlinkAt(file->folder->fd(), name) != 0);
+        if (failed) {
+            const int err = errno;
+            showFailureReport(context.box, fileFailure(err, FileAction::Delete, file->path));
+            std::vector<std::string> left = changed;
+            for (auto rest = file + (err == ENOENT ? 1 : 0); rest != files.end(); ++rest)
+                left.push_back(rest->path);
+            reportLeft(context, achieved, left);
+            return false;
+        }
+        if (!sameVersion(now, file->seen))
+            changed.push_back(file->path);
+    }
+    if (!changed.empty()) {
+        context.filesLeftUndeleted = true;
+        context.box.refuse(messages::changedSinceReadMessage(changed));
+        return false;
     }
     return true;
 }

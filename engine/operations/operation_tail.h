@@ -3,6 +3,7 @@
 // The end that split and assembly share. Internal to the engine.
 
 #include "file_io.h"
+#include "folder.h"
 #include "operations.h"
 
 #include <functional>
@@ -12,17 +13,29 @@
 
 namespace tolvar::detail {
 
+// A file an operation deletes once the user agreed: a name in a folder the operation holds
+// (path as the user knows it), and the file as the operation read it.
+struct DoomedFile {
+    const Folder* folder;
+    std::string path;
+    struct stat seen;
+};
+
 // The files an operation deletes once the user agreed, worked out after its result is on disk;
 // nothing when it found a reason to keep them (and said it).
-using Doomed = Result<std::optional<std::vector<std::string>>>;
+using Doomed = Result<std::optional<std::vector<DoomedFile>>>;
 
-// Reports a failure; after success asks `question` (No the default) and, on Yes, flushes `kept` to
-// disk before deleting, in order, the files `doomed` names. True when the operation's work is done
-// (the answer No included); false when it was refused, failed, or a deletion could not be done.
-// A deletion that fails is reported, then `achieved` (messages::kPartsComplete, assembledAs) and
-// the files still there, and context.filesLeftUndeleted is set; so it is when `doomed` kept them.
+// Reports a failure; after success asks `question` (No the default) and, on Yes, flushes `kept`
+// (names in keptFolder) to disk before deleting, in order, the files `doomed` names. A name that
+// no longer holds the file that was read (another program wrote or replaced it meanwhile, the
+// question may have waited for hours) is kept and named. True when the operation's work is
+// done (the answer No included); false when it was refused, failed, or a deletion could not be
+// done. A deletion that fails is reported, then `achieved` (messages::kPartsComplete,
+// assembledAs) and the files still there, and context.filesLeftUndeleted is set; so it is when
+// `doomed` kept them. operation ("split", "join") names the run to a later command that finishes
+// deletions a kill interrupted.
 bool finishOperation(OperationContext& context, const Step& outcome, const std::string& question,
-                     const std::string& achieved, const std::vector<std::string>& kept,
-                     const std::function<Doomed()>& doomed);
+                     const std::string& achieved, const char* operation, const Folder* keptFolder,
+                     const std::vector<std::string>& kept, const std::function<Doomed()>& doomed);
 
 } // namespace tolvar::detail

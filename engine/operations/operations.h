@@ -6,11 +6,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 namespace tolvar {
+
+// What was at a name when the user was asked about it.
+struct SeenFile {
+    bool present = false;
+    struct stat status {}; // when present
+};
 
 // What every operation needs from its caller besides its arguments: the box it talks through,
 // the file layer (real unless a test injects faults) and, optionally, a progress observer.
@@ -35,6 +43,13 @@ struct OperationContext {
     // Splits only, with writeChecksums: also write the join script beside the set (base +
     // "join.sh") for recipients without this program.
     bool writeJoinScript = false;
+    // Assemblies only: what the caller found at the output's name when it asked whether to
+    // replace it. The join puts its file there only if that is still so; unset, it notes what
+    // is there when it starts.
+    std::optional<SeenFile> outputSeen = std::nullopt;
+    // How long an operation waits for another run to finish committing in its folder before
+    // it refuses.
+    int lockWaitMilliseconds = 5000;
 };
 
 // The engine's own refusals, beyond the classic messages; shown critical, product title.
@@ -113,6 +128,9 @@ std::string outputIsFolderMessage(const std::string& path);
 std::string sourceChangedMessage(const std::string& path);
 // "Not assembled: " followed by what is wrong with the set, naming the file.
 std::string notAssembledMessage(const std::string& problem);
+// "These files were not deleted: they are no longer the files that were read (...):" and the
+// files, one a line.
+std::string changedSinceReadMessage(const std::vector<std::string>& paths);
 } // namespace messages
 
 // Cuts Filename into parts carrying Filesize KB (1 KB = 1024 bytes) of payload each, the

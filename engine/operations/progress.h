@@ -22,6 +22,9 @@ class ProgressObserver {
 public:
     virtual ~ProgressObserver() = default;
     virtual bool onProgress(const Progress& progress) = 0;
+    // A passing state the user should see without having to answer it, e.g. "waiting for
+    // another run in '/a'". Shown until the next progress; nothing by default.
+    virtual void onNotice(const std::string& text) { (void)text; }
 };
 
 } // namespace tolvar

@@ -13,10 +13,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tolvar {
@@ -73,6 +75,9 @@ public:
     // The set's files, in the order written: parts, recovery parts, checksum file.
     std::vector<std::string> created;
     struct stat sourceStat {}; // the source as it was when the split began
+    // The source's folder and the parts' folder, each held from its first use on.
+    std::optional<detail::Folder> sourceFolder;
+    std::optional<detail::Folder> partsFolder;
 
 private:
     bool refuse(const std::string& message) {
@@ -137,7 +142,8 @@ bool Splitter::nameIsSafe(const std::string& name) {
     // Creating a file replaces any file of its name: that must never be the source itself,
     // whether spelt the same, spelt differently or reached through another link.
     struct stat st {};
-    return name != source && !(fs.stat(name, &st) == 0 && detail::sameFile(st, sourceStat));
+    return name != source && !(fs.stat(partsFolder->reach(fileNameOf(name)), &st) == 0 &&
+                               detail::sameFile(st, sourceStat));
 }
 
 bool Splitter::namesAreSafe(const std::string& base, int partCount) {
@@ -261,7 +267,12 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
         return makeFailure(FailureKind::InvalidArgument,
                            "a set can have 0 to " + std::to_string(kMaxRecoveryParts) +
                                " recovery parts, not " + std::to_string(context.recoveryParts));
-    auto opened = detail::openForReading(fs, source, &sourceStat);
+    auto sourceHeld = detail::Folder::open(fs, folderOf(source));
+    if (!sourceHeld)
+        return detail::Folder::failureFor(sourceHeld.failure(), FileAction::Open, source);
+    sourceFolder.emplace(std::move(sourceHeld.value()));
+    auto opened =
+        detail::openForReadingAt(fs, *sourceFolder, fileNameOf(source), source, &sourceStat);
     if (!opened)
         return opened.failure();
     FileHandle& file = opened.value();
@@ -299,7 +310,15 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (!base)
         return makeFailure(FailureKind::InvalidArgument,
                            "cannot name the broken files after '" + source + "'");
-    if (!namesAreUsable(*base) || !namesAreSafe(*base, static_cast<int>(partCount)))
+    if (!namesAreUsable(*base))
+        return false;
+    // Every later step in the parts' folder goes through this descriptor.
+    auto partsHeld = detail::Folder::open(fs, folderOf(PartFileName(*base, 0)));
+    if (!partsHeld)
+        return detail::Folder::failureFor(partsHeld.failure(), FileAction::Create,
+                                          PartFileName(*base, 0));
+    partsFolder.emplace(std::move(partsHeld.value()));
+    if (!namesAreSafe(*base, static_cast<int>(partCount)))
         return false;
     // The checksum files and the join script are names of the set as much as its parts are.
     const std::vector<std::string> extraNames = {checksumFilePath(*base), companionFilePath(*base),
@@ -311,7 +330,7 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (!free || !free.value())
         return free;
 
-    const std::string folder = folderOf(PartFileName(*base, 0));
+    const detail::Folder& folder = *partsFolder;
     std::vector<std::string> names;
     for (int index = 0; index < partCount; ++index)
         names.push_back(fileNameOf(PartFileName(*base, index)));
@@ -326,6 +345,10 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (const auto tooLong = detail::nameLengthRefusal(fs, folder, names))
         return refuse(*tooLong);
     pending = std::make_unique<detail::PendingSet>(fs, folder, "split");
+    detail::LockWait wait{std::chrono::milliseconds(context.lockWaitMilliseconds), {}};
+    if (context.progress != nullptr)
+        wait.notice = [this](const std::string& text) { context.progress->onNotice(text); };
+    pending->setLockWait(std::move(wait));
     auto journal = pending->journalFor(PartFileName(*base, 0));
     if (!journal)
         return journal.failure();
@@ -376,7 +399,7 @@ Result<void> Splitter::retireOlderSurplus(const std::string& base, int partCount
     // One that goes between the two looks is a failure, before anything has changed.
     const auto fileAt = [&](const std::string& name) -> Result<std::optional<struct stat>> {
         struct stat status {};
-        if (fs.lstat(name, &status) == 0)
+        if (fs.lstatAt(partsFolder->fd(), fileNameOf(name), &status) == 0)
             return std::optional(status);
         if (errno == ENOENT)
             return std::optional<struct stat>();
@@ -458,8 +481,9 @@ Result<bool> Splitter::checksumNamesAreFree(const std::string& base) {
     struct stat st {};
     std::string script;
     const std::string scriptPath = joinScriptPath(base);
-    if (fs.lstat(scriptPath, &st) == 0 && S_ISREG(st.st_mode)) {
-        auto opened = detail::openForReading(fs, scriptPath);
+    const std::string scriptName = fileNameOf(scriptPath);
+    if (fs.lstatAt(partsFolder->fd(), scriptName, &st) == 0 && S_ISREG(st.st_mode)) {
+        auto opened = detail::openForReadingAt(fs, *partsFolder, scriptName, scriptPath);
         if (!opened)
             return opened.failure();
         script.resize(128);
@@ -479,7 +503,7 @@ Result<bool> Splitter::checksumNamesAreFree(const std::string& base) {
         {scriptPath, isJoinScriptText(script), context.writeChecksums && context.writeJoinScript},
     };
     for (const auto& name : names) {
-        if (fs.lstat(name.path, &st) != 0)
+        if (fs.lstatAt(partsFolder->fd(), fileNameOf(name.path), &st) != 0)
             continue;
         if (name.ours)
             earlierOwn.push_back(name.path);
@@ -532,12 +556,22 @@ Result<void> Splitter::writeChecksumFile(const std::string& base, std::int64_t p
     return writeFile(joinScriptPath(base), formatJoinScript(set));
 }
 
-// Whether path still names the file described by recorded, unchanged.
-Result<bool> isUnchanged(FileSystem& fs, const std::string& path, const struct stat& recorded) {
+// What a name in folder holds now, compared with the source as it was split: the name's own
+// status where it still holds that file (a symbolic link to it counts as the link), nothing
+// where it holds another file or another version.
+Result<std::optional<struct stat>> unchangedSource(FileSystem& fs, const detail::Folder& folder,
+                                                   const std::string& path,
+                                                   const struct stat& recorded) {
+    const std::string name = fileNameOf(path);
     struct stat now {};
-    if (fs.stat(path, &now) != 0)
+    if (fs.lstatAt(folder.fd(), name, &now) != 0)
         return fileFailure(errno, FileAction::Delete, path);
-    return detail::sameVersion(now, recorded);
+    struct stat target = now;
+    if (S_ISLNK(now.st_mode) && fs.stat(folder.reach(name), &target) != 0)
+        return fileFailure(errno, FileAction::Delete, path);
+    if (!detail::sameVersion(target, recorded))
+        return std::optional<struct stat>();
+    return std::optional<struct stat>(now);
 }
 
 bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
@@ -549,19 +583,34 @@ bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
 
     Splitter splitter(context, Filename, Prefix);
     const detail::Step split = splitter.run(rule, amount);
+    std::optional<detail::Folder> other; // DeletePath's folder, where it is not the source's
     return detail::finishOperation(
         context, split, messages::deleteSourceQuestion(DeletePath), messages::kPartsComplete,
-        splitter.created, [&]() -> detail::Doomed {
+        "split", splitter.partsFolder ? &*splitter.partsFolder : nullptr, splitter.created,
+        [&]() -> detail::Doomed {
+            // The file is looked for through the source's folder held since it was read; a
+            // path to another folder is opened now, and must still hold the same file.
+            const detail::Folder* folder = &*splitter.sourceFolder;
+            if (folderOf(DeletePath) != folderOf(Filename)) {
+                auto opened = detail::Folder::open(context.fs, folderOf(DeletePath));
+                if (!opened)
+                    return detail::Folder::failureFor(opened.failure(), FileAction::Delete,
+                                                      DeletePath);
+                other.emplace(std::move(opened.value()));
+                folder = &*other;
+            }
             // Bytes added to the source while it was split, or another file put at its name,
             // are in no broken file: such a source stays.
-            const auto unchanged = isUnchanged(context.fs, DeletePath, splitter.sourceStat);
+            const auto unchanged =
+                unchangedSource(context.fs, *folder, DeletePath, splitter.sourceStat);
             if (!unchanged)
                 return unchanged.failure();
             if (!unchanged.value()) {
                 context.box.refuse(messages::sourceChangedMessage(DeletePath));
-                return std::optional<std::vector<std::string>>();
+                return std::optional<std::vector<detail::DoomedFile>>();
             }
-            return std::optional<std::vector<std::string>>({DeletePath});
+            return std::optional(
+                std::vector<detail::DoomedFile>{{folder, DeletePath, *unchanged.value()}});
         });
 }
 

@@ -11,6 +11,11 @@
 #   killed     splits over an older set killed (kill -9) at several moments; the next command
 #              (a join) finds either the whole old set or the whole new one, and a split after
 #              it leaves no hidden file behind
+#   remounted  splits over an older set killed (kill -9) during their commit, the image then
+#              unmounted and mounted again (a stick pulled and put back: the FUSE drivers number
+#              every file and folder afresh); the next command (a join) finds either the whole
+#              old set or the whole new one, compared with cmp, and no hidden file is left
+#              (exFAT and FAT)
 #   bad-name   a name holding ':' refused before anything is written where the file system
 #              cannot hold it (exFAT, FAT), kept where it can (NTFS, tmpfs)
 #   case       a split whose names differ only in case from a file of someone else's refused
@@ -20,7 +25,8 @@
 # exfatprogs, fusefat, dosfstools, ntfs-3g; without them it says why and exits 77 (skipped).
 # Every mount, loop device and scratch file goes on every way out.
 #
-# usage: tests/fs_matrix/run.sh BUILD_DIR     (the folder holding cli/tolvar-split)
+# usage: tests/fs_matrix/run.sh BUILD_DIR [FS...]   (the folder holding cli/tolvar-split; the
+#        file systems to try, of exfat fat ntfs tmpfs, all by default)
 # exit status: 0 all passed, 1 a check failed, 77 skipped
 set -uo pipefail
 
@@ -42,6 +48,7 @@ done
 work=$(mktemp -d /tmp/tolvar-fs-matrix.XXXXXX)
 mounts=()
 loops=()
+declare -A imageOf loopOf
 cleanUp() {
     local i
     for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
@@ -87,16 +94,27 @@ mountFs() { # mountFs FS DIR: makes and mounts a fresh file system of that kind 
     exfat)
         # exfat-fuse wants a block device, not an image file.
         img=$(image exfat 256) && mkfs.exfat "$img" >/dev/null &&
-            loop=$(losetup -f --show "$img") && loops+=("$loop") &&
+            loop=$(losetup -f --show "$img") && loops+=("$loop") && loopOf[$fs]=$loop &&
             mount.exfat-fuse "$loop" "$dir" >/dev/null 2>&1
         ;;
-    fat) img=$(image fat 256) && mkfs.vfat -F 32 "$img" >/dev/null &&
+    fat) img=$(image fat 256) && mkfs.vfat -F 32 "$img" >/dev/null && imageOf[$fs]=$img &&
         fusefat -o rw+ "$img" "$dir" >/dev/null 2>&1 ;;
     ntfs) img=$(image ntfs 256) && mkntfs -F -Q "$img" >/dev/null 2>&1 &&
         ntfs-3g "$img" "$dir" >/dev/null 2>&1 ;;
     tmpfs) mount -t tmpfs -o size=256m tmpfs "$dir" ;;
     esac || return 1
     mounts+=("$dir")
+    mountpoint -q "$dir"
+}
+
+remountFs() { # remountFs FS DIR: unmounts the file system on DIR and mounts it again
+    local fs=$1 dir=$2
+    fusermount -u "$dir" 2>/dev/null || umount "$dir" || return 1
+    case $fs in
+    exfat) mount.exfat-fuse "${loopOf[$fs]}" "$dir" >/dev/null 2>&1 ;;
+    fat) fusefat -o rw+ "${imageOf[$fs]}" "$dir" >/dev/null 2>&1 ;;
+    *) return 1 ;;
+    esac
     mountpoint -q "$dir"
 }
 
@@ -185,7 +203,13 @@ checkKilled() {
         "$cli" split --yes --size 4M --checksums --recovery 1 --prefix "$d/" \
             "$work/src/big/movie.avi" >/dev/null 2>&1 &
         pid=$!
-        sleep "$delay"
+        if [ "$delay" = going ]; then
+            while kill -0 "$pid" 2>/dev/null &&
+                { compgen -G "$d/.tolvar-*.tmp" >/dev/null ||
+                    [ "$(compgen -G "$d/.tolvar-*.bak" | wc -l)" -ge "$oldParts" ]; }; do :; done
+        else
+            sleep "$delay"
+        fi
         alive=no
         kill -0 "$pid" 2>/dev/null && alive=yes
         kill -9 "$pid" 2>/dev/null
@@ -207,6 +231,55 @@ checkKilled() {
         [ -z "$(leftovers "$d")" ] ||
             { echo "hidden files left after a kill at ${delay}s: $(leftovers "$d")"; return 1; }
         outcomes+=("${delay}s:$outcome")
+    done
+    echo "${outcomes[*]}"
+}
+
+checkRemounted() { # checkRemounted ROOT FS
+    local d=$1/remount out=$work/out/$2-remounted delay pid outcome outcomes=() alive left size=64K
+    local oldParts
+    mkdir -p "$out"
+    # Hundreds of parts, so that the commit takes long enough to be caught in the middle;
+    # fewer on FAT, whose driver looks a name up by reading the whole folder.
+    [ "$2" = fat ] && size=512K
+    # A number waits that many seconds into the commit; "going" waits until every new part has
+    # its name and the first old one is gone (past the commit point).
+    for delay in 0 0.1 0.3 1 going; do
+        rm -rf "$d" && mkdir -p "$d"
+        runSplit --size "$size" --prefix "$d/" "$work/src/older/movie.avi" ||
+            { echo "older set: $(lastWords)"; return 1; }
+        oldParts=$(find "$d" -name 'movie.[0-9][0-9][0-9]' | wc -l)
+        "$cli" split --yes --size "$size" --prefix "$d/" "$work/src/big/movie.avi" >/dev/null 2>&1 &
+        pid=$!
+        # The commit has begun once an old part sits at a backup name.
+        while kill -0 "$pid" 2>/dev/null && ! compgen -G "$d/.tolvar-*.bak" >/dev/null; do :; done
+        if [ "$delay" = going ]; then
+            while kill -0 "$pid" 2>/dev/null &&
+                { compgen -G "$d/.tolvar-*.tmp" >/dev/null ||
+                    [ "$(compgen -G "$d/.tolvar-*.bak" | wc -l)" -ge "$oldParts" ]; }; do :; done
+        else
+            sleep "$delay"
+        fi
+        alive=no
+        kill -0 "$pid" 2>/dev/null && alive=yes
+        kill -9 "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        remountFs "$2" "$1" || { echo "the image did not mount again"; return 1; }
+        rm -f "$out/movie.avi"
+        runJoin --prefix "$out/" "$d/movie.000" ||
+            { echo "join after a kill at ${delay} into the commit: $(lastWords)"; return 1; }
+        if cmp -s "$out/movie.avi" "$work/src/older.avi"; then
+            outcome=old
+        elif cmp -s "$out/movie.avi" "$work/src/big.avi"; then
+            outcome=new
+        else
+            echo "after a kill at ${delay} into the commit and a remount the set is neither the old one nor the new: $(lastWords)"
+            return 1
+        fi
+        [ "$alive" = yes ] || outcome="$outcome(done before the kill)"
+        left=$(find "$d" -name '.tolvar-*' -printf '%f ')
+        [ -z "$left" ] || { echo "hidden files left after a kill at ${delay} into the commit: $left"; return 1; }
+        outcomes+=("$delay:$outcome")
     done
     echo "${outcomes[*]}"
 }
@@ -251,7 +324,9 @@ check() { # check FS NAME FUNCTION ARGS...
     fi
 }
 
-for fs in exfat fat ntfs tmpfs; do
+fileSystems=("${@:2}")
+[ ${#fileSystems[@]} -gt 0 ] || fileSystems=(exfat fat ntfs tmpfs)
+for fs in "${fileSystems[@]}"; do
     root=$work/mnt/$fs
     if ! mountFs "$fs" "$root"; then
         row "$fs" all skip "the $fs image did not mount"
@@ -265,6 +340,7 @@ for fs in exfat fat ntfs tmpfs; do
     check "$fs" join-from checkJoinFrom "$root" "$fs"
     check "$fs" repair checkRepair "$root" "$fs"
     check "$fs" killed checkKilled "$root" "$fs"
+    case $fs in exfat | fat) check "$fs" remounted checkRemounted "$root" "$fs" ;; esac
     check "$fs" bad-name checkBadName "$root" "$holdsColon"
     check "$fs" case checkCase "$root" "$folds"
 done
