@@ -61,19 +61,29 @@ int openWithoutBlocking(FileSystem& fs, const std::string& path) {
 
 } // namespace
 
-Result<FileHandle> openForReading(FileSystem& fs, const std::string& path, struct stat* info) {
-    const int fd = openWithoutBlocking(fs, path);
+namespace {
+
+// Takes over fd, just opened for reading (-1 with errno when the open failed), and keeps it
+// only when it is an ordinary file.
+Result<FileHandle> ordinaryFileOpened(FileSystem& fs, int fd, const std::string& reportPath,
+                                      struct stat* info) {
     if (fd < 0)
-        return fileFailure(errno, FileAction::Open, path);
+        return fileFailure(errno, FileAction::Open, reportPath);
     FileHandle handle(fs, fd);
     struct stat st {};
     if (fs.fstat(fd, &st) != 0)
-        return fileFailure(errno, FileAction::Read, path);
+        return fileFailure(errno, FileAction::Read, reportPath);
     if (!S_ISREG(st.st_mode))
-        return notOrdinaryFailure(path, st.st_mode);
+        return notOrdinaryFailure(reportPath, st.st_mode);
     if (info != nullptr)
         *info = st;
     return handle;
+}
+
+} // namespace
+
+Result<FileHandle> openForReading(FileSystem& fs, const std::string& path, struct stat* info) {
+    return ordinaryFileOpened(fs, openWithoutBlocking(fs, path), path, info);
 }
 
 Result<FileStart> readFileStart(FileSystem& fs, const std::string& path, char* buffer,
@@ -120,18 +130,8 @@ std::string newHiddenName(const char* suffix) {
 
 Result<FileHandle> openForReadingAt(FileSystem& fs, const Folder& folder, const std::string& name,
                                     const std::string& reportPath, struct stat* info) {
-    const int fd = fs.openAt(folder.fd(), name, O_RDONLY | O_NONBLOCK);
-    if (fd < 0)
-        return fileFailure(errno, FileAction::Open, reportPath);
-    FileHandle handle(fs, fd);
-    struct stat st {};
-    if (fs.fstat(fd, &st) != 0)
-        return fileFailure(errno, FileAction::Read, reportPath);
-    if (!S_ISREG(st.st_mode))
-        return notOrdinaryFailure(reportPath, st.st_mode);
-    if (info != nullptr)
-        *info = st;
-    return handle;
+    return ordinaryFileOpened(fs, fs.openAt(folder.fd(), name, O_RDONLY | O_NONBLOCK), reportPath,
+                              info);
 }
 
 Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const Folder& folder,
