@@ -213,7 +213,7 @@ enum class Reach { Answered, Missing, Unreachable, Silent };
 // that stopped answering (a stuck FUSE stick, a dead network share) the look sleeps in the
 // kernel, and no signal ends it. A thread stuck there would keep this process from ever ending;
 // a child is killed and left to the kernel, and the command goes on after a second.
-Reach probeFolder(FileSystem& fs, const std::string& path) {
+Reach probeFolderInChild(FileSystem& fs, const std::string& path) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return Reach::Unreachable;
@@ -437,6 +437,33 @@ void finishMoves(const RunFolder& at, const JournalContents& run, Settled& resul
             !at.holdsReplacement(move))
             result.strangers.push_back(move.name);
     }
+}
+
+// The same look, where what a look through the same file layer found moments ago is taken to
+// hold still: one command settles at its start and again in its operation, a journal whose
+// folder is gone is looked at by each, and each look costs a fork, which in a large process is
+// dear. A mount can stop answering, or a stick come back, at any moment, after a look as well
+// as between two, so a short memory adds no risk a look does not have.
+Reach probeFolder(FileSystem& fs, const std::string& path) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kRemembered = std::chrono::seconds(2);
+    static std::mutex mutex;
+    struct Look {
+        Reach reach;
+        Clock::time_point at;
+    };
+    static std::map<std::pair<const FileSystem*, std::string>, Look> looked;
+    const auto key = std::make_pair(&fs, path);
+    {
+        std::lock_guard lock(mutex);
+        const auto found = looked.find(key);
+        if (found != looked.end() && Clock::now() - found->second.at < kRemembered)
+            return found->second.reach;
+    }
+    const Reach reach = probeFolderInChild(fs, path);
+    std::lock_guard lock(mutex);
+    looked[key] = {reach, Clock::now()};
+    return reach;
 }
 
 // Undoes or finishes one dead run's commit, and its deletions, in its folder, under the
@@ -765,9 +792,15 @@ Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const Fold
                 return std::unique_ptr<RunJournal>(new RunJournal(fs, path, unnamed, reportPath));
             const int err = errno;
             setInUse(path, false);
-            if (err != EEXIST || attempt == 100) {
+            if (err == EEXIST && attempt == 100) {
                 fs.close(unnamed);
                 return fileFailure(err, FileAction::Create, path);
+            }
+            // A state folder that will not link an unnamed file (as file systems without hard
+            // links refuse) still takes a named one, below.
+            if (err != EEXIST) {
+                fs.close(unnamed);
+                break;
             }
         }
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS) {

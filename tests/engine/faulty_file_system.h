@@ -295,10 +295,13 @@ public:
         return real.lstat(path, st);
     }
 
+    // Counted, ordered and failed like every call, but not passed on: what a flush does for a
+    // power cut no test here can see, and thousands of real flushes made the sweep wait on the
+    // disk for most of its time. A descriptor that is not open still fails as it would.
     int fsync(int fd) override {
         if (fails(FsCall::Fsync, {pathOf(fd)}, flagsOf(fd)))
             return -1;
-        return real.fsync(fd);
+        return ::fcntl(fd, F_GETFD) < 0 ? -1 : 0;
     }
 
     int rename(const std::string& from, const std::string& to) override {
