@@ -792,15 +792,16 @@ Result<std::unique_ptr<RunJournal>> RunJournal::start(FileSystem& fs, const Fold
                 return std::unique_ptr<RunJournal>(new RunJournal(fs, path, unnamed, reportPath));
             const int err = errno;
             setInUse(path, false);
-            if (err == EEXIST && attempt == 100) {
-                fs.close(unnamed);
-                return fileFailure(err, FileAction::Create, path);
-            }
             // A state folder that will not link an unnamed file (as file systems without hard
-            // links refuse) still takes a named one, below.
-            if (err != EEXIST) {
+            // links refuse) still takes a named one, below; any other failure is reported.
+            if (err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL ||
+                err == EMLINK) {
                 fs.close(unnamed);
                 break;
+            }
+            if (err != EEXIST || attempt == 100) {
+                fs.close(unnamed);
+                return fileFailure(err, FileAction::Create, path);
             }
         }
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS) {
