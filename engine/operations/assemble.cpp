@@ -263,8 +263,13 @@ detail::Step Assembler::checkAgainstChecksums(const PartHeader& first) {
     const std::vector<std::string> others = lookup.value().paths();
     for (auto path = others.begin() + (others.empty() ? 0 : 1); path != others.end(); ++path) {
         struct stat st {};
-        if (context.fs.lstatAt(partsFolder->fd(), fileNameOf(*path), &st) == 0 &&
-            S_ISREG(st.st_mode))
+        if (context.fs.lstatAt(partsFolder->fd(), fileNameOf(*path), &st) != 0) {
+            // Gone since it was read: nothing of it to delete. Not looked at: not known.
+            if (errno == ENOENT)
+                continue;
+            return fileFailure(errno, FileAction::Open, *path);
+        }
+        if (S_ISREG(st.st_mode))
             setFiles.push_back({&*partsFolder, *path, st});
     }
     return true;
