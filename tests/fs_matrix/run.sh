@@ -134,7 +134,7 @@ checkSplit() {
     fi
     local names
     names=$(cd "$d" && ls -A | tr '\n' ' ')
-    [ "$names" = "movie.000 movie.001 movie.002 movie.003 movie.004 movie.r00 movie.sha256 " ] ||
+    [ "$names" = "movie.000 movie.001 movie.002 movie.003 movie.004 movie.r00 movie.sha256 movie.tolvar " ] ||
         { echo "files: $names"; return 1; }
     "$cli" verify "$d/movie.000" >"$work/last.out" 2>&1 || { echo "verify: $(lastWords)"; return 1; }
     (cd "$d" && sha256sum --quiet -c movie.sha256) >"$work/last.out" 2>&1 ||
