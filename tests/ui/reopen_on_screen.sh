@@ -25,7 +25,15 @@ xvfb-run -a -s "-screen 0 1280x1000x24 -dpi 144" sh -eu -c '
   frame() {
     "$PROGRAM" >/dev/null 2>&1 &
     app=$!
-    sleep 3
+    # A sanitizer build takes several seconds to map its window; wait for it, then a moment
+    # more for the window manager to place and frame it.
+    tries=0
+    until xwininfo -name "Tolvar Files Splitter" >/dev/null 2>&1; do
+      tries=$((tries + 1))
+      [ "$tries" -le 100 ] || { echo "the window never came up" >&2; kill $app; exit 1; }
+      sleep 0.2
+    done
+    sleep 1
     info=$(xwininfo -name "Tolvar Files Splitter")
     y=$(echo "$info" | sed -n "s/.*Absolute upper-left Y: *//p")
     h=$(echo "$info" | sed -n "s/.*Height: *//p")
