@@ -4,11 +4,8 @@
 
 namespace tolvar::detail {
 
-ParallelHasher::ParallelHasher(int workers, std::size_t blockCount) : blocks(blockCount) {
-    for (Block& block : blocks) {
-        block.bytes.resize(kBlockSize);
-        freeBlocks.push_back(&block);
-    }
+ParallelHasher::ParallelHasher(int workers, std::size_t blockCount)
+    : blockLimit(std::max<std::size_t>(blockCount, 1)) {
     for (int i = 0; i < std::max(workers, 1); ++i) {
         Lane& lane = lanes.emplace_back();
         lane.thread = std::thread([this, &lane] { work(lane); });
@@ -34,15 +31,22 @@ int ParallelHasher::openStream(int lane) {
 
 std::span<char> ParallelHasher::acquire() {
     std::unique_lock lock(mutex);
+    if (freeBlocks.empty() && blocks.size() < blockLimit) {
+        // Every byte is written by the caller before it is handed over, so the block is left
+        // uninitialised.
+        Block& block = blocks.emplace_back();
+        block.bytes = std::make_unique_for_overwrite<char[]>(kBlockSize);
+        return {block.bytes.get(), kBlockSize};
+    }
     changed.wait(lock, [this] { return !freeBlocks.empty(); });
     Block* block = freeBlocks.back();
     freeBlocks.pop_back();
-    return {block->bytes.data(), block->bytes.size()};
+    return {block->bytes.get(), kBlockSize};
 }
 
 ParallelHasher::Block& ParallelHasher::blockOf(std::span<char> bytes) {
     const auto found = std::find_if(blocks.begin(), blocks.end(), [&](const Block& block) {
-        return block.bytes.data() == bytes.data();
+        return block.bytes.get() == bytes.data();
     });
     return *found;
 }
@@ -84,7 +88,7 @@ void ParallelHasher::work(Lane& lane) {
         // Only this lane ever touches the stream's hash and the block's bytes are not
         // written while a piece of it is queued, so the hashing itself runs unlocked.
         lock.unlock();
-        stream.hash.update(task.block->bytes.data() + task.piece.offset, task.piece.size);
+        stream.hash.update(task.block->bytes.get() + task.piece.offset, task.piece.size);
         lock.lock();
         --stream.pending;
         if (--task.block->pending == 0)

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -23,7 +24,9 @@ class ParallelHasher {
 public:
     static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
-    // Starts `workers` threads (at least one) with a pool of `blocks` blocks.
+    // Starts `workers` threads (at least one) with a pool of at most `blocks` blocks, each
+    // allocated the first time the pool has no free one: a small file costs one block, not
+    // the whole pool.
     explicit ParallelHasher(int workers = 2, std::size_t blocks = 16);
     // Stops the workers; what is still queued is dropped.
     ~ParallelHasher();
@@ -51,7 +54,7 @@ public:
 
 private:
     struct Block {
-        std::vector<char> bytes;
+        std::unique_ptr<char[]> bytes;
         int pending = 0;
     };
     struct Stream {
@@ -74,7 +77,8 @@ private:
     std::mutex mutex;
     std::condition_variable changed;
     bool stopping = false;
-    std::vector<Block> blocks;
+    std::deque<Block> blocks; // a deque keeps addresses stable as blocks are added
+    std::size_t blockLimit;
     std::vector<Block*> freeBlocks;
     std::deque<Stream> streams; // a deque keeps addresses stable as streams are added
     std::deque<Lane> lanes;
