@@ -306,6 +306,16 @@ bool readsBackWhatWasWritten(const InjectedFault& fault) {
            std::filesystem::path(path).filename().string().starts_with(".tolvar-");
 }
 
+// A join looks for the set's recovery files only to delete them with the parts; one it cannot
+// open is named if the user chooses to delete, and costs nothing otherwise.
+bool isLookForRecoveryFileKept(const Scenario& sc, const InjectedFault& fault) {
+    if (sc.kind != Kind::Assemble || sc.answerDelete || fault.kind != FsCall::Open ||
+        (fault.openFlags & O_ACCMODE) != O_RDONLY || fault.paths.empty())
+        return false;
+    const std::string name = std::filesystem::path(fault.paths.front()).filename().string();
+    return name.size() > 4 && name[name.size() - 3] == 'r';
+}
+
 bool mayBeAbsorbed(const InjectedFault& fault) {
     if (isNameProbe(fault) || fault.kind == FsCall::Statfs || touchesOnlyAJournal(fault) ||
         readsBackWhatWasWritten(fault))
@@ -509,9 +519,9 @@ TEST_P(EveryCall, FailsCleanlyWithTheRightReport) {
     // A clean run tells how many calls there are to fail.
     std::uint64_t calls = 0;
     {
+        ScopedStateFolder state;
         Stage stage(sc);
         applyCopyMode(fs, mode);
-        detail::finishInterruptedRuns(defaultFileSystem());
         fs.resetCounts();
         auto box = boxFor(sc);
         ASSERT_TRUE(stage.run(fs, box));
@@ -524,11 +534,11 @@ TEST_P(EveryCall, FailsCleanlyWithTheRightReport) {
     int failingPoints = 0;
     for (const int err : kErrors) {
         for (std::uint64_t nth = 1; nth <= calls && failingPoints < 10; ++nth) {
+            // Each point keeps its journals to itself: one left for a folder an earlier point
+            // removed would wait there for good, read again by every later run.
+            ScopedStateFolder state;
             Stage stage(sc);
             applyCopyMode(fs, mode);
-            // A journal an earlier point left is settled first, so every point counts the
-            // same calls.
-            detail::finishInterruptedRuns(defaultFileSystem());
             fs.resetCounts();
             fs.failNthCall(nth, err);
             auto box = boxFor(sc);
@@ -547,7 +557,8 @@ TEST_P(EveryCall, FailsCleanlyWithTheRightReport) {
             EXPECT_EQ(shown[0], question(confirmText(sc)));
             const bool deleteAsked = shown.size() >= 2 && isDeleteQuestion(sc, shown[1]);
             if (result) {
-                EXPECT_TRUE(mayBeAbsorbed(fault)) << "the fault went unnoticed";
+                EXPECT_TRUE(mayBeAbsorbed(fault) || isLookForRecoveryFileKept(sc, fault))
+                    << "the fault went unnoticed";
                 EXPECT_EQ(shown.size(), 2u);
                 EXPECT_TRUE(deleteAsked);
                 // A file a probe missed may still be found, and removed, by a later look.

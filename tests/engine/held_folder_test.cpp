@@ -185,18 +185,7 @@ TEST(DeleteAfterJoin, KeepsASetAnotherSplitPutAtItsNamesWhileTheQuestionWaited) 
 // and the message says where the one it could not put back waits.
 TEST(UndoneCommit, NeverReplacesAFileAnotherProgramPutAtAName) {
     // The journal the undo keeps waits in a state folder of the test's own, not for later tests.
-    ScratchDir state;
-    const std::string previous = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
-    ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
-    struct Restore {
-        std::string previous;
-        ~Restore() {
-            if (previous.empty())
-                ::unsetenv("XDG_STATE_HOME");
-            else
-                ::setenv("XDG_STATE_HOME", previous.c_str(), 1);
-        }
-    } restore{previous};
+    ScopedStateFolder state;
     ScratchDir scratch;
     const std::string dir = std::filesystem::canonical(scratch.path()).string();
     writeFile(dir + "/movie.avi", randomBytes(3000, 31));

@@ -59,18 +59,7 @@ std::map<std::string, std::string> outsideSet(std::map<std::string, std::string>
 // Journals go to a state folder of the test's own.
 class StateFolder {
 public:
-    StateFolder() {
-        if (const char* was = std::getenv("XDG_STATE_HOME"))
-            previous = was;
-        ::setenv("XDG_STATE_HOME", home.path().c_str(), 1);
-    }
-    ~StateFolder() {
-        if (previous)
-            ::setenv("XDG_STATE_HOME", previous->c_str(), 1);
-        else
-            ::unsetenv("XDG_STATE_HOME");
-    }
-    std::string journals() const { return home / "tolvar-files-splitter"; }
+    std::string journals() const { return state.home() / "tolvar-files-splitter"; }
     void plant(const JournalContents& contents, const std::string& name = "run-1-planted.journal") {
         std::filesystem::create_directories(journals());
         std::filesystem::permissions(journals(), std::filesystem::perms::owner_all);
@@ -81,8 +70,7 @@ public:
     }
 
 private:
-    ScratchDir home;
-    std::optional<std::string> previous;
+    ScopedStateFolder state;
 };
 
 pid_t reapedChild() {

@@ -43,6 +43,19 @@ const PrivateStateFolder privateState;
 
 } // namespace
 
+ScopedStateFolder::ScopedStateFolder() {
+    if (const char* was = std::getenv("XDG_STATE_HOME"))
+        previous = was;
+    ::setenv("XDG_STATE_HOME", folder.path().c_str(), 1);
+}
+
+ScopedStateFolder::~ScopedStateFolder() {
+    if (previous)
+        ::setenv("XDG_STATE_HOME", previous->c_str(), 1);
+    else
+        ::unsetenv("XDG_STATE_HOME");
+}
+
 std::vector<std::string> ScratchDir::listing() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(root))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,22 @@ public:
 
 private:
     std::string root;
+};
+
+// Points $XDG_STATE_HOME at a fresh folder of its own for as long as it lives, then back: the
+// journals written meanwhile are neither settled by nor left to the runs that come after.
+class ScopedStateFolder {
+public:
+    ScopedStateFolder();
+    ~ScopedStateFolder();
+    ScopedStateFolder(const ScopedStateFolder&) = delete;
+    ScopedStateFolder& operator=(const ScopedStateFolder&) = delete;
+
+    const ScratchDir& home() const { return folder; }
+
+private:
+    ScratchDir folder;
+    std::optional<std::string> previous;
 };
 
 } // namespace tolvar::testing
