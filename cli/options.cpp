@@ -384,15 +384,15 @@ std::string prefixWithDot(std::string_view prefix) {
 }
 
 std::string usageText() {
-    return "Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
-           "                          [--checksums] [--recovery N] [--join-script]\n"
-           "                          [--delete-source] FILE\n"
-           "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
-           "                         [--no-checksums] FIRST_PART\n"
-           "       tolvar-split info PART\n"
-           "       tolvar-split verify PART\n"
-           "       tolvar-split repair PART\n"
-           "Try 'tolvar-split --help' for more information.\n";
+    return _("Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
+             "                          [--checksums] [--recovery N] [--join-script]\n"
+             "                          [--delete-source] FILE\n"
+             "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
+             "                         [--no-checksums] FIRST_PART\n"
+             "       tolvar-split info PART\n"
+             "       tolvar-split verify PART\n"
+             "       tolvar-split repair PART\n"
+             "Try 'tolvar-split --help' for more information.\n");
 }
 
 std::string helpText() {

@@ -868,9 +868,9 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
 std::string describeVerdict(const PartVerdict& verdict) {
     switch (verdict.condition) {
     case PartCondition::Good:
-        return "good";
+        return _("good");
     case PartCondition::Missing:
-        return "missing";
+        return _("missing");
     case PartCondition::Damaged:
         return _("damaged (") + verdict.detail + ")";
     case PartCondition::Foreign:

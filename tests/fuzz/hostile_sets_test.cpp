@@ -176,8 +176,8 @@ struct FieldCase {
     const char* countField;
     const char* secondIndexField;
     bool result;
-    const char* output;  // the assembled bytes when the result is true
-    std::string refusal; // the refusal shown when the result is false, if any
+    const char* output;       // the assembled bytes when the result is true
+    std::string refusal = {}; // the refusal shown when the result is false, if any
 };
 
 // A refusal that names set.001 in our own words: it is of another set than set.000.
