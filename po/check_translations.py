@@ -2,10 +2,12 @@
 """Fails when a language's catalogue misses a text the sources mark for translation, keeps a
 text they no longer have, or drops or invents a placeholder ({1}, %1) or a line break.
 
-usage: check_translations.py TEMPLATE LANG.po...  (TEMPLATE: xgettext's output for the sources)
+usage: check_translations.py TEMPLATE LANG.po... -- XGETTEXT ARGS... SOURCES...
+The command after -- writes the template (its -o TEMPLATE is added) from the sources.
 """
 import ast
 import re
+import subprocess
 import sys
 
 
@@ -41,9 +43,12 @@ def marks(text):
 
 
 def main():
-    template = entries(sys.argv[1])
+    split = sys.argv.index("--")
+    files, command = sys.argv[1:split], sys.argv[split + 1:]
+    subprocess.run(command + ["-o", files[0]], check=True)
+    template = entries(files[0])
     faults = []
-    for po in sys.argv[2:]:
+    for po in files[1:]:
         translated = entries(po)
         faults += [f"{po}: not translated: {m!r}" for m in template
                    if not translated.get(m)]

@@ -78,7 +78,7 @@ checkFiles() {
         problem "share/doc/$name/changelog.gz is missing or differs from packaging/changelog"
     # Where the installed programs look for their German words (share/locale beside bin/).
     msgunfmt "$root/share/locale/de/LC_MESSAGES/$name.mo" 2>/dev/null |
-        grep -qF 'msgstr "Datei erfolgreich zusammengefügt."' ||
+        grep -F 'msgstr "Datei erfolgreich zusammengefügt."' >/dev/null ||
         problem "share/locale/de/LC_MESSAGES/$name.mo is missing or holds no German"
 
     while IFS= read -r -d '' manPage; do
