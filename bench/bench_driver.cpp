@@ -19,12 +19,14 @@ namespace {
 
 class BenchMessageBox final : public tolvar::MessageBox {
 public:
-    tolvar::MsgAnswer show(const std::string& text, tolvar::MsgStyle style,
-                           const std::string& title) override {
-        if (style == tolvar::MsgStyle::Question || style == tolvar::MsgStyle::QuestionDefaultNo)
-            return tolvar::messages::isDeleteQuestion(text) ? tolvar::MsgAnswer::No
-                                                            : tolvar::MsgAnswer::Yes;
-        std::cerr << title << ": " << text << '\n';
+    tolvar::MsgAnswer present(const tolvar::BoxText& shown) override {
+        using tolvar::QuestionKind;
+        if (shown.question != QuestionKind::None)
+            return shown.question == QuestionKind::DeleteSource ||
+                           shown.question == QuestionKind::DeleteParts
+                       ? tolvar::MsgAnswer::No
+                       : tolvar::MsgAnswer::Yes;
+        std::cerr << shown.title << ": " << shown.text << '\n';
         return tolvar::MsgAnswer::Ok;
     }
 };

@@ -14,6 +14,7 @@
 #include "terminal_io.h"
 #include "terminal_message_box.h"
 #include "terminal_progress.h"
+#include "translation.h"
 #include "verify_report.h"
 
 #include <cerrno>
@@ -53,13 +54,14 @@ bool inputFileUsable(const std::string& path, OperationContext& context, bool ma
         return false;
     }
     if (const std::optional<std::string> kind = notOrdinaryInWords(st.st_mode)) {
-        box.refuse("'" + escapedForDisplay(path) + "' is " + *kind + ", not an ordinary file.");
+        box.refuse("'" + escapedForDisplay(path) + _("' is ") + *kind +
+                   _(", not an ordinary file."));
         return false;
     }
     return true;
 }
 
-int finish(bool done, const char* successMessage, const OperationContext& context,
+int finish(bool done, const Message& successMessage, const OperationContext& context,
            TerminalProgress& progress) {
     progress.clear();
     if (done) {
@@ -69,7 +71,7 @@ int finish(bool done, const char* successMessage, const OperationContext& contex
     if (context.filesLeftUndeleted)
         return kExitFilesLeft;
     if (*stopFlag() != 0)
-        writeToStderr("tolvar-split: interrupted\n");
+        writeToStderr(_("tolvar-split: interrupted\n"));
     return kExitRefused;
 }
 
@@ -80,8 +82,8 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     if (options.sizeText) {
         const std::optional<TypedSize> size = parseSize(*options.sizeText);
         if (!size)
-            return usageError("invalid size '" + escapedForDisplay(*options.sizeText) +
-                              "' (a number with an optional unit K or M)");
+            return usageError(_("invalid size '") + escapedForDisplay(*options.sizeText) +
+                              _("' (a number with an optional unit K or M)"));
         if (sizeIsRefused(size->value)) {
             box.refuse(kInvalidSize);
             return kExitRefused;
@@ -95,8 +97,8 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     } else {
         const std::optional<std::int32_t> number = parsePartCount(*options.partsText);
         if (!number)
-            return usageError("invalid number of parts '" + escapedForDisplay(*options.partsText) +
-                              "'");
+            return usageError(_("invalid number of parts '") +
+                              escapedForDisplay(*options.partsText) + "'");
         if (partCountIsRefused(*number)) {
             box.refuse(kChooseNumber);
             return kExitRefused;
@@ -106,10 +108,10 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     if (options.recoveryText) {
         const std::optional<std::int32_t> count = parsePartCount(*options.recoveryText);
         if (!count)
-            return usageError("invalid number of recovery parts '" +
+            return usageError(_("invalid number of recovery parts '") +
                               escapedForDisplay(*options.recoveryText) + "'");
         if (*count < 1 || *count > kMaxRecoveryParts) {
-            box.refuse("Choose a number of recovery parts between 1 and " +
+            box.refuse(_("Choose a number of recovery parts between 1 and ") +
                        std::to_string(kMaxRecoveryParts) + ".");
             return kExitRefused;
         }
@@ -124,7 +126,7 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     const bool done = options.sizeText
                           ? SplitFile(options.path, filesize, prefix, options.path, context)
                           : SplitFile2(options.path, filenumber, prefix, options.path, context);
-    return finish(done, kSplitDone, context, progress);
+    return finish(done, messages::kSplitDone, context, progress);
 }
 
 // The assembly stops without a word when a part's index is not the one its place in the set
@@ -161,8 +163,8 @@ JoinCheck checkJoin(const std::string& firstPart, const std::string& prefix,
         problem->kind == ChecksumFileProblem::Kind::Damaged) {
         context.box.refuse(
             messages::checksumFileDamagedMessage(lookup.value().path, problem->reason) +
-            " Nothing was assembled. To join the broken files with their usual checks only, "
-            "give --no-checksums, or move the checksum file away.");
+            _(" Nothing was assembled. To join the broken files with their usual checks only, "
+              "give --no-checksums, or move the checksum file away."));
         check.proceed = false;
         return check;
     }
@@ -199,8 +201,8 @@ int runJoin(const Options& options, TerminalMessageBox& box, OperationContext& c
     const bool done = AssembleFile(options.path, prefix, context);
     if (!done && !box.spoke() && *stopFlag() == 0)
         explainSilentJoinStop(options.path, box, context.fs);
-    return finish(done, check.unchecked ? messages::kAssembledUnchecked : kAssembleDone, context,
-                  progress);
+    return finish(done, check.unchecked ? messages::kAssembledUnchecked : messages::kAssembleDone,
+                  context, progress);
 }
 
 // Lists the set as read, or says why there is none to list.
@@ -234,9 +236,9 @@ int runVerify(const Options& options, MessageBox& box, TerminalProgress& progres
     auto found = readSetFindings(fs, options.path, ChosenName::MustBeThere, &progress);
     progress.clear();
     if (!found || !found.value()) {
-        showFailureReport(box, found
-                                   ? makeFailure(FailureKind::IoError, "verifying was interrupted")
-                                   : found.failure());
+        showFailureReport(box,
+                          found ? makeFailure(FailureKind::IoError, _("verifying was interrupted"))
+                                : found.failure());
         return kExitRefused;
     }
     const SetFindings& findings = *found.value();
@@ -268,7 +270,7 @@ int runRepair(const Options& options, OperationContext& context, TerminalProgres
     }
     const RepairReport& report = repaired.value();
     if (report.outcome == RepairReport::Outcome::Cancelled) {
-        writeToStderr("tolvar-split: interrupted\n");
+        writeToStderr(_("tolvar-split: interrupted\n"));
         return kExitRefused;
     }
     if (report.outcome == RepairReport::Outcome::Refused) {
@@ -285,6 +287,7 @@ int runRepair(const Options& options, OperationContext& context, TerminalProgres
 } // namespace
 
 int main(int argc, char** argv) {
+    tolvar::startTranslations(argv[0]);
     std::vector<std::string_view> args;
     for (int i = 1; i < argc; ++i)
         args.emplace_back(argv[i]);

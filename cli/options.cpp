@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "input_rules.h"
+#include "translation.h"
 
 #include <algorithm>
 #include <charconv>
@@ -137,27 +138,27 @@ std::optional<UsageError> checkFit(const Options& options) {
     const bool join = options.command == Command::Join;
     if (!split && (options.sizeText || options.partsText))
         return UsageError{std::string("--") + (options.sizeText ? "size" : "parts") +
-                          " applies to split only"};
+                          _(" applies to split only")};
     if (!split && options.recoveryText)
-        return UsageError{"--recovery applies to split only"};
+        return UsageError{_("--recovery applies to split only")};
     if (!split && options.deleteSource)
-        return UsageError{"--delete-source applies to split only"};
+        return UsageError{_("--delete-source applies to split only")};
     if (!join && options.deleteParts)
-        return UsageError{"--delete-parts applies to join only"};
+        return UsageError{_("--delete-parts applies to join only")};
     if (!split && options.checksums)
-        return UsageError{"--checksums applies to split only"};
+        return UsageError{_("--checksums applies to split only")};
     if (!split && options.joinScript)
-        return UsageError{"--join-script applies to split only"};
+        return UsageError{_("--join-script applies to split only")};
     if (!join && options.noChecksums)
-        return UsageError{"--no-checksums applies to join only"};
+        return UsageError{_("--no-checksums applies to join only")};
     if ((options.command == Command::Info || options.command == Command::Verify ||
          options.command == Command::Repair) &&
         options.prefix)
-        return UsageError{"--prefix applies to split and join only"};
+        return UsageError{_("--prefix applies to split and join only")};
     if (split && options.sizeText && options.partsText)
-        return UsageError{"split takes either --size or --parts, not both"};
+        return UsageError{_("split takes either --size or --parts, not both")};
     if (split && !options.sizeText && !options.partsText)
-        return UsageError{"split needs --size SIZE or --parts N"};
+        return UsageError{_("split needs --size SIZE or --parts N")};
     return std::nullopt;
 }
 
@@ -197,15 +198,16 @@ struct GetoptTable {
 // option that takes none, or an unknown or ambiguous option.
 std::string problemWith(int result, std::string_view element) {
     if (const KnownOption* known = findCode(optopt))
-        return displayName(*known) + (result == ':' ? " needs a value" : " takes no value");
+        return displayName(*known) + (result == ':' ? _(" needs a value") : _(" takes no value"));
     if (optopt != 0)
-        return "unknown option '-" + escapedForDisplay(std::string(1, static_cast<char>(optopt))) +
-               "'";
+        return _("unknown option '-") +
+               escapedForDisplay(std::string(1, static_cast<char>(optopt))) + "'";
     const std::string_view name = element.substr(2, element.find('=') - 2);
     const std::vector<const KnownOption*> candidates = longCandidates(name);
     if (candidates.size() < 2)
-        return "unknown option '--" + escapedForDisplay(name) + "'";
-    std::string message = "option '--" + escapedForDisplay(name) + "' is ambiguous; possibilities:";
+        return _("unknown option '--") + escapedForDisplay(name) + "'";
+    std::string message =
+        _("option '--") + escapedForDisplay(name) + _("' is ambiguous; possibilities:");
     for (const KnownOption* candidate : candidates)
         message += " " + displayName(*candidate);
     return message;
@@ -288,17 +290,18 @@ Options commandOnly(Command command) {
 // The command the first argument names, with its one operand and the options that fit it.
 std::variant<Options, UsageError> commandWithOperand(Seen seen) {
     if (seen.positionals.empty())
-        return UsageError{"missing command (split, join, info, verify or repair)"};
+        return UsageError{_("missing command (split, join, info, verify or repair)")};
     const std::string& command = seen.positionals.front();
     const auto named =
         std::find_if(std::begin(kCommands), std::end(kCommands),
                      [&](const CommandName& entry) { return entry.name == command; });
     if (named == std::end(kCommands))
-        return UsageError{"unknown command '" + escapedForDisplay(command) + "'"};
+        return UsageError{_("unknown command '") + escapedForDisplay(command) + "'"};
     if (seen.positionals.size() < 2)
-        return UsageError{command + " needs " + std::string(named->operand)};
+        return UsageError{command + _(" needs ") + std::string(named->operand)};
     if (seen.positionals.size() > 2)
-        return UsageError{"unexpected argument '" + escapedForDisplay(seen.positionals[2]) + "'"};
+        return UsageError{_("unexpected argument '") + escapedForDisplay(seen.positionals[2]) +
+                          "'"};
     Options options = std::move(seen.options);
     options.command = named->command;
     options.path = seen.positionals[1];
@@ -381,15 +384,15 @@ std::string prefixWithDot(std::string_view prefix) {
 }
 
 std::string usageText() {
-    return "Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
-           "                          [--checksums] [--recovery N] [--join-script]\n"
-           "                          [--delete-source] FILE\n"
-           "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
-           "                         [--no-checksums] FIRST_PART\n"
-           "       tolvar-split info PART\n"
-           "       tolvar-split verify PART\n"
-           "       tolvar-split repair PART\n"
-           "Try 'tolvar-split --help' for more information.\n";
+    return _("Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
+             "                          [--checksums] [--recovery N] [--join-script]\n"
+             "                          [--delete-source] FILE\n"
+             "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
+             "                         [--no-checksums] FIRST_PART\n"
+             "       tolvar-split info PART\n"
+             "       tolvar-split verify PART\n"
+             "       tolvar-split repair PART\n"
+             "Try 'tolvar-split --help' for more information.\n");
 }
 
 std::string helpText() {

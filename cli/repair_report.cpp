@@ -2,6 +2,7 @@
 
 #include "part_set.h"
 #include "path_parts.h"
+#include "translation.h"
 
 #include <algorithm>
 
@@ -19,7 +20,7 @@ std::string formatRepairReport(const RepairReport& report) {
             ++lost;
         if (std::find(report.rebuilt.begin(), report.rebuilt.end(), verdict.path) !=
             report.rebuilt.end())
-            text += ", rebuilt";
+            text += _(", rebuilt");
         text += '\n';
     }
     const auto count = [](int n, const char* one, const char* many) {
@@ -27,17 +28,17 @@ std::string formatRepairReport(const RepairReport& report) {
     };
     switch (report.outcome) {
     case RepairReport::Outcome::Whole:
-        text += "The set is whole: nothing to repair.\n";
+        text += _("The set is whole: nothing to repair.\n");
         break;
     case RepairReport::Outcome::Repaired:
-        text += "Repaired: " + count(lost, "file", "files") +
-                " rebuilt, each checked against its checksum.\n";
+        text += _("Repaired: ") + count(lost, _("file"), _("files")) +
+                _(" rebuilt, each checked against its checksum.\n");
         break;
     case RepairReport::Outcome::BeyondRepair:
-        text += "Not repaired: " + count(lost, "file is", "files are") +
-                " missing or damaged, more than " +
-                count(recoveryParts, "recovery part", "recovery parts") +
-                " can rebuild; nothing was changed.\n";
+        text += _("Not repaired: ") + count(lost, _("file is"), _("files are")) +
+                _(" missing or damaged, more than ") +
+                count(recoveryParts, _("recovery part"), _("recovery parts")) +
+                _(" can rebuild; nothing was changed.\n");
         break;
     case RepairReport::Outcome::Refused:
     case RepairReport::Outcome::Cancelled:

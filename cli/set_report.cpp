@@ -1,6 +1,7 @@
 #include "set_report.h"
 
 #include "operations.h"
+#include "translation.h"
 
 namespace tolvar::cli {
 
@@ -11,7 +12,7 @@ std::string quoted(std::string_view text) {
 }
 
 std::string bytesText(std::uint64_t count) {
-    return std::to_string(count) + " bytes";
+    return std::to_string(count) + _(" bytes");
 }
 
 } // namespace
@@ -29,12 +30,13 @@ std::string formatPartLine(std::string_view slot, std::string_view state, std::s
 std::string formatSetReport(const PartSet& set) {
     const PartHeader& chosen = set.chosen.header;
     std::string text;
-    text += "Part:        " + escapedForDisplay(set.chosenPath) + "\n";
-    text += "Index:       " + formatIndex(chosen.PartIndex) + " of a set of " +
-            std::to_string(chosen.PartCount) + " part" + (chosen.PartCount == 1 ? "" : "s") + "\n";
-    text += "Restores to: " + escapedForDisplay(set.outputName({})) + "\n";
+    text += _("Part:        ") + escapedForDisplay(set.chosenPath) + "\n";
+    text += _("Index:       ") + formatIndex(chosen.PartIndex) + _(" of a set of ") +
+            std::to_string(chosen.PartCount) + (chosen.PartCount == 1 ? _(" part") : _(" parts")) +
+            "\n";
+    text += _("Restores to: ") + escapedForDisplay(set.outputName({})) + "\n";
     if (chosen.PartIndex != 0)
-        text += "Join from:   " + escapedForDisplay(PartFileName(set.base, 0)) + "\n";
+        text += _("Join from:   ") + escapedForDisplay(PartFileName(set.base, 0)) + "\n";
 
     int present = 0;
     int missing = 0;
@@ -50,47 +52,47 @@ std::string formatSetReport(const PartSet& set) {
             break;
         case PartState::Missing:
             ++missing;
-            state = "missing";
+            state = _("missing");
             break;
         case PartState::WrongIndex:
             ++wrongIndex;
-            state = "wrong index " + formatIndex(entry.header.PartIndex);
+            state = _("wrong index ") + formatIndex(entry.header.PartIndex);
             break;
         case PartState::WrongSize:
             ++wrongSize;
-            state = "wrong size (" + bytesText(entry.payloadSize) + ")";
+            state = _("wrong size (") + bytesText(entry.payloadSize) + ")";
             break;
         case PartState::OtherSet:
             ++other;
-            state = "from another set (" + formatIndex(entry.header.PartCount) + " parts, tail " +
-                    quoted(entry.header.NameTail) + ")";
+            state = _("from another set (") + formatIndex(entry.header.PartCount) +
+                    _(" parts, tail ") + quoted(entry.header.NameTail) + ")";
             break;
         case PartState::NotAPart:
         case PartState::Unreadable:
             ++other;
             // A folder or device at the name is no part; only a file that fails is unreadable.
             state = entry.reason.empty()
-                        ? "unreadable (" + escapedForDisplay(entry.failure->description) + ")"
-                        : "not a part (" + entry.reason + ")";
+                        ? _("unreadable (") + escapedForDisplay(entry.failure->description) + ")"
+                        : _("not a part (") + entry.reason + ")";
             break;
         }
         text += formatPartLine(formatIndex(entry.index), state, entry.path);
     }
 
-    const std::string counted =
-        std::to_string(present) + " of " + std::to_string(set.parts.size()) + " parts present";
+    const std::string counted = std::to_string(present) + _(" of ") +
+                                std::to_string(set.parts.size()) + _(" parts present");
     if (set.whole())
-        return text + "Complete: " + counted + ", " + std::to_string(set.presentPayload()) +
-               " bytes in all.\n";
-    text += "Incomplete: " + counted;
+        return text + _("Complete: ") + counted + ", " + std::to_string(set.presentPayload()) +
+               _(" bytes in all.\n");
+    text += _("Incomplete: ") + counted;
     const auto add = [&](int n, const char* what) {
         if (n > 0)
             text += ", " + std::to_string(n) + what;
     };
-    add(missing, " missing");
-    add(wrongIndex, " with a wrong index");
-    add(wrongSize, " of the wrong size");
-    add(other, " not of this set");
+    add(missing, _(" missing"));
+    add(wrongIndex, _(" with a wrong index"));
+    add(wrongSize, _(" of the wrong size"));
+    add(other, _(" not of this set"));
     text += ".\n";
     if (!set.countIsValid())
         text += set.problemInWords() + "\n";
@@ -99,16 +101,16 @@ std::string formatSetReport(const PartSet& set) {
 
 std::string silentStopInWords(const PartSet* set) {
     if (set != nullptr && set->chosen.header.PartIndex != 0)
-        return messages::notAssembledMessage(quoted(set->chosenPath) + " is broken file " +
+        return messages::notAssembledMessage(quoted(set->chosenPath) + _(" is broken file ") +
                                              formatIndex(set->chosen.header.PartIndex) +
-                                             " of its set, not the first one; join from " +
+                                             _(" of its set, not the first one; join from ") +
                                              quoted(PartFileName(set->base, 0)) + ".");
     if (set != nullptr)
         for (const PartEntry& entry : set->parts)
             if (entry.state == PartState::WrongIndex)
                 return messages::notAssembledMessage(set->problemInWords(entry));
     return messages::notAssembledMessage(
-        "a broken file does not carry the index its name calls for.");
+        _("a broken file does not carry the index its name calls for."));
 }
 
 } // namespace tolvar::cli

@@ -1,6 +1,5 @@
 #include "terminal_message_box.h"
 
-#include "operations.h"
 #include "terminal_io.h"
 
 namespace tolvar::cli {
@@ -33,22 +32,23 @@ void say(std::string_view text) {
 TerminalMessageBox::TerminalMessageBox(AnswerPolicy answers, TerminalProgress* line)
     : policy(answers), progress(line) {}
 
-MsgAnswer TerminalMessageBox::show(const std::string& text, MsgStyle style,
-                                   const std::string& title) {
+MsgAnswer TerminalMessageBox::present(const BoxText& shown) {
     if (progress != nullptr)
         progress->clear();
-    if (style == MsgStyle::Question || style == MsgStyle::QuestionDefaultNo)
-        return answerQuestion(text);
+    if (shown.style == MsgStyle::Question || shown.style == MsgStyle::QuestionDefaultNo)
+        return answerQuestion(shown);
     hasSpoken = true;
-    if (title == kProductTitle)
-        say(text);
+    if (shown.failureNumber == 0)
+        say(shown.text);
     else
-        writeToStderr(title + ": " + text + "\n");
+        writeToStderr(shown.title + ": " + shown.text + "\n");
     return MsgAnswer::Ok;
 }
 
-MsgAnswer TerminalMessageBox::answerQuestion(const std::string& text) {
-    if (messages::isDeleteQuestion(text)) {
+MsgAnswer TerminalMessageBox::answerQuestion(const BoxText& shown) {
+    const std::string& text = shown.text;
+    if (shown.question == QuestionKind::DeleteSource ||
+        shown.question == QuestionKind::DeleteParts) {
         if (policy.deleteYes)
             return MsgAnswer::Yes;
         if (policy.yes || !policy.interactive)
@@ -60,13 +60,13 @@ MsgAnswer TerminalMessageBox::answerQuestion(const std::string& text) {
         return MsgAnswer::Yes;
     if (!policy.interactive) {
         hasSpoken = true;
-        say(kNotConfirmedNoTerminal);
+        say(kNotConfirmedNoTerminal.text());
         return MsgAnswer::No;
     }
     const MsgAnswer answer = askOnTerminal(text);
     if (answer == MsgAnswer::No) {
         hasSpoken = true;
-        say(kNotConfirmed);
+        say(kNotConfirmed.text());
     }
     return answer;
 }

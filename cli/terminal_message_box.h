@@ -17,7 +17,7 @@ struct AnswerPolicy {
 
 // The engine's message box on a terminal. Messages go to standard error: failure reports as
 // "<title>: <description>" (which keeps the failure's number), everything else as
-// "tolvar-split: <text>". Questions are answered by the policy:
+// "tolvar-split: <text>". Questions are answered by their kind and the policy:
 //   - the delete questions: Yes with deleteYes; otherwise No without asking when yes is set
 //     (a script that said --yes must not stop at a prompt); otherwise asked when interactive,
 //     else No;
@@ -31,14 +31,14 @@ public:
     TerminalMessageBox(AnswerPolicy policy, TerminalProgress* progress);
 
     // Writes the message or answers the question as described above; OK for non-questions.
-    MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) override;
+    MsgAnswer present(const BoxText& shown) override;
 
     // True once anything other than a prompt has been written: a message, a failure report or
     // the note that a confirmation was not given.
     bool spoke() const { return hasSpoken; }
 
 private:
-    MsgAnswer answerQuestion(const std::string& text);
+    MsgAnswer answerQuestion(const BoxText& shown);
     MsgAnswer askOnTerminal(const std::string& text);
 
     AnswerPolicy policy;
@@ -46,12 +46,8 @@ private:
     bool hasSpoken = false;
 };
 
-// The messages the command line shows in the window's words; those refusing a typed size or
-// number of parts come with the rules themselves (input_rules.h).
-inline constexpr const char* kSplitDone = "Splitting done successfully.";
-inline constexpr const char* kAssembleDone = "File assembled successfully.";
-inline constexpr const char* kNotConfirmedNoTerminal =
-    "not confirmed: standard input is not a terminal; use --yes";
-inline constexpr const char* kNotConfirmed = "not confirmed";
+// The command line's own words about its questions.
+inline const Message kNotConfirmedNoTerminal{MessageId::NotConfirmedNoTerminal};
+inline const Message kNotConfirmed{MessageId::NotConfirmed};
 
 } // namespace tolvar::cli

@@ -2,6 +2,7 @@
 
 #include "operations.h"
 #include "set_report.h"
+#include "translation.h"
 
 namespace tolvar::cli {
 
@@ -19,7 +20,7 @@ std::optional<VerifyReport> verifyWithChecksums(const SetFindings& found, Messag
     if (const auto& problem = checksums.problem) {
         if (problem->kind == ChecksumFileProblem::Kind::Damaged) {
             box.refuse(messages::checksumFileDamagedMessage(checksums.path, problem->reason) +
-                       " The set is listed without it.");
+                       _(" The set is listed without it."));
             VerifyReport report;
             report.checksumPath = checksums.path;
             report.checksumFileDamaged = true;
@@ -31,8 +32,8 @@ std::optional<VerifyReport> verifyWithChecksums(const SetFindings& found, Messag
     if (!found.contentsChecked)
         return std::nullopt;
     if (!checksums.incomplete.empty())
-        box.inform("The broken files were checked against '" + escapedForDisplay(checksums.path) +
-                   "' alone: " + checksums.incomplete + ".");
+        box.inform(_("The broken files were checked against '") +
+                   escapedForDisplay(checksums.path) + _("' alone: ") + checksums.incomplete + ".");
     VerifyReport report;
     report.checksumPath = checksums.path;
     report.verdicts = found.verdicts;
@@ -40,7 +41,7 @@ std::optional<VerifyReport> verifyWithChecksums(const SetFindings& found, Messag
 }
 
 std::string formatVerifyReport(const VerifyReport& report) {
-    std::string text = "Checksum file: " + escapedForDisplay(report.checksumPath) + "\n";
+    std::string text = _("Checksum file: ") + escapedForDisplay(report.checksumPath) + "\n";
     int good = 0;
     int damaged = 0;
     int missing = 0;
@@ -64,17 +65,17 @@ std::string formatVerifyReport(const VerifyReport& report) {
                                                   : formatIndex(verdict.index);
         text += formatPartLine(slot, describeVerdict(verdict), verdict.path);
     }
-    const std::string counted =
-        std::to_string(good) + " of " + std::to_string(report.verdicts.size()) + " files good";
+    const std::string counted = std::to_string(good) + _(" of ") +
+                                std::to_string(report.verdicts.size()) + _(" files good");
     if (report.whole())
-        return text + "Whole: " + counted + ".\n";
-    text += "Not whole: " + counted;
+        return text + _("Whole: ") + counted + ".\n";
+    text += _("Not whole: ") + counted;
     if (damaged > 0)
-        text += ", " + std::to_string(damaged) + " damaged";
+        text += ", " + std::to_string(damaged) + _(" damaged");
     if (missing > 0)
-        text += ", " + std::to_string(missing) + " missing";
+        text += ", " + std::to_string(missing) + _(" missing");
     if (foreign > 0)
-        text += ", " + std::to_string(foreign) + " foreign";
+        text += ", " + std::to_string(foreign) + _(" foreign");
     return text + ".\n";
 }
 

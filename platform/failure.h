@@ -1,5 +1,6 @@
 #pragma once
 
+#include "display_text.h"
 #include "message_box.h"
 
 #include <optional>
@@ -60,12 +61,6 @@ Failure notOrdinaryFileFailure(FileAction action, std::string_view path, std::st
 // The same failure of a file call, about path instead: the file as the user knows it, where
 // the call was made on a temporary name the user never sees. Any other failure is unchanged.
 Failure aboutFile(Failure failure, std::string_view path);
-
-// A path or field shown to a user: control bytes, DEL, backslash and bytes that are not valid
-// UTF-8 escaped as `ls -b` does ("\n", "\t", "\\", "\033"); printable UTF-8 kept. Every
-// name in a message passes through here once, where the message is composed, so no name
-// reaches a terminal or a window raw.
-std::string escapedForDisplay(std::string_view bytes);
 
 // The fixed form of a failure report: the description escaped as a whole (it names files
 // and holds no other text that needs escaping), critical style, and the title

@@ -2,21 +2,26 @@
 
 namespace tolvar {
 
-bool MessageBox::ask(const std::string& question) {
-    return show(question, MsgStyle::Question, std::string(kProductTitle)) == MsgAnswer::Yes;
+MsgAnswer MessageBox::show(const std::string& text, MsgStyle style, const std::string& title) {
+    return present({text, style, title});
 }
 
-bool MessageBox::askDefaultNo(const std::string& question) {
-    return show(question, MsgStyle::QuestionDefaultNo, std::string(kProductTitle)) ==
-           MsgAnswer::Yes;
+bool MessageBox::ask(const Message& question) {
+    return present({question.text(), MsgStyle::Question, std::string(kProductTitle),
+                    question.question()}) == MsgAnswer::Yes;
+}
+
+bool MessageBox::askDefaultNo(const Message& question) {
+    return present({question.text(), MsgStyle::QuestionDefaultNo, std::string(kProductTitle),
+                    question.question()}) == MsgAnswer::Yes;
 }
 
 void MessageBox::refuse(const std::string& text) {
-    show(text, MsgStyle::Critical, std::string(kProductTitle));
+    present({text, MsgStyle::Critical, std::string(kProductTitle)});
 }
 
 void MessageBox::inform(const std::string& text) {
-    show(text, MsgStyle::Information, std::string(kProductTitle));
+    present({text, MsgStyle::Information, std::string(kProductTitle)});
 }
 
 } // namespace tolvar

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "message.h"
+
 #include <string>
 #include <string_view>
 
@@ -21,18 +23,32 @@ enum class MsgStyle : int {
 
 enum class MsgAnswer { Ok, Yes, No };
 
+// What a box is shown: the words, the buttons and icon, the title; for a question what it
+// asks, and for a failure report the failure's number (0 for anything else). Whoever answers
+// in the user's place decides by these, never by the words, which may be translated.
+struct BoxText {
+    std::string text;
+    MsgStyle style = MsgStyle::Information;
+    std::string title;
+    QuestionKind question = QuestionKind::None;
+    int failureNumber = 0;
+};
+
 // Every word the program says to its user goes through one of these. Implementations are
-// modal: show() returns only when the user has dismissed the box.
+// modal: present() returns only when the user has dismissed the box.
 class MessageBox {
 public:
     virtual ~MessageBox() = default;
-    virtual MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) = 0;
+    virtual MsgAnswer present(const BoxText& shown) = 0;
 
-    // Convenience for the common cases, all titled with the product name.
-    bool ask(const std::string& question);          // Question; true on Yes
-    bool askDefaultNo(const std::string& question); // QuestionDefaultNo; true on Yes
-    void refuse(const std::string& text);           // Critical, OK
-    void inform(const std::string& text);           // Information, OK
+    // A box of its own title and style that asks nothing the program acts on: About, Help.
+    MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title);
+    // Convenience for the common cases, all titled with the product name. A question carries
+    // its kind from the catalogue.
+    bool ask(const Message& question);          // Question; true on Yes
+    bool askDefaultNo(const Message& question); // QuestionDefaultNo; true on Yes
+    void refuse(const std::string& text);       // Critical, OK
+    void inform(const std::string& text);       // Information, OK
 };
 
 } // namespace tolvar

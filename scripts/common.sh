@@ -9,9 +9,10 @@ releaseDir=$repoRoot/build/release
 # it because the release folder is configured with its tests, so the window and the test
 # suite share one build. ISA-L computes the recovery parts; pkg-config finds it. libssl-dev
 # brings libcrypto's SHA-256. libxkbcommon-dev is what Qt's CMake files look for when they are
-# found (without it every configure prints "Could NOT find XKB").
+# found (without it every configure prints "Could NOT find XKB"). gettext's xgettext and msgfmt
+# build the translations; qt6-translations-l10n holds Qt's own words (file dialogs) in them.
 buildPackages=(cmake g++ ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev
-               libisal-dev libssl-dev libxkbcommon-dev)
+               libisal-dev libssl-dev libxkbcommon-dev gettext qt6-translations-l10n)
 
 # Everything the test suite needs on top: a display, a window manager and ImageMagick for the
 # screenshots, xwininfo and xprop to measure the framed window, clang with libFuzzer, clang-format, and dpkg-shlibdeps, file and

@@ -84,36 +84,31 @@ bool rebuildIfNeeded(const std::string& chosen, const PartSet& set, const Checks
 } // namespace
 
 std::string quotedList(const std::vector<std::string>& names) {
-    std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0)
-            text += i + 1 == names.size() ? " and " : ", ";
-        text += "'" + names[i] + "'";
-    }
-    return text;
+    std::vector<std::string> quoted;
+    for (const std::string& name : names)
+        quoted.push_back("'" + name + "'");
+    return listed(quoted);
 }
 
-std::string assembleUncheckedQuestion(const std::string& checksumPath, const std::string& reason) {
-    return messages::checksumFileDamagedMessage(checksumPath, reason) +
-           "\nAssemble them without checking their contents?";
+Message assembleUncheckedQuestion(const std::string& checksumPath, const std::string& reason) {
+    return Message(MessageId::AssembleUncheckedQuestion,
+                   {messages::checksumFileDamagedMessage(checksumPath, reason)});
 }
 
-std::string rebuildQuestion(const std::string& lines, const std::vector<std::string>& names) {
-    return lines + "\nRebuild " + quotedList(names) + " from the recovery files and assemble?";
+Message rebuildQuestion(const std::string& lines, const std::vector<std::string>& names) {
+    return Message(MessageId::RebuildQuestion, {lines, quotedList(names)});
 }
 
 std::string beyondRepairMessage(const std::string& lines) {
-    return "Nothing was assembled: these files of the set are damaged or missing, and its "
-           "recovery files cannot rebuild them all:\n" +
-           lines;
+    return Message(MessageId::BeyondRepair, {lines});
 }
 
 std::string notSplitFileMessage(const std::string& path) {
-    return std::string(messages::kNotSplitFile) + "\n'" + escapedForDisplay(path) + "'";
+    return Message(MessageId::NotSplitFileNamed, {escapedForDisplay(path)});
 }
 
 std::string notBrokenFileMessage(const std::string& path) {
-    return std::string(messages::kNotBrokenFile) + "\n'" + escapedForDisplay(path) + "'";
+    return Message(MessageId::NotBrokenFileNamed, {escapedForDisplay(path)});
 }
 
 AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& prefix,

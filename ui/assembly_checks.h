@@ -42,10 +42,10 @@ AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& pref
 using messages::replaceQuestion;
 // "The checksum file '/a/big.sha256' is damaged: <reason>, so the broken files cannot be
 // checked against it.\nAssemble them without checking their contents?"
-std::string assembleUncheckedQuestion(const std::string& checksumPath, const std::string& reason);
+Message assembleUncheckedQuestion(const std::string& checksumPath, const std::string& reason);
 // "'/a/big.002': damaged (altered)\n'/a/big.004': missing\nRebuild 'big.002' and 'big.004' from
 // the recovery files and assemble?"
-std::string rebuildQuestion(const std::string& lines, const std::vector<std::string>& names);
+Message rebuildQuestion(const std::string& lines, const std::vector<std::string>& names);
 // "Nothing was assembled: these files of the set are damaged or missing, and its recovery files
 // cannot rebuild them all:\n'/a/big.002': damaged (altered)\n..."
 std::string beyondRepairMessage(const std::string& lines);

@@ -5,6 +5,7 @@
 #include "path_parts.h"
 #include "path_text.h"
 #include "progress_presenter.h"
+#include "qt_text.h"
 #include "repair.h"
 
 #include <QDialogButtonBox>
@@ -44,7 +45,7 @@ CheckDialog::CheckDialog(const QString& chosen, MessageBox& messageBox, FileSyst
     : QDialog(owner), chosenPath(pathToBytes(chosen).toStdString()), box(messageBox),
       fs(fileSystem), delay(progressDelay) {
     setObjectName(QStringLiteral("CheckDialog"));
-    setWindowTitle(QStringLiteral("Check Broken Files - Tolvar Files Splitter"));
+    setWindowTitle(T_("Check Broken Files - Tolvar Files Splitter"));
     heading = new QLabel(this);
     heading->setObjectName(QStringLiteral("heading"));
     heading->setTextFormat(Qt::PlainText);
@@ -52,18 +53,18 @@ CheckDialog::CheckDialog(const QString& chosen, MessageBox& messageBox, FileSyst
     files = new QTreeWidget(this);
     files->setObjectName(QStringLiteral("files"));
     files->setColumnCount(2);
-    files->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Condition")});
+    files->setHeaderLabels({T_("File"), T_("Condition")});
     files->setRootIsDecorated(false);
     files->setSelectionMode(QAbstractItemView::NoSelection);
     files->header()->setStretchLastSection(true);
-    files->setAccessibleName(QStringLiteral("Files of the set"));
+    files->setAccessibleName(T_("Files of the set"));
     verdict = new QLabel(this);
     verdict->setObjectName(QStringLiteral("verdict"));
     verdict->setTextFormat(Qt::PlainText);
     verdict->setWordWrap(true);
 
     auto* buttons = new QDialogButtonBox(this);
-    repairer = buttons->addButton(QStringLiteral("Repair"), QDialogButtonBox::ActionRole);
+    repairer = buttons->addButton(T_("Repair"), QDialogButtonBox::ActionRole);
     repairer->setObjectName(QStringLiteral("repair"));
     QPushButton* close = buttons->addButton(QDialogButtonBox::Close);
     close->setDefault(true);
@@ -82,9 +83,8 @@ CheckDialog::CheckDialog(const QString& chosen, MessageBox& messageBox, FileSyst
 
 bool CheckDialog::runCheck() {
     Result<std::variant<SetCheck, SetCheckRefusal, std::monostate>> found = [&] {
-        ProgressPresenter progress(
-            parentWidget(), ProgressPresenter::Direction::Reading, delay,
-            QStringLiteral("Checking %1").arg(shown(fileNameOf(chosenPath))));
+        ProgressPresenter progress(parentWidget(), ProgressPresenter::Direction::Reading, delay,
+                                   T_("Checking %1").arg(shown(fileNameOf(chosenPath))));
         return checkSet(fs, chosenPath, &progress);
     }();
     if (!found) {
@@ -104,8 +104,8 @@ bool CheckDialog::runCheck() {
 
 void CheckDialog::fill(const SetCheck& check) {
     heading->setText(check.checksumPath.empty() || !check.contentsChecked
-                         ? QStringLiteral("The set of '%1':").arg(shown(chosenPath))
-                         : QStringLiteral("Checked against '%1':").arg(shown(check.checksumPath)));
+                         ? T_("The set of '%1':").arg(shown(chosenPath))
+                         : T_("Checked against '%1':").arg(shown(check.checksumPath)));
     files->clear();
     for (const PartVerdict& v : check.verdicts) {
         auto* row = new QTreeWidgetItem(files);
@@ -125,9 +125,8 @@ void CheckDialog::fill(const SetCheck& check) {
 
 void CheckDialog::repair() {
     Result<RepairReport> repaired = [&] {
-        ProgressPresenter progress(
-            this, ProgressPresenter::Direction::Writing, delay,
-            QStringLiteral("Repairing %1").arg(shown(fileNameOf(chosenPath))));
+        ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, delay,
+                                   T_("Repairing %1").arg(shown(fileNameOf(chosenPath))));
         return RepairSet(chosenPath, fs, &progress);
     }();
     if (!repaired) {
@@ -140,15 +139,14 @@ void CheckDialog::repair() {
         std::vector<std::string> names;
         for (const std::string& path : report.rebuilt)
             names.push_back(escapedForDisplay(fileNameOf(path)));
-        box.inform("Rebuilt " + quotedList(names) + " from the recovery files.");
+        box.inform(Message(MessageId::Rebuilt, {quotedList(names)}));
         break;
     }
     case RepairReport::Outcome::Whole:
-        box.inform("Every file of the set is good: nothing needed rebuilding.");
+        box.inform(Message(MessageId::NothingNeededRebuilding));
         break;
     case RepairReport::Outcome::BeyondRepair:
-        box.refuse("Nothing was rebuilt: more files of the set are damaged or missing than its "
-                   "recovery files can rebuild.");
+        box.refuse(Message(MessageId::NothingRebuilt));
         break;
     case RepairReport::Outcome::Refused:
         box.refuse(report.message);

@@ -1,5 +1,7 @@
 #include "desktop_notice.h"
 
+#include "qt_text.h"
+
 #include <QApplication>
 #include <QVariantMap>
 #include <QWidget>
@@ -13,7 +15,7 @@
 namespace tolvar {
 
 QString jobEndText(const QString& job) {
-    return QStringLiteral("%1 has ended.").arg(job);
+    return T_("%1 has ended.").arg(job);
 }
 
 void announceJobEnd(QWidget* window, const QString& job) {

@@ -14,6 +14,7 @@
 #include "path_text.h"
 #include "progress_presenter.h"
 #include "qt_message_box.h"
+#include "qt_text.h"
 #include "read_only_box_accessible.h"
 #include "window_position.h"
 
@@ -66,19 +67,19 @@ constexpr double kTwipsPerInch = 1440.0;
 const char* const kWebSite = "https://tolvar-files-splitter.example.org/";
 
 std::string aboutText() {
-    return std::string("Tolvar Files Splitter v2.0 was designed by the Tolvar Files Splitter "
-                       "team.\r\n") +
-           kWebSite + "\r\nCopyright (C) 2026 the Tolvar Files Splitter team.";
+    return std::string(_("Tolvar Files Splitter v2.0 was designed by the Tolvar Files Splitter "
+                         "team.")) +
+           "\r\n" + kWebSite + "\r\n" + _("Copyright (C) 2026 the Tolvar Files Splitter team.");
 }
 
 // Under the About text in the real box.
-const char* const kLicence = "Free software under the MIT licence: you may use, copy, change "
-                             "and share it. It comes with no warranty.";
+const char* const kLicence = N_("Free software under the MIT licence: you may use, copy, change "
+                                "and share it. It comes with no warranty.");
 
 std::string helpText() {
     std::string site(kWebSite);
     site.pop_back();
-    return "Please go to our web site: " + site;
+    return _("Please go to our web site: ") + site;
 }
 
 // Counts the operations under way for as long as one runs, whichever way it ends.
@@ -99,7 +100,7 @@ std::string toEngine(const QString& path) {
 
 // What a progress dialog's title says: "Splitting movie.mkv".
 QString job(const char* doing, const QString& path) {
-    return QString::fromLatin1(doing) + QLatin1Char(' ') + QFileInfo(path).fileName();
+    return T_(doing) + QLatin1Char(' ') + QFileInfo(path).fileName();
 }
 
 } // namespace
@@ -186,7 +187,7 @@ void frmMain::createPanels() {
 }
 
 void frmMain::createMenu() {
-    menu = menuBar()->addMenu(QStringLiteral("&Menu"));
+    menu = menuBar()->addMenu(T_("&Menu"));
     menu->setObjectName(QStringLiteral("menu"));
     auto item = [this](const char* name, const QString& caption, const QKeySequence& keys) {
         QAction* action = menu->addAction(caption);
@@ -197,18 +198,16 @@ void frmMain::createMenu() {
         action->setShortcutContext(Qt::WindowShortcut);
         return action;
     };
-    menuSplit =
-        item("menuSplit", QStringLiteral("&Split File"), QKeySequence(Qt::CTRL | Qt::Key_S));
-    menuAssemble =
-        item("menuAssemble", QStringLiteral("&Assemble Files"), QKeySequence(Qt::CTRL | Qt::Key_A));
+    menuSplit = item("menuSplit", T_("&Split File"), QKeySequence(Qt::CTRL | Qt::Key_S));
+    menuAssemble = item("menuAssemble", T_("&Assemble Files"), QKeySequence(Qt::CTRL | Qt::Key_A));
     // Ctrl+Shift+C: bound to nothing by Qt's line edits, lists or the desktop's standard keys.
-    menuCheck = item("menuCheck", QStringLiteral("&Check Broken Files..."),
+    menuCheck = item("menuCheck", T_("&Check Broken Files..."),
                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     menu->addSeparator()->setObjectName(QStringLiteral("line"));
-    menuHelp = item("menuHelp", QStringLiteral("&Help and Support"), QKeySequence(Qt::Key_F1));
-    menuAbout = item("menuAbout", QStringLiteral("A&bout"), QKeySequence());
+    menuHelp = item("menuHelp", T_("&Help and Support"), QKeySequence(Qt::Key_F1));
+    menuAbout = item("menuAbout", T_("A&bout"), QKeySequence());
     menu->addSeparator()->setObjectName(QStringLiteral("line2"));
-    menuExit = item("menuExit", QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    menuExit = item("menuExit", T_("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     // F10 opens the menu, as on other desktop programs; Qt's menu bar only answers Alt.
     auto* openMenu = new QAction(this);
@@ -451,8 +450,7 @@ void frmMain::menuAssemble_Click() {
 void frmMain::menuCheck_Click() {
     const QString chosen = fileDialogs().choose(
         DialogKind::Open, this, QString::fromLatin1(kAllFiles),
-        QStringLiteral("Choose a file of the set to check - Tolvar Files Splitter"),
-        initialFolder(QString()));
+        T_("Choose a file of the set to check - Tolvar Files Splitter"), initialFolder(QString()));
     if (chosen.isEmpty())
         return;
     const OperationGuard running(operationsRunning);
@@ -491,10 +489,9 @@ void frmMain::menuAbout_Click() {
     // The real box also shows the program's icon and its licence; a scripted one gets the
     // message alone.
     if (ownBox && box == ownBox.get())
-        ownBox->showAbout(aboutText(), "About...", windowIcon().pixmap(64),
-                          QString::fromLatin1(kLicence));
+        ownBox->showAbout(aboutText(), _("About..."), windowIcon().pixmap(64), T_(kLicence));
     else
-        messageBox().show(aboutText(), MsgStyle::Information, "About...");
+        messageBox().show(aboutText(), MsgStyle::Information, _("About..."));
 }
 
 void frmMain::menuHelp_Click() {
@@ -522,7 +519,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
     const OperationGuard running(operationsRunning);
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
-                               job("Splitting", Filename));
+                               job(N_("Splitting"), Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
     Frame1->chooseOptions(context);
     return tolvar::SplitFile(toEngine(Filename), Filesize, toEngine(Frame1->Text6->text()),
@@ -532,7 +529,7 @@ bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
 bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
     const OperationGuard running(operationsRunning);
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
-                               job("Splitting", Filename));
+                               job(N_("Splitting"), Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
     Frame4->chooseOptions(context);
     return tolvar::SplitFile2(toEngine(Filename), Filenumber, toEngine(Frame4->Text7->text()),
@@ -550,13 +547,13 @@ bool frmMain::AssembleFile(const QString& Filename) {
                 this,
                 writing ? ProgressPresenter::Direction::Writing
                         : ProgressPresenter::Direction::Reading,
-                progressDelay, job(writing ? "Repairing" : "Checking", Filename));
+                progressDelay, job(writing ? N_("Repairing") : N_("Checking"), Filename));
         });
     assemblyUnchecked = check.unchecked;
     if (!check.proceed)
         return false;
     ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay,
-                               job("Assembling", Filename));
+                               job(N_("Assembling"), Filename));
     context.progress = &progress;
     return tolvar::AssembleFile(chosen, prefix, context);
 }

@@ -2,6 +2,7 @@
 
 #include "desktop_notice.h"
 #include "path_text.h"
+#include "qt_text.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -84,9 +85,8 @@ ProgressPresenter::~ProgressPresenter() {
 QString ProgressPresenter::describe(const Progress& progress, Direction direction,
                                     const TransferRate& rate, const QFontMetrics* metrics,
                                     int pathWidth) {
-    const QString action = direction == Direction::Writing
-                               ? QCoreApplication::translate("tolvar", "Writing broken file")
-                               : QCoreApplication::translate("tolvar", "Reading broken file");
+    const QString action =
+        direction == Direction::Writing ? T_("Writing broken file") : T_("Reading broken file");
     QString path = pathFromBytes(QByteArray::fromStdString(progress.partPath));
     if (metrics && pathWidth > 0)
         path = metrics->elidedText(path, Qt::ElideMiddle, pathWidth);
@@ -94,10 +94,10 @@ QString ProgressPresenter::describe(const Progress& progress, Direction directio
     const std::optional<double> left = rate.secondsLeft(progress.bytesTotal);
     const QString pace =
         speed && left
-            ? QStringLiteral("%1/s, about %2 left")
+            ? T_("%1/s, about %2 left")
                   .arg(formatByteCount(static_cast<std::uint64_t>(*speed)), formatTimeLeft(*left))
-            : QCoreApplication::translate("tolvar", "Estimating the time left...");
-    return QStringLiteral("%1 %2 of %3:\n%4\n%5 of %6\n%7")
+            : T_("Estimating the time left...");
+    return T_("%1 %2 of %3:\n%4\n%5 of %6\n%7")
         .arg(action)
         .arg(progress.partIndex + 1)
         .arg(progress.partCount)
@@ -110,8 +110,7 @@ void ProgressPresenter::showDialog() {
     dialog->setWindowTitle(titleFor(jobName));
     auto* bar = new QProgressBar(dialog.get());
     bar->setObjectName(QStringLiteral("progressBar"));
-    bar->setAccessibleName(jobName.isEmpty() ? QStringLiteral("Progress")
-                                             : QStringLiteral("Progress of %1").arg(jobName));
+    bar->setAccessibleName(jobName.isEmpty() ? T_("Progress") : T_("Progress of %1").arg(jobName));
     // The percentage is drawn in the highlight's text colour over the filled part: a dark
     // blue under white keeps it legible (above 6:1) where the style's light blue did not.
     QPalette colours = bar->palette();

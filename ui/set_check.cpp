@@ -1,9 +1,11 @@
 #include "set_check.h"
 
+#include "operations.h"
 #include "part_header.h"
 #include "recovery.h"
 #include "repair.h"
 #include "set_findings.h"
+#include "translation.h"
 
 #include <algorithm>
 
@@ -28,8 +30,8 @@ std::string SetCheck::describe(const PartVerdict& verdict) const {
     if (!contentsChecked && verdict.condition == PartCondition::Good)
         return "there (its contents cannot be checked)";
     if (!contentsChecked && !verdict.detail.empty())
-        return verdict.condition == PartCondition::Damaged ? "damaged: " + verdict.detail
-                                                           : "foreign: " + verdict.detail;
+        return verdict.condition == PartCondition::Damaged ? _("damaged: ") + verdict.detail
+                                                           : _("foreign: ") + verdict.detail;
     return describeVerdict(verdict);
 }
 
@@ -41,20 +43,20 @@ std::string SetCheck::verdict() const {
     std::string said;
     if (!contentsChecked)
         said = checksumProblem.empty()
-                   ? "There is no checksum file beside the set, so the contents of its broken "
-                     "files cannot be checked. "
-                   : "The checksum file '" + escapedForDisplay(checksumPath) +
-                         "' cannot be used: " + checksumProblem +
-                         ", so the contents of the broken files cannot be checked. ";
+                   ? std::string(_("There is no checksum file beside the set, so the contents of "
+                                   "its broken files cannot be checked. "))
+                   : Message(MessageId::ChecksumFileUnusableForCheck,
+                             {messages::checksumFileCannotBeUsed(checksumPath, checksumProblem)})
+                         .text();
     else if (!incomplete.empty())
-        said = "The files were checked against '" + escapedForDisplay(checksumPath) +
-               "' alone: " + incomplete + ". ";
+        said = _("The files were checked against '") + escapedForDisplay(checksumPath) +
+               _("' alone: ") + incomplete + ". ";
     if (whole())
-        return said + (contentsChecked
-                           ? "The set is whole: all " + std::to_string(total) + " files are good."
-                           : "Every broken file is there.");
-    said += "The set is not whole:";
-    const char* const words[] = {"", " damaged", " missing", " foreign"};
+        return said + (contentsChecked ? _("The set is whole: all ") + std::to_string(total) +
+                                             _(" files are good.")
+                                       : std::string(_("Every broken file is there.")));
+    said += _("The set is not whole:");
+    const char* const words[] = {"", _(" damaged"), _(" missing"), _(" foreign")};
     bool first = true;
     for (const PartCondition c :
          {PartCondition::Damaged, PartCondition::Missing, PartCondition::Foreign}) {
@@ -66,15 +68,15 @@ std::string SetCheck::verdict() const {
     }
     said += ".";
     if (repairable)
-        return said + " The recovery files can rebuild them: press Repair.";
+        return said + _(" The recovery files can rebuild them: press Repair.");
     if (!contentsChecked)
         return said;
     if (!untrusted.empty())
-        return said + " The checksum file cannot be used to rebuild them: " + untrusted + ".";
+        return said + _(" The checksum file cannot be used to rebuild them: ") + untrusted + ".";
     const bool hasRecovery = std::any_of(verdicts.begin(), verdicts.end(),
                                          [](const PartVerdict& v) { return v.recovery; });
-    return said + (hasRecovery ? " There are too few good recovery files to rebuild them."
-                               : " The set has no recovery files to rebuild them from.");
+    return said + (hasRecovery ? _(" There are too few good recovery files to rebuild them.")
+                               : _(" The set has no recovery files to rebuild them from."));
 }
 
 Result<std::variant<SetCheck, SetCheckRefusal, std::monostate>>

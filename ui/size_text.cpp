@@ -1,6 +1,7 @@
 #include "size_text.h"
 
 #include "input_rules.h"
+#include "qt_text.h"
 
 #include <cmath>
 #include <utility>
@@ -39,7 +40,7 @@ QString ambiguousSizeMessage(const QString& text, const QLocale& locale) {
     if (!readings)
         return {};
     const auto [point, local] = *readings;
-    return QStringLiteral("'%1' could mean %2 or %3: write %4 or %5.")
+    return T_("'%1' could mean %2 or %3: write %4 or %5.")
         .arg(trimmed, written(point, QLocale::c()), written(local, QLocale::c()),
              written(point, locale), written(local, locale));
 }

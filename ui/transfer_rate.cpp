@@ -1,6 +1,7 @@
 #include "transfer_rate.h"
 
 #include "byte_count.h"
+#include "qt_text.h"
 
 #include <QLocale>
 #include <algorithm>
@@ -16,7 +17,7 @@ constexpr std::int64_t kSettleMs = 2000;
 constexpr std::int64_t kWindowMs = 5000;
 
 QString plural(long long count, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+    return QStringLiteral("%1 %2").arg(count).arg(T_(count == 1 ? one : many));
 }
 
 } // namespace
@@ -60,15 +61,16 @@ QString formatByteCount(std::uint64_t bytes) {
 QString formatTimeLeft(double seconds) {
     const double s = std::max(0.0, seconds);
     if (s < 10.0)
-        return plural(std::max(1LL, std::llround(std::ceil(s))), "second", "seconds");
+        return plural(std::max(1LL, std::llround(std::ceil(s))), N_("second"), N_("seconds"));
     if (s < 57.5)
-        return plural(std::llround(s / 5.0) * 5, "second", "seconds");
+        return plural(std::llround(s / 5.0) * 5, N_("second"), N_("seconds"));
     const long long minutes = std::max(1LL, std::llround(s / 60.0));
     if (minutes < 60)
-        return plural(minutes, "minute", "minutes");
-    const QString hours = plural(minutes / 60, "hour", "hours");
-    return minutes % 60 == 0 ? hours
-                             : hours + QLatin1Char(' ') + plural(minutes % 60, "minute", "minutes");
+        return plural(minutes, N_("minute"), N_("minutes"));
+    const QString hours = plural(minutes / 60, N_("hour"), N_("hours"));
+    return minutes % 60 == 0
+               ? hours
+               : hours + QLatin1Char(' ') + plural(minutes % 60, N_("minute"), N_("minutes"));
 }
 
 } // namespace tolvar

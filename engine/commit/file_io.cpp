@@ -3,6 +3,7 @@
 #include "folder.h"
 #include "input_rules.h"
 #include "run_journal.h"
+#include "translation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -50,7 +51,7 @@ Failure notOrdinaryFailure(const std::string& path, mode_t mode) {
         return fileFailure(EISDIR, FileAction::Open, path);
     // A device or FIFO has no end to copy up to (a link to /dev/zero would fill the disk).
     return notOrdinaryFileFailure(FileAction::Open, path,
-                                  notOrdinaryInWords(mode).value_or("no ordinary file"));
+                                  notOrdinaryInWords(mode).value_or(_("no ordinary file")));
 }
 
 // O_NONBLOCK keeps a FIFO at this name from hanging the open; it changes nothing for the
@@ -545,7 +546,7 @@ Step Copier::copyExactly(int in, off_t& inOffset, int out, off_t outOffset, std:
             return n.failure();
         if (n.value() == 0)
             return makeFailure(FailureKind::IoError,
-                               "'" + inPath + "' became shorter while it was being read");
+                               "'" + inPath + _("' became shorter while it was being read"));
         count -= n.value();
         outOffset += static_cast<off_t>(n.value());
         if (!tracker.advance(n.value()))

@@ -1,5 +1,7 @@
 #include "hashed_copy.h"
 
+#include "translation.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -47,7 +49,7 @@ Result<void> hashWritten(FileSystem& fs, ParallelHasher& hasher, int readFd, off
             if (!got)
                 return got.failure();
             return makeFailure(FailureKind::IoError,
-                               "'" + path + "' became shorter while it was being written");
+                               "'" + path + _("' became shorter while it was being written"));
         }
         pieces.clear();
         for (const HashTarget& target : targets) {

@@ -1,6 +1,7 @@
 #include "pending_set.h"
 
 #include "path_parts.h"
+#include "translation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -81,19 +82,20 @@ Result<FileHandle> lockFolder(FileSystem& fs, const Folder& folder, const LockWa
         if (!told && waited >= std::chrono::seconds(1)) {
             told = true;
             if (wait.notice)
-                wait.notice("waiting for another run in '" + escapedForDisplay(folder.shown()) +
+                wait.notice(_("waiting for another run in '") + escapedForDisplay(folder.shown()) +
                             "'");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     const std::string holder = otherLockHolder(folder.status());
     if (!holder.empty())
-        return makeFailure(FailureKind::PermissionDenied, "the folder '" + folder.shown() +
-                                                              "' is locked by a program of user '" +
-                                                              holder + "', so nothing was changed");
+        return makeFailure(FailureKind::PermissionDenied,
+                           _("the folder '") + folder.shown() +
+                               _("' is locked by a program of user '") + holder +
+                               _("', so nothing was changed"));
     return makeFailure(FailureKind::PermissionDenied,
-                       "another run is still working in the folder '" + folder.shown() +
-                           "', so nothing was changed; try again when it has finished");
+                       _("another run is still working in the folder '") + folder.shown() +
+                           _("', so nothing was changed; try again when it has finished"));
 }
 
 Result<FileHandle> lockFolder(FileSystem& fs, const std::string& folder) {
@@ -154,8 +156,8 @@ Result<void> PendingSet::checkExpectations() {
             (now && !sameVersion(*now, *expected.status)))
             return makeFailure(FailureKind::IoError,
                                "'" + expected.path +
-                                   "' was changed by another program while this one worked, "
-                                   "so nothing was changed");
+                                   _("' was changed by another program while this one worked, "
+                                     "so nothing was changed"));
     }
     return {};
 }
@@ -252,9 +254,9 @@ std::optional<std::string> PendingSet::undo(std::vector<Move>& moves) {
         // The old file goes back only to a free name: a file another program put there since
         // stays, and the old one waits at its hidden name.
         if (move->movedAside && moveOntoFreeName(fs, folder, move->backup, name) != 0)
-            left = left.value_or("") + " The file that was at '" + move->path + "' is kept as '" +
-                   folder.pathOf(move->backup) + "'" +
-                   (errno == EEXIST ? ": another program has put a file at its name." : ".");
+            left = left.value_or("") + _(" The file that was at '") + move->path +
+                   _("' is kept as '") + folder.pathOf(move->backup) + "'" +
+                   (errno == EEXIST ? _(": another program has put a file at its name.") : ".");
     }
     return left;
 }

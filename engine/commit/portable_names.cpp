@@ -6,6 +6,7 @@
 #include "part_header.h"
 #include "path_parts.h"
 #include "recovery.h"
+#include "translation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -156,8 +157,8 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const Folder& fol
         }
         if (!refusesTheName(errno))
             continue;
-        refusal = probe.atEnd ? "a name ending in " + quoted(probe.character)
-                              : quoted(probe.character) + " in a name";
+        refusal = probe.atEnd ? _("a name ending in ") + quoted(probe.character)
+                              : quoted(probe.character) + _(" in a name");
         break;
     }
     // A probe the folder took but lists under another name (a driver that drops a trailing
@@ -166,8 +167,8 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const Folder& fol
     if (!refusal && !made.empty() && fs.listFolderAt(folder.fd(), listed) == 0) {
         for (const auto& [path, probe] : made)
             if (std::find(listed.begin(), listed.end(), path) == listed.end()) {
-                refusal = probe->atEnd ? "a name ending in " + quoted(probe->character)
-                                       : quoted(probe->character) + " in a name";
+                refusal = probe->atEnd ? _("a name ending in ") + quoted(probe->character)
+                                       : quoted(probe->character) + _(" in a name");
                 break;
             }
     }
@@ -178,8 +179,8 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const Folder& fol
         return *failure;
     if (refusal)
         return std::optional<std::string>(
-            "The folder " + quoted(folder.shown()) + " cannot hold " + *refusal +
-            ": its file system does not allow it. Choose another name or folder.");
+            _("The folder ") + quoted(folder.shown()) + _(" cannot hold ") + *refusal +
+            _(": its file system does not allow it. Choose another name or folder."));
 
     if (!ignoresCase)
         return std::optional<std::string>();
@@ -192,11 +193,11 @@ Result<std::optional<std::string>> nameRefusal(FileSystem& fs, const Folder& fol
                 std::find(names.begin(), names.end(), entry) == names.end() &&
                 !belongsToASet(fs, folder.reach(entry)))
                 return std::optional<std::string>(
-                    "The folder " + quoted(folder.shown()) +
-                    " does not tell upper from lower case, so " + quoted(name) + " would replace " +
-                    quoted(entry) +
-                    ", which is not a broken file. Move it away, or choose another name or "
-                    "folder.");
+                    _("The folder ") + quoted(folder.shown()) +
+                    _(" does not tell upper from lower case, so ") + quoted(name) +
+                    _(" would replace ") + quoted(entry) +
+                    _(", which is not a broken file. Move it away, or choose another name or "
+                      "folder."));
     }
     return std::optional<std::string>();
 }
@@ -213,9 +214,10 @@ std::optional<std::string> nameLengthRefusal(FileSystem& fs, const Folder& folde
         all.begin(), all.end(), [](const auto& a, const auto& b) { return a.size() < b.size(); });
     if (longest->size() <= limit)
         return std::nullopt;
-    return "The name " + quoted(*longest) + " is " + std::to_string(longest->size()) +
-           " bytes long, but the folder " + quoted(folder.shown()) + " holds names of at most " +
-           std::to_string(limit) + " bytes. Choose a shorter name or prefix.";
+    return _("The name ") + quoted(*longest) + _(" is ") + std::to_string(longest->size()) +
+           _(" bytes long, but the folder ") + quoted(folder.shown()) +
+           _(" holds names of at most ") + std::to_string(limit) +
+           _(" bytes. Choose a shorter name or prefix.");
 }
 
 std::optional<FileSizeLimit> knownFileSizeLimit(FileSystem& fs, const Folder& folder) {
@@ -238,11 +240,11 @@ std::string tooLargeMessage(const std::string& path, std::uint64_t size, std::ui
             shown.resize(shown.size() - 2);
         return shown + " GB";
     };
-    const std::string where = fileSystem != nullptr ? std::string("a ") + fileSystem + " file"
-                                                    : "a file in " + quoted(folder);
-    return quoted(path) + " is " + gb(std::ceil(double(size) / kGb * 10)) + "; " + where +
-           " can hold at most " + gb(std::floor(double(limit + 1) / kGb * 10)) +
-           ". Choose another folder.";
+    const std::string where = fileSystem != nullptr ? std::string(_("a ")) + fileSystem + _(" file")
+                                                    : _("a file in ") + quoted(folder);
+    return quoted(path) + _(" is ") + gb(std::ceil(double(size) / kGb * 10)) + "; " + where +
+           _(" can hold at most ") + gb(std::floor(double(limit + 1) / kGb * 10)) +
+           _(". Choose another folder.");
 }
 
 std::optional<std::string> sizeLimitMessage(FileSystem& fs, int fd, const std::string& path,

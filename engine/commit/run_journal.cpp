@@ -5,6 +5,7 @@
 #include "path_parts.h"
 #include "pending_set.h"
 #include "sha256.h"
+#include "translation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -474,18 +475,18 @@ Settled settle(FileSystem& fs, const JournalContents& run) {
     case Reach::Answered:
         break;
     case Reach::Missing:
-        result.waiting = "it is not there now";
+        result.waiting = _("it is not there now");
         return result;
     case Reach::Silent:
-        result.waiting = "it does not answer";
+        result.waiting = _("it does not answer");
         return result;
     case Reach::Unreachable:
-        result.waiting = "it cannot be read now";
+        result.waiting = _("it cannot be read now");
         return result;
     }
     auto folder = Folder::open(fs, run.folder);
     if (!folder) {
-        result.waiting = "it cannot be read now";
+        result.waiting = _("it cannot be read now");
         return result;
     }
     const RunFolder at(fs, folder.value(), run);
@@ -502,7 +503,7 @@ Settled settle(FileSystem& fs, const JournalContents& run) {
             result.done = true;
             return result;
         case Recognised::No:
-            result.waiting = "another folder is at that path now";
+            result.waiting = _("another folder is at that path now");
             return result;
         }
     }
@@ -510,7 +511,7 @@ Settled settle(FileSystem& fs, const JournalContents& run) {
     const auto locked =
         lockFolder(fs, folder.value(), LockWait{std::chrono::milliseconds(1000), nullptr});
     if (!locked) {
-        result.waiting = "another run holds it";
+        result.waiting = _("another run holds it");
         return result;
     }
     result.done = true;
@@ -536,34 +537,34 @@ Settled settle(FileSystem& fs, const JournalContents& run) {
 
 std::string noteFor(const JournalContents& run, const Settled& settled) {
     const std::string where =
-        "an interrupted " + run.operation + " in '" + escapedForDisplay(run.folder) + "'";
+        _("an interrupted ") + run.operation + _(" in '") + escapedForDisplay(run.folder) + "'";
     std::string note;
     if (!run.moves.empty() || !run.temporaries.empty() || !run.intended.empty()) {
         if (!settled.changed && settled.keptAside.empty() && settled.strangers.empty())
             note.clear();
         else if (run.committed)
-            note = "Completed " + where + ": the older files it replaced were removed.";
+            note = _("Completed ") + where + _(": the older files it replaced were removed.");
         else if (!settled.keptAside.empty())
-            note = "Partly undid " + where + ".";
+            note = _("Partly undid ") + where + ".";
         else if (settled.restored)
-            note = "Undid " + where + ": the files it had replaced are back.";
+            note = _("Undid ") + where + _(": the files it had replaced are back.");
         else
-            note = "Removed the unfinished files of " + where + ".";
+            note = _("Removed the unfinished files of ") + where + ".";
     }
     if (settled.deleted > 0)
-        note += std::string(note.empty() ? "" : " ") + "Finished the deletions of " + where + ": " +
-                std::to_string(settled.deleted) +
-                (settled.deleted == 1 ? " file was" : " files were") + " deleted.";
+        note += std::string(note.empty() ? "" : " ") + _("Finished the deletions of ") + where +
+                ": " + std::to_string(settled.deleted) +
+                (settled.deleted == 1 ? _(" file was") : _(" files were")) + _(" deleted.");
     const auto inFolder = [&](const std::string& name) {
         return "'" + escapedForDisplay(pathIn(run.folder, name)) + "'";
     };
     for (const auto& [name, backup] : settled.keptAside)
-        note += " The older " + inFolder(name) + " is kept as " + inFolder(backup) +
-                ", as another file has taken its name.";
+        note += _(" The older ") + inFolder(name) + _(" is kept as ") + inFolder(backup) +
+                _(", as another file has taken its name.");
     for (const auto& name : settled.strangers)
         note += " " + inFolder(name) +
-                " was left alone: it holds neither the run's old file "
-                "nor its new one.";
+                _(" was left alone: it holds neither the run's old file "
+                  "nor its new one.");
     return note;
 }
 
@@ -748,8 +749,8 @@ Result<std::string> stateFolder() {
         if (makePrivateFolder(candidate))
             return candidate;
     return makeFailure(FailureKind::PermissionDenied,
-                       "cannot keep a journal in '" + escapedForDisplay(candidates.front()) +
-                           "' (it must be a folder of yours that nobody else may write to)");
+                       _("cannot keep a journal in '") + escapedForDisplay(candidates.front()) +
+                           _("' (it must be a folder of yours that nobody else may write to)"));
 }
 
 RunJournal::~RunJournal() {
@@ -946,10 +947,10 @@ std::vector<std::string> finishInterruptedRuns(FileSystem& fs) {
             const Settled settled = settle(fs, *run);
             if (!settled.waiting.empty()) {
                 if (announce(run->folder))
-                    notes.push_back("An interrupted " + run->operation + " in '" +
-                                    escapedForDisplay(run->folder) + "' waits for that folder (" +
-                                    settled.waiting +
-                                    "): the next command that reaches it will settle it.");
+                    notes.push_back(_("An interrupted ") + run->operation + _(" in '") +
+                                    escapedForDisplay(run->folder) +
+                                    _("' waits for that folder (") + settled.waiting +
+                                    _("): the next command that reaches it will settle it."));
                 continue;
             }
             // Another run may have settled it while this one waited for the folder's lock.

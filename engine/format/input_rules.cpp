@@ -1,5 +1,7 @@
 #include "input_rules.h"
 
+#include "translation.h"
+
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -35,24 +37,26 @@ std::optional<std::string> partSizeRefusal(double size, SizeUnit unit) {
     char typed[64];
     std::snprintf(typed, sizeof typed, "%.15g %s", size, megabytes ? "MB" : "KB");
     if (whole && *whole < 1)
-        return std::string("A broken file holds at least 1 KB; ") + typed + " rounds to 0 KB.";
+        return std::string(_("A broken file holds at least 1 KB; ")) + typed +
+               _(" rounds to 0 KB.");
     // 2047.999 MB rounds to 2097151 KB; 2048 MB would be one kilobyte too many.
-    return std::string("A broken file holds ") +
-           (megabytes ? "at most 2047.999 MB" : "at most 2097151 KB") + ", not " + typed + ".";
+    return std::string(_("A broken file holds ")) +
+           (megabytes ? _("at most 2047.999 MB") : _("at most 2097151 KB")) + _(", not ") + typed +
+           ".";
 }
 
 std::optional<std::string> notOrdinaryInWords(mode_t mode) {
     if (S_ISREG(mode))
         return std::nullopt;
     if (S_ISDIR(mode))
-        return "a folder";
+        return _("a folder");
     if (S_ISFIFO(mode))
-        return "a FIFO";
+        return _("a FIFO");
     if (S_ISCHR(mode) || S_ISBLK(mode))
-        return "a device";
+        return _("a device");
     if (S_ISSOCK(mode))
-        return "a socket";
-    return "no ordinary file";
+        return _("a socket");
+    return _("no ordinary file");
 }
 
 } // namespace tolvar

@@ -1,6 +1,7 @@
 #include "part_header.h"
 
 #include "file_io.h"
+#include "translation.h"
 
 #include <algorithm>
 #include <cstring>
@@ -68,9 +69,9 @@ HeaderReading readHeader(std::string_view firstBytes) {
     HeaderReading reading;
     reading.tagged = isPart(firstBytes);
     if (firstBytes.size() < kHeaderSize) {
-        reading.reason = "shorter than a part header";
+        reading.reason = _("shorter than a part header");
     } else if (!reading.tagged) {
-        reading.reason = "no part header";
+        reading.reason = _("no part header");
     } else {
         HeaderBytes bytes{};
         std::copy_n(firstBytes.begin(), kHeaderSize, bytes.begin());

@@ -8,6 +8,7 @@
 #include "part_set.h"
 #include "path_parts.h"
 #include "recovery.h"
+#include "translation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -169,15 +170,15 @@ std::optional<std::string> readMetaLine(Body& body, std::string_view line,
                                         const std::string& where) {
     const auto colon = line.find(": ");
     if (colon == std::string_view::npos)
-        return where + " is not a \"# key: value\" line";
+        return where + _(" is not a \"# key: value\" line");
     const std::string_view key = line.substr(2, colon - 2);
     const auto value = unescaped(line.substr(colon + 2));
     if (!value)
-        return where + " holds a broken escape";
+        return where + _(" holds a broken escape");
     if (!seenFirstTime(body, key))
-        return where + " repeats \"" + std::string(key) + "\"";
+        return where + _(" repeats \"") + std::string(key) + "\"";
     if (!takeValue(body, key, *value))
-        return where + " does not hold a valid \"" + std::string(key) + "\"";
+        return where + _(" does not hold a valid \"") + std::string(key) + "\"";
     return std::nullopt;
 }
 
@@ -191,15 +192,15 @@ std::optional<std::string> readChecksumLine(Body& body, std::string_view line,
         rest.remove_prefix(1);
     const auto digest = digestFromHex(rest.substr(0, 64));
     if (!digest || rest.size() < 67 || rest[64] != ' ' || (rest[65] != ' ' && rest[65] != '*'))
-        return where + " is neither a checksum nor a \"#\" line";
+        return where + _(" is neither a checksum nor a \"#\" line");
     std::optional<std::string> name(std::string(rest.substr(66)));
     if (isEscaped)
         name = unescaped(*name);
     if (!name || name->empty())
-        return where + " names no file";
+        return where + _(" names no file");
     // Every file a set has lies in the checksum file's own folder.
     if (name->find('/') != std::string::npos || *name == "." || *name == "..")
-        return where + " names a file outside its folder";
+        return where + _(" names a file outside its folder");
     ChecksumEntry entry{std::move(*name), *digest};
     ChecksumFile& file = body.file;
     if (body.section == Body::Section::Parts && file.parts.size() < body.partsDeclared)
@@ -208,17 +209,17 @@ std::optional<std::string> readChecksumLine(Body& body, std::string_view line,
              file.recovery.size() < body.recoveryDeclared)
         file.recovery.push_back(std::move(entry));
     else
-        return where + " is a checksum the counts above it do not announce";
+        return where + _(" is a checksum the counts above it do not announce");
     return std::nullopt;
 }
 
 // What the whole body lacks once every line is read, if anything.
 std::optional<std::string> missingFromBody(const Body& body) {
     if (std::find(std::begin(body.seen), std::end(body.seen), false) != std::end(body.seen))
-        return "a line of its metadata is missing";
+        return _("a line of its metadata is missing");
     if (body.file.parts.size() != body.partsDeclared ||
         body.file.recovery.size() != body.recoveryDeclared)
-        return "it lists fewer checksums than it announces";
+        return _("it lists fewer checksums than it announces");
     return std::nullopt;
 }
 
@@ -231,7 +232,7 @@ std::variant<ChecksumFile, ChecksumFileProblem> parseBody(std::string_view text)
         const std::size_t end = text.find('\n', start);
         const std::string_view line = text.substr(start, end - start);
         start = end + 1;
-        const std::string where = "line " + std::to_string(++lineNumber);
+        const std::string where = _("line ") + std::to_string(++lineNumber);
         const std::optional<std::string> problem = line.starts_with("# ")
                                                        ? readMetaLine(body, line, where)
                                                        : readChecksumLine(body, line, where);
@@ -343,21 +344,21 @@ std::variant<ChecksumFile, ChecksumFileProblem> parseChecksumFile(std::string_vi
     const auto foreign = [](std::string reason) {
         return ChecksumFileProblem{ChecksumFileProblem::Kind::Foreign, std::move(reason)};
     };
-    const std::string notOurs = "it was not written by " + std::string(kProductTitle);
-    const std::string laterFormat = "it is written in a format this version does not know";
+    const std::string notOurs = _("it was not written by ") + std::string(kProductTitle);
+    const std::string laterFormat = _("it is written in a format this version does not know");
     if (!opensAsOurs && !closesAsOurs)
         return foreign(notOurs);
     const bool known = format == kFormat || format == kFirstFormat;
     if (opensAsOurs && !known && !closesAsOurs)
         return foreign(laterFormat);
     if (!ended)
-        return damaged("its last line is cut off");
+        return damaged(_("its last line is cut off"));
     if (!closesAsOurs)
-        return damaged("its closing self-check line is missing");
+        return damaged(_("its closing self-check line is missing"));
     const auto recorded = digestFromHex(last.substr(selfPrefix.size()));
     const std::string_view body = text.substr(0, lastStart);
     if (!recorded || *recorded != sha256Of(body))
-        return damaged("its own checksum does not match its contents");
+        return damaged(_("its own checksum does not match its contents"));
     // Intact, so these were written as they read.
     if (!opensAsOurs)
         return foreign(notOurs);
@@ -377,7 +378,7 @@ std::optional<std::string> strangeName(const ChecksumFile& file, std::string_vie
         const std::string expected = fileNameOf(path);
         if (entry.name == expected)
             return std::nullopt;
-        return "it lists '" + escapedForDisplay(entry.name) + "' where the set has '" +
+        return _("it lists '") + escapedForDisplay(entry.name) + _("' where the set has '") +
                escapedForDisplay(expected) + "'";
     };
     for (std::size_t i = 0; i < file.parts.size(); ++i)
@@ -426,12 +427,12 @@ std::optional<ChecksumFileProblem> unreadable(const BoundedRead& read) {
     if (read.found == detail::FileStart::Found::NotRegular)
         return ChecksumFileProblem{
             Kind::Foreign,
-            "it is " + notOrdinaryInWords(read.status.st_mode).value_or("no ordinary file") +
-                ", not a checksum file"};
+            _("it is ") + notOrdinaryInWords(read.status.st_mode).value_or(_("no ordinary file")) +
+                _(", not a checksum file")};
     if (read.tooLarge && isChecksumFileText(read.text))
-        return damaged("it is larger than any checksum file this program writes");
+        return damaged(_("it is larger than any checksum file this program writes"));
     if (read.tooLarge)
-        return ChecksumFileProblem{Kind::Foreign, "it is too large to be a checksum file"};
+        return ChecksumFileProblem{Kind::Foreign, _("it is too large to be a checksum file")};
     return std::nullopt;
 }
 
@@ -511,12 +512,12 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
             }
             auto alone = parsePlain(plain.value().text, base, header);
             if (!alone)
-                return foreign("it was not written by " + std::string(kProductTitle) +
-                               " for this set");
+                return foreign(_("it was not written by ") + std::string(kProductTitle) +
+                               _(" for this set"));
             lookup.file = std::move(alone);
-            lookup.incomplete = "its companion '" + escapedForDisplay(companionPath) +
-                                "' is missing, so the files' sizes, the original's checksum "
-                                "and the checksum file itself cannot be checked";
+            lookup.incomplete = _("its companion '") + escapedForDisplay(companionPath) +
+                                _("' is missing, so the files' sizes, the original's checksum "
+                                  "and the checksum file itself cannot be checked");
             return lookup;
         }
         lookup.path = companionPath;
@@ -536,7 +537,7 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
     }
     ChecksumFile& file = std::get<ChecksumFile>(parsed);
     if (companion && !file.plainDigest)
-        return foreign("it names no plain checksum file");
+        return foreign(_("it names no plain checksum file"));
     if (!header) {
         header.emplace();
         header->PartCount = static_cast<std::int16_t>(file.parts.size());
@@ -553,8 +554,8 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
         lookup.path = checksumFilePath(base);
         lookup.status.reset();
         if (plain.value().found == detail::FileStart::Found::Missing) {
-            lookup.problem =
-                damaged("it is missing, and '" + escapedForDisplay(companionPath) + "' lists it");
+            lookup.problem = damaged(_("it is missing, and '") + escapedForDisplay(companionPath) +
+                                     _("' lists it"));
             return lookup;
         }
         lookup.status = plain.value().status;
@@ -564,7 +565,7 @@ Result<ChecksumLookup> lookUp(FileSystem& fs, std::string_view base,
         }
         if (sha256Of(plain.value().text) != *file.plainDigest) {
             lookup.problem =
-                damaged("it is not as '" + escapedForDisplay(companionPath) + "' records it");
+                damaged(_("it is not as '") + escapedForDisplay(companionPath) + _("' records it"));
             return lookup;
         }
         lookup.companionPath = companionPath;
@@ -623,11 +624,11 @@ Result<ChecksumLookup> lookUpChecksumFile(FileSystem& fs, std::string_view base)
 
 std::optional<std::string> setDisagreement(const ChecksumFile& file, const PartHeader& header) {
     if (file.parts.size() != static_cast<std::size_t>(std::max<int>(header.PartCount, 0)))
-        return "it lists " + std::to_string(file.parts.size()) +
-               " broken files where the set has " + std::to_string(header.PartCount);
+        return _("it lists ") + std::to_string(file.parts.size()) +
+               _(" broken files where the set has ") + std::to_string(header.PartCount);
     if (nameTailOf(file.sourcePath) != header.NameTail)
         // By name: an older file's full name would tell of the sender's folders.
-        return "it was written for '" + escapedForDisplay(fileNameOf(file.sourcePath)) + "'";
+        return _("it was written for '") + escapedForDisplay(fileNameOf(file.sourcePath)) + "'";
     return std::nullopt;
 }
 
@@ -658,7 +659,7 @@ PartVerdict judge(const ChecksumEntry& entry, const ReadFile& read, const Digest
     if (read.regular)
         verdict.status = read.status;
     if (!read.regular)
-        return set(PartCondition::Foreign, "not an ordinary file");
+        return set(PartCondition::Foreign, _("not an ordinary file"));
     if (verdict.recovery) {
         if (const auto recovery = parseRecoveryHeader(read.head))
             verdict.setHeader = setHeaderOf(*recovery);
@@ -675,20 +676,21 @@ PartVerdict judge(const ChecksumEntry& entry, const ReadFile& read, const Digest
         const bool otherSet =
             found.PartCount != header.PartCount || found.NameTail != header.NameTail;
         if (part.state == PartState::NotAPart)
-            return set(PartCondition::Foreign, "not a broken file");
+            return set(PartCondition::Foreign, _("not a broken file"));
         if (part.state == PartState::OtherSet || (part.state == PartState::WrongIndex && otherSet))
             return set(PartCondition::Foreign,
-                       "broken file " + formatIndex(found.PartIndex) + " of another set");
+                       _("broken file ") + formatIndex(found.PartIndex) + _(" of another set"));
         if (part.state == PartState::WrongIndex)
-            return set(PartCondition::Damaged, "holds broken file " + formatIndex(found.PartIndex));
+            return set(PartCondition::Damaged,
+                       _("holds broken file ") + formatIndex(found.PartIndex));
     }
     if (expectedSize == 0) // unknown: the plain file alone gives no sizes
-        return set(PartCondition::Damaged, "its contents differ");
+        return set(PartCondition::Damaged, _("its contents differ"));
     if (read.size < expectedSize)
-        return set(PartCondition::Damaged, bytesInWords(expectedSize - read.size) + " short");
+        return set(PartCondition::Damaged, bytesInWords(expectedSize - read.size) + _(" short"));
     if (read.size > expectedSize)
-        return set(PartCondition::Damaged, bytesInWords(read.size - expectedSize) + " too long");
-    return set(PartCondition::Damaged, "its contents differ");
+        return set(PartCondition::Damaged, bytesInWords(read.size - expectedSize) + _(" too long"));
+    return set(PartCondition::Damaged, _("its contents differ"));
 }
 
 // A file the checksum file lists, at the set's own name (never the name the file lists), with
@@ -866,13 +868,13 @@ Result<bool> verifyParts(FileSystem& fs, std::string_view base, const ChecksumFi
 std::string describeVerdict(const PartVerdict& verdict) {
     switch (verdict.condition) {
     case PartCondition::Good:
-        return "good";
+        return _("good");
     case PartCondition::Missing:
-        return "missing";
+        return _("missing");
     case PartCondition::Damaged:
-        return "damaged (" + verdict.detail + ")";
+        return _("damaged (") + verdict.detail + ")";
     case PartCondition::Foreign:
-        return "foreign (" + verdict.detail + ")";
+        return _("foreign (") + verdict.detail + ")";
     }
     return {};
 }

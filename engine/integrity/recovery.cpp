@@ -1,6 +1,7 @@
 #include "recovery.h"
 
 #include "file_io.h"
+#include "translation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -117,7 +118,7 @@ Result<GroupPlan> planRebuild(const RecoveryLayout& layout, int group,
     std::vector<unsigned char> inverse(ku * ku);
     if (gf_invert_matrix(chosen.data(), inverse.data(), k) != 0)
         return makeFailure(FailureKind::InvalidArgument,
-                           "the recovery code cannot be solved for these files");
+                           _("the recovery code cannot be solved for these files"));
 
     // A lost block is its generator row applied to the data; the data are the inverse applied
     // to the survivors. So its coefficients over the survivors are row x inverse.
@@ -221,7 +222,7 @@ Result<bool> codeGroup(FileSystem& fs, const RecoveryLayout& layout, int group,
                 return got.failure();
             if (got.value() < extent.present)
                 return makeFailure(FailureKind::IoError,
-                                   "'" + path + "' is shorter than the set calls for");
+                                   "'" + path + _("' is shorter than the set calls for"));
             std::fill(in[i] + extent.present, in[i] + window, 0);
         }
         ec_encode_data(int(roundUp(length, kStride)), int(k), int(produced),
@@ -423,7 +424,7 @@ Result<bool> rebuildSlots(FileSystem& fs, const RecoveryHeader& set,
         lost.push_back(target.slot);
     if (slotPaths.size() != std::size_t(layout.slotCount()) || !canRebuild(layout, lost))
         return makeFailure(FailureKind::InvalidArgument,
-                           "too many files of the set are lost to rebuild them");
+                           _("too many files of the set are lost to rebuild them"));
     std::vector<const RebuildTarget*> targetOfSlot(slotPaths.size(), nullptr);
     for (const RebuildTarget& target : targets)
         targetOfSlot[std::size_t(target.slot)] = &target;
@@ -445,7 +446,7 @@ Result<bool> writeRecoveryInto(FileSystem& fs, const RecoveryLayout& layout,
     if (!layout.valid() || dataPaths.size() != std::size_t(layout.dataCount) ||
         targets.size() != std::size_t(layout.recoveryCount))
         return makeFailure(FailureKind::InvalidArgument,
-                           "the recovery parts do not fit the shape of the set");
+                           _("the recovery parts do not fit the shape of the set"));
     std::vector<Sha256> hashes(std::size_t(digests != nullptr ? layout.recoveryCount : 0));
     for (std::size_t j = 0; j < targets.size(); ++j) {
         targets[j].slot = layout.dataCount + int(j);

@@ -7,6 +7,7 @@
 #include "recovery.h"
 #include "set_findings.h"
 #include "sha256.h"
+#include "translation.h"
 
 #include <cerrno>
 #include <optional>
@@ -130,8 +131,9 @@ mode_t rebuiltMode(const ChecksumFile& file, const std::vector<PartVerdict>& ver
 Result<std::optional<RepairReport>> checksumRefusal(const SetFindings& found) {
     const ChecksumLookup& checksums = found.checksums;
     const auto cannotBeUsed = [&](const std::string& reason) {
-        return std::optional<RepairReport>{refusal("The checksum file '" + shown(checksums.path) +
-                                                   "' cannot be used: " + reason + ".")};
+        return std::optional<RepairReport>{
+            refusal(Message(MessageId::ChecksumFileUnusableForRepair,
+                            {messages::checksumFileCannotBeUsed(checksums.path, reason)}))};
     };
     if (checksums.problem)
         return cannotBeUsed(checksums.problem->reason);
@@ -142,9 +144,9 @@ Result<std::optional<RepairReport>> checksumRefusal(const SetFindings& found) {
     if (!found.disagreement.empty())
         return cannotBeUsed(found.disagreement);
     if (!checksums.file && (found.set || found.chosenRecovery))
-        return std::optional<RepairReport>{
-            refusal("There is no checksum file '" + shown(checksums.path) +
-                    "' beside the set, so its damaged files cannot be told from its good ones.")};
+        return std::optional<RepairReport>{refusal(
+            _("There is no checksum file '") + shown(checksums.path) +
+            _("' beside the set, so its damaged files cannot be told from its good ones."))};
     // A lost file is named by its set; with no set about, the name was mistyped.
     if (found.chosenFound == FileFound::Missing)
         return fileFailure(ENOENT, FileAction::Open, found.chosen);
@@ -174,14 +176,15 @@ std::optional<RepairReport> setRefusal(const std::string& chosen, const std::str
     const ChecksumFile& file = *checksums.file;
     // The chosen name may be that of a lost file, but it must be one of the set's.
     if (!isNameInSet(chosen, base, file))
-        return refusal("'" + shown(chosen) + "' is not a file of the set that the checksum file '" +
+        return refusal("'" + shown(chosen) +
+                       _("' is not a file of the set that the checksum file '") +
                        shown(checksums.path) +
-                       "' describes: name one of its broken files or recovery parts.");
+                       _("' describes: name one of its broken files or recovery parts."));
     if (file.recovery.empty())
-        return refusal("The set has no recovery parts to rebuild its files from.");
+        return refusal(_("The set has no recovery parts to rebuild its files from."));
     if (!layout.valid())
-        return refusal("The checksum file '" + shown(checksums.path) +
-                       "' describes a set that no split writes.");
+        return refusal(_("The checksum file '") + shown(checksums.path) +
+                       _("' describes a set that no split writes."));
     return std::nullopt;
 }
 
@@ -197,7 +200,7 @@ std::variant<std::vector<int>, RepairReport> lostSlots(FileSystem& fs, const det
         if (verdict.condition == PartCondition::Foreign &&
             fs.lstatAt(folder.fd(), fileNameOf(verdict.path), &st) == 0 && !S_ISREG(st.st_mode))
             return refusal("'" + shown(verdict.path) +
-                           "' is not an ordinary file; move it away and repair the set again.");
+                           _("' is not an ordinary file; move it away and repair the set again."));
         lost.push_back(static_cast<int>(slot));
     }
     return lost;
@@ -217,8 +220,8 @@ Result<std::optional<RepairReport>> checkRebuilt(FileSystem& fs, const ChecksumF
             return detail::reportedAs(digest.failure(), hidden, rebuild.finals[i]);
         if (digest.value() != entry.digest)
             return std::optional<RepairReport>{
-                refusal("The rebuilt '" + shown(rebuild.finals[i]) +
-                        "' does not match its checksum, so nothing was changed.")};
+                refusal(_("The rebuilt '") + shown(rebuild.finals[i]) +
+                        _("' does not match its checksum, so nothing was changed."))};
     }
     return std::optional<RepairReport>{};
 }
@@ -270,8 +273,8 @@ Result<std::optional<RepairReport>> checkFiles(FileSystem& fs, const SetFindings
         return agree.failure();
     if (!agree.value())
         return std::optional<RepairReport>{
-            refusal("The recovery parts were not written for the set that the checksum file '" +
-                    shown(found.checksums.path) + "' describes.")};
+            refusal(_("The recovery parts were not written for the set that the checksum file '") +
+                    shown(found.checksums.path) + _("' describes."))};
     return std::optional<RepairReport>{};
 }
 

@@ -1,5 +1,7 @@
 #include "set_findings.h"
 
+#include "translation.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -53,8 +55,8 @@ void corroborate(SetFindings& found, const std::optional<PartHeader>& chosenHead
         if (!why && !verdict.recovery && verdict.setHeader)
             why = setDisagreement(file, *verdict.setHeader);
     found.disagreement = why.value_or(
-        "none of the broken files beside it is as it lists them, so it may come from another "
-        "split under the same names");
+        _("none of the broken files beside it is as it lists them, so it may come from another "
+          "split under the same names"));
 }
 
 } // namespace
@@ -92,7 +94,7 @@ Result<std::optional<SetFindings>> readSetFindings(FileSystem& fs, const std::st
     const auto base = partBaseName(chosen, {});
     if (!base)
         return makeFailure(FailureKind::InvalidArgument,
-                           "cannot find the other broken files of '" + chosen + "'");
+                           _("cannot find the other broken files of '") + chosen + "'");
     found.base = *base;
     if (auto read = readChosen(fs, name, found); !read)
         return read.failure();

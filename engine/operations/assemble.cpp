@@ -19,14 +19,12 @@ namespace tolvar {
 
 using detail::FileHandle;
 
-std::string messages::outputIsFolderMessage(const std::string& path) {
-    return "'" + escapedForDisplay(path) +
-           "' is a folder: the rebuilt file cannot take its name. Move the folder away, or "
-           "choose another name for the rebuilt file.";
+Message messages::outputIsFolderMessage(const std::string& path) {
+    return Message(MessageId::OutputIsFolder, {escapedForDisplay(path)});
 }
 
-std::string messages::notAssembledMessage(const std::string& problem) {
-    return "Not assembled: " + problem;
+Message messages::notAssembledMessage(const std::string& problem) {
+    return Message(MessageId::NotAssembled, {problem});
 }
 
 namespace {
@@ -392,20 +390,20 @@ detail::Step Assembler::run() {
 
 } // namespace
 
-std::string messages::checksumFileUnusableMessage(const std::string& path,
-                                                  const std::string& reason) {
-    return "The checksum file '" + escapedForDisplay(path) + "' cannot be used: " + reason +
-           ". The broken files are checked without it.";
+Message messages::checksumFileCannotBeUsed(const std::string& path, const std::string& reason) {
+    return Message(MessageId::ChecksumFileCannotBeUsed, {escapedForDisplay(path), reason});
 }
 
-std::string messages::checksumFileDamagedMessage(const std::string& path,
-                                                 const std::string& reason) {
-    return "The checksum file '" + escapedForDisplay(path) + "' is damaged: " + reason +
-           ", so the broken files cannot be checked against it.";
+Message messages::checksumFileUnusableMessage(const std::string& path, const std::string& reason) {
+    return Message(MessageId::ChecksumFileUnusable, {checksumFileCannotBeUsed(path, reason)});
 }
 
-std::string messages::partsDoNotMatchMessage(const std::string& list) {
-    return "Nothing was assembled: these broken files do not match the checksum file:" + list;
+Message messages::checksumFileDamagedMessage(const std::string& path, const std::string& reason) {
+    return Message(MessageId::ChecksumFileDamaged, {escapedForDisplay(path), reason});
+}
+
+Message messages::partsDoNotMatchMessage(const std::string& list) {
+    return Message(MessageId::PartsDoNotMatch, {list});
 }
 
 bool AssembleFile(const std::string& Filename, const std::string& Prefix,
@@ -416,9 +414,9 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
 
     Assembler assembler(context, Filename, Prefix);
     const detail::Step assembled = assembler.run();
-    const std::string question = messages::deletePartsQuestion(
-        assembler.parts.size(), assembler.output, !assembler.checksumPath.empty(),
-        assembler.listsRecoveryParts());
+    const Message question = messages::deletePartsQuestion(assembler.parts.size(), assembler.output,
+                                                           !assembler.checksumPath.empty(),
+                                                           assembler.listsRecoveryParts());
     return detail::finishOperation(
         context, assembled, question, messages::assembledAs(assembler.output), "join",
         assembler.outputFolder ? &*assembler.outputFolder : nullptr, {assembler.output},

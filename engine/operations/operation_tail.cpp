@@ -8,25 +8,21 @@
 
 namespace tolvar {
 
-std::string messages::deleteSourceQuestion(const std::string& source) {
-    return std::string(kDeleteSource) + "\n'" + escapedForDisplay(source) + "'";
+Message messages::deleteSourceQuestion(const std::string& source) {
+    return Message(MessageId::DeleteSourceQuestion, {escapedForDisplay(source)});
 }
 
-std::string messages::deletePartsQuestion(std::size_t partCount, const std::string& output,
-                                          bool checksumFile, bool recoveryFiles) {
-    std::string text = std::string(kDeleteParts) + "\nThe " + std::to_string(partCount) +
-                       " broken files of '" + escapedForDisplay(output) + "'";
-    if (checksumFile && recoveryFiles)
-        text += ", with its checksum and recovery files";
-    else if (checksumFile)
-        text += ", with its checksum file";
-    else if (recoveryFiles)
-        text += ", with its recovery files";
-    return text + ".";
+Message messages::deletePartsQuestion(std::size_t partCount, const std::string& output,
+                                      bool checksumFile, bool recoveryFiles) {
+    const MessageId id = checksumFile && recoveryFiles ? MessageId::DeletePartsQuestionWithBoth
+                         : checksumFile                ? MessageId::DeletePartsQuestionWithChecksums
+                         : recoveryFiles               ? MessageId::DeletePartsQuestionWithRecovery
+                                                       : MessageId::DeletePartsQuestion;
+    return Message(id, {std::to_string(partCount), escapedForDisplay(output)});
 }
 
-std::string messages::replaceQuestion(const std::string& output) {
-    return "'" + escapedForDisplay(fileNameOf(output)) + "' already exists. Replace it?";
+Message messages::replaceQuestion(const std::string& output) {
+    return Message(MessageId::ReplaceQuestion, {escapedForDisplay(fileNameOf(output))});
 }
 
 namespace {
@@ -58,56 +54,37 @@ std::string quotedNames(const std::vector<std::string>& names) {
         std::size_t end = i + 1;
         while (end < names.size() && nextPart(names[end - 1], names[end]))
             ++end;
-        const auto quoted = [&](std::size_t at) {
-            return "'" + escapedForDisplay(names[at]) + "'";
-        };
         if (end - i >= 3) {
-            items.push_back(quoted(i) + " to " + quoted(end - 1));
+            items.push_back(
+                Message(MessageId::ListRange, {quotedName(names[i]), quotedName(names[end - 1])}));
         } else {
             end = i + 1;
-            items.push_back(quoted(i));
+            items.push_back(quotedName(names[i]));
         }
         i = end;
     }
-    std::string text;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0)
-            text += i + 1 == items.size() ? " and " : ", ";
-        text += items[i];
-    }
-    return text;
+    return listed(items);
 }
 
 } // namespace
 
-std::string messages::notDeletedMessage(const std::string& achieved,
-                                        const std::vector<std::string>& left) {
-    if (left.size() == 1)
-        return achieved + ", but " + quotedNames(left) +
-               " could not be deleted and is still there.";
-    return achieved +
-           ", but these files could not be deleted and are still there: " + quotedNames(left) + ".";
+Message messages::notDeletedMessage(const std::string& achieved,
+                                    const std::vector<std::string>& left) {
+    return Message(left.size() == 1 ? MessageId::NotDeletedOne : MessageId::NotDeletedMany,
+                   {achieved, quotedNames(left)});
 }
 
-std::string messages::assembledAs(const std::string& output) {
-    return "The file was assembled as '" + escapedForDisplay(output) + "'";
+Message messages::assembledAs(const std::string& output) {
+    return Message(MessageId::AssembledAs, {escapedForDisplay(output)});
 }
 
 std::string messages::changedSinceReadMessage(const std::vector<std::string>& paths) {
-    std::string text = paths.size() == 1 ? "This file was not deleted: it is no longer the file "
-                                           "that was read (another program changed or replaced "
-                                           "it):"
-                                         : "These files were not deleted: they are no longer the "
-                                           "files that were read (another program changed or "
-                                           "replaced them):";
+    std::string text = Message(paths.size() == 1 ? MessageId::ChangedSinceReadOne
+                                                 : MessageId::ChangedSinceReadMany)
+                           .text();
     for (const auto& path : paths)
-        text += "\n'" + escapedForDisplay(path) + "'";
+        text += "\n" + quotedName(path);
     return text;
-}
-
-bool messages::isDeleteQuestion(std::string_view text) {
-    const auto firstLine = text.substr(0, text.find('\n'));
-    return firstLine == kDeleteSource || firstLine == kDeleteParts;
 }
 
 } // namespace tolvar
@@ -126,7 +103,7 @@ void reportLeft(OperationContext& context, const std::string& achieved,
 
 } // namespace
 
-bool finishOperation(OperationContext& context, const Step& outcome, const std::string& question,
+bool finishOperation(OperationContext& context, const Step& outcome, const Message& question,
                      const std::string& achieved, const char* operation, const Folder* keptFolder,
                      const std::vector<std::string>& kept, const std::function<Doomed()>& doomed) {
     if (!outcome || !outcome.value()) {

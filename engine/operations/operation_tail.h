@@ -34,7 +34,7 @@ using Doomed = Result<std::optional<std::vector<DoomedFile>>>;
 // assembledAs) and the files still there, and context.filesLeftUndeleted is set; so it is when
 // `doomed` kept them. operation ("split", "join") names the run to a later command that finishes
 // deletions a kill interrupted.
-bool finishOperation(OperationContext& context, const Step& outcome, const std::string& question,
+bool finishOperation(OperationContext& context, const Step& outcome, const Message& question,
                      const std::string& achieved, const char* operation, const Folder* keptFolder,
                      const std::vector<std::string>& kept, const std::function<Doomed()>& doomed);
 

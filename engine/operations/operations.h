@@ -1,6 +1,7 @@
 #pragma once
 
 #include "file_system.h"
+#include "message.h"
 #include "message_box.h"
 #include "progress.h"
 
@@ -52,82 +53,76 @@ struct OperationContext {
     int lockWaitMilliseconds = 5000;
 };
 
-// The engine's own refusals, beyond the classic messages; shown critical, product title.
+// The engine's messages, as catalogue entries (message.h holds their English text); refusals
+// are shown critical, product title.
 namespace messages {
-inline constexpr const char* kConfirmSplit = "Are you sure you want to split this file?";
-inline constexpr const char* kTooSmall = "This file size is smaller than the selected split size.";
-inline constexpr const char* kAlreadySplit = "This file is already splited.";
-inline constexpr const char* kDeleteSource = "Would you like to delete the original file?";
+inline const Message kConfirmSplit{MessageId::ConfirmSplit};
+inline const Message kTooSmall{MessageId::TooSmall};
+inline const Message kAlreadySplit{MessageId::AlreadySplit};
+inline const Message kDeleteSource{MessageId::DeleteSource};
 // kDeleteSource and, on a line of its own, the file: "Would you like to delete the original
 // file?\n'/a/big.bin'". Asked with No as the default.
-std::string deleteSourceQuestion(const std::string& source);
-inline constexpr const char* kConfirmAssemble = "Are you sure you want to assemble these files?";
+Message deleteSourceQuestion(const std::string& source);
+inline const Message kConfirmAssemble{MessageId::ConfirmAssemble};
 // "'big.bin' already exists. Replace it?", naming the file without its folder. Asked with No
 // as the default before a rebuilt file takes the name of an existing one.
-std::string replaceQuestion(const std::string& output);
+Message replaceQuestion(const std::string& output);
+// The success messages of a split and of an assembly, in both front ends.
+inline const Message kSplitDone{MessageId::SplitDone};
+inline const Message kAssembleDone{MessageId::AssembleDone};
 // The success message of an assembly that no checksum file vouched for.
-inline constexpr const char* kAssembledUnchecked =
-    "File assembled successfully.\nIts contents could not be checked: the broken files have no "
-    "usable checksum file.";
-inline constexpr const char* kNotSplitFile = "This is not a split file.";
-inline constexpr const char* kNotBrokenFile = "This is not a broken file.";
-inline constexpr const char* kDeleteParts = "Do you want to delete the broken files?";
+inline const Message kAssembledUnchecked{MessageId::AssembledUnchecked};
+inline const Message kNotSplitFile{MessageId::NotSplitFile};
+inline const Message kNotBrokenFile{MessageId::NotBrokenFile};
+inline const Message kDeleteParts{MessageId::DeleteParts};
 // kDeleteParts and, on a line of its own, what goes: "Do you want to delete the broken
 // files?\nThe 7 broken files of '/a/big.bin', with its checksum and recovery files." Asked with
 // No as the default.
-std::string deletePartsQuestion(std::size_t partCount, const std::string& output, bool checksumFile,
-                                bool recoveryFiles);
+Message deletePartsQuestion(std::size_t partCount, const std::string& output, bool checksumFile,
+                            bool recoveryFiles);
 // What an operation achieved, then the files its deletions left, in order:
 // "The file was assembled as '/b/movie.avi', but these files could not be deleted and are still
 // there: '/a/movie.002' to '/a/movie.006' and '/a/movie.sha256'." One file reads "..., but
 // '/a/movie.avi' could not be deleted and is still there."
-std::string notDeletedMessage(const std::string& achieved, const std::vector<std::string>& left);
-inline constexpr const char* kPartsComplete = "The broken files are complete";
+Message notDeletedMessage(const std::string& achieved, const std::vector<std::string>& left);
+inline const Message kPartsComplete{MessageId::PartsComplete};
 // "The file was assembled as '/b/movie.avi'"
-std::string assembledAs(const std::string& output);
-// Whether text is one of the two delete questions, whatever files it names.
-bool isDeleteQuestion(std::string_view text);
-inline constexpr const char* kPartIsSource =
-    "A broken file would replace the file you are splitting. "
-    "Choose another place to save the broken files.";
-inline constexpr const char* kOutputIsPart =
-    "The assembled file would replace one of its own broken files. "
-    "Choose another place to save the assembled file.";
-inline constexpr const char* kUnsafeNameTail =
-    "The broken files carry a name that cannot be used for the assembled file.";
+Message assembledAs(const std::string& output);
+inline const Message kPartIsSource{MessageId::PartIsSource};
+inline const Message kOutputIsPart{MessageId::OutputIsPart};
+inline const Message kUnsafeNameTail{MessageId::UnsafeNameTail};
 // "A file named '/a/movie.sha256' is already there and was not written by Tolvar Files
 // Splitter. Move it away, or split without checksums."
-std::string checksumNameTakenMessage(const std::string& path);
+Message checksumNameTakenMessage(const std::string& path);
+// "The checksum file '/a/movie.sha256' cannot be used: <reason>", which each caller ends in
+// its own way.
+Message checksumFileCannotBeUsed(const std::string& path, const std::string& reason);
 // "The checksum file '/a/movie.sha256' cannot be used: <reason>. The broken files are
 // checked without it."
-std::string checksumFileUnusableMessage(const std::string& path, const std::string& reason);
+Message checksumFileUnusableMessage(const std::string& path, const std::string& reason);
 // "The checksum file '/a/movie.sha256' is damaged: <reason>, so the broken files cannot be
 // checked against it." Each front end adds how to go on.
-std::string checksumFileDamagedMessage(const std::string& path, const std::string& reason);
-inline constexpr const char* kAssembleWithoutChecksumFile =
-    "Nothing was assembled. Move the checksum file away to assemble the broken files with "
-    "their usual checks only.";
+Message checksumFileDamagedMessage(const std::string& path, const std::string& reason);
+inline const Message kAssembleWithoutChecksumFile{MessageId::AssembleWithoutChecksumFile};
 // "Nothing was assembled: these broken files do not match the checksum file: ..."
-std::string partsDoNotMatchMessage(const std::string& list);
-inline constexpr const char* kAssembledDiffers =
-    "The assembled file does not match the checksum of the original file, so it was not kept. "
-    "A broken file may have changed while it was being read.";
+Message partsDoNotMatchMessage(const std::string& list);
+inline const Message kAssembledDiffers{MessageId::AssembledDiffers};
 // "This split would need 1024 broken files, but a set can hold at most 999. Choose a larger
 // size or fewer broken files."
-std::string tooManyPartsMessage(std::int64_t partCount);
+Message tooManyPartsMessage(std::int64_t partCount);
 // "'d/x.a' cannot be split under this name: the broken files would be hidden ('d/.000').
 // Rename the file, or choose where to save the broken files."
-std::string unusablePartNameMessage(const std::string& source, const std::string& partName);
+Message unusablePartNameMessage(const std::string& source, const std::string& partName);
 // "'d/ab' cannot be split: its name has fewer than three characters, ... Rename the file
 // first."
-std::string shortNameMessage(const std::string& source);
+Message shortNameMessage(const std::string& source);
 // "'/a/movie.avi' is a folder: the rebuilt file cannot take its name. ..."
-std::string outputIsFolderMessage(const std::string& path);
+Message outputIsFolderMessage(const std::string& path);
 // "The broken files are complete, but '/a/movie.avi' was not deleted: it is no longer the file
 // that was split ..."
-std::string sourceChangedMessage(const std::string& path);
+Message sourceChangedMessage(const std::string& path);
 // "Not assembled: " followed by what is wrong with the set, naming the file.
-std::string notAssembledMessage(const std::string& problem);
+Message notAssembledMessage(const std::string& problem);
 // "These files were not deleted: they are no longer the files that were read (...):" and the
 // files, one a line.
 std::string changedSinceReadMessage(const std::vector<std::string>& paths);

@@ -10,6 +10,7 @@
 #include "portable_names.h"
 #include "recovery.h"
 #include "run_journal.h"
+#include "translation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,36 +26,27 @@ namespace tolvar {
 
 using detail::FileHandle;
 
-std::string messages::checksumNameTakenMessage(const std::string& path) {
-    return "A file named '" + escapedForDisplay(path) +
-           "' is already there and was not written by " + std::string(kProductTitle) +
-           ". Move it away, or split without checksums.";
+Message messages::checksumNameTakenMessage(const std::string& path) {
+    return Message(MessageId::ChecksumNameTaken,
+                   {escapedForDisplay(path), std::string(kProductTitle)});
 }
 
-std::string messages::unusablePartNameMessage(const std::string& source,
-                                              const std::string& partName) {
-    return "'" + escapedForDisplay(source) +
-           "' cannot be split under this name: the broken files would be hidden ('" +
-           escapedForDisplay(partName) +
-           "'). Rename the file, or choose where to save the broken files.";
+Message messages::unusablePartNameMessage(const std::string& source, const std::string& partName) {
+    return Message(MessageId::UnusablePartName,
+                   {escapedForDisplay(source), escapedForDisplay(partName)});
 }
 
-std::string messages::shortNameMessage(const std::string& source) {
-    return "'" + escapedForDisplay(source) +
-           "' cannot be split: its name has fewer than three characters, and the broken files "
-           "keep the last three to restore it. Rename the file first.";
+Message messages::shortNameMessage(const std::string& source) {
+    return Message(MessageId::ShortName, {escapedForDisplay(source)});
 }
 
-std::string messages::sourceChangedMessage(const std::string& path) {
-    return "The broken files are complete, but '" + escapedForDisplay(path) +
-           "' was not deleted: it is no longer the file that was split (it was changed, "
-           "replaced or moved while it was being split), so the broken files may not hold it.";
+Message messages::sourceChangedMessage(const std::string& path) {
+    return Message(MessageId::SourceChanged, {escapedForDisplay(path)});
 }
 
-std::string messages::tooManyPartsMessage(std::int64_t partCount) {
-    return "This split would need " + std::to_string(partCount) +
-           " broken files, but a set can hold at most " + std::to_string(kMaxPartCount) +
-           ". Choose a larger size or fewer broken files.";
+Message messages::tooManyPartsMessage(std::int64_t partCount) {
+    return Message(MessageId::TooManyParts,
+                   {std::to_string(partCount), std::to_string(kMaxPartCount)});
 }
 
 namespace {
@@ -122,19 +114,20 @@ Result<std::int64_t> Splitter::computePartSize(SizeRule rule, std::int32_t amoun
     if (amount < 0)
         return makeFailure(FailureKind::InvalidArgument,
                            rule == SizeRule::Kilobytes
-                               ? "the size of a broken file cannot be negative"
-                               : "the number of broken files cannot be negative");
+                               ? _("the size of a broken file cannot be negative")
+                               : _("the number of broken files cannot be negative"));
     if (rule == SizeRule::Kilobytes) {
         // The part size is a 32-bit byte count, as in every set written so far.
         const std::int64_t partSize = std::int64_t{amount} * 1024;
         if (partSize > std::numeric_limits<std::int32_t>::max())
             return makeFailure(FailureKind::Overflow,
-                               "a broken file can hold at most 2097151 KB, not " +
+                               _("a broken file can hold at most 2097151 KB, not ") +
                                    std::to_string(amount) + " KB");
         return partSize;
     }
     if (amount == 0)
-        return makeFailure(FailureKind::DivisionByZero, "cannot split a file into 0 broken files");
+        return makeFailure(FailureKind::DivisionByZero,
+                           _("cannot split a file into 0 broken files"));
     return length / amount;
 }
 
@@ -265,8 +258,8 @@ detail::Step Splitter::writeRecovery(const std::string& base, int partCount, std
 detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (context.recoveryParts < 0 || context.recoveryParts > kMaxRecoveryParts)
         return makeFailure(FailureKind::InvalidArgument,
-                           "a set can have 0 to " + std::to_string(kMaxRecoveryParts) +
-                               " recovery parts, not " + std::to_string(context.recoveryParts));
+                           _("a set can have 0 to ") + std::to_string(kMaxRecoveryParts) +
+                               _(" recovery parts, not ") + std::to_string(context.recoveryParts));
     auto sourceHeld = detail::Folder::open(fs, folderOf(source));
     if (!sourceHeld)
         return detail::Folder::failureFor(sourceHeld.failure(), FileAction::Open, source);
@@ -294,11 +287,12 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
 
     if (partSize == 0)
         return makeFailure(FailureKind::DivisionByZero,
-                           "the file is too small for that many broken files");
+                           _("the file is too small for that many broken files"));
     const std::int64_t partCount = length / partSize + 1;
     if (partCount > std::numeric_limits<std::int16_t>::max())
-        return makeFailure(FailureKind::Overflow,
-                           "the split would need " + std::to_string(partCount) + " broken files");
+        return makeFailure(FailureKind::Overflow, _("the split would need ") +
+                                                      std::to_string(partCount) +
+                                                      _(" broken files"));
     if (partCount > kMaxPartCount)
         return refuse(messages::tooManyPartsMessage(partCount));
 
@@ -309,7 +303,7 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     const auto base = partBaseName(source, prefix);
     if (!base)
         return makeFailure(FailureKind::InvalidArgument,
-                           "cannot name the broken files after '" + source + "'");
+                           _("cannot name the broken files after '") + source + "'");
     if (!namesAreUsable(*base))
         return false;
     // Every later step in the parts' folder goes through this descriptor.

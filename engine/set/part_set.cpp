@@ -1,5 +1,7 @@
 #include "part_set.h"
 
+#include "translation.h"
+
 #include <algorithm>
 
 namespace tolvar {
@@ -38,7 +40,7 @@ std::optional<PartHeader> inspect(FileSystem& fs, PartEntry& entry) {
         return std::nullopt;
     case FileFound::NotRegular:
         entry.state = PartState::Unreadable;
-        entry.reason = "not an ordinary file";
+        entry.reason = _("not an ordinary file");
         return std::nullopt;
     case FileFound::Regular:
         break;
@@ -64,23 +66,23 @@ void judge(PartEntry& entry, int count, const std::string& tail, std::uint64_t p
     if (entry.index == 0) {
         if (entry.payloadSize == 0) {
             entry.state = PartState::WrongSize;
-            entry.reason = "holds no bytes after its header, which no split writes";
+            entry.reason = _("holds no bytes after its header, which no split writes");
         }
     } else if (partSize == 0) {
         // Part 000 is unusable: there is nothing to measure the others against.
     } else if (entry.index + 1 < count) {
         if (entry.payloadSize != partSize) {
             entry.state = PartState::WrongSize;
-            entry.reason = "holds " + bytes + " bytes after its header where " +
+            entry.reason = _("holds ") + bytes + _(" bytes after its header where ") +
                            std::to_string(partSize) +
-                           " are expected: every broken file but the last holds as many as the "
-                           "first";
+                           _(" are expected: every broken file but the last holds as many as the "
+                             "first");
         }
     } else if (entry.payloadSize >= partSize) {
         entry.state = PartState::WrongSize;
-        entry.reason = "holds " + bytes +
-                       " bytes after its header, but as the last broken file it must hold fewer "
-                       "than the first one's " +
+        entry.reason = _("holds ") + bytes +
+                       _(" bytes after its header, but as the last broken file it must hold fewer "
+                         "than the first one's ") +
                        std::to_string(partSize);
     }
 }
@@ -125,7 +127,7 @@ Result<std::optional<PartSet>> readPartSet(FileSystem& fs, const std::string& ch
     const auto base = partBaseName(chosenPath, {});
     if (!base)
         return makeFailure(FailureKind::InvalidArgument,
-                           "cannot find the other broken files of '" + chosenPath + "'");
+                           _("cannot find the other broken files of '") + chosenPath + "'");
     set.base = *base;
     set.count = set.chosen.header.PartCount < 0 ? 0 : set.chosen.header.PartCount;
     set.tail = set.chosen.header.NameTail;
@@ -161,8 +163,8 @@ const PartEntry* PartSet::firstProblem() const {
 
 std::string PartSet::problemInWords() const {
     if (!countIsValid())
-        return quoted(chosenPath) + " gives its set " + std::to_string(count) +
-               " parts; a split always writes at least 2.";
+        return quoted(chosenPath) + _(" gives its set ") + std::to_string(count) +
+               _(" parts; a split always writes at least 2.");
     const PartEntry* problem = firstProblem();
     return problem == nullptr ? std::string() : problemInWords(*problem);
 }
@@ -173,18 +175,19 @@ std::string PartSet::problemInWords(const PartEntry& entry) const {
     case PartState::Present:
         break;
     case PartState::Missing:
-        return name + " is missing.";
+        return name + _(" is missing.");
     case PartState::Unreadable:
         return escapedForDisplay(entry.failure->description) + ".";
     case PartState::NotAPart:
-        return name + " is not a broken file (" + entry.reason + ").";
+        return name + _(" is not a broken file (") + entry.reason + ").";
     case PartState::WrongIndex:
-        return name + " carries the index " + formatIndex(entry.header.PartIndex) + " instead of " +
-               formatIndex(entry.index) + ".";
+        return name + _(" carries the index ") + formatIndex(entry.header.PartIndex) +
+               _(" instead of ") + formatIndex(entry.index) + ".";
     case PartState::OtherSet:
-        return name + " is from another set: it gives " + formatIndex(entry.header.PartCount) +
-               " parts and the name tail " + quoted(entry.header.NameTail) + ", where " +
-               quoted(chosenPath) + " gives " + formatIndex(count) + " and " + quoted(tail) + ".";
+        return name + _(" is from another set: it gives ") + formatIndex(entry.header.PartCount) +
+               _(" parts and the name tail ") + quoted(entry.header.NameTail) + _(", where ") +
+               quoted(chosenPath) + _(" gives ") + formatIndex(count) + _(" and ") + quoted(tail) +
+               ".";
     case PartState::WrongSize:
         return name + " " + entry.reason + ".";
     }

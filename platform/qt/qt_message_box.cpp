@@ -55,8 +55,8 @@ void setShownText(QMessageBox& box, const QString& text, bool informative) {
 
 QtMessageBox::QtMessageBox(QWidget* owner) : ownerWidget(owner) {}
 
-MsgAnswer QtMessageBox::show(const std::string& text, MsgStyle style, const std::string& title) {
-    return run(text, style, title, nullptr, QString());
+MsgAnswer QtMessageBox::present(const BoxText& shown) {
+    return run(shown.text, shown.style, shown.title, nullptr, QString());
 }
 
 void QtMessageBox::showAbout(const std::string& text, const std::string& title, const QPixmap& icon,

@@ -19,7 +19,7 @@ public:
 
     // Shows the box and returns the button pressed: Yes or No for style 36, Ok otherwise.
     // Closing a question box by its title bar or Escape counts as No.
-    MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) override;
+    MsgAnswer present(const BoxText& shown) override;
 
     // An information box with the program's own icon instead of the information icon, and a
     // smaller note under the text (plain text, addresses linked as above).

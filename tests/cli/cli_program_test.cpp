@@ -893,6 +893,20 @@ TEST_F(CliTest, TheEngineRefusalsKeepTheirWords) {
     }
 }
 
+// The words follow the user's language, arguments in their places; the size is read as ever.
+TEST_F(CliTest, SpeaksTheLanguageOfTheUsersLocale) {
+    const std::string tooMany = source("many.bin", 1100000);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    setenv("LANGUAGE", "de", 1);
+    const RunResult german = runProgram({"split", "--size", "1K", "--yes", tooMany});
+    unsetenv("LANGUAGE");
+    unsetenv("LC_ALL");
+    EXPECT_EQ(german.status, kRefused);
+    EXPECT_EQ(german.err, "tolvar-split: Diese Teilung bräuchte 1075 Teildateien, aber ein Satz "
+                          "kann höchstens 999 haben. Wählen Sie eine größere Größe oder weniger "
+                          "Teildateien.\n");
+}
+
 TEST_F(CliTest, AJoinStopsAtAPartThatIsNotABrokenFile) {
     ASSERT_EQ(runProgram({"split", "-s", "1K", "-y", source("three.avi", 2500)}).status, kDone);
     fs::remove(scratch.path("three.avi"));

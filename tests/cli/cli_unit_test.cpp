@@ -191,7 +191,7 @@ TEST(TerminalProgress, StopsOnceAStopIsRequested) {
 // Without a terminal nothing is read from standard input, so the policy can be tested here.
 struct BoxRow {
     AnswerPolicy policy;
-    const char* question;
+    Message question;
     MsgAnswer answer;
     const char* said;
 };
@@ -217,11 +217,11 @@ TEST(TerminalMessageBox, AnswersWithoutATerminal) {
     for (const BoxRow& row : rows) {
         TerminalMessageBox box(row.policy, nullptr);
         ::testing::internal::CaptureStderr();
-        const MsgAnswer answer =
-            box.show(row.question, MsgStyle::Question, "Tolvar Files Splitter");
+        const MsgAnswer answer = box.present({row.question.text(), MsgStyle::Question,
+                                              "Tolvar Files Splitter", row.question.question()});
         const std::string said = ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(answer, row.answer) << row.question;
-        EXPECT_EQ(said, row.said) << row.question;
+        EXPECT_EQ(answer, row.answer) << row.question.text();
+        EXPECT_EQ(said, row.said) << row.question.text();
     }
 }
 

@@ -197,7 +197,7 @@ using DamageFn = std::function<void(const ScratchDir&)>;
 Damage silent(const char* name, DamageFn apply) {
     return Damage{name, std::move(apply), {Yes}, "", std::nullopt, -1};
 }
-Damage refused(const char* name, DamageFn apply, const char* text) {
+Damage refused(const char* name, DamageFn apply, const std::string& text) {
     return Damage{name, std::move(apply), {Yes, Ok}, text, std::nullopt, -1};
 }
 Damage failed(const char* name, DamageFn apply, FailureKind kind, int part) {

@@ -480,13 +480,13 @@ ScriptedMessageBox boxFor(const Scenario& sc) {
     return box;
 }
 
-const char* confirmText(const Scenario& sc) {
+const Message& confirmText(const Scenario& sc) {
     return sc.kind == Kind::Assemble ? messages::kConfirmAssemble : messages::kConfirmSplit;
 }
 bool isDeleteQuestion(const Scenario& sc, const ShownMessage& shown) {
-    const char* classic =
+    const Message& classic =
         sc.kind == Kind::Assemble ? messages::kDeleteParts : messages::kDeleteSource;
-    return shown.text.rfind(classic, 0) == 0 && messages::isDeleteQuestion(shown.text) &&
+    return shown.text.rfind(classic.text(), 0) == 0 && shown.question == classic.question() &&
            shown.style == MsgStyle::QuestionDefaultNo && shown.title == kTitle;
 }
 

@@ -143,11 +143,11 @@ class WaitingBox : public ScriptedMessageBox {
 public:
     using ScriptedMessageBox::ScriptedMessageBox;
     std::function<void()> meanwhile;
-    MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) override {
-        if (messages::isDeleteQuestion(text))
+    MsgAnswer present(const BoxText& shown) override {
+        if (shown.question == QuestionKind::DeleteParts)
             if (auto run = std::exchange(meanwhile, nullptr))
                 run();
-        return ScriptedMessageBox::show(text, style, title);
+        return ScriptedMessageBox::present(shown);
     }
 };
 

@@ -66,25 +66,26 @@ inline Result<bool> writeRecoveryParts(FileSystem& fs, const RecoveryLayout& lay
 inline const std::string kTitle(kProductTitle);
 
 inline bool operator==(const ShownMessage& a, const ShownMessage& b) {
-    return a.text == b.text && a.style == b.style && a.title == b.title;
+    return a.text == b.text && a.style == b.style && a.title == b.title && a.question == b.question;
 }
 
 inline void PrintTo(const ShownMessage& message, std::ostream* out) {
     *out << "{\"" << message.text << "\", style " << static_cast<int>(message.style) << ", \""
-         << message.title << "\"}";
+         << message.title << "\", question " << static_cast<int>(message.question) << "}";
 }
 
-inline ShownMessage question(std::string text) {
-    return {std::move(text), MsgStyle::Question, kTitle};
+inline ShownMessage question(const Message& message) {
+    return {message.text(), MsgStyle::Question, kTitle, message.question()};
 }
 // The delete questions, which name their files and default to No.
 inline ShownMessage deleteSourceQuestion(const std::string& source) {
-    return {messages::deleteSourceQuestion(source), MsgStyle::QuestionDefaultNo, kTitle};
+    return {messages::deleteSourceQuestion(source), MsgStyle::QuestionDefaultNo, kTitle,
+            QuestionKind::DeleteSource};
 }
 inline ShownMessage deletePartsQuestion(std::size_t parts, const std::string& output,
                                         bool checksumFile = false, bool recoveryFiles = false) {
     return {messages::deletePartsQuestion(parts, output, checksumFile, recoveryFiles),
-            MsgStyle::QuestionDefaultNo, kTitle};
+            MsgStyle::QuestionDefaultNo, kTitle, QuestionKind::DeleteParts};
 }
 inline ShownMessage refusal(std::string text) {
     return {std::move(text), MsgStyle::Critical, kTitle};

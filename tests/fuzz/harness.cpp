@@ -310,7 +310,7 @@ Outcome classify(bool result, const std::vector<ShownMessage>& shown) {
         shown[0].style != MsgStyle::Question || shown[0].title != title)
         return Outcome::Unrecognised;
     if (result) {
-        const bool asked = shown.size() == 2 && messages::isDeleteQuestion(shown[1].text) &&
+        const bool asked = shown.size() == 2 && shown[1].question == QuestionKind::DeleteParts &&
                            shown[1].style == MsgStyle::QuestionDefaultNo && shown[1].title == title;
         return asked ? Outcome::Success : Outcome::Unrecognised;
     }
@@ -323,7 +323,7 @@ Outcome classify(bool result, const std::vector<ShownMessage>& shown) {
         return Outcome::FailureReport;
     if (last.style != MsgStyle::Critical || last.title != title)
         return Outcome::Unrecognised;
-    const std::pair<const char*, Outcome> refusals[] = {
+    const std::pair<Message, Outcome> refusals[] = {
         {messages::kNotSplitFile, Outcome::NotSplitFile},
         {messages::kNotBrokenFile, Outcome::NotBrokenFile},
         {messages::kUnsafeNameTail, Outcome::UnsafeNameTail},

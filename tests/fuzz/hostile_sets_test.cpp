@@ -65,10 +65,11 @@ bool sameMessages(const std::vector<ShownMessage>& actual,
         return false;
     for (std::size_t i = 0; i < actual.size(); ++i)
         // The delete question names the files it deletes; its first line is the question.
-        if (actual[i].text.substr(0, expected[i].text == messages::kDeleteParts
+        if (actual[i].text.substr(0, expected[i].question == QuestionKind::DeleteParts
                                          ? actual[i].text.find('\n')
                                          : std::string::npos) != expected[i].text ||
-            actual[i].style != expected[i].style || actual[i].title != expected[i].title)
+            actual[i].style != expected[i].style || actual[i].title != expected[i].title ||
+            actual[i].question != expected[i].question)
             return false;
     return true;
 }
@@ -81,10 +82,12 @@ std::string show(const std::vector<ShownMessage>& messages) {
     return text;
 }
 
-const ShownMessage kConfirm{messages::kConfirmAssemble, MsgStyle::Question, kTitle};
-const ShownMessage kDeleteQuestion{messages::kDeleteParts, MsgStyle::QuestionDefaultNo, kTitle};
+const ShownMessage kConfirm{messages::kConfirmAssemble, MsgStyle::Question, kTitle,
+                            QuestionKind::Confirm};
+const ShownMessage kDeleteQuestion{messages::kDeleteParts, MsgStyle::QuestionDefaultNo, kTitle,
+                                   QuestionKind::DeleteParts};
 
-ShownMessage refusal(const char* text) {
+ShownMessage refusal(const std::string& text) {
     return {text, MsgStyle::Critical, kTitle};
 }
 
@@ -173,8 +176,8 @@ struct FieldCase {
     const char* countField;
     const char* secondIndexField;
     bool result;
-    const char* output;            // the assembled bytes when the result is true
-    const char* refusal = nullptr; // the refusal shown when the result is false, if any
+    const char* output;       // the assembled bytes when the result is true
+    std::string refusal = {}; // the refusal shown when the result is false, if any
 };
 
 // A refusal that names set.001 in our own words: it is of another set than set.000.
@@ -206,7 +209,7 @@ TEST_P(CountAndIndexFields, ReadAsTheLeadingNumber) {
         ASSERT_EQ(box.shown().size(), 2u);
         EXPECT_EQ(box.shown()[1].text.rfind("Not assembled: '" + path("set.001") + "'", 0), 0u)
             << box.shown()[1].text;
-    } else if (field.refusal != nullptr) {
+    } else if (!field.refusal.empty()) {
         expectMessages({kConfirm, refusal(field.refusal)});
     } else {
         expectMessages({kConfirm}); // an index out of place stops without a word

@@ -76,6 +76,10 @@ checkFiles() {
     gzip -dc "$root/share/doc/$name/changelog.gz" 2>/dev/null |
         cmp -s - "$sourceDir/packaging/changelog" ||
         problem "share/doc/$name/changelog.gz is missing or differs from packaging/changelog"
+    # Where the installed programs look for their German words (share/locale beside bin/).
+    msgunfmt "$root/share/locale/de/LC_MESSAGES/$name.mo" 2>/dev/null |
+        grep -F 'msgstr "Datei erfolgreich zusammengefügt."' >/dev/null ||
+        problem "share/locale/de/LC_MESSAGES/$name.mo is missing or holds no German"
 
     while IFS= read -r -d '' manPage; do
         manPage=$(basename "$manPage")

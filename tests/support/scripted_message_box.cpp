@@ -32,9 +32,11 @@ void ScriptedMessageBox::reset(std::vector<MsgAnswer> newScript) {
     problemCount = 0;
 }
 
-MsgAnswer ScriptedMessageBox::show(const std::string& text, MsgStyle style,
-                                   const std::string& title) {
-    shownMessages.push_back({text, style, title});
+MsgAnswer ScriptedMessageBox::present(const BoxText& shown) {
+    const std::string& text = shown.text;
+    const MsgStyle style = shown.style;
+    const std::string& title = shown.title;
+    shownMessages.push_back({text, style, title, shown.question});
     const bool question = style == MsgStyle::Question || style == MsgStyle::QuestionDefaultNo;
     if (next < script.size()) {
         const MsgAnswer answer = script[next++];

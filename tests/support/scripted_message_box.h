@@ -17,6 +17,7 @@ struct ShownMessage {
     std::string text;
     MsgStyle style;
     std::string title;
+    QuestionKind question = QuestionKind::None;
 };
 
 class ScriptedMessageBox : public MessageBox {
@@ -37,7 +38,7 @@ public:
     // Replaces the script and forgets the messages shown and the problems met so far.
     void reset(std::vector<MsgAnswer> newScript);
 
-    MsgAnswer show(const std::string& text, MsgStyle style, const std::string& title) override;
+    MsgAnswer present(const BoxText& shown) override;
 
     const std::vector<ShownMessage>& shown() const { return shownMessages; }
     std::vector<std::string> texts() const;

@@ -321,10 +321,10 @@ private slots:
     void slowAnswerToTheQuestionDoesNotBringTheProgressDialog() {
         // The user takes a while over "Are you sure...?"; the copy itself is quick.
         struct SlowUserBox : FakeMessageBox {
-            MsgAnswer show(const std::string& t, MsgStyle st, const std::string& title) override {
-                if (st == MsgStyle::Question)
+            MsgAnswer present(const BoxText& shown) override {
+                if (shown.style == MsgStyle::Question)
                     QThread::msleep(700);
-                return FakeMessageBox::show(t, st, title);
+                return FakeMessageBox::present(shown);
             }
         } slowUser;
         window = std::make_unique<frmMain>(WindowServices{&slowUser, &dialogs, &files});
@@ -478,10 +478,10 @@ private slots:
     void progressDialogClosesBeforeTheClosingQuestion() {
         struct AskingBox : FakeMessageBox {
             std::function<void()> onQuestion;
-            MsgAnswer show(const std::string& t, MsgStyle st, const std::string& title) override {
-                if (messages::isDeleteQuestion(t))
+            MsgAnswer present(const BoxText& shown) override {
+                if (shown.question == QuestionKind::DeleteSource)
                     onQuestion();
-                return FakeMessageBox::show(t, st, title);
+                return FakeMessageBox::present(shown);
             }
         } asking;
         bool progressGone = false;

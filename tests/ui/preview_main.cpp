@@ -9,6 +9,7 @@
 #include "operations.h"
 #include "progress_presenter.h"
 #include "qt_message_box.h"
+#include "qt_text.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,12 +25,11 @@ namespace {
 // Says yes to the split and no to deleting its source.
 class SplitAnswers : public tolvar::MessageBox {
 public:
-    tolvar::MsgAnswer show(const std::string& text, tolvar::MsgStyle style,
-                           const std::string&) override {
-        if (style == tolvar::MsgStyle::Question || style == tolvar::MsgStyle::QuestionDefaultNo)
-            return tolvar::messages::isDeleteQuestion(text) ? tolvar::MsgAnswer::No
-                                                            : tolvar::MsgAnswer::Yes;
-        return tolvar::MsgAnswer::Ok;
+    tolvar::MsgAnswer present(const tolvar::BoxText& shown) override {
+        if (shown.question == tolvar::QuestionKind::None)
+            return tolvar::MsgAnswer::Ok;
+        return shown.question == tolvar::QuestionKind::DeleteSource ? tolvar::MsgAnswer::No
+                                                                    : tolvar::MsgAnswer::Yes;
     }
 };
 
@@ -53,6 +53,9 @@ std::string damagedSet(const QString& folder) {
 int main(int argc, char* argv[]) {
     tolvar::prepareDisplayScaling();
     QApplication application(argc, argv);
+    // In the user's language, as the window is (LANGUAGE=de for German).
+    tolvar::startTranslationsIn(TOLVAR_LOCALE_ROOT);
+    tolvar::installQtTranslations();
     const QStringList args = QApplication::arguments();
     bool sized = true;
     const int pointSize = args.size() == 3 ? args.at(2).toInt(&sized) : 0;

@@ -133,6 +133,7 @@ private slots:
         QCOMPARE(box.shown().size(), std::size_t{1});
         QCOMPARE(shownText(0), std::string("'big.bin' already exists. Replace it?"));
         QCOMPARE(box.shown()[0].style, MsgStyle::QuestionDefaultNo);
+        QCOMPARE(box.shown()[0].question, QuestionKind::Replace);
         QCOMPARE(readAll(path("big.bin")), QByteArray("notes\n"));
 
         assembleInWindow({Yes, Yes, No, Ok});
@@ -149,6 +150,7 @@ private slots:
         assembleInWindow({Yes, Yes, No, Ok});
         QCOMPARE(box.shown().size(), std::size_t{4});
         QCOMPARE(box.shown()[0].style, MsgStyle::Question);
+        QCOMPARE(box.shown()[0].question, QuestionKind::Rebuild);
         QVERIFY2(shownText(0).rfind("'" + path("big.002").toStdString() + "': damaged", 0) == 0,
                  shownText(0).c_str());
         QVERIFY(shownText(0).ends_with("Rebuild 'big.002' from the recovery files and assemble?"));
@@ -181,6 +183,7 @@ private slots:
         assembleInWindow({No});
         QCOMPARE(box.shown().size(), std::size_t{1});
         QCOMPARE(box.shown()[0].style, MsgStyle::QuestionDefaultNo);
+        QCOMPARE(box.shown()[0].question, QuestionKind::DamagedChecksumFile);
         QVERIFY2(shownText(0).rfind("The checksum file '" + path("big.sha256").toStdString(), 0) ==
                      0,
                  shownText(0).c_str());

@@ -1,6 +1,7 @@
 #include "assemble_panel.h"
 
 #include "operations.h"
+#include "qt_text.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -13,21 +14,20 @@ AssemblePanel::AssemblePanel(PanelHost& panelHost, QWidget* parent)
     lowerControlsBy(kOptionRowsHeight / 2);
     // Two groups and a taller button over the same height as the split panels' three: the
     // groups lie further apart, each label still just above its box.
-    Label4 =
-        addLabel("Label4", QStringLiteral("Choose a &file to assemble:"), {240, 360, 2055, 255});
+    Label4 = addLabel("Label4", T_("Choose a &file to assemble:"), {240, 360, 2055, 255});
     Text2 = addTextBox("Text2", true, {240, 600, 4695, 285});
     Command6 = addButton("Command6", QStringLiteral("..."), {5040, 615, 255, 255});
-    Label10 = addLabel("Label10", QStringLiteral("Choose &where to save the assembled file:"),
+    Label10 = addLabel("Label10", T_("Choose &where to save the assembled file:"),
                        {240, 1140, 3015, 255});
     Text8 = addTextBox("Text8", true, {240, 1380, 4695, 285});
     Command13 = addButton("Command13", QStringLiteral("..."), {5040, 1395, 255, 255});
-    Command3 = addButton("Command3", QStringLiteral("&Assemble Files"), {240, 1920, 5055, 495});
+    Command3 = addButton("Command3", T_("&Assemble Files"), {240, 1920, 5055, 495});
     setActionButton(Command3);
     setPathBoxes({Text2, Text8});
     labelFor(Label4, Text2);
     labelFor(Label10, Text8);
-    explain(Command6, QStringLiteral("Choose the file to assemble"));
-    explain(Command13, QStringLiteral("Choose where to save the assembled file"));
+    explain(Command6, T_("Choose the file to assemble"));
+    explain(Command13, T_("Choose where to save the assembled file"));
 
     connect(Command6, &QPushButton::clicked, this, &AssemblePanel::Command6_Click);
     connect(Command13, &QPushButton::clicked, this, &AssemblePanel::Command13_Click);
@@ -36,21 +36,20 @@ AssemblePanel::AssemblePanel(PanelHost& panelHost, QWidget* parent)
 
 void AssemblePanel::Command6_Click() {
     // Any broken file may be picked, as it may be dropped: it stands for its set's first part.
-    const QString chosen =
-        chooseFile(QStringLiteral("000 Files (*.000)|*.000|All Files|*.*"),
-                   QStringLiteral("Choose a file to assemble - Tolvar Files Splitter"));
+    const QString chosen = chooseFile(T_("000 Files (*.000)|*.000|All Files|*.*"),
+                                      T_("Choose a file to assemble - Tolvar Files Splitter"));
     Text2->setText(chosen.isEmpty() ? chosen : host.firstPartOf(chosen));
 }
 
 void AssemblePanel::Command13_Click() {
-    Text8->setText(choosePrefix(
-        QStringLiteral("Choose where to save the assembled file - Tolvar Files Splitter")));
+    Text8->setText(
+        choosePrefix(T_("Choose where to save the assembled file - Tolvar Files Splitter")));
 }
 
 void AssemblePanel::Command3_Click() {
     if (host.AssembleFile(Text2->text())) {
         host.messageBox().inform(host.lastAssemblyUnchecked() ? messages::kAssembledUnchecked
-                                                              : "File assembled successfully.");
+                                                              : messages::kAssembleDone);
         Text2->clear();
         Text8->clear();
     }

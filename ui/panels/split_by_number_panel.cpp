@@ -1,5 +1,6 @@
 #include "split_by_number_panel.h"
 
+#include "qt_text.h"
 #include "size_text.h"
 
 #include <QCheckBox>
@@ -120,15 +121,15 @@ private:
 SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
     : SplitPanel("Frame4", panelHost, parent) {
     // The same rhythm as the split-by-size panel.
-    Label7 = addLabel("Label7", QStringLiteral("Choose a &file to split:"), {240, 240, 1695, 255});
+    Label7 = addLabel("Label7", T_("Choose a &file to split:"), {240, 240, 1695, 255});
     Text3 = addTextBox("Text3", true, {240, 480, 4695, 285});
     Command8 = addButton("Command8", QStringLiteral("..."), {5040, 495, 255, 255});
-    Label9 = addLabel("Label9", QStringLiteral("Choose &where to save the broken files:"),
-                      {240, 910, 3135, 255});
+    Label9 =
+        addLabel("Label9", T_("Choose &where to save the broken files:"), {240, 910, 3135, 255});
     Text7 = addTextBox("Text7", true, {240, 1150, 4695, 285});
     Command12 = addButton("Command12", QStringLiteral("..."), {5040, 1165, 255, 255});
-    Label6 = addLabel("Label6", QStringLiteral("Choose the &number of broken files:"),
-                      {240, 1580, 2655, 285}, Qt::AlignLeft | Qt::AlignVCenter);
+    Label6 = addLabel("Label6", T_("Choose the &number of broken files:"), {240, 1580, 2655, 285},
+                      Qt::AlignLeft | Qt::AlignVCenter);
     Text4 = addTextBox("Text4", true, {3000, 1580, 1935, 285});
     Text4->setText(QStringLiteral("2"));
 
@@ -169,8 +170,7 @@ SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
     Label13 = findChild<QLabel*>(QStringLiteral("Label13"));
     Spin2 = recoveryBox();
     Label14 = costLine();
-    Command7 = addButton("Command7", QStringLiteral("&Split File"),
-                         {240, 2040 + kOptionRowsHeight, 5055, 375});
+    Command7 = addButton("Command7", T_("&Split File"), {240, 2040 + kOptionRowsHeight, 5055, 375});
     setActionButton(Command7);
     setPathBoxes({Text3, Text7});
     labelFor(Label7, Text3);
@@ -179,8 +179,8 @@ SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
     // that shows it is named alike.
     labelFor(Label6, VScroll1);
     Text4->setAccessibleName(VScroll1->accessibleName());
-    explain(Command8, QStringLiteral("Choose the file to split"));
-    explain(Command12, QStringLiteral("Choose where to save the broken files"));
+    explain(Command8, T_("Choose the file to split"));
+    explain(Command12, T_("Choose where to save the broken files"));
 
     connect(Command8, &QPushButton::clicked, this, &SplitByNumberPanel::Command8_Click);
     connect(Command12, &QPushButton::clicked, this, &SplitByNumberPanel::Command12_Click);
@@ -236,7 +236,7 @@ void SplitByNumberPanel::Command7_Click() {
     }
     const auto Filenumber = static_cast<std::int32_t>(roundHalfEven(*number));
     if (host.SplitFile2(Text3->text(), Filenumber))
-        host.messageBox().inform("Splitting done successfully.");
+        host.messageBox().inform(messages::kSplitDone);
 }
 
 } // namespace tolvar

@@ -1,5 +1,6 @@
 #include "split_by_size_panel.h"
 
+#include "qt_text.h"
 #include "size_text.h"
 
 #include <QCheckBox>
@@ -16,15 +17,15 @@ SplitBySizePanel::SplitBySizePanel(PanelHost& panelHost, QWidget* parent)
     : SplitPanel("Frame1", panelHost, parent) {
     // Each label sits just above its box, or on the middle line of the box beside it; the
     // groups are evenly spaced.
-    Label1 = addLabel("Label1", QStringLiteral("Choose a &file to split:"), {240, 240, 1575, 255});
+    Label1 = addLabel("Label1", T_("Choose a &file to split:"), {240, 240, 1575, 255});
     Text1 = addTextBox("Text1", true, {240, 480, 4695, 285});
     Command1 = addButton("Command1", QStringLiteral("..."), {5040, 495, 255, 255});
-    Label8 = addLabel("Label8", QStringLiteral("Choose &where to save the broken files:"),
-                      {240, 910, 3015, 255});
+    Label8 =
+        addLabel("Label8", T_("Choose &where to save the broken files:"), {240, 910, 3015, 255});
     Text6 = addTextBox("Text6", true, {240, 1150, 4695, 285});
     Command11 = addButton("Command11", QStringLiteral("..."), {5040, 1165, 255, 255});
-    Label2 = addLabel("Label2", QStringLiteral("Write the si&ze for each broken file:"),
-                      {240, 1580, 2535, 285}, Qt::AlignLeft | Qt::AlignVCenter);
+    Label2 = addLabel("Label2", T_("Write the si&ze for each broken file:"), {240, 1580, 2535, 285},
+                      Qt::AlignLeft | Qt::AlignVCenter);
     Text5 = addTextBox("Text5", false, {2880, 1580, 1095, 285});
     Combo1 = new QComboBox(this);
     Combo1->setObjectName(QStringLiteral("Combo1"));
@@ -35,16 +36,15 @@ SplitBySizePanel::SplitBySizePanel(PanelHost& panelHost, QWidget* parent)
     Label11 = findChild<QLabel*>(QStringLiteral("Label11"));
     Spin1 = recoveryBox();
     Label12 = costLine();
-    Command2 = addButton("Command2", QStringLiteral("&Split File"),
-                         {240, 2040 + kOptionRowsHeight, 5055, 375});
+    Command2 = addButton("Command2", T_("&Split File"), {240, 2040 + kOptionRowsHeight, 5055, 375});
     setActionButton(Command2);
     setPathBoxes({Text1, Text6});
     labelFor(Label1, Text1);
     labelFor(Label8, Text6);
     labelFor(Label2, Text5);
-    explain(Command1, QStringLiteral("Choose the file to split"));
-    explain(Command11, QStringLiteral("Choose where to save the broken files"));
-    Combo1->setAccessibleName(QStringLiteral("Unit of the size"));
+    explain(Command1, T_("Choose the file to split"));
+    explain(Command11, T_("Choose where to save the broken files"));
+    Combo1->setAccessibleName(T_("Unit of the size"));
 
     connect(Command1, &QPushButton::clicked, this, &SplitBySizePanel::Command1_Click);
     connect(Command11, &QPushButton::clicked, this, &SplitBySizePanel::Command11_Click);
@@ -125,7 +125,7 @@ void SplitBySizePanel::Command2_Click() {
         return;
 
     if (host.SplitFile(Text1->text(), Filesize))
-        host.messageBox().inform("Splitting done successfully.");
+        host.messageBox().inform(messages::kSplitDone);
 }
 
 } // namespace tolvar

@@ -1,6 +1,7 @@
 #include "split_options.h"
 
 #include "path_text.h"
+#include "qt_text.h"
 #include "recovery.h"
 #include "transfer_rate.h"
 
@@ -14,14 +15,13 @@ namespace tolvar {
 
 QString recoveryCostText(int count, std::optional<std::uint64_t> eachFile) {
     if (count <= 0)
-        return QStringLiteral("No recovery files: a lost or damaged broken file\n"
-                              "cannot be rebuilt.");
+        return T_("No recovery files: a lost or damaged broken file\n"
+                  "cannot be rebuilt.");
     const QString n = QString::number(count);
-    const QString files = count == 1 ? QStringLiteral("file") : QStringLiteral("files");
-    const QString price = eachFile
-                              ? QStringLiteral("%1 x %2 more.").arg(n, formatByteCount(*eachFile))
-                              : QStringLiteral("each as large as a broken file.");
-    return QStringLiteral("%1 recovery %2: any %1 lost or damaged broken\n%2 can be rebuilt; %3")
+    const QString files = count == 1 ? T_("file") : T_("files");
+    const QString price = eachFile ? T_("%1 x %2 more.").arg(n, formatByteCount(*eachFile))
+                                   : T_("each as large as a broken file.");
+    return T_("%1 recovery %2: any %1 lost or damaged broken\n%2 can be rebuilt; %3")
         .arg(n, files, price);
 }
 
@@ -36,11 +36,11 @@ SplitPanel::SplitPanel(const char* name, PanelHost& panelHost, QWidget* parent)
 
 void SplitPanel::addSplitOptions(int top, const char* check, const char* label, const char* number,
                                  const char* script, const char* costName) {
-    checksums = new QCheckBox(QStringLiteral("Write a &checksum file"), this);
+    checksums = new QCheckBox(T_("Write a &checksum file"), this);
     checksums->setObjectName(QString::fromLatin1(check));
     checksums->setChecked(true);
     place(checksums, {240, top, 2535, 315});
-    recoveryLabel = addLabel(label, QStringLiteral("&Recovery files:"), {2880, top, 1095, 315},
+    recoveryLabel = addLabel(label, T_("&Recovery files:"), {2880, top, 1095, 315},
                              Qt::AlignRight | Qt::AlignVCenter);
     recovery = new QSpinBox(this);
     recovery->setObjectName(QString::fromLatin1(number));
@@ -48,8 +48,7 @@ void SplitPanel::addSplitOptions(int top, const char* check, const char* label, 
     recovery->setValue(0);
     labelFor(recoveryLabel, recovery);
     place(recovery, {4080, top, 855, 315});
-    joinScript = new QCheckBox(
-        QStringLiteral("Add a &join script for recipients without this program"), this);
+    joinScript = new QCheckBox(T_("Add a &join script for recipients without this program"), this);
     joinScript->setObjectName(QString::fromLatin1(script));
     place(joinScript, {240, top + 360, 5055, 315});
     cost = addLabel(costName, recoveryCostText(0, {}), {240, top + 720, 5055, 510});

@@ -1,0 +1,222 @@
+#include "display_text.h"
+#include "message.h"
+#include "translation.h"
+
+#include <cstddef>
+#include <utility>
+
+namespace tolvar {
+
+namespace {
+
+struct Entry {
+    const char* english; // the text with {1}, {2}... where the arguments go
+    QuestionKind question = QuestionKind::None;
+};
+
+// Every message's English text. Each is looked up in the user's language as a whole, so a
+// translation may put the arguments in another order.
+Entry entryFor(MessageId id) {
+    using Q = QuestionKind;
+    switch (id) {
+    case MessageId::ConfirmSplit:
+        return {N_("Are you sure you want to split this file?"), Q::Confirm};
+    case MessageId::ConfirmAssemble:
+        return {N_("Are you sure you want to assemble these files?"), Q::Confirm};
+    case MessageId::TooSmall:
+        return {N_("This file size is smaller than the selected split size.")};
+    case MessageId::AlreadySplit:
+        return {N_("This file is already splited.")};
+    case MessageId::DeleteSource:
+        return {N_("Would you like to delete the original file?"), Q::DeleteSource};
+    case MessageId::DeleteSourceQuestion:
+        return {N_("Would you like to delete the original file?\n'{1}'"), Q::DeleteSource};
+    case MessageId::DeleteParts:
+        return {N_("Do you want to delete the broken files?"), Q::DeleteParts};
+    case MessageId::DeletePartsQuestion:
+        return {N_("Do you want to delete the broken files?\nThe {1} broken files of '{2}'."),
+                Q::DeleteParts};
+    case MessageId::DeletePartsQuestionWithChecksums:
+        return {N_("Do you want to delete the broken files?\nThe {1} broken files of '{2}', with "
+                   "its checksum file."),
+                Q::DeleteParts};
+    case MessageId::DeletePartsQuestionWithRecovery:
+        return {N_("Do you want to delete the broken files?\nThe {1} broken files of '{2}', with "
+                   "its recovery files."),
+                Q::DeleteParts};
+    case MessageId::DeletePartsQuestionWithBoth:
+        return {N_("Do you want to delete the broken files?\nThe {1} broken files of '{2}', with "
+                   "its checksum and recovery files."),
+                Q::DeleteParts};
+    case MessageId::ReplaceQuestion:
+        return {N_("'{1}' already exists. Replace it?"), Q::Replace};
+    case MessageId::RebuildQuestion:
+        return {N_("{1}\nRebuild {2} from the recovery files and assemble?"), Q::Rebuild};
+    case MessageId::AssembleUncheckedQuestion:
+        return {N_("{1}\nAssemble them without checking their contents?"), Q::DamagedChecksumFile};
+    case MessageId::SplitDone:
+        return {N_("Splitting done successfully.")};
+    case MessageId::AssembleDone:
+        return {N_("File assembled successfully.")};
+    case MessageId::AssembledUnchecked:
+        return {N_("File assembled successfully.\nIts contents could not be checked: the broken "
+                   "files have no usable checksum file.")};
+    case MessageId::NotSplitFile:
+        return {N_("This is not a split file.")};
+    case MessageId::NotSplitFileNamed:
+        return {N_("This is not a split file.\n'{1}'")};
+    case MessageId::NotBrokenFile:
+        return {N_("This is not a broken file.")};
+    case MessageId::NotBrokenFileNamed:
+        return {N_("This is not a broken file.\n'{1}'")};
+    case MessageId::BeyondRepair:
+        return {N_("Nothing was assembled: these files of the set are damaged or missing, and its "
+                   "recovery files cannot rebuild them all:\n{1}")};
+    case MessageId::PartsComplete:
+        return {N_("The broken files are complete")};
+    case MessageId::AssembledAs:
+        return {N_("The file was assembled as '{1}'")};
+    case MessageId::NotDeletedOne:
+        return {N_("{1}, but {2} could not be deleted and is still there.")};
+    case MessageId::NotDeletedMany:
+        return {N_("{1}, but these files could not be deleted and are still there: {2}.")};
+    case MessageId::ChangedSinceReadOne:
+        return {N_("This file was not deleted: it is no longer the file that was read (another "
+                   "program changed or replaced it):")};
+    case MessageId::ChangedSinceReadMany:
+        return {N_("These files were not deleted: they are no longer the files that were read "
+                   "(another program changed or replaced them):")};
+    case MessageId::PartIsSource:
+        return {N_("A broken file would replace the file you are splitting. Choose another place "
+                   "to save the broken files.")};
+    case MessageId::OutputIsPart:
+        return {N_("The assembled file would replace one of its own broken files. Choose another "
+                   "place to save the assembled file.")};
+    case MessageId::UnsafeNameTail:
+        return {N_("The broken files carry a name that cannot be used for the assembled file.")};
+    case MessageId::ChecksumNameTaken:
+        return {N_("A file named '{1}' is already there and was not written by {2}. Move it "
+                   "away, or split without checksums.")};
+    case MessageId::ChecksumFileCannotBeUsed:
+        return {N_("The checksum file '{1}' cannot be used: {2}")};
+    case MessageId::ChecksumFileUnusable:
+        return {N_("{1}. The broken files are checked without it.")};
+    case MessageId::ChecksumFileUnusableForCheck:
+        return {N_("{1}, so the contents of the broken files cannot be checked. ")};
+    case MessageId::ChecksumFileUnusableForRepair:
+        return {N_("{1}.")};
+    case MessageId::Rebuilt:
+        return {N_("Rebuilt {1} from the recovery files.")};
+    case MessageId::NothingNeededRebuilding:
+        return {N_("Every file of the set is good: nothing needed rebuilding.")};
+    case MessageId::NothingRebuilt:
+        return {N_("Nothing was rebuilt: more files of the set are damaged or missing than its "
+                   "recovery files can rebuild.")};
+    case MessageId::ChecksumFileDamaged:
+        return {N_("The checksum file '{1}' is damaged: {2}, so the broken files cannot be "
+                   "checked against it.")};
+    case MessageId::AssembleWithoutChecksumFile:
+        return {N_("Nothing was assembled. Move the checksum file away to assemble the broken "
+                   "files with their usual checks only.")};
+    case MessageId::PartsDoNotMatch:
+        return {N_("Nothing was assembled: these broken files do not match the checksum "
+                   "file:{1}")};
+    case MessageId::AssembledDiffers:
+        return {N_("The assembled file does not match the checksum of the original file, so it "
+                   "was not kept. A broken file may have changed while it was being read.")};
+    case MessageId::TooManyParts:
+        return {N_("This split would need {1} broken files, but a set can hold at most {2}. "
+                   "Choose a larger size or fewer broken files.")};
+    case MessageId::UnusablePartName:
+        return {N_("'{1}' cannot be split under this name: the broken files would be hidden "
+                   "('{2}'). Rename the file, or choose where to save the broken files.")};
+    case MessageId::ShortName:
+        return {N_("'{1}' cannot be split: its name has fewer than three characters, and the "
+                   "broken files keep the last three to restore it. Rename the file first.")};
+    case MessageId::OutputIsFolder:
+        return {N_("'{1}' is a folder: the rebuilt file cannot take its name. Move the folder "
+                   "away, or choose another name for the rebuilt file.")};
+    case MessageId::SourceChanged:
+        return {N_("The broken files are complete, but '{1}' was not deleted: it is no longer "
+                   "the file that was split (it was changed, replaced or moved while it was "
+                   "being split), so the broken files may not hold it.")};
+    case MessageId::NotAssembled:
+        return {N_("Not assembled: {1}")};
+    case MessageId::NotConfirmed:
+        return {N_("not confirmed")};
+    case MessageId::NotConfirmedNoTerminal:
+        return {N_("not confirmed: standard input is not a terminal; use --yes")};
+    case MessageId::ListOfTwo:
+        return {N_("{1} and {2}")};
+    case MessageId::ListRange:
+        return {N_("{1} to {2}")};
+    }
+    return {""};
+}
+
+// text with each {n} (n from 1 to 9) replaced by args[n - 1]; other braces stay as they are.
+std::string filledIn(std::string_view text, const std::vector<std::string>& args) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '{' && i + 2 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9' &&
+            text[i + 2] == '}') {
+            const auto at = static_cast<std::size_t>(text[i + 1] - '1');
+            if (at < args.size()) {
+                result += args[at];
+                i += 2;
+                continue;
+            }
+        }
+        result += text[i];
+    }
+    return result;
+}
+
+} // namespace
+
+QuestionKind Message::question() const {
+    return entryFor(messageId).question;
+}
+
+std::string Message::text() const {
+    return filledIn(_(entryFor(messageId).english), arguments);
+}
+
+std::string operator+(const Message& message, std::string_view more) {
+    std::string text = message.text();
+    text += more;
+    return text;
+}
+
+std::string operator+(std::string_view before, const Message& message) {
+    std::string text(before);
+    text += message.text();
+    return text;
+}
+
+std::string operator+(const Message& message, const Message& more) {
+    return message.text() + more.text();
+}
+
+bool operator==(const Message& message, std::string_view text) {
+    return message.text() == text;
+}
+
+std::string quotedName(std::string_view name) {
+    return "'" + escapedForDisplay(name) + "'";
+}
+
+std::string listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i + 1 == items.size() && i > 0)
+            return Message(MessageId::ListOfTwo, {text, items[i]}).text();
+        if (i > 0)
+            text += ", ";
+        text += items[i];
+    }
+    return text;
+}
+
+} // namespace tolvar
