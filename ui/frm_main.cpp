@@ -539,26 +539,24 @@ bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
                               toEngine(Frame4->Text3->text()), context);
 }
 
-bool frmMain::AssembleFile(const QString& Filename) {
+Assembled frmMain::AssembleFile(const QString& Filename) {
     const OperationGuard running(operationsRunning);
     const std::string chosen = toEngine(Filename);
     const std::string prefix = toEngine(Frame2->Text8->text());
     OperationContext context{messageBox(), *fileSystem};
-    const AssemblyCheck check =
-        prepareAssembly(chosen, prefix, context, [this, &Filename](bool writing) {
-            return std::make_unique<ProgressPresenter>(
-                this,
-                writing ? ProgressPresenter::Direction::Writing
-                        : ProgressPresenter::Direction::Reading,
-                progressDelay, job(writing ? "Repairing" : "Checking", Filename));
-        });
-    assemblyUnchecked = check.unchecked;
+    AssemblyCheck check = prepareAssembly(chosen, prefix, context, [this, &Filename](bool writing) {
+        return std::make_unique<ProgressPresenter>(
+            this,
+            writing ? ProgressPresenter::Direction::Writing : ProgressPresenter::Direction::Reading,
+            progressDelay, job(writing ? "Repairing" : "Checking", Filename));
+    });
     if (!check.proceed)
-        return false;
+        return {};
     ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay,
                                job("Assembling", Filename));
     context.progress = &progress;
-    return tolvar::AssembleFile(chosen, prefix, context);
+    const JoinEnd end = assemblePlanned(check.plan, context, check.options);
+    return {end == JoinEnd::Joined, check.plan.verdict.contentsChecked};
 }
 
 Result<bool> frmMain::FileExists(const QString& strPath) {

@@ -32,10 +32,6 @@ struct OperationContext {
     // Splits only: also write the checksum files beside the set (base + "sha256" and its
     // companion, base + "tolvar"), hashing the parts as they are written.
     bool writeChecksums = false;
-    // Assemblies only: join without the set's checksum file even when one is there, as the
-    // user chose after being told it is damaged. False: a damaged checksum file stops the
-    // join, or is asked about (No by default) where the box can ask.
-    bool ignoreChecksumFile = false;
     // Set by the operation: its result is in place, but files the user agreed to delete are
     // still there (a deletion failed, or a file had changed since it was read); its messages
     // name them.
@@ -43,10 +39,6 @@ struct OperationContext {
     // Splits only, with writeChecksums: also write the join script beside the set (base +
     // "join.sh") for recipients without this program.
     bool writeJoinScript = false;
-    // Assemblies only: what the caller found at the output's name when it asked whether to
-    // replace it. The join puts its file there only if that is still so; unset, it notes what
-    // is there when it starts.
-    std::optional<SeenFile> outputSeen = std::nullopt;
     // How long an operation waits for another run to finish committing in its folder before
     // it refuses.
     int lockWaitMilliseconds = 5000;
@@ -149,6 +141,29 @@ bool SplitFile(const std::string& Filename, std::int32_t Filesize, const std::st
 bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std::string& Prefix,
                 const std::string& DeletePath, OperationContext& context);
 
+// What a join is told besides its set: the user's answers to questions asked before it.
+struct JoinOptions {
+    // Join without the set's checksum file even when one is there, as the user chose after being
+    // told it is damaged. False: a damaged checksum file stops the join.
+    bool withoutChecksumFile = false;
+    // What the caller found at the output's name when it asked whether to replace it. The join
+    // puts its file there only if that is still so; unset, it notes what is there when it starts.
+    std::optional<SeenFile> outputSeen = std::nullopt;
+};
+
+// How a join ended.
+enum class JoinEnd {
+    Joined,     // the output is in place, and the files the user agreed to delete are gone
+    Unfinished, // the output is in place, but a deletion failed or was refused (said)
+    Declined,   // the user said No to the confirmation
+    Refused,    // refused or failed, and said why through the box
+    Stopped,    // stopped without a word, as the classic join does: a later part was chosen, or
+                // a broken file carries another index than its name (the plan says which)
+    Cancelled,  // the observer stopped it; nothing is left behind
+};
+
+struct JoinPlan;
+
 // Rebuilds a file from the set whose first part is Filename. The output is Prefix (or the
 // chosen path without its last three bytes, when Prefix is empty) followed by the set's
 // NameTail. The output is written to a temporary file beside it and moved into place only
@@ -158,5 +173,14 @@ bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std:
 // asked).
 bool AssembleFile(const std::string& Filename, const std::string& Prefix,
                   OperationContext& context);
+
+// The same, with the user's earlier answers, saying how it ended.
+JoinEnd AssembleFile(const std::string& Filename, const std::string& Prefix,
+                     OperationContext& context, const JoinOptions& options);
+
+// The same for a set its caller planned (planJoin) to ask its own questions first: asks the
+// confirmation, checks the contents if the plan has not, then acts on the plan. A plan that
+// found a reason to refuse is refused in AssembleFile's words.
+JoinEnd assemblePlanned(JoinPlan& plan, OperationContext& context, const JoinOptions& options);
 
 } // namespace tolvar

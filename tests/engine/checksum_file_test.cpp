@@ -229,8 +229,8 @@ struct ChecksumRunner {
                   std::vector<MsgAnswer> script) {
         box.reset(std::move(script));
         OperationContext context{box, *fs, progress};
-        context.ignoreChecksumFile = ignoreChecksumFile;
-        return AssembleFile(first, prefix, context);
+        return AssembleFile(first, prefix, context, JoinOptions{ignoreChecksumFile}) ==
+               JoinEnd::Joined;
     }
 };
 

@@ -242,11 +242,12 @@ TEST_P(OutputTakenMeanwhile, IsNeverReplaced) {
     ScriptedMessageBox box = scriptedBox({Yes, MsgAnswer::Ok});
     FaultyFileSystem fs;
     OperationContext context{box, fs};
+    JoinOptions options;
     if (existedWhenAsked) {
         writeFile(dir + "/movie.avi", "the file the user agreed to replace");
         struct stat st {};
         ASSERT_EQ(::lstat((dir + "/movie.avi").c_str(), &st), 0);
-        context.outputSeen = SeenFile{true, st};
+        options.outputSeen = SeenFile{true, st};
     }
     fs.beforeEachCall([&](FsCall kind, const std::string&) {
         if (kind != FsCall::Lock || exists(dir + "/movie.avi.was"))
@@ -257,7 +258,7 @@ TEST_P(OutputTakenMeanwhile, IsNeverReplaced) {
             writeFile(dir + "/movie.avi.was", "");
         writeFile(dir + "/movie.avi", "another program's");
     });
-    EXPECT_FALSE(AssembleFile(dir + "/movie.000", "", context));
+    EXPECT_EQ(AssembleFile(dir + "/movie.000", "", context, options), JoinEnd::Refused);
     EXPECT_EQ(readFile(dir + "/movie.avi"), "another program's");
 }
 

@@ -48,9 +48,9 @@ void AssemblePanel::Command13_Click() {
 }
 
 void AssemblePanel::Command3_Click() {
-    if (host.AssembleFile(Text2->text())) {
-        host.messageBox().inform(host.lastAssemblyUnchecked() ? messages::kAssembledUnchecked
-                                                              : "File assembled successfully.");
+    if (const Assembled assembled = host.AssembleFile(Text2->text())) {
+        host.messageBox().inform(assembled.contentsChecked ? "File assembled successfully."
+                                                           : messages::kAssembledUnchecked);
         Text2->clear();
         Text8->clear();
     }
