@@ -76,6 +76,10 @@ int finish(bool done, const char* successMessage, const OperationContext& contex
 
 int runSplit(const Options& options, MessageBox& box, OperationContext& context,
              TerminalProgress& progress) {
+    SplitOptions split;
+    // The join script checks the parts against the checksum file: it comes along.
+    split.writeChecksums = options.checksums || options.joinScript;
+    split.writeJoinScript = options.joinScript;
     std::int32_t filesize = 0;
     std::int32_t filenumber = 0;
     if (options.sizeText) {
@@ -115,16 +119,17 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
             return kExitRefused;
         }
         // Repair tells good files from damaged ones by the checksum file: it comes along.
-        context.recoveryParts = *count;
-        context.writeChecksums = true;
+        split.recoveryParts = *count;
+        split.writeChecksums = true;
     }
     if (!inputFileUsable(options.path, context))
         return kExitRefused;
 
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
-    const bool done = options.sizeText
-                          ? SplitFile(options.path, filesize, prefix, options.path, context)
-                          : SplitFile2(options.path, filenumber, prefix, options.path, context);
+    const bool done =
+        options.sizeText
+            ? SplitFile(options.path, filesize, prefix, options.path, context, split)
+            : SplitFile2(options.path, filenumber, prefix, options.path, context, split);
     return finish(done, kSplitDone, context, progress);
 }
 
@@ -298,9 +303,6 @@ int main(int argc, char** argv) {
     policy.interactive = ::isatty(STDIN_FILENO) == 1;
     TerminalMessageBox box(policy, &progress);
     OperationContext context{box, defaultFileSystem(), &progress};
-    // The join script checks the parts against the checksum file: it comes along.
-    context.writeChecksums = options.checksums || options.joinScript;
-    context.writeJoinScript = options.joinScript;
     // Whatever the command, what a killed run of this user left is finished or undone first.
     for (const auto& note : detail::finishInterruptedRuns(context.fs))
         writeToStderr("tolvar-split: " + note + "\n");

@@ -524,9 +524,8 @@ bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
                                job("Splitting", Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
-    Frame1->chooseOptions(context);
     return tolvar::SplitFile(toEngine(Filename), Filesize, toEngine(Frame1->Text6->text()),
-                             toEngine(Frame1->Text1->text()), context);
+                             toEngine(Frame1->Text1->text()), context, Frame1->chosenOptions());
 }
 
 bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
@@ -534,9 +533,8 @@ bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
                                job("Splitting", Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
-    Frame4->chooseOptions(context);
     return tolvar::SplitFile2(toEngine(Filename), Filenumber, toEngine(Frame4->Text7->text()),
-                              toEngine(Frame4->Text3->text()), context);
+                              toEngine(Frame4->Text3->text()), context, Frame4->chosenOptions());
 }
 
 Assembled frmMain::AssembleFile(const QString& Filename) {

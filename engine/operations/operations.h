@@ -21,27 +21,32 @@ struct SeenFile {
 };
 
 // What every operation needs from its caller besides its arguments: the box it talks through,
-// the file layer (real unless a test injects faults) and, optionally, a progress observer.
+// the file layer (real unless a test injects faults) and, optionally, a progress observer. What
+// one operation is asked to do travels apart (SplitOptions, JoinOptions).
 struct OperationContext {
     MessageBox& box;
     FileSystem& fs = defaultFileSystem();
     ProgressObserver* progress = nullptr;
-    // Splits only: how many recovery parts (0 to 100) to write beside the set, so that as many
-    // of its files may later be lost or damaged and rebuilt. 0 writes none.
-    int recoveryParts = 0;
-    // Splits only: also write the checksum files beside the set (base + "sha256" and its
-    // companion, base + "tolvar"), hashing the parts as they are written.
-    bool writeChecksums = false;
     // Set by the operation: its result is in place, but files the user agreed to delete are
     // still there (a deletion failed, or a file had changed since it was read); its messages
     // name them.
     bool filesLeftUndeleted = false;
-    // Splits only, with writeChecksums: also write the join script beside the set (base +
-    // "join.sh") for recipients without this program.
-    bool writeJoinScript = false;
     // How long an operation waits for another run to finish committing in its folder before
     // it refuses.
     int lockWaitMilliseconds = 5000;
+};
+
+// What a split writes beside the broken files.
+struct SplitOptions {
+    // How many recovery parts (0 to 100) to write beside the set, so that as many of its files
+    // may later be lost or damaged and rebuilt. 0 writes none.
+    int recoveryParts = 0;
+    // Also write the checksum files beside the set (base + "sha256" and its companion, base +
+    // "tolvar"), hashing the parts as they are written.
+    bool writeChecksums = false;
+    // With writeChecksums: also write the join script beside the set (base + "join.sh") for
+    // recipients without this program.
+    bool writeJoinScript = false;
 };
 
 // The engine's own refusals, beyond the classic messages; shown critical, product title.
@@ -134,12 +139,14 @@ std::string changedSinceReadMessage(const std::vector<std::string>& paths);
 // whose part would be the source itself; reports every failure as a failure report.
 // Returns true only when every part is written (and the source deleted if asked).
 bool SplitFile(const std::string& Filename, std::int32_t Filesize, const std::string& Prefix,
-               const std::string& DeletePath, OperationContext& context);
+               const std::string& DeletePath, OperationContext& context,
+               const SplitOptions& options = {});
 
 // The same operation with PartSize = source length div Filenumber; the remainder goes into
 // one further, short part.
 bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std::string& Prefix,
-                const std::string& DeletePath, OperationContext& context);
+                const std::string& DeletePath, OperationContext& context,
+                const SplitOptions& options = {});
 
 // What a join is told besides its set: the user's answers to questions asked before it.
 struct JoinOptions {

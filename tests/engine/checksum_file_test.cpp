@@ -222,8 +222,8 @@ struct ChecksumRunner {
     bool split(const std::string& source, std::int32_t kilobytes, bool checksums,
                std::vector<MsgAnswer> script) {
         box.reset(std::move(script));
-        OperationContext context{box, *fs, progress, 0, checksums};
-        return SplitFile(source, kilobytes, "", source, context);
+        OperationContext context{box, *fs, progress};
+        return SplitFile(source, kilobytes, "", source, context, {0, checksums});
     }
     bool assemble(const std::string& first, const std::string& prefix,
                   std::vector<MsgAnswer> script) {

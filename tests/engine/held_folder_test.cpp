@@ -31,8 +31,8 @@ std::map<std::string, std::string> snapshot(const std::string& folder) {
 // Splits source into a set of 1 KB parts with one recovery part and a checksum file.
 void splitWithChecksums(const std::string& source) {
     ScriptedMessageBox box = scriptedBox({Yes, No});
-    OperationContext context{box, defaultFileSystem(), nullptr, 1, true};
-    ASSERT_TRUE(SplitFile(source, 1, "", source, context));
+    OperationContext context{box};
+    ASSERT_TRUE(SplitFile(source, 1, "", source, context, {1, true}));
 }
 
 enum class Operation { Join, Split, Repair };
