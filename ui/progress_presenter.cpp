@@ -1,6 +1,7 @@
 #include "progress_presenter.h"
 
 #include "desktop_notice.h"
+#include "operations.h"
 #include "path_text.h"
 
 #include <QApplication>
@@ -86,9 +87,10 @@ QString ProgressPresenter::describe(const Progress& progress, Direction directio
                                     int pathWidth) {
     // A check counts the broken files alone; the recovery files are read after them.
     const QString action =
-        progress.checking ? (progress.recoveryFile
-                                 ? QCoreApplication::translate("tolvar", "Checking recovery file")
-                                 : QCoreApplication::translate("tolvar", "Checking broken file"))
+        progress.checking
+            ? (progress.recoveryFile
+                   ? QCoreApplication::translate("tolvar", messages::kCheckingRecoveryFile)
+                   : QCoreApplication::translate("tolvar", messages::kCheckingBrokenFile))
         : direction == Direction::Writing
             ? QCoreApplication::translate("tolvar", "Writing broken file")
             : QCoreApplication::translate("tolvar", "Reading broken file");

@@ -59,6 +59,10 @@ inline constexpr const char* kDeleteSource = "Would you like to delete the origi
 // file?\n'/a/big.bin'". Asked with No as the default.
 std::string deleteSourceQuestion(const std::string& source);
 inline constexpr const char* kConfirmAssemble = "Are you sure you want to assemble these files?";
+// What a progress dialog says while a set is checked against its checksum file, before "17 of
+// 31" (broken files) or "1" (recovery files, counted apart).
+inline constexpr const char* kCheckingBrokenFile = "Checking broken file";
+inline constexpr const char* kCheckingRecoveryFile = "Checking recovery file";
 // "'big.bin' already exists. Replace it?", naming the file without its folder. Asked with No
 // as the default before a rebuilt file takes the name of an existing one.
 std::string replaceQuestion(const std::string& output);
