@@ -94,8 +94,7 @@ int run(std::span<const std::string> args) {
     BenchMessageBox box;
     CountingObserver observer;
     tolvar::OperationContext context{box};
-    context.recoveryParts = recoveryParts;
-    context.writeChecksums = checksums;
+    const tolvar::SplitOptions splitOptions{recoveryParts, checksums, false};
     if (observe) {
         context.progress = &observer;
     }
@@ -108,8 +107,8 @@ int run(std::span<const std::string> args) {
             return usage();
         }
         done = command == "split-size"
-                   ? tolvar::SplitFile(args[1], *count, args[3], args[1], context)
-                   : tolvar::SplitFile2(args[1], *count, args[3], args[1], context);
+                   ? tolvar::SplitFile(args[1], *count, args[3], args[1], context, splitOptions)
+                   : tolvar::SplitFile2(args[1], *count, args[3], args[1], context, splitOptions);
     } else if (command == "assemble" && args.size() == 3) {
         done = tolvar::AssembleFile(args[1], args[2], context);
     } else {

@@ -1,6 +1,7 @@
 // tolvar-split: the terminal's way to the split and assemble engine. The window reads no
 // command line; this program is its companion for servers and scripts.
 
+#include "join_plan.h"
 #include "operations.h"
 #include "options.h"
 #include "output_prefix.h"
@@ -77,6 +78,10 @@ int finish(bool done, const Message& successMessage, const OperationContext& con
 
 int runSplit(const Options& options, MessageBox& box, OperationContext& context,
              TerminalProgress& progress) {
+    SplitOptions split;
+    // The join script checks the parts against the checksum file: it comes along.
+    split.writeChecksums = options.checksums || options.joinScript;
+    split.writeJoinScript = options.joinScript;
     std::int32_t filesize = 0;
     std::int32_t filenumber = 0;
     if (options.sizeText) {
@@ -116,92 +121,74 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
             return kExitRefused;
         }
         // Repair tells good files from damaged ones by the checksum file: it comes along.
-        context.recoveryParts = *count;
-        context.writeChecksums = true;
+        split.recoveryParts = *count;
+        split.writeChecksums = true;
     }
     if (!inputFileUsable(options.path, context))
         return kExitRefused;
 
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
-    const bool done = options.sizeText
-                          ? SplitFile(options.path, filesize, prefix, options.path, context)
-                          : SplitFile2(options.path, filenumber, prefix, options.path, context);
+    const bool done =
+        options.sizeText
+            ? SplitFile(options.path, filesize, prefix, options.path, context, split)
+            : SplitFile2(options.path, filenumber, prefix, options.path, context, split);
     return finish(done, messages::kSplitDone, context, progress);
 }
 
-// The assembly stops without a word when a part's index is not the one its place in the set
-// calls for; in a window the user sees that nothing happened, in a script only a status
-// would, so name the part that stopped it.
-void explainSilentJoinStop(const std::string& firstPart, MessageBox& box, FileSystem& fs) {
-    const Result<std::optional<PartSet>> set = readPartSet(fs, firstPart);
-    box.refuse(silentStopInWords(set && set.value() ? &*set.value() : nullptr));
-}
-
-// What the command line settles about a join before the engine's own confirmation, as the
-// window does: proceed is false once it has said (or asked) why not; unchecked when no checksum
-// file will vouch for the set's contents.
-struct JoinCheck {
-    bool proceed = true;
-    bool unchecked = false;
-};
-
-// A set the engine would refuse for other reasons (not the first part, a file that cannot be
-// read) is handed on unchanged, so the engine says why.
-JoinCheck checkJoin(const std::string& firstPart, const std::string& prefix,
-                    OperationContext& context) {
-    JoinCheck check;
-    const Result<std::optional<PartSet>> read = readPartSet(context.fs, firstPart);
-    if (!read || !read.value())
-        return check;
-    const PartSet& set = *read.value();
-    const auto lookup = lookUpChecksumFile(context.fs, set.base, set.chosen.header);
-    if (!lookup)
-        return check;
+// The join asks what the window asks before the engine's own confirmation, on the one plan
+// of the set the engine then acts on. False once it has said (or asked) why not to go on.
+bool settleJoin(const JoinPlan& plan, const std::string& firstPart, OperationContext& context,
+                JoinOptions& join) {
     // A damaged checksum file is said first, with this program's way to go on.
-    const auto& problem = lookup.value().problem;
-    if (!context.ignoreChecksumFile && problem &&
-        problem->kind == ChecksumFileProblem::Kind::Damaged) {
+    if (plan.outcome == JoinOutcome::ChecksumFileDamaged) {
         context.box.refuse(
-            messages::checksumFileDamagedMessage(lookup.value().path, problem->reason) +
+            messages::checksumFileDamagedMessage(plan.checksums.path,
+                                                 plan.checksums.problem->reason) +
             _(" Nothing was assembled. To join the broken files with their usual checks only, "
               "give --no-checksums, or move the checksum file away."));
-        check.proceed = false;
-        return check;
+        return false;
     }
-    check.unchecked = context.ignoreChecksumFile || !lookup.value().file;
-    if (set.chosen.header.PartIndex != 0 || !set.countIsValid())
-        return check;
-
+    // A set the engine refuses for other reasons (not the first part, a file that cannot be
+    // read) is handed on unchanged, so the engine says why.
+    if (!plan.set || plan.output.empty())
+        return true;
     // An existing file of the output's name is replaced only when the user says so; a part or
     // a folder there is refused by the engine.
-    const std::string output = set.outputName(prefix);
+    const std::string& output = plan.output;
     bool outputIsPart = output == firstPart;
-    for (const PartEntry& entry : set.parts)
+    for (const PartEntry& entry : plan.set->parts)
         outputIsPart = outputIsPart || entry.path == output;
     struct stat st {};
     if (!outputIsPart && context.fs.lstat(output, &st) == 0 && !S_ISDIR(st.st_mode)) {
-        check.proceed = context.box.askDefaultNo(messages::replaceQuestion(output));
         // The join replaces only the file asked about: one put at the name after the answer
         // stays.
-        context.outputSeen = SeenFile{true, st};
-    } else if (!outputIsPart) {
-        context.outputSeen = SeenFile{};
+        join.outputSeen = SeenFile{true, st};
+        return context.box.askDefaultNo(messages::replaceQuestion(output));
     }
-    return check;
+    if (!outputIsPart)
+        join.outputSeen = SeenFile{};
+    return true;
 }
 
-int runJoin(const Options& options, TerminalMessageBox& box, OperationContext& context,
+int runJoin(const Options& options, MessageBox& box, OperationContext& context,
             TerminalProgress& progress) {
     if (!inputFileUsable(options.path, context))
         return kExitRefused;
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
-    const JoinCheck check = checkJoin(options.path, prefix, context);
-    if (!check.proceed)
+    JoinOptions join;
+    join.withoutChecksumFile = options.noChecksums;
+    JoinPlan plan = planJoin(context.fs, options.path, prefix, join.withoutChecksumFile);
+    if (!settleJoin(plan, options.path, context, join))
         return kExitRefused;
-    const bool done = AssembleFile(options.path, prefix, context);
-    if (!done && !box.spoke() && *stopFlag() == 0)
-        explainSilentJoinStop(options.path, box, context.fs);
-    return finish(done, check.unchecked ? messages::kAssembledUnchecked : messages::kAssembleDone,
+    const JoinEnd end = assemblePlanned(plan, context, join);
+    // The engine stops without a word when the chosen part is not the first, or a part's index
+    // is not the one its place calls for; in a window the user sees that nothing happened, in
+    // a script only a status would, so name the part that stopped it.
+    if (end == JoinEnd::Stopped)
+        box.refuse(silentStopInWords(plan.set ? &*plan.set : nullptr));
+    return finish(end == JoinEnd::Joined,
+                  plan.verdict.contentsChecked ? messages::kAssembleDone
+                                               : messages::kAssembledUnchecked,
                   context, progress);
 }
 
@@ -243,11 +230,11 @@ int runVerify(const Options& options, MessageBox& box, TerminalProgress& progres
     }
     const SetFindings& findings = *found.value();
     const Result<std::optional<PartSet>> set = findings.set;
-    const std::optional<VerifyReport> verified = verifyWithChecksums(findings, box);
+    const std::optional<SetVerdict> verified = verifyWithChecksums(findings, box);
     if (!verified)
         return reportSet(set, box);
     // Listed without it, but never "every file is good": nothing vouches for them.
-    if (verified->checksumFileDamaged) {
+    if (verified->checksumFileDamaged()) {
         reportSet(set, box);
         return kExitRefused;
     }
@@ -320,10 +307,6 @@ int main(int argc, char** argv) {
     policy.interactive = ::isatty(STDIN_FILENO) == 1;
     TerminalMessageBox box(policy, &progress);
     OperationContext context{box, defaultFileSystem(), &progress};
-    // The join script checks the parts against the checksum file: it comes along.
-    context.writeChecksums = options.checksums || options.joinScript;
-    context.writeJoinScript = options.joinScript;
-    context.ignoreChecksumFile = options.noChecksums;
     // Whatever the command, what a killed run of this user left is finished or undone first.
     for (const auto& note : detail::finishInterruptedRuns(context.fs))
         writeToStderr("tolvar-split: " + note + "\n");

@@ -6,25 +6,16 @@
 
 namespace tolvar::cli {
 
-bool VerifyReport::whole() const {
-    if (checksumFileDamaged)
-        return false;
-    for (const PartVerdict& verdict : verdicts)
-        if (verdict.condition != PartCondition::Good)
-            return false;
-    return true;
-}
-
-std::optional<VerifyReport> verifyWithChecksums(const SetFindings& found, MessageBox& box) {
+std::optional<SetVerdict> verifyWithChecksums(const SetFindings& found, MessageBox& box) {
     const ChecksumLookup& checksums = found.checksums;
     if (const auto& problem = checksums.problem) {
         if (problem->kind == ChecksumFileProblem::Kind::Damaged) {
             box.refuse(messages::checksumFileDamagedMessage(checksums.path, problem->reason) +
                        _(" The set is listed without it."));
-            VerifyReport report;
-            report.checksumPath = checksums.path;
-            report.checksumFileDamaged = true;
-            return report;
+            SetVerdict damaged;
+            damaged.checksumPath = checksums.path;
+            damaged.checksumProblem = problem;
+            return damaged;
         }
         box.inform(messages::checksumFileUnusableMessage(checksums.path, problem->reason));
         return std::nullopt;
@@ -34,13 +25,10 @@ std::optional<VerifyReport> verifyWithChecksums(const SetFindings& found, Messag
     if (!checksums.incomplete.empty())
         box.inform(_("The broken files were checked against '") +
                    escapedForDisplay(checksums.path) + _("' alone: ") + checksums.incomplete + ".");
-    VerifyReport report;
-    report.checksumPath = checksums.path;
-    report.verdicts = found.verdicts;
-    return report;
+    return judgeSet(found);
 }
 
-std::string formatVerifyReport(const VerifyReport& report) {
+std::string formatVerifyReport(const SetVerdict& report) {
     std::string text = _("Checksum file: ") + escapedForDisplay(report.checksumPath) + "\n";
     int good = 0;
     int damaged = 0;

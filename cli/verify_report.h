@@ -10,26 +10,15 @@
 
 namespace tolvar::cli {
 
-// What "verify" found: each file the checksum file lists, with its condition.
-struct VerifyReport {
-    std::string checksumPath;
-    std::vector<PartVerdict> verdicts;
-    // The checksum file is damaged: nothing was checked against it and verdicts is empty.
-    bool checksumFileDamaged = false;
-
-    // True when every listed file is good (never with a damaged checksum file).
-    bool whole() const;
-};
-
 // What verify says of the set as read (readSetFindings), changing no file. Empty when there is
 // no usable checksum file beside the set (the caller then lists the set as "info" does); a
 // checksum file that is there but not the set's (or another tool's) is said through box first.
-// A damaged one is said through box too, and gives a report marked checksumFileDamaged: the set
-// is not vouched for, so verify does not succeed.
-std::optional<VerifyReport> verifyWithChecksums(const SetFindings& found, MessageBox& box);
+// A damaged one is said through box too, and gives a verdict without files: the set is not
+// vouched for, so verify does not succeed.
+std::optional<SetVerdict> verifyWithChecksums(const SetFindings& found, MessageBox& box);
 
 // One line per listed file ("  003  damaged (120 bytes short)  movie.003", recovery parts
 // with their own name's tail) and a closing verdict.
-std::string formatVerifyReport(const VerifyReport& report);
+std::string formatVerifyReport(const SetVerdict& report);
 
 } // namespace tolvar::cli

@@ -12,51 +12,17 @@ namespace tolvar {
 
 namespace {
 
-// Where the window stops: said (or asked) already, so the engine is not called.
-constexpr AssemblyCheck kStop{};
-
-std::string shownName(const std::string& path) {
-    return escapedForDisplay(fileNameOf(path));
-}
-
-std::string verdictLine(const PartVerdict& verdict) {
-    return "'" + escapedForDisplay(verdict.path) + "': " + describeVerdict(verdict);
-}
-
-// Checks a set that has recovery files and, when broken files are damaged or missing, offers
-// to rebuild them. True when the assembly may go on.
-bool rebuildIfNeeded(const std::string& chosen, const PartSet& set, const ChecksumFile& file,
+// Offers to rebuild the broken files the plan found damaged or missing. True when the
+// assembly may go on, with a plan of the rebuilt set.
+bool rebuildIfNeeded(const std::string& chosen, const std::string& prefix, AssemblyCheck& check,
                      OperationContext& context, const ProgressSource& progress) {
-    std::vector<PartVerdict> verdicts;
-    {
-        const auto observer = progress(false);
-        auto verified =
-            verifyParts(context.fs, set.base, file, set.chosen.header, observer.get(), verdicts);
-        if (!verified)
-            return true; // the engine meets the same failure and reports it
-        if (!verified.value())
-            return false;
-    }
-    std::vector<int> lost;
-    std::vector<std::string> lostParts;
-    std::string lines;
-    for (std::size_t slot = 0; slot < verdicts.size(); ++slot) {
-        const PartVerdict& verdict = verdicts[slot];
-        if (verdict.condition == PartCondition::Good)
-            continue;
-        lost.push_back(static_cast<int>(slot));
-        if (!verdict.recovery)
-            lostParts.push_back(shownName(verdict.path));
-        lines += (lines.empty() ? "" : "\n") + verdictLine(verdict);
-    }
-    // A damaged recovery file costs the rebuilt file nothing.
-    if (lostParts.empty())
-        return true;
-    if (!canRebuild(recoveryLayoutOf(file, set.chosen.header), lost)) {
+    JoinPlan& plan = check.plan;
+    const std::string lines = plan.lostInWords(true);
+    if (plan.outcome == JoinOutcome::RebuildImpossible) {
         context.box.refuse(beyondRepairMessage(lines));
         return false;
     }
-    if (!context.box.ask(rebuildQuestion(lines, lostParts)))
+    if (!context.box.ask(rebuildQuestion(lines, plan.lostBrokenFiles())))
         return false;
 
     const auto observer = progress(true);
@@ -68,6 +34,9 @@ bool rebuildIfNeeded(const std::string& chosen, const PartSet& set, const Checks
     switch (repaired.value().outcome) {
     case RepairReport::Outcome::Whole:
     case RepairReport::Outcome::Repaired:
+        // The rebuilt files were checked as they were written; the engine checks the set
+        // again as it now is.
+        plan = planJoin(context.fs, chosen, prefix, false);
         return true;
     case RepairReport::Outcome::BeyondRepair:
         context.box.refuse(beyondRepairMessage(lines));
@@ -113,56 +82,64 @@ std::string notBrokenFileMessage(const std::string& path) {
 
 AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& prefix,
                               OperationContext& context, const ProgressSource& progress) {
-    const AssemblyCheck handOn{true, false};
-    auto read = readPartSet(context.fs, chosen);
-    if (!read)
-        return handOn;
-    if (!read.value()) {
+    AssemblyCheck check;
+    check.plan = planJoin(context.fs, chosen, prefix, false);
+    JoinPlan& plan = check.plan;
+    switch (plan.outcome) {
+    case JoinOutcome::NotASplitFile:
+        if (plan.set)
+            break; // a count that names no set: the engine says so in its own words
         context.box.refuse(notSplitFileMessage(chosen));
-        return kStop;
-    }
-    const PartSet& set = *read.value();
-    if (set.chosen.header.PartIndex != 0 || !set.countIsValid())
-        return handOn;
-    auto lookup = lookUpChecksumFile(context.fs, set.base, set.chosen.header);
-    if (!lookup)
-        return handOn;
-
-    AssemblyCheck check = handOn;
-    const ChecksumLookup& checksums = lookup.value();
-    if (checksums.problem && checksums.problem->kind == ChecksumFileProblem::Kind::Damaged) {
+        return check;
+    case JoinOutcome::ChecksumFileDamaged:
         if (!context.box.askDefaultNo(
-                assembleUncheckedQuestion(checksums.path, checksums.problem->reason)))
-            return kStop;
-        context.ignoreChecksumFile = true;
+                assembleUncheckedQuestion(plan.checksums.path, plan.checksums.problem->reason)))
+            return check;
+        check.options.withoutChecksumFile = true;
+        plan = planJoin(context.fs, chosen, prefix, true);
+        break;
+    default:
+        break;
     }
-    check.unchecked = !checksums.file.has_value();
-    if (check.unchecked) {
-        // Without checksums the engine can only say that some file is no broken file.
-        const PartEntry* problem = set.firstProblem();
-        if (problem != nullptr && problem->state == PartState::NotAPart) {
-            context.box.refuse(notBrokenFileMessage(problem->path));
-            return kStop;
-        }
+    if (!plan.set || plan.output.empty()) {
+        check.proceed = true;
+        return check;
+    }
+    // Without checksums the engine can only say that some file is no broken file.
+    if (plan.outcome == JoinOutcome::NotABrokenFile) {
+        context.box.refuse(notBrokenFileMessage(plan.problem->path));
+        return check;
     }
 
-    const std::string output = set.outputName(prefix);
+    const std::string& output = plan.output;
     bool outputIsPart = output == chosen;
-    for (const PartEntry& entry : set.parts)
+    for (const PartEntry& entry : plan.set->parts)
         outputIsPart = outputIsPart || entry.path == output;
     struct stat st {};
     if (!outputIsPart && context.fs.lstat(output, &st) == 0) {
         if (!context.box.askDefaultNo(replaceQuestion(output)))
-            return kStop;
+            return check;
         // The engine replaces only this file: one put at the name after the answer stays.
-        context.outputSeen = SeenFile{true, st};
+        check.options.outputSeen = SeenFile{true, st};
     } else if (!outputIsPart) {
-        context.outputSeen = SeenFile{};
+        check.options.outputSeen = SeenFile{};
     }
 
-    if (checksums.file && !checksums.file->recovery.empty() &&
-        !rebuildIfNeeded(chosen, set, *checksums.file, context, progress))
-        return kStop;
+    // With recovery files, the set is checked now, so that a rebuild can be offered before
+    // anything is written; the engine then trusts this check.
+    if (plan.hasRecoveryFiles()) {
+        {
+            const auto observer = progress(false);
+            checkJoinContents(context.fs, plan, observer.get());
+        }
+        if (plan.outcome == JoinOutcome::Cancelled)
+            return check;
+        if ((plan.outcome == JoinOutcome::RebuildPossible ||
+             plan.outcome == JoinOutcome::RebuildImpossible) &&
+            !rebuildIfNeeded(chosen, prefix, check, context, progress))
+            return check;
+    }
+    check.proceed = true;
     return check;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "join_plan.h"
 #include "operations.h"
 #include "progress.h"
 
@@ -14,17 +15,17 @@ namespace tolvar {
 // (rebuilding). Each step gets its own, so its dialog is gone before the next question.
 using ProgressSource = std::function<std::unique_ptr<ProgressObserver>(bool writing)>;
 
-// What the window found before handing a set to the engine's assembly.
+// What the window settled before handing a set to the engine's assembly.
 struct AssemblyCheck {
-    bool proceed = false;   // assemble: the user agreed to whatever was asked
-    bool unchecked = false; // the set has no usable checksum file to check its contents by
+    bool proceed = false; // assemble: the user agreed to whatever was asked
+    JoinPlan plan;        // the set as planned, for the engine to act on
+    JoinOptions options;  // the user's answers
 };
 
 // The window's part of an assembly of the set whose first part is chosen, before the engine
-// asks its own confirmation, through context's box and file layer:
+// asks its own confirmation, through context's box and file layer, on one plan of the set:
 //   - a chosen file that is no broken file is refused, naming it;
 //   - a damaged checksum file: asks, No by default, whether to assemble without checking;
-//     Yes sets context.ignoreChecksumFile;
 //   - without a usable checksum file, a file of the set that is no broken file is refused,
 //     naming it;
 //   - a rebuilt file that would replace an existing one: asks, No by default, naming it;

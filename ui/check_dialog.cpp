@@ -82,7 +82,7 @@ CheckDialog::CheckDialog(const QString& chosen, MessageBox& messageBox, FileSyst
 }
 
 bool CheckDialog::runCheck() {
-    Result<std::variant<SetCheck, SetCheckRefusal, std::monostate>> found = [&] {
+    Result<std::variant<SetVerdict, SetCheckRefusal, std::monostate>> found = [&] {
         ProgressPresenter progress(parentWidget(), ProgressPresenter::Direction::Reading, delay,
                                    T_("Checking %1").arg(shown(fileNameOf(chosenPath))));
         return checkSet(fs, chosenPath, &progress);
@@ -95,14 +95,14 @@ bool CheckDialog::runCheck() {
         box.refuse(refused->message);
         return false;
     }
-    if (const auto* check = std::get_if<SetCheck>(&found.value())) {
+    if (const auto* check = std::get_if<SetVerdict>(&found.value())) {
         fill(*check);
         return true;
     }
     return false;
 }
 
-void CheckDialog::fill(const SetCheck& check) {
+void CheckDialog::fill(const SetVerdict& check) {
     heading->setText(check.checksumPath.empty() || !check.contentsChecked
                          ? T_("The set of '%1':").arg(shown(chosenPath))
                          : T_("Checked against '%1':").arg(shown(check.checksumPath)));
@@ -111,12 +111,12 @@ void CheckDialog::fill(const SetCheck& check) {
         auto* row = new QTreeWidgetItem(files);
         row->setText(0, shown(fileNameOf(v.path)));
         row->setToolTip(0, shown(v.path));
-        row->setText(1, QString::fromStdString(check.describe(v)));
+        row->setText(1, QString::fromStdString(describeInCheck(check, v)));
         row->setIcon(1, conditionIcon(style(), v.condition));
         row->setData(1, Qt::UserRole, static_cast<int>(v.condition));
     }
     files->resizeColumnToContents(0);
-    verdict->setText(QString::fromStdString(check.verdict()));
+    verdict->setText(QString::fromStdString(verdictInWords(check)));
     // Read out with the dialog's name when it opens, as its description.
     setAccessibleDescription(verdict->text());
     repairer->setEnabled(check.repairable);

@@ -39,7 +39,7 @@ public slots:
     void repair();
 
 private:
-    void fill(const SetCheck& check);
+    void fill(const SetVerdict& check);
 
     std::string chosenPath;
     MessageBox& box;

@@ -521,9 +521,8 @@ bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
                                job(N_("Splitting"), Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
-    Frame1->chooseOptions(context);
     return tolvar::SplitFile(toEngine(Filename), Filesize, toEngine(Frame1->Text6->text()),
-                             toEngine(Frame1->Text1->text()), context);
+                             toEngine(Frame1->Text1->text()), context, Frame1->chosenOptions());
 }
 
 bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
@@ -531,31 +530,28 @@ bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
                                job(N_("Splitting"), Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
-    Frame4->chooseOptions(context);
     return tolvar::SplitFile2(toEngine(Filename), Filenumber, toEngine(Frame4->Text7->text()),
-                              toEngine(Frame4->Text3->text()), context);
+                              toEngine(Frame4->Text3->text()), context, Frame4->chosenOptions());
 }
 
-bool frmMain::AssembleFile(const QString& Filename) {
+Assembled frmMain::AssembleFile(const QString& Filename) {
     const OperationGuard running(operationsRunning);
     const std::string chosen = toEngine(Filename);
     const std::string prefix = toEngine(Frame2->Text8->text());
     OperationContext context{messageBox(), *fileSystem};
-    const AssemblyCheck check =
-        prepareAssembly(chosen, prefix, context, [this, &Filename](bool writing) {
-            return std::make_unique<ProgressPresenter>(
-                this,
-                writing ? ProgressPresenter::Direction::Writing
-                        : ProgressPresenter::Direction::Reading,
-                progressDelay, job(writing ? N_("Repairing") : N_("Checking"), Filename));
-        });
-    assemblyUnchecked = check.unchecked;
+    AssemblyCheck check = prepareAssembly(chosen, prefix, context, [this, &Filename](bool writing) {
+        return std::make_unique<ProgressPresenter>(
+            this,
+            writing ? ProgressPresenter::Direction::Writing : ProgressPresenter::Direction::Reading,
+            progressDelay, job(writing ? N_("Repairing") : N_("Checking"), Filename));
+    });
     if (!check.proceed)
-        return false;
+        return {};
     ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay,
                                job(N_("Assembling"), Filename));
     context.progress = &progress;
-    return tolvar::AssembleFile(chosen, prefix, context);
+    const JoinEnd end = assemblePlanned(check.plan, context, check.options);
+    return {end == JoinEnd::Joined, check.plan.verdict.contentsChecked};
 }
 
 Result<bool> frmMain::FileExists(const QString& strPath) {

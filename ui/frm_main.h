@@ -67,11 +67,10 @@ public:
     bool SplitFile2(const QString& Filename, std::int32_t Filenumber) override;
     // Rebuilds the file whose first part is Filename, named after the prefix box Text8 (or
     // the part). Shows its own questions and reports; true only when the file is in place.
-    bool AssembleFile(const QString& Filename) override;
+    Assembled AssembleFile(const QString& Filename) override;
     // Whether strPath names at least one ordinary, non-hidden file; the last component may
     // hold "*" and "?". A search that cannot be made is a failure.
     Result<bool> FileExists(const QString& strPath) override;
-    bool lastAssemblyUnchecked() const override { return assemblyUnchecked; }
 
     // A file given to the program (its argument, a file manager's "Open with"): a broken file
     // of any index opens the assemble panel with its set's first part chosen; any other file
@@ -144,7 +143,6 @@ private:
     double scale = 1.0 / 15.0;
     int progressDelay = 500;
     int operationsRunning = 0;
-    bool assemblyUnchecked = false;
     // Shown, and not yet framed by the window manager.
     bool framing = false;
     QWidget* client = nullptr;

@@ -1,6 +1,7 @@
 #include "progress_presenter.h"
 
 #include "desktop_notice.h"
+#include "operations.h"
 #include "path_text.h"
 #include "qt_text.h"
 
@@ -85,8 +86,12 @@ ProgressPresenter::~ProgressPresenter() {
 QString ProgressPresenter::describe(const Progress& progress, Direction direction,
                                     const TransferRate& rate, const QFontMetrics* metrics,
                                     int pathWidth) {
-    const QString action =
-        direction == Direction::Writing ? T_("Writing broken file") : T_("Reading broken file");
+    // A check counts the broken files alone; the recovery files are read after them.
+    const QString action = progress.checking
+                               ? (progress.recoveryFile ? T_("Checking recovery file")
+                                                        : T_("Checking broken file"))
+                           : direction == Direction::Writing ? T_("Writing broken file")
+                                                             : T_("Reading broken file");
     QString path = pathFromBytes(QByteArray::fromStdString(progress.partPath));
     if (metrics && pathWidth > 0)
         path = metrics->elidedText(path, Qt::ElideMiddle, pathWidth);
@@ -97,11 +102,13 @@ QString ProgressPresenter::describe(const Progress& progress, Direction directio
             ? T_("%1/s, about %2 left")
                   .arg(formatByteCount(static_cast<std::uint64_t>(*speed)), formatTimeLeft(*left))
             : T_("Estimating the time left...");
-    return T_("%1 %2 of %3:\n%4\n%5 of %6\n%7")
-        .arg(action)
-        .arg(progress.partIndex + 1)
-        .arg(progress.partCount)
-        .arg(path, formatByteCount(progress.bytesDone), formatByteCount(progress.bytesTotal), pace);
+    // Recovery files are not counted with the broken files: only their number is shown.
+    const QString which = progress.recoveryFile
+                              ? QString::number(progress.partIndex + 1)
+                              : T_("%1 of %2").arg(progress.partIndex + 1).arg(progress.partCount);
+    return T_("%1 %2:\n%3\n%4 of %5\n%6")
+        .arg(action, which, path, formatByteCount(progress.bytesDone),
+             formatByteCount(progress.bytesTotal), pace);
 }
 
 void ProgressPresenter::showDialog() {
@@ -188,6 +195,11 @@ bool ProgressPresenter::onProgress(const Progress& progress) {
     // time the user took over the confirmation question does not count.
     if (!clock.isValid())
         clock.start();
+    // A join checks the set, then copies it: the copy's pace is its own.
+    if (progress.checking != checkingPass) {
+        checkingPass = progress.checking;
+        rate = TransferRate{};
+    }
     rate.add(clock.elapsed(), progress.bytesDone);
     // The user went elsewhere during a long job: its end, and the question that follows it,
     // would otherwise wait unseen.

@@ -69,6 +69,7 @@ private:
     EndNotice announceEnd;
     QElapsedTimer clock;
     TransferRate rate;
+    bool checkingPass = false; // the last progress was of a check, not a copy
     std::unique_ptr<QProgressDialog> dialog;
     QLabel* label = nullptr;
     // Puts the dialog back over the window whenever either of them moves or changes size.

@@ -19,42 +19,36 @@ std::string notAPartOfAnySet(const std::string& path) {
 
 } // namespace
 
-bool SetCheck::whole() const {
-    for (const PartVerdict& verdict : verdicts)
-        if (verdict.condition != PartCondition::Good)
-            return false;
-    return !verdicts.empty();
-}
-
-std::string SetCheck::describe(const PartVerdict& verdict) const {
-    if (!contentsChecked && verdict.condition == PartCondition::Good)
-        return "there (its contents cannot be checked)";
-    if (!contentsChecked && !verdict.detail.empty())
+std::string describeInCheck(const SetVerdict& set, const PartVerdict& verdict) {
+    if (!set.contentsChecked && verdict.condition == PartCondition::Good)
+        return _("there (its contents cannot be checked)");
+    if (!set.contentsChecked && !verdict.detail.empty())
         return verdict.condition == PartCondition::Damaged ? _("damaged: ") + verdict.detail
                                                            : _("foreign: ") + verdict.detail;
     return describeVerdict(verdict);
 }
 
-std::string SetCheck::verdict() const {
+std::string verdictInWords(const SetVerdict& set) {
     int counts[4] = {0, 0, 0, 0};
-    for (const PartVerdict& v : verdicts)
+    for (const PartVerdict& v : set.verdicts)
         ++counts[static_cast<int>(v.condition)];
-    const int total = static_cast<int>(verdicts.size());
+    const int total = static_cast<int>(set.verdicts.size());
     std::string said;
-    if (!contentsChecked)
-        said = checksumProblem.empty()
+    if (!set.contentsChecked)
+        said = !set.checksumProblem
                    ? std::string(_("There is no checksum file beside the set, so the contents of "
                                    "its broken files cannot be checked. "))
                    : Message(MessageId::ChecksumFileUnusableForCheck,
-                             {messages::checksumFileCannotBeUsed(checksumPath, checksumProblem)})
+                             {messages::checksumFileCannotBeUsed(set.checksumPath,
+                                                                 set.checksumProblem->reason)})
                          .text();
-    else if (!incomplete.empty())
-        said = _("The files were checked against '") + escapedForDisplay(checksumPath) +
-               _("' alone: ") + incomplete + ". ";
-    if (whole())
-        return said + (contentsChecked ? _("The set is whole: all ") + std::to_string(total) +
-                                             _(" files are good.")
-                                       : std::string(_("Every broken file is there.")));
+    else if (!set.incomplete.empty())
+        said = _("The files were checked against '") + escapedForDisplay(set.checksumPath) +
+               _("' alone: ") + set.incomplete + ". ";
+    if (set.whole())
+        return said + (set.contentsChecked ? _("The set is whole: all ") +
+                                                 std::to_string(total) + _(" files are good.")
+                                           : std::string(_("Every broken file is there.")));
     said += _("The set is not whole:");
     const char* const words[] = {"", _(" damaged"), _(" missing"), _(" foreign")};
     bool first = true;
@@ -67,21 +61,22 @@ std::string SetCheck::verdict() const {
         first = false;
     }
     said += ".";
-    if (repairable)
+    if (set.repairable)
         return said + _(" The recovery files can rebuild them: press Repair.");
-    if (!contentsChecked)
+    if (!set.contentsChecked)
         return said;
-    if (!untrusted.empty())
-        return said + _(" The checksum file cannot be used to rebuild them: ") + untrusted + ".";
-    const bool hasRecovery = std::any_of(verdicts.begin(), verdicts.end(),
+    if (!set.untrusted.empty())
+        return said + _(" The checksum file cannot be used to rebuild them: ") + set.untrusted +
+               ".";
+    const bool hasRecovery = std::any_of(set.verdicts.begin(), set.verdicts.end(),
                                          [](const PartVerdict& v) { return v.recovery; });
     return said + (hasRecovery ? _(" There are too few good recovery files to rebuild them.")
                                : _(" The set has no recovery files to rebuild them from."));
 }
 
-Result<std::variant<SetCheck, SetCheckRefusal, std::monostate>>
+Result<std::variant<SetVerdict, SetCheckRefusal, std::monostate>>
 checkSet(FileSystem& fs, const std::string& chosen, ProgressObserver* observer) {
-    using Found = std::variant<SetCheck, SetCheckRefusal, std::monostate>;
+    using Found = std::variant<SetVerdict, SetCheckRefusal, std::monostate>;
     if (!partBaseName(chosen, {}))
         return Found{SetCheckRefusal{notAPartOfAnySet(chosen)}};
     auto read = readSetFindings(fs, chosen, ChosenName::MustBeThere, observer);
@@ -89,36 +84,11 @@ checkSet(FileSystem& fs, const std::string& chosen, ProgressObserver* observer) 
         return read.failure();
     if (!read.value())
         return Found{std::monostate{}};
-    SetFindings& found = *read.value();
-    const ChecksumLookup& checksums = found.checksums;
+    const SetFindings& found = *read.value();
     // Without checksums the set is judged as joining judges it, which needs a set to judge.
     if (!found.contentsChecked && (!found.set || !found.set->countIsValid()))
         return Found{SetCheckRefusal{notAPartOfAnySet(chosen)}};
-
-    SetCheck check;
-    if (checksums.present())
-        check.checksumPath = checksums.path;
-    if (checksums.problem)
-        check.checksumProblem = checksums.problem->reason;
-    check.contentsChecked = found.contentsChecked;
-    check.verdicts = std::move(found.verdicts);
-    check.incomplete = checksums.incomplete;
-    if (const auto& file = checksums.file; file && !file->complete) {
-        check.untrusted = checksums.incomplete;
-    } else if (file) {
-        std::vector<int> lost;
-        for (std::size_t slot = 0; slot < check.verdicts.size(); ++slot)
-            if (check.verdicts[slot].condition != PartCondition::Good)
-                lost.push_back(static_cast<int>(slot));
-        check.repairable = !lost.empty() && !file->recovery.empty() &&
-                           canRebuild(recoveryLayoutOf(*file, found.judgedBy), lost);
-        // A repair would refuse it; the window says so before offering it.
-        if (check.repairable && !found.corroborated) {
-            check.repairable = false;
-            check.untrusted = found.disagreement;
-        }
-    }
-    return Found{std::move(check)};
+    return Found{judgeSet(found)};
 }
 
 } // namespace tolvar

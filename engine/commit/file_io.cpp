@@ -336,8 +336,9 @@ ProgressTracker::ProgressTracker(ProgressObserver* observer, std::uint64_t total
     progress.partCount = partCount;
 }
 
-void ProgressTracker::setPart(int index, const std::string& path) {
+void ProgressTracker::setPart(int index, const std::string& path, bool recoveryFile) {
     progress.partIndex = index;
+    progress.recoveryFile = recoveryFile;
     if (observer != nullptr)
         progress.partPath = path;
 }

@@ -169,7 +169,9 @@ class ProgressTracker {
 public:
     ProgressTracker(ProgressObserver* observer, std::uint64_t total, int partCount);
     bool listening() const { return observer != nullptr; }
-    void setPart(int index, const std::string& path);
+    // Reports the files as checked rather than copied.
+    void setChecking() { progress.checking = true; }
+    void setPart(int index, const std::string& path, bool recoveryFile = false);
     // Adds done bytes; false when the observer asked to stop.
     bool advance(std::uint64_t done);
 

@@ -730,12 +730,18 @@ std::uint64_t totalSize(const std::vector<Listed>& listed) {
 // Reads and hashes the listed files. Two files are read at once, a block from each in turn,
 // each hashed on its own worker: one file at a time would leave a worker idle while the pool
 // fills with the other's.
+int brokenFileCount(const std::vector<Listed>& listed) {
+    return static_cast<int>(std::count_if(
+        listed.begin(), listed.end(), [](const Listed& item) { return !item.verdict.recovery; }));
+}
+
 class ListedReader {
 public:
     ListedReader(FileSystem& fs, const std::vector<Listed>& listed, ProgressObserver* observer)
-        : fs(fs), listed(listed),
-          tracker(observer, totalSize(listed), static_cast<int>(listed.size())),
-          reads(listed.size()) {}
+        : fs(fs), listed(listed), tracker(observer, totalSize(listed), brokenFileCount(listed)),
+          reads(listed.size()) {
+        tracker.setChecking();
+    }
 
     // Reads every listed file to its end; false when the observer cancelled.
     Result<bool> readAll() {
@@ -787,7 +793,7 @@ private:
     Result<bool> start(std::size_t i) {
         const std::string& path = listed[i].verdict.path;
         ReadFile& read = reads[i];
-        tracker.setPart(listed[i].verdict.index, path);
+        tracker.setPart(listed[i].verdict.index, path, listed[i].verdict.recovery);
         const std::span<char> block = hasher.acquire();
         auto opened = detail::readFileStart(fs, path, block.data(), block.size());
         if (!opened || opened.value().found != detail::FileStart::Found::Regular) {

@@ -1,6 +1,7 @@
 #include "set_findings.h"
 
 #include "translation.h"
+#include "repair.h"
 
 #include <algorithm>
 #include <utility>
@@ -60,6 +61,45 @@ void corroborate(SetFindings& found, const std::optional<PartHeader>& chosenHead
 }
 
 } // namespace
+
+bool SetVerdict::whole() const {
+    return !verdicts.empty() && lostSlots().empty();
+}
+
+std::vector<int> SetVerdict::lostSlots() const {
+    std::vector<int> lost;
+    for (std::size_t slot = 0; slot < verdicts.size(); ++slot)
+        if (verdicts[slot].condition != PartCondition::Good)
+            lost.push_back(static_cast<int>(slot));
+    return lost;
+}
+
+SetVerdict judgeSet(const SetFindings& found) {
+    const ChecksumLookup& checksums = found.checksums;
+    SetVerdict judged;
+    if (checksums.present())
+        judged.checksumPath = checksums.path;
+    judged.checksumProblem = checksums.problem;
+    judged.contentsChecked = found.contentsChecked;
+    judged.verdicts = found.verdicts;
+    judged.incomplete = checksums.incomplete;
+    const auto& file = checksums.file;
+    if (file && !file->complete) {
+        judged.untrusted = checksums.incomplete;
+        return judged;
+    }
+    if (!file)
+        return judged;
+    const std::vector<int> lost = judged.lostSlots();
+    judged.repairable = !lost.empty() && !file->recovery.empty() &&
+                        canRebuild(recoveryLayoutOf(*file, found.judgedBy), lost);
+    // A repair would refuse it: no broken file bears the checksum file out.
+    if (judged.repairable && !found.corroborated) {
+        judged.repairable = false;
+        judged.untrusted = found.disagreement;
+    }
+    return judged;
+}
 
 PartVerdict verdictOf(const PartSet& set, const PartEntry& entry) {
     PartVerdict verdict;

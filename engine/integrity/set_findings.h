@@ -54,6 +54,40 @@ struct SetFindings {
     std::string disagreement;
 };
 
+// The one verdict on a set: what verify prints, the check dialog lists and a join acts on.
+struct SetVerdict {
+    // The checksum file's name; empty when there is none beside the set.
+    std::string checksumPath;
+    // Why the checksum file there cannot be used; none when it can, or there is none.
+    std::optional<ChecksumFileProblem> checksumProblem;
+    // True when the files were hashed against the checksum file; false when they could only
+    // be taken from the set's headers (no usable checksum file): then Good means "there".
+    bool contentsChecked = false;
+    // With contents checked, one per file the checksum file lists, broken files first; else
+    // one per index of the set.
+    std::vector<PartVerdict> verdicts;
+    // Why only the files' digests could be checked (the checksum file's companion is lost);
+    // empty when everything could.
+    std::string incomplete;
+    // Some file is not good and the recovery files can rebuild every one of them.
+    bool repairable = false;
+    // Why the checksum file, usable for checking, cannot be trusted to rebuild from: no broken
+    // file is as it lists them, so it may be an earlier split's. Empty when it can be.
+    std::string untrusted;
+
+    // Every file is good (and there is at least one).
+    bool whole() const;
+    // The places in verdicts of the files that are not good: what a rebuild must write.
+    std::vector<int> lostSlots() const;
+    bool checksumFileDamaged() const {
+        return checksumProblem && checksumProblem->kind == ChecksumFileProblem::Kind::Damaged;
+    }
+};
+
+// The verdict on the set as read: with a usable, complete checksum file, whether its recovery
+// files can rebuild what is lost, and may be trusted to.
+SetVerdict judgeSet(const SetFindings& found);
+
 // Reads the set that chosen (one of its broken files or recovery parts) belongs to, through fs,
 // changing no file: the chosen file and, when it is a broken file, its set as readPartSet reads
 // it; the set's checksum file; and, when that is usable, every file it lists, hashed through

@@ -1,6 +1,6 @@
 #include "checksum_file.h"
 #include "file_io.h"
-#include "hashed_copy.h"
+#include "join_plan.h"
 #include "operation_tail.h"
 #include "operations.h"
 #include "part_header.h"
@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <memory>
 #include <optional>
 
 namespace tolvar {
@@ -40,14 +39,15 @@ bool isSafeOutputName(const std::string& tail, const std::string& output) {
 
 class Assembler {
 public:
-    Assembler(OperationContext& context, const std::string& chosen, const std::string& prefix)
-        : context(context), fs(context.fs), chosen(chosen), prefix(prefix) {}
+    Assembler(OperationContext& context, JoinPlan& plan, const JoinOptions& options)
+        : output(plan.output), context(context), fs(context.fs), plan(plan), options(options) {}
 
-    // True when the output is in place; false when refused (already said), stopped silently
-    // or cancelled. Nothing is created before the whole set has passed its checks.
+    // Joins the planned set, step by step; each step says why it stops, and how the join ended
+    // is in `ended`. Nothing is created before the whole set has passed its checks.
     detail::Step run();
 
-    std::string output;
+    JoinEnd ended = JoinEnd::Refused;
+    const std::string& output;
     std::vector<std::string> parts;
     std::string checksumPath; // the checksum file the parts were checked against, if any
     // Its companion, and our join script of the set, which go with it, as they were found.
@@ -56,46 +56,72 @@ public:
     // The set's recovery parts as found once the output is in place, with their status.
     std::vector<detail::DoomedFile> recoveryFiles;
     std::optional<Failure> recoveryFailure; // why they could not all be found
-    // The folder of the parts, held from before the set is read to the last deletion.
+    // The folder of the parts, held from before the copy to the last deletion.
     std::optional<detail::Folder> partsFolder;
     // The folder the output goes to, held from its first check to the commit.
     std::optional<detail::Folder> outputFolder;
-    // Whether that checksum file lists recovery parts, which go with the set when it is deleted.
-    bool listsRecoveryParts() const { return checksums && !checksums->recovery.empty(); }
     // The parts as they were read.
-    const std::vector<PartEntry>& partEntries() const { return set.parts; }
+    const std::vector<PartEntry>& partEntries() const { return plan.set->parts; }
 
 private:
     bool refuse(const std::string& message) {
         context.box.refuse(message);
+        ended = JoinEnd::Refused;
         return false;
     }
-    bool outputIsSafe(const std::string& tail);
+    bool stop(JoinEnd how) {
+        ended = how;
+        return false;
+    }
+    detail::Step holdPartsFolder();
+    detail::Step chosenIsFirstPart();
+    detail::Step outputIsSafe();
+    detail::Step contentsAreGood();
     detail::Step setIsWhole();
-    detail::Step copyParts(int out);
-    detail::Step checkAgainstChecksums(const PartHeader& first);
+    detail::Step noteChecksumFiles();
+    detail::Step pendOutput();
+    detail::Step copyParts();
+    detail::Step copyPartsTo(int out, std::uint64_t total);
+    detail::Step commit();
     void noteRecoveryParts();
 
-    // The checksum file beside the set, when there is a usable one; then every part has been
-    // checked against it before the output is created, and the output is hashed as written.
-    std::optional<ChecksumFile> checksums;
-    std::unique_ptr<detail::ParallelHasher> hasher;
-    int outputStream = -1;
-    int outputReadFd = -1;
-    off_t outputLength = 0;
     std::optional<Failure> outputFolderFailure; // why the output's folder could not be opened
     std::optional<struct stat> outputSeen;      // what was at the output's name when asked
+    std::optional<detail::PendingSet> pending;  // the output, unnamed until the commit
 
     OperationContext& context;
     FileSystem& fs;
-    const std::string& chosen;
-    const std::string& prefix;
-    std::string base;
-    PartSet set;
+    JoinPlan& plan;
+    const JoinOptions& options;
 };
 
-bool Assembler::outputIsSafe(const std::string& tail) {
-    if (!isSafeOutputName(tail, output))
+detail::Step Assembler::holdPartsFolder() {
+    // Every part is read, and later deleted, in this folder; the copy makes sure each is
+    // still the file the plan read.
+    auto held = detail::Folder::open(fs, folderOf(plan.chosen));
+    if (!held)
+        return detail::Folder::failureFor(held.failure(), FileAction::Open, plan.chosen);
+    partsFolder.emplace(std::move(held.value()));
+    return true;
+}
+
+detail::Step Assembler::chosenIsFirstPart() {
+    if (!plan.set) {
+        if (plan.outcome == JoinOutcome::Failed)
+            return *plan.failure;
+        return refuse(messages::kNotSplitFile);
+    }
+    if (plan.outcome == JoinOutcome::NotFirstPart)
+        return stop(JoinEnd::Stopped);
+    if (plan.outcome == JoinOutcome::NotASplitFile)
+        return refuse(messages::kNotSplitFile);
+    for (const PartEntry& entry : plan.set->parts)
+        parts.push_back(entry.path);
+    return true;
+}
+
+detail::Step Assembler::outputIsSafe() {
+    if (!isSafeOutputName(plan.set->chosen.header.NameTail, output))
         return refuse(messages::kUnsafeNameTail);
     // The output's folder is held from here on; one that cannot be opened is reported where
     // the output would first be created.
@@ -116,7 +142,7 @@ bool Assembler::outputIsSafe(const std::string& tail) {
                (outputExists && fs.stat(partsFolder->reach(fileNameOf(name)), &st) == 0 &&
                 detail::sameFile(st, outputStat));
     };
-    if (clashes(chosen))
+    if (clashes(plan.chosen))
         return refuse(messages::kOutputIsPart);
     for (const auto& name : parts) {
         if (clashes(name))
@@ -130,9 +156,9 @@ bool Assembler::outputIsSafe(const std::string& tail) {
         return refuse(messages::outputIsFolderMessage(output));
     // The commit puts the output only where the name still holds what the user was asked
     // about (or, not asked, what is there now).
-    if (context.outputSeen) {
-        if (context.outputSeen->present)
-            outputSeen = context.outputSeen->status;
+    if (options.outputSeen) {
+        if (options.outputSeen->present)
+            outputSeen = options.outputSeen->status;
     } else if (present) {
         outputSeen = atOutput;
     }
@@ -141,36 +167,123 @@ bool Assembler::outputIsSafe(const std::string& tail) {
     return true;
 }
 
-detail::Step Assembler::setIsWhole() {
-    const PartEntry* problem = set.firstProblem();
-    if (problem == nullptr)
-        return true;
-    switch (problem->state) {
-    case PartState::Present:
-        break;
-    case PartState::Missing:
-    case PartState::Unreadable:
-        return *problem->failure;
-    case PartState::NotAPart:
-        return refuse(messages::kNotBrokenFile);
-    case PartState::WrongIndex:
-        return false; // silent, as it always was; the command line says which part
-    case PartState::OtherSet:
-    case PartState::WrongSize:
-        return refuse(messages::notAssembledMessage(set.problemInWords()));
+detail::Step Assembler::contentsAreGood() {
+    if (plan.outcome == JoinOutcome::ChecksumFileDamaged) {
+        // A damaged one would let a damaged part through unnoticed: only the user may say so.
+        const auto& problem = *plan.checksums.problem;
+        return refuse(messages::checksumFileDamagedMessage(plan.checksums.path, problem.reason) +
+                      " " + messages::kAssembleWithoutChecksumFile);
     }
-    return false;
+    // Another tool's file, or another set's: say why, then join with the usual checks.
+    if (const auto& problem = plan.checksums.problem)
+        context.box.inform(
+            messages::checksumFileUnusableMessage(plan.checksums.path, problem->reason));
+    checkJoinContents(fs, plan, context.progress);
+    switch (plan.outcome) {
+    case JoinOutcome::Cancelled:
+        return stop(JoinEnd::Cancelled);
+    case JoinOutcome::Failed:
+        return *plan.failure;
+    case JoinOutcome::RebuildPossible:
+    case JoinOutcome::RebuildImpossible:
+        if (plan.failure)
+            return *plan.failure;
+        return refuse(messages::partsDoNotMatchMessage("\n" + plan.lostInWords(false)));
+    default:
+        return true;
+    }
 }
 
-detail::Step Assembler::copyParts(int out) {
+detail::Step Assembler::setIsWhole() {
+    switch (plan.outcome) {
+    case JoinOutcome::Ready:
+        return true;
+    case JoinOutcome::Failed:
+        return *plan.failure;
+    case JoinOutcome::NotABrokenFile:
+        return refuse(messages::kNotBrokenFile);
+    case JoinOutcome::WrongIndex:
+        return stop(JoinEnd::Stopped); // silent, as it always was; the command line says which
+    case JoinOutcome::SetMismatch:
+        return refuse(messages::notAssembledMessage(plan.set->problemInWords()));
+    default:
+        return stop(JoinEnd::Refused);
+    }
+}
+
+detail::Step Assembler::noteChecksumFiles() {
+    if (!plan.checksCopy())
+        return true;
+    const ChecksumLookup& lookup = plan.checksums;
+    checksumPath = lookup.path;
+    if (lookup.status)
+        checksumStatus = *lookup.status;
+    const std::vector<std::string> others = lookup.paths();
+    for (auto path = others.begin() + (others.empty() ? 0 : 1); path != others.end(); ++path) {
+        struct stat st {};
+        if (fs.lstatAt(partsFolder->fd(), fileNameOf(*path), &st) != 0) {
+            // Gone since it was read: nothing of it to delete. Not looked at: not known.
+            if (errno == ENOENT)
+                continue;
+            return fileFailure(errno, FileAction::Open, *path);
+        }
+        if (S_ISREG(st.st_mode))
+            setFiles.push_back({&*partsFolder, *path, st});
+    }
+    return true;
+}
+
+detail::Step Assembler::pendOutput() {
+    if (outputFolderFailure)
+        return *outputFolderFailure;
+    const detail::Folder& folder = *outputFolder;
+    pending.emplace(fs, folder, "join");
+    pending->expect(output, outputSeen);
+    detail::LockWait wait{std::chrono::milliseconds(context.lockWaitMilliseconds), {}};
+    if (context.progress != nullptr)
+        wait.notice = [this](const std::string& text) { context.progress->onNotice(text); };
+    pending->setLockWait(std::move(wait));
+    auto journal = pending->journalFor(output);
+    if (!journal)
+        return journal.failure();
+    const auto refusal = detail::nameRefusal(fs, folder, {fileNameOf(output)}, *journal.value());
+    if (!refusal)
+        return refusal.failure();
+    if (refusal.value())
+        return refuse(*refusal.value());
+    const std::uint64_t total = plan.set->presentPayload();
+    if (const auto limit = detail::knownFileSizeLimit(fs, folder); limit && total > limit->bytes)
+        return refuse(detail::tooLargeMessage(output, total, limit->bytes, limit->fileSystem,
+                                              folder.shown()));
+    // It takes the first part's permission bits, as cp does.
+    auto added = pending->add(output, plan.set->parts.front().status.st_mode & 0777);
+    if (!added)
+        return added.failure();
+    return true;
+}
+
+detail::Step Assembler::copyParts() {
+    const PartSet& set = *plan.set;
     const std::uint64_t total = set.presentPayload();
+    const int out = pending->file(0).get();
+    // A file system that caps the size of one file says so in its own words, if at all.
+    auto copied = copyPartsTo(out, total);
+    if (!copied)
+        if (auto why = detail::sizeLimitMessage(fs, out, output, total, *outputFolder))
+            return refuse(*why);
+    return copied;
+}
+
+detail::Step Assembler::copyPartsTo(int out, std::uint64_t total) {
+    const PartSet& set = *plan.set;
     if (auto reserved = detail::preallocate(fs, out, total, output); !reserved)
         return reserved.failure();
     detail::ProgressTracker tracker(context.progress, total, set.count);
     detail::Copier copier(fs, tracker);
     off_t written = 0;
     for (const PartEntry& entry : set.parts) {
-        // Each part must still be the file that was checked, before and after its copy.
+        // Each part must still be the file that was checked, before and after its copy: its
+        // contents are not read again.
         const auto changed = [&] {
             return makeFailure(FailureKind::IoError,
                                "'" + entry.path + "' changed while the set was being assembled");
@@ -185,21 +298,14 @@ detail::Step Assembler::copyParts(int out) {
 
         tracker.setPart(entry.index, entry.path);
         if (entry.index == 0 && !tracker.advance(0))
-            return false;
+            return stop(JoinEnd::Cancelled);
         off_t inOffset = static_cast<off_t>(kHeaderSize);
-        if (hasher) {
-            const detail::HashTarget target{outputStream, 0};
-            auto copied = detail::copyHashed(fs, copier, *hasher, opened.value().get(), inOffset,
-                                             out, outputReadFd, outputLength, entry.payloadSize,
-                                             entry.path, output, {&target, 1});
-            if (!copied || !copied.value())
-                return copied;
-        } else {
-            auto copied = copier.copyExactly(opened.value().get(), inOffset, out, written,
-                                             entry.payloadSize, entry.path, output);
-            if (!copied || !copied.value())
-                return copied;
-        }
+        auto copied = copier.copyExactly(opened.value().get(), inOffset, out, written,
+                                         entry.payloadSize, entry.path, output);
+        if (!copied)
+            return copied;
+        if (!copied.value())
+            return stop(JoinEnd::Cancelled);
         written += static_cast<off_t>(entry.payloadSize);
         if (fs.fstat(opened.value().get(), &st) != 0)
             return fileFailure(errno, FileAction::Read, entry.path);
@@ -209,75 +315,11 @@ detail::Step Assembler::copyParts(int out) {
     return true;
 }
 
-detail::Step Assembler::checkAgainstChecksums(const PartHeader& first) {
-    if (context.ignoreChecksumFile)
-        return true;
-    auto lookup = lookUpChecksumFile(fs, base, first);
-    if (!lookup)
-        return lookup.failure();
-    if (const auto& problem = lookup.value().problem) {
-        // A damaged one would let a damaged part through unnoticed: only the user may say so.
-        if (problem->kind == ChecksumFileProblem::Kind::Damaged)
-            return refuse(
-                messages::checksumFileDamagedMessage(lookup.value().path, problem->reason) + " " +
-                messages::kAssembleWithoutChecksumFile);
-        // Another tool's file, or another set's: say why, then join with the usual checks.
-        context.box.inform(
-            messages::checksumFileUnusableMessage(lookup.value().path, problem->reason));
-        return true;
-    }
-    if (!lookup.value().file)
-        return true;
-    std::vector<PartVerdict> verdicts;
-    auto verified = verifyParts(fs, base, *lookup.value().file, first, context.progress, verdicts);
-    if (!verified || !verified.value())
-        return verified;
-    std::string bad;
-    const PartVerdict* missing = nullptr;
-    bool onlyMissing = true;
-    for (const PartVerdict& verdict : verdicts) {
-        // A damaged recovery part costs the rebuilt file nothing.
-        if (verdict.recovery || verdict.condition == PartCondition::Good)
-            continue;
-        if (verdict.condition == PartCondition::Missing) {
-            if (missing == nullptr)
-                missing = &verdict;
-        } else {
-            onlyMissing = false;
-        }
-        bad += "\n'" + escapedForDisplay(verdict.path) + "': " + describeVerdict(verdict);
-    }
-    // Only missing parts: the same report a set without a checksum file gets.
-    if (missing != nullptr && onlyMissing)
-        return fileFailure(ENOENT, FileAction::Open, missing->path);
-    if (!bad.empty()) {
-        context.box.refuse(messages::partsDoNotMatchMessage(bad));
-        return false;
-    }
-    checksums = std::move(lookup.value().file);
-    checksumPath = lookup.value().path;
-    if (lookup.value().status)
-        checksumStatus = *lookup.value().status;
-    const std::vector<std::string> others = lookup.value().paths();
-    for (auto path = others.begin() + (others.empty() ? 0 : 1); path != others.end(); ++path) {
-        struct stat st {};
-        if (context.fs.lstatAt(partsFolder->fd(), fileNameOf(*path), &st) != 0) {
-            // Gone since it was read: nothing of it to delete. Not looked at: not known.
-            if (errno == ENOENT)
-                continue;
-            return fileFailure(errno, FileAction::Open, *path);
-        }
-        if (S_ISREG(st.st_mode))
-            setFiles.push_back({&*partsFolder, *path, st});
-    }
-    return true;
-}
-
 void Assembler::noteRecoveryParts() {
     // Found now, before the delete question waits: a recovery part another run writes at
     // these names later is not this set's. A file that cannot be looked at is reported if the
     // user chooses to delete.
-    auto recovery = findRecoveryParts(fs, base, set.count);
+    auto recovery = findRecoveryParts(fs, plan.set->base, plan.set->count);
     if (!recovery) {
         recoveryFailure = recovery.failure();
         return;
@@ -292,99 +334,24 @@ void Assembler::noteRecoveryParts() {
     }
 }
 
-detail::Step Assembler::run() {
-    // Held before the set is read, so that every part is read, and later deleted, in the
-    // folder whose files were checked.
-    auto held = detail::Folder::open(fs, folderOf(chosen));
-    if (!held)
-        return detail::Folder::failureFor(held.failure(), FileAction::Open, chosen);
-    partsFolder.emplace(std::move(held.value()));
-    auto read = readPartSet(fs, chosen);
-    if (!read)
-        return read.failure();
-    if (!read.value())
-        return refuse(messages::kNotSplitFile);
-    set = std::move(*read.value());
-    const PartHeader& first = set.chosen.header;
-    if (first.PartIndex != 0)
-        return false;
-    // No split writes a set of fewer than two parts: a count of 000 or letters is no set.
-    if (!set.countIsValid())
-        return refuse(messages::kNotSplitFile);
-
-    base = set.base;
-    output = set.outputName(prefix);
-    for (const PartEntry& entry : set.parts)
-        parts.push_back(entry.path);
-    if (!outputIsSafe(first.NameTail))
-        return false;
-    if (auto checked = checkAgainstChecksums(first); !checked || !checked.value())
-        return checked;
-    if (auto whole = setIsWhole(); !whole || !whole.value())
-        return whole;
-
-    // The rebuilt file is unnamed (or hidden) until complete: a failure never leaves a partial
-    // file or costs an existing one. It takes the first part's permission bits, as cp does.
-    if (outputFolderFailure)
-        return *outputFolderFailure;
-    const detail::Folder& folder = *outputFolder;
-    detail::PendingSet pending(fs, folder, "join");
-    pending.expect(output, outputSeen);
-    detail::LockWait wait{std::chrono::milliseconds(context.lockWaitMilliseconds), {}};
-    if (context.progress != nullptr)
-        wait.notice = [this](const std::string& text) { context.progress->onNotice(text); };
-    pending.setLockWait(std::move(wait));
-    auto journal = pending.journalFor(output);
-    if (!journal)
-        return journal.failure();
-    const auto refusal = detail::nameRefusal(fs, folder, {fileNameOf(output)}, *journal.value());
-    if (!refusal)
-        return refusal.failure();
-    if (refusal.value())
-        return refuse(*refusal.value());
-    const std::uint64_t total = set.presentPayload();
-    if (const auto limit = detail::knownFileSizeLimit(fs, folder); limit && total > limit->bytes)
-        return refuse(detail::tooLargeMessage(output, total, limit->bytes, limit->fileSystem,
-                                              folder.shown()));
-    auto added = pending.add(output, set.parts.front().status.st_mode & 0777);
-    if (!added)
-        return added.failure();
-    detail::PendingFile& out = pending.file(added.value());
-    FileHandle readBack;
-    if (checksums) {
-        auto opened = out.openForReadBack();
-        if (!opened)
-            return opened.failure();
-        readBack = std::move(opened.value());
-        outputReadFd = readBack.get();
-        hasher = std::make_unique<detail::ParallelHasher>(1);
-        outputStream = hasher->openStream(0);
-    }
-    auto copied = copyParts(out.get());
-    if (!copied) {
-        // A file system that caps the size of one file says so in its own words, if at all.
-        if (auto why = detail::sizeLimitMessage(fs, out.get(), output, total, folder))
-            return refuse(*why);
-        return copied;
-    }
-    if (!copied.value())
-        return copied;
-    if (hasher) {
-        struct stat st {};
-        if (fs.fstat(outputReadFd, &st) != 0)
-            return fileFailure(errno, FileAction::Read, output);
-        const detail::HashTarget target{outputStream, 0};
-        if (auto hashed = detail::hashWritten(fs, *hasher, outputReadFd, outputLength, st.st_size,
-                                              output, {&target, 1});
-            !hashed)
-            return hashed.failure();
-        if (checksums->complete && hasher->finishStream(outputStream) != checksums->wholeDigest)
-            return refuse(messages::kAssembledDiffers);
-    }
-    readBack.close();
-    if (auto committed = pending.commit(); !committed)
+detail::Step Assembler::commit() {
+    if (auto committed = pending->commit(); !committed)
         return committed.failure();
     noteRecoveryParts();
+    return true;
+}
+
+detail::Step Assembler::run() {
+    using Stage = detail::Step (Assembler::*)();
+    // Each stage says why it does not go on. The output is unnamed (or hidden) until the
+    // commit: a refusal, failure or cancel never leaves a partial file or costs an existing one.
+    for (const Stage stage :
+         {&Assembler::holdPartsFolder, &Assembler::chosenIsFirstPart, &Assembler::outputIsSafe,
+          &Assembler::contentsAreGood, &Assembler::setIsWhole, &Assembler::noteChecksumFiles,
+          &Assembler::pendOutput, &Assembler::copyParts, &Assembler::commit})
+        if (auto step = (this->*stage)(); !step || !step.value())
+            return step;
+    ended = JoinEnd::Joined;
     return true;
 }
 
@@ -406,18 +373,16 @@ Message messages::partsDoNotMatchMessage(const std::string& list) {
     return Message(MessageId::PartsDoNotMatch, {list});
 }
 
-bool AssembleFile(const std::string& Filename, const std::string& Prefix,
-                  OperationContext& context) {
-    if (!context.box.ask(messages::kConfirmAssemble))
-        return false;
-    detail::finishInterruptedRuns(context.fs, context.box);
+namespace {
 
-    Assembler assembler(context, Filename, Prefix);
+// The join once the user has agreed: the plan acted on, then the delete question.
+JoinEnd join(JoinPlan& plan, OperationContext& context, const JoinOptions& options) {
+    Assembler assembler(context, plan, options);
     const detail::Step assembled = assembler.run();
-    const Message question = messages::deletePartsQuestion(assembler.parts.size(), assembler.output,
-                                                           !assembler.checksumPath.empty(),
-                                                           assembler.listsRecoveryParts());
-    return detail::finishOperation(
+    const Message question =
+        messages::deletePartsQuestion(assembler.parts.size(), assembler.output,
+                                      !assembler.checksumPath.empty(), plan.hasRecoveryFiles());
+    const bool done = detail::finishOperation(
         context, assembled, question, messages::assembledAs(assembler.output), "join",
         assembler.outputFolder ? &*assembler.outputFolder : nullptr, {assembler.output},
         [&]() -> detail::Doomed {
@@ -437,6 +402,34 @@ bool AssembleFile(const std::string& Filename, const std::string& Prefix,
             doomed.insert(doomed.end(), assembler.setFiles.begin(), assembler.setFiles.end());
             return std::optional(std::move(doomed));
         });
+    if (!assembled)
+        return JoinEnd::Refused;
+    if (assembler.ended == JoinEnd::Joined && !done)
+        return JoinEnd::Unfinished;
+    return assembler.ended;
+}
+
+} // namespace
+
+JoinEnd assemblePlanned(JoinPlan& plan, OperationContext& context, const JoinOptions& options) {
+    if (!context.box.ask(messages::kConfirmAssemble))
+        return JoinEnd::Declined;
+    detail::finishInterruptedRuns(context.fs, context.box);
+    return join(plan, context, options);
+}
+
+JoinEnd AssembleFile(const std::string& Filename, const std::string& Prefix,
+                     OperationContext& context, const JoinOptions& options) {
+    if (!context.box.ask(messages::kConfirmAssemble))
+        return JoinEnd::Declined;
+    detail::finishInterruptedRuns(context.fs, context.box);
+    JoinPlan plan = planJoin(context.fs, Filename, Prefix, options.withoutChecksumFile);
+    return join(plan, context, options);
+}
+
+bool AssembleFile(const std::string& Filename, const std::string& Prefix,
+                  OperationContext& context) {
+    return AssembleFile(Filename, Prefix, context, JoinOptions{}) == JoinEnd::Joined;
 }
 
 } // namespace tolvar

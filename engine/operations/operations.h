@@ -22,35 +22,32 @@ struct SeenFile {
 };
 
 // What every operation needs from its caller besides its arguments: the box it talks through,
-// the file layer (real unless a test injects faults) and, optionally, a progress observer.
+// the file layer (real unless a test injects faults) and, optionally, a progress observer. What
+// one operation is asked to do travels apart (SplitOptions, JoinOptions).
 struct OperationContext {
     MessageBox& box;
     FileSystem& fs = defaultFileSystem();
     ProgressObserver* progress = nullptr;
-    // Splits only: how many recovery parts (0 to 100) to write beside the set, so that as many
-    // of its files may later be lost or damaged and rebuilt. 0 writes none.
-    int recoveryParts = 0;
-    // Splits only: also write the checksum files beside the set (base + "sha256" and its
-    // companion, base + "tolvar"), hashing the parts as they are written.
-    bool writeChecksums = false;
-    // Assemblies only: join without the set's checksum file even when one is there, as the
-    // user chose after being told it is damaged. False: a damaged checksum file stops the
-    // join, or is asked about (No by default) where the box can ask.
-    bool ignoreChecksumFile = false;
     // Set by the operation: its result is in place, but files the user agreed to delete are
     // still there (a deletion failed, or a file had changed since it was read); its messages
     // name them.
     bool filesLeftUndeleted = false;
-    // Splits only, with writeChecksums: also write the join script beside the set (base +
-    // "join.sh") for recipients without this program.
-    bool writeJoinScript = false;
-    // Assemblies only: what the caller found at the output's name when it asked whether to
-    // replace it. The join puts its file there only if that is still so; unset, it notes what
-    // is there when it starts.
-    std::optional<SeenFile> outputSeen = std::nullopt;
     // How long an operation waits for another run to finish committing in its folder before
     // it refuses.
     int lockWaitMilliseconds = 5000;
+};
+
+// What a split writes beside the broken files.
+struct SplitOptions {
+    // How many recovery parts (0 to 100) to write beside the set, so that as many of its files
+    // may later be lost or damaged and rebuilt. 0 writes none.
+    int recoveryParts = 0;
+    // Also write the checksum files beside the set (base + "sha256" and its companion, base +
+    // "tolvar"), hashing the parts as they are written.
+    bool writeChecksums = false;
+    // With writeChecksums: also write the join script beside the set (base + "join.sh") for
+    // recipients without this program.
+    bool writeJoinScript = false;
 };
 
 // The engine's messages, as catalogue entries (message.h holds their English text); refusals
@@ -137,12 +134,37 @@ std::string changedSinceReadMessage(const std::vector<std::string>& paths);
 // whose part would be the source itself; reports every failure as a failure report.
 // Returns true only when every part is written (and the source deleted if asked).
 bool SplitFile(const std::string& Filename, std::int32_t Filesize, const std::string& Prefix,
-               const std::string& DeletePath, OperationContext& context);
+               const std::string& DeletePath, OperationContext& context,
+               const SplitOptions& options = {});
 
 // The same operation with PartSize = source length div Filenumber; the remainder goes into
 // one further, short part.
 bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std::string& Prefix,
-                const std::string& DeletePath, OperationContext& context);
+                const std::string& DeletePath, OperationContext& context,
+                const SplitOptions& options = {});
+
+// What a join is told besides its set: the user's answers to questions asked before it.
+struct JoinOptions {
+    // Join without the set's checksum file even when one is there, as the user chose after being
+    // told it is damaged. False: a damaged checksum file stops the join.
+    bool withoutChecksumFile = false;
+    // What the caller found at the output's name when it asked whether to replace it. The join
+    // puts its file there only if that is still so; unset, it notes what is there when it starts.
+    std::optional<SeenFile> outputSeen = std::nullopt;
+};
+
+// How a join ended.
+enum class JoinEnd {
+    Joined,     // the output is in place, and the files the user agreed to delete are gone
+    Unfinished, // the output is in place, but a deletion failed or was refused (said)
+    Declined,   // the user said No to the confirmation
+    Refused,    // refused or failed, and said why through the box
+    Stopped,    // stopped without a word, as the classic join does: a later part was chosen, or
+                // a broken file carries another index than its name (the plan says which)
+    Cancelled,  // the observer stopped it; nothing is left behind
+};
+
+struct JoinPlan;
 
 // Rebuilds a file from the set whose first part is Filename. The output is Prefix (or the
 // chosen path without its last three bytes, when Prefix is empty) followed by the set's
@@ -153,5 +175,14 @@ bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std:
 // asked).
 bool AssembleFile(const std::string& Filename, const std::string& Prefix,
                   OperationContext& context);
+
+// The same, with the user's earlier answers, saying how it ended.
+JoinEnd AssembleFile(const std::string& Filename, const std::string& Prefix,
+                     OperationContext& context, const JoinOptions& options);
+
+// The same for a set its caller planned (planJoin) to ask its own questions first: asks the
+// confirmation, checks the contents if the plan has not, then acts on the plan. A plan that
+// found a reason to refuse is refused in AssembleFile's words.
+JoinEnd assemblePlanned(JoinPlan& plan, OperationContext& context, const JoinOptions& options);
 
 } // namespace tolvar

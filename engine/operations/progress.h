@@ -10,8 +10,12 @@ struct Progress {
     std::uint64_t bytesDone = 0;  // payload bytes copied so far
     std::uint64_t bytesTotal = 0; // payload bytes the operation will copy in all
     int partIndex = 0;            // the part being written (split) or read (assembly)
-    int partCount = 0;
+    int partCount = 0;            // the broken files of the set, recovery files not counted
     std::string partPath;
+    // The files are being checked against their checksums, not copied.
+    bool checking = false;
+    // partPath is a recovery file, partIndex its place among them.
+    bool recoveryFile = false;
 };
 
 // Passed by a caller that wants to show progress or offer a Cancel button. The engine calls

@@ -57,8 +57,9 @@ enum class SizeRule { Kilobytes, NumberOfParts };
 // remembered so the caller can report and clean up in one place.
 class Splitter {
 public:
-    Splitter(OperationContext& context, const std::string& source, const std::string& prefix)
-        : context(context), fs(context.fs), source(source), prefix(prefix) {}
+    Splitter(OperationContext& context, const SplitOptions& options, const std::string& source,
+             const std::string& prefix)
+        : context(context), options(options), fs(context.fs), source(source), prefix(prefix) {}
 
     // True when every part is written and in place; false when refused (already said) or
     // cancelled. Until the whole set is in place, no file that had one of its names changes.
@@ -103,6 +104,7 @@ private:
     std::vector<std::string> earlierOwn;
 
     OperationContext& context;
+    const SplitOptions& options;
     FileSystem& fs;
     const std::string& source;
     const std::string& prefix;
@@ -143,7 +145,7 @@ bool Splitter::namesAreSafe(const std::string& base, int partCount) {
     for (int index = 0; index < partCount; ++index)
         if (!nameIsSafe(PartFileName(base, index)))
             return refuse(messages::kPartIsSource);
-    for (int index = 0; index < context.recoveryParts; ++index)
+    for (int index = 0; index < options.recoveryParts; ++index)
         if (!nameIsSafe(RecoveryFileName(base, index)))
             return refuse(messages::kPartIsSource);
     return true;
@@ -226,13 +228,13 @@ detail::Step Splitter::writeRecovery(const std::string& base, int partCount, std
                                      std::int64_t length) {
     // The recovery parts are computed from the broken files as they are on disk, under the
     // hidden names they wait under; failures name the files as the user will know them.
-    const RecoveryLayout layout{partCount, context.recoveryParts, partSize, length,
+    const RecoveryLayout layout{partCount, options.recoveryParts, partSize, length,
                                 std::string(nameTailOf(source))};
     std::vector<std::string> parts;
     for (int index = 0; index < partCount; ++index)
         parts.push_back(pending->file(std::size_t(index)).hiddenPath());
     std::vector<RebuildTarget> targets;
-    for (int j = 0; j < context.recoveryParts; ++j) {
+    for (int j = 0; j < options.recoveryParts; ++j) {
         auto added = startFile(RecoveryFileName(base, j));
         if (!added)
             return added.failure();
@@ -256,10 +258,10 @@ detail::Step Splitter::writeRecovery(const std::string& base, int partCount, std
 }
 
 detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
-    if (context.recoveryParts < 0 || context.recoveryParts > kMaxRecoveryParts)
+    if (options.recoveryParts < 0 || options.recoveryParts > kMaxRecoveryParts)
         return makeFailure(FailureKind::InvalidArgument,
                            _("a set can have 0 to ") + std::to_string(kMaxRecoveryParts) +
-                               _(" recovery parts, not ") + std::to_string(context.recoveryParts));
+                               _(" recovery parts, not ") + std::to_string(options.recoveryParts));
     auto sourceHeld = detail::Folder::open(fs, folderOf(source));
     if (!sourceHeld)
         return detail::Folder::failureFor(sourceHeld.failure(), FileAction::Open, source);
@@ -328,13 +330,13 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     std::vector<std::string> names;
     for (int index = 0; index < partCount; ++index)
         names.push_back(fileNameOf(PartFileName(*base, index)));
-    for (int index = 0; index < context.recoveryParts; ++index)
+    for (int index = 0; index < options.recoveryParts; ++index)
         names.push_back(fileNameOf(RecoveryFileName(*base, index)));
-    if (context.writeChecksums) {
+    if (options.writeChecksums) {
         names.push_back(fileNameOf(extraNames[0]));
         names.push_back(fileNameOf(extraNames[1]));
     }
-    if (context.writeChecksums && context.writeJoinScript)
+    if (options.writeChecksums && options.writeJoinScript)
         names.push_back(fileNameOf(extraNames[2]));
     if (const auto tooLong = detail::nameLengthRefusal(fs, folder, names))
         return refuse(*tooLong);
@@ -352,7 +354,7 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (refusal.value())
         return refuse(*refusal.value());
 
-    if (context.writeChecksums) {
+    if (options.writeChecksums) {
         hasher = std::make_unique<detail::ParallelHasher>();
         wholeStream = hasher->openStream(0);
     }
@@ -361,7 +363,7 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
     if (!written || !written.value())
         return written;
     file.close(); // read to its end; no more than two files are open at any time
-    if (context.recoveryParts > 0) {
+    if (options.recoveryParts > 0) {
         const auto recovered = writeRecovery(*base, static_cast<int>(partCount), partSize, length);
         if (!recovered || !recovered.value())
             return recovered;
@@ -443,7 +445,7 @@ Result<void> Splitter::retireOlderSurplus(const std::string& base, int partCount
             retire(name, *status.value());
     }
     // A set's recovery parts have consecutive names: the first free one ends them.
-    for (int index = context.recoveryParts; index < kMaxRecoveryParts; ++index) {
+    for (int index = options.recoveryParts; index < kMaxRecoveryParts; ++index) {
         const std::string name = RecoveryFileName(base, index);
         auto status = fileAt(name);
         if (!status)
@@ -492,9 +494,9 @@ Result<bool> Splitter::checksumNamesAreFree(const std::string& base) {
         bool ours;
         bool written;
     } names[] = {
-        {checksumFilePath(base), own.value().plain, context.writeChecksums},
-        {companionFilePath(base), own.value().companion, context.writeChecksums},
-        {scriptPath, isJoinScriptText(script), context.writeChecksums && context.writeJoinScript},
+        {checksumFilePath(base), own.value().plain, options.writeChecksums},
+        {companionFilePath(base), own.value().companion, options.writeChecksums},
+        {scriptPath, isJoinScriptText(script), options.writeChecksums && options.writeJoinScript},
     };
     for (const auto& name : names) {
         if (fs.lstatAt(partsFolder->fd(), fileNameOf(name.path), &st) != 0)
@@ -542,7 +544,7 @@ Result<void> Splitter::writeChecksumFile(const std::string& base, std::int64_t p
         return written;
     if (auto written = writeFile(companionFilePath(base), formatChecksumFile(file)); !written)
         return written;
-    if (!context.writeJoinScript)
+    if (!options.writeJoinScript)
         return {};
     const JoinScriptSet set{fileNameOf(base), static_cast<int>(partStreams.size()),
                             fileNameOf(source), fileNameOf(checksumFilePath(base)),
@@ -569,13 +571,13 @@ Result<std::optional<struct stat>> unchangedSource(FileSystem& fs, const detail:
 }
 
 bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
-               const std::string& Prefix, const std::string& DeletePath,
-               OperationContext& context) {
+               const std::string& Prefix, const std::string& DeletePath, OperationContext& context,
+               const SplitOptions& options) {
     if (!context.box.ask(messages::kConfirmSplit))
         return false;
     detail::finishInterruptedRuns(context.fs, context.box);
 
-    Splitter splitter(context, Filename, Prefix);
+    Splitter splitter(context, options, Filename, Prefix);
     const detail::Step split = splitter.run(rule, amount);
     std::optional<detail::Folder> other; // DeletePath's folder, where it is not the source's
     return detail::finishOperation(
@@ -611,13 +613,16 @@ bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
 } // namespace
 
 bool SplitFile(const std::string& Filename, std::int32_t Filesize, const std::string& Prefix,
-               const std::string& DeletePath, OperationContext& context) {
-    return splitWith(SizeRule::Kilobytes, Filename, Filesize, Prefix, DeletePath, context);
+               const std::string& DeletePath, OperationContext& context,
+               const SplitOptions& options) {
+    return splitWith(SizeRule::Kilobytes, Filename, Filesize, Prefix, DeletePath, context, options);
 }
 
 bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std::string& Prefix,
-                const std::string& DeletePath, OperationContext& context) {
-    return splitWith(SizeRule::NumberOfParts, Filename, Filenumber, Prefix, DeletePath, context);
+                const std::string& DeletePath, OperationContext& context,
+                const SplitOptions& options) {
+    return splitWith(SizeRule::NumberOfParts, Filename, Filenumber, Prefix, DeletePath, context,
+                     options);
 }
 
 } // namespace tolvar

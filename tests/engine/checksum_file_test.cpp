@@ -222,15 +222,15 @@ struct ChecksumRunner {
     bool split(const std::string& source, std::int32_t kilobytes, bool checksums,
                std::vector<MsgAnswer> script) {
         box.reset(std::move(script));
-        OperationContext context{box, *fs, progress, 0, checksums};
-        return SplitFile(source, kilobytes, "", source, context);
+        OperationContext context{box, *fs, progress};
+        return SplitFile(source, kilobytes, "", source, context, {0, checksums});
     }
     bool assemble(const std::string& first, const std::string& prefix,
                   std::vector<MsgAnswer> script) {
         box.reset(std::move(script));
         OperationContext context{box, *fs, progress};
-        context.ignoreChecksumFile = ignoreChecksumFile;
-        return AssembleFile(first, prefix, context);
+        return AssembleFile(first, prefix, context, JoinOptions{ignoreChecksumFile}) ==
+               JoinEnd::Joined;
     }
 };
 
@@ -378,6 +378,54 @@ TEST(ChecksummedSet, JoinDropsAnOutputThatDiffersFromTheWholeChecksum) {
     EXPECT_TRUE(isFailureReport(run.box.shown().back(), FailureKind::IoError,
                                 {dir / "movie.002", "changed"}));
     EXPECT_EQ(listDir(dir.path()), before);
+}
+
+// Counts the bytes read from files, whichever way: read, pread, or a kernel copy's source.
+class ReadCountingFileSystem : public PosixFileSystem {
+public:
+    std::uint64_t bytesRead = 0;
+    ssize_t read(int fd, void* buffer, std::size_t count) override {
+        return counted(PosixFileSystem::read(fd, buffer, count));
+    }
+    ssize_t pread(int fd, void* buffer, std::size_t count, off_t offset) override {
+        return counted(PosixFileSystem::pread(fd, buffer, count, offset));
+    }
+    ssize_t copyFileRange(int in, off_t* offset, int out, std::size_t count) override {
+        return counted(PosixFileSystem::copyFileRange(in, offset, out, count));
+    }
+    ssize_t splice(int in, off_t* offset, int out, std::size_t count) override {
+        // Only the half that reads a file carries its offset; the pipe's half is not a read.
+        const ssize_t moved = PosixFileSystem::splice(in, offset, out, count);
+        return offset != nullptr ? counted(moved) : moved;
+    }
+
+private:
+    ssize_t counted(ssize_t n) {
+        if (n > 0)
+            bytesRead += static_cast<std::uint64_t>(n);
+        return n;
+    }
+};
+
+// The parts are hashed once against the checksum file and then copied, never read a third
+// time: not checked again, and the output not read back.
+TEST(ChecksummedSet, JoinReadsEachPartOnceToCheckAndOnceToCopy) {
+    ScratchDir dir;
+    const std::string bytes = randomBytes(4u << 20, 12);
+    writeFile(dir / "movie.avi", bytes);
+    ChecksumRunner run;
+    ASSERT_TRUE(run.split(dir / "movie.avi", 512, true, {MsgAnswer::Yes, MsgAnswer::Yes}));
+    std::uint64_t setSize = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        setSize += entry.file_size();
+    ReadCountingFileSystem counting;
+    run.fs = &counting;
+    ASSERT_TRUE(run.assemble(dir / "movie.000", "", {MsgAnswer::Yes, MsgAnswer::No}));
+    EXPECT_EQ(readFile(dir / "movie.avi"), bytes);
+    // Beside those, the headers and the checksum file are read on their own: a few KiB each.
+    EXPECT_LE(counting.bytesRead, setSize + bytes.size() + (64u << 10))
+        << "set of " << setSize << " bytes";
+    EXPECT_GE(counting.bytesRead, 2 * bytes.size()) << "every byte is checked and copied";
 }
 
 TEST(ChecksummedSet, SplitReplacesOnlyItsOwnChecksumFiles) {

@@ -154,13 +154,13 @@ public:
 
     bool run(FaultyFileSystem& fs, ScriptedMessageBox& box) {
         NeverStop observer;
-        OperationContext context{box, fs, sc.observe ? &observer : nullptr, sc.recovery,
-                                 sc.checksums};
+        OperationContext context{box, fs, sc.observe ? &observer : nullptr};
+        const SplitOptions options{sc.recovery, sc.checksums};
         switch (sc.kind) {
         case Kind::SplitBySize:
-            return SplitFile(source, sc.amount, prefix, source, context);
+            return SplitFile(source, sc.amount, prefix, source, context, options);
         case Kind::SplitByNumber:
-            return SplitFile2(source, sc.amount, prefix, source, context);
+            return SplitFile2(source, sc.amount, prefix, source, context, options);
         case Kind::Assemble:
             return AssembleFile(dir / "movie.000", prefix, context);
         }

@@ -63,9 +63,8 @@ void splitGolden(const GoldenSet& set, const ScratchDir& dir) {
     const timespec modified[2] = {{1767225600, 0}, {1767225600, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), modified, 0), 0);
     auto box = scriptedBox({MsgAnswer::Yes, MsgAnswer::No});
-    OperationContext context{box, defaultFileSystem(), nullptr, kRecovery, true};
-    context.writeJoinScript = true;
-    ASSERT_TRUE(SplitFile2(source, set.parts, "", source, context));
+    OperationContext context{box};
+    ASSERT_TRUE(SplitFile2(source, set.parts, "", source, context, {kRecovery, true, true}));
 }
 
 // golden.000 and on; not golden.r00, golden.sha256, golden.tolvar, golden.join.sh or the

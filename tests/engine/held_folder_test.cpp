@@ -31,8 +31,8 @@ std::map<std::string, std::string> snapshot(const std::string& folder) {
 // Splits source into a set of 1 KB parts with one recovery part and a checksum file.
 void splitWithChecksums(const std::string& source) {
     ScriptedMessageBox box = scriptedBox({Yes, No});
-    OperationContext context{box, defaultFileSystem(), nullptr, 1, true};
-    ASSERT_TRUE(SplitFile(source, 1, "", source, context));
+    OperationContext context{box};
+    ASSERT_TRUE(SplitFile(source, 1, "", source, context, {1, true}));
 }
 
 enum class Operation { Join, Split, Repair };
@@ -231,11 +231,12 @@ TEST_P(OutputTakenMeanwhile, IsNeverReplaced) {
     ScriptedMessageBox box = scriptedBox({Yes, MsgAnswer::Ok});
     FaultyFileSystem fs;
     OperationContext context{box, fs};
+    JoinOptions options;
     if (existedWhenAsked) {
         writeFile(dir + "/movie.avi", "the file the user agreed to replace");
         struct stat st {};
         ASSERT_EQ(::lstat((dir + "/movie.avi").c_str(), &st), 0);
-        context.outputSeen = SeenFile{true, st};
+        options.outputSeen = SeenFile{true, st};
     }
     fs.beforeEachCall([&](FsCall kind, const std::string&) {
         if (kind != FsCall::Lock || exists(dir + "/movie.avi.was"))
@@ -246,7 +247,7 @@ TEST_P(OutputTakenMeanwhile, IsNeverReplaced) {
             writeFile(dir + "/movie.avi.was", "");
         writeFile(dir + "/movie.avi", "another program's");
     });
-    EXPECT_FALSE(AssembleFile(dir + "/movie.000", "", context));
+    EXPECT_EQ(AssembleFile(dir + "/movie.000", "", context, options), JoinEnd::Refused);
     EXPECT_EQ(readFile(dir + "/movie.avi"), "another program's");
 }
 

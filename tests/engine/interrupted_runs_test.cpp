@@ -813,8 +813,8 @@ TEST(RepairRace, ASplitCommittedMeanwhileMakesTheRepairChangeNothing) {
     writeFile(dir / "movie.avi", content);
     EngineRunner split;
     split.box.reset({Yes, No});
-    OperationContext context{split.box, defaultFileSystem(), nullptr, 1, true};
-    ASSERT_TRUE(SplitFile(dir / "movie.avi", 1, "", dir / "movie.avi", context));
+    OperationContext context{split.box};
+    ASSERT_TRUE(SplitFile(dir / "movie.avi", 1, "", dir / "movie.avi", context, {1, true}));
     std::filesystem::remove(dir / "movie.002");
     const std::string newer = randomBytes(6100, 5);
     struct Interleaving : PosixFileSystem {
@@ -846,8 +846,8 @@ TEST(RepairCommit, RebuiltFilesKeepThePrivateBitsOfTheSet) {
                                                         std::filesystem::perms::owner_write);
     EngineRunner split;
     split.box.reset({Yes, No});
-    OperationContext context{split.box, defaultFileSystem(), nullptr, 1, true};
-    ASSERT_TRUE(SplitFile(dir / "movie.avi", 1, "", dir / "movie.avi", context));
+    OperationContext context{split.box};
+    ASSERT_TRUE(SplitFile(dir / "movie.avi", 1, "", dir / "movie.avi", context, {1, true}));
     std::filesystem::remove(dir / "movie.001");
     const mode_t mask = ::umask(0);
     const auto repaired = RepairSet(dir / "movie.001", defaultFileSystem());

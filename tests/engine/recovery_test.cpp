@@ -164,8 +164,8 @@ TEST(SplitWithRecovery, CancelledWhileCodingLeavesOnlyTheSource) {
     ScratchDir dir;
     writeFile(dir / "movie.avi", randomBytes(50000, 5));
     auto box = scriptedBox({MsgAnswer::Yes});
-    OperationContext context{box, defaultFileSystem(), &observer, 2};
-    EXPECT_FALSE(SplitFile(dir / "movie.avi", 8, "", dir / "movie.avi", context));
+    OperationContext context{box, defaultFileSystem(), &observer};
+    EXPECT_FALSE(SplitFile(dir / "movie.avi", 8, "", dir / "movie.avi", context, {2}));
     EXPECT_EQ(listDir(dir.path()), std::set<std::string>{"movie.avi"});
 }
 

@@ -31,8 +31,9 @@ struct RepairableSet {
         : source(randomBytes(length, seed)), recovery(recovery) {
         writeFile(dir / "movie.avi", source);
         auto box = scriptedBox({MsgAnswer::Yes, MsgAnswer::No});
-        OperationContext context{box, defaultFileSystem(), nullptr, recovery};
-        EXPECT_TRUE(SplitFile(dir / "movie.avi", kilobytes, "", dir / "movie.avi", context));
+        OperationContext context{box};
+        EXPECT_TRUE(
+            SplitFile(dir / "movie.avi", kilobytes, "", dir / "movie.avi", context, {recovery}));
         std::filesystem::remove(dir / "movie.avi");
         partSize = std::uint64_t(kilobytes) * 1024;
         writeChecksums();

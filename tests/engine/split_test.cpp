@@ -346,8 +346,8 @@ TEST_F(SplitTest, PartsTakeTheSourcesModeLessTheUmask) {
     for (const mode_t mode : {mode_t(0600), mode_t(0755), mode_t(0200)}) {
         ::chmod(source.c_str(), mode);
         run.box.reset({Yes, No});
-        OperationContext context{run.box, defaultFileSystem(), nullptr, 1, true};
-        EXPECT_TRUE(SplitFile(source, 1, "", source, context)) << std::oct << mode;
+        OperationContext context{run.box};
+        EXPECT_TRUE(SplitFile(source, 1, "", source, context, {1, true})) << std::oct << mode;
         for (const char* name : {"movie.000", "movie.002", "movie.r00", "movie.sha256"}) {
             struct stat st {};
             ASSERT_EQ(::stat((dir / name).c_str(), &st), 0);
@@ -388,9 +388,9 @@ TEST_F(SplitTest, ShortOrHiddenNamesAreRefused) {
 TEST_F(SplitTest, ANameTooLongForTheFolderIsRefusedBeforeAnythingIsWritten) {
     const std::string stem(251, 'n');
     const std::string source = makeSource(stem + ".avi", 3000);
-    OperationContext context{run.box, defaultFileSystem(), nullptr, 0, true};
+    OperationContext context{run.box};
     run.box.reset({Yes, Ok});
-    EXPECT_FALSE(SplitFile(source, 1, "", source, context));
+    EXPECT_FALSE(SplitFile(source, 1, "", source, context, {0, true}));
     EXPECT_SHOWN(run, question(kConfirmSplit),
                  refusal("The name '" + stem + ".sha256' is 258 bytes long, but the folder '" +
                          dir.path() +

@@ -39,9 +39,7 @@ std::string damagedSet(const QString& folder) {
     std::ofstream(source) << std::string(6 * 4096 + 100, 'x');
     SplitAnswers answers;
     tolvar::OperationContext context{answers};
-    context.writeChecksums = true;
-    context.recoveryParts = 2;
-    tolvar::SplitFile(source, 4, "", source, context);
+    tolvar::SplitFile(source, 4, "", source, context, {2, true});
     const std::string base = folder.toStdString() + "/holiday-2026.";
     std::fstream(base + "003", std::ios::in | std::ios::out | std::ios::binary).seekp(100).put('y');
     std::remove((base + "005").c_str());

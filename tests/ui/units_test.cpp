@@ -2,6 +2,7 @@
 // dialogs' filter conversion, and the progress dialog's rate, time left and sizes.
 #include "open.h"
 #include "path_text.h"
+#include "progress_presenter.h"
 #include "size_text.h"
 #include "transfer_rate.h"
 #include "window_position.h"
@@ -19,6 +20,31 @@ class UnitsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // A join's check counts the broken files alone and names a recovery file apart; the copy
+    // that follows reads the broken files again under its own words.
+    void progressNamesWhatIsRead_data() {
+        QTest::addColumn<bool>("checking");
+        QTest::addColumn<bool>("recoveryFile");
+        QTest::addColumn<QString>("opening");
+        QTest::newRow("check of a broken file") << true << false << "Checking broken file 3 of 31:";
+        QTest::newRow("check of a recovery file") << true << true << "Checking recovery file 2:";
+        QTest::newRow("copy") << false << false << "Reading broken file 3 of 31:";
+    }
+    void progressNamesWhatIsRead() {
+        QFETCH(bool, checking);
+        QFETCH(bool, recoveryFile);
+        QFETCH(QString, opening);
+        tolvar::Progress progress;
+        progress.partIndex = recoveryFile ? 1 : 2;
+        progress.partCount = 31;
+        progress.partPath = "/a/big.002";
+        progress.checking = checking;
+        progress.recoveryFile = recoveryFile;
+        const QString label = tolvar::ProgressPresenter::describe(
+            progress, tolvar::ProgressPresenter::Direction::Reading, tolvar::TransferRate{});
+        QCOMPARE(label.section(QLatin1Char('\n'), 0, 0), opening);
+    }
+
     void sizeTextAcceptsPointAndLocaleSeparator_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("locale");

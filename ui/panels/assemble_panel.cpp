@@ -47,9 +47,9 @@ void AssemblePanel::Command13_Click() {
 }
 
 void AssemblePanel::Command3_Click() {
-    if (host.AssembleFile(Text2->text())) {
-        host.messageBox().inform(host.lastAssemblyUnchecked() ? messages::kAssembledUnchecked
-                                                              : messages::kAssembleDone);
+    if (const Assembled assembled = host.AssembleFile(Text2->text())) {
+        host.messageBox().inform(assembled.contentsChecked ? messages::kAssembleDone
+                                                           : messages::kAssembledUnchecked);
         Text2->clear();
         Text8->clear();
     }

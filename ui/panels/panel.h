@@ -87,6 +87,14 @@ private:
     int controlOffset = 0;
 };
 
+// How an assembly from the window ended.
+struct Assembled {
+    bool done = false;
+    // A checksum file vouched for the assembled file's contents.
+    bool contentsChecked = false;
+    explicit operator bool() const { return done; }
+};
+
 // What a working panel asks of the window it sits in: the message box and the file dialogs
 // the window talks through, and the window's operations.
 class PanelHost {
@@ -102,10 +110,7 @@ public:
     virtual Result<bool> FileExists(const QString& strPath) = 0;
     virtual bool SplitFile(const QString& Filename, std::int32_t Filesize) = 0;
     virtual bool SplitFile2(const QString& Filename, std::int32_t Filenumber) = 0;
-    virtual bool AssembleFile(const QString& Filename) = 0;
-    // After an assembly that returned true: whether the set had no checksum file to check its
-    // contents against.
-    virtual bool lastAssemblyUnchecked() const = 0;
+    virtual Assembled AssembleFile(const QString& Filename) = 0;
 
 protected:
     ~PanelHost() = default;

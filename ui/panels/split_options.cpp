@@ -88,10 +88,8 @@ void SplitPanel::showChecksumChoice() {
     checksums->setChecked(needed || chosenChecksums);
 }
 
-void SplitPanel::chooseOptions(OperationContext& context) const {
-    context.recoveryParts = recovery->value();
-    context.writeChecksums = checksums->isChecked();
-    context.writeJoinScript = joinScript->isChecked();
+SplitOptions SplitPanel::chosenOptions() const {
+    return {recovery->value(), checksums->isChecked(), joinScript->isChecked()};
 }
 
 void SplitPanel::updateCost() {

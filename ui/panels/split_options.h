@@ -42,7 +42,7 @@ public:
     bool writeJoinScript() const;
     void setWriteJoinScript(bool write);
     // The split's options as chosen: the checksum file and the recovery files.
-    void chooseOptions(OperationContext& context) const;
+    SplitOptions chosenOptions() const;
 
 signals:
     // The user ticked or cleared the check box.
