@@ -15,7 +15,7 @@
 #include "progress_presenter.h"
 #include "qt_message_box.h"
 #include "read_only_box_accessible.h"
-#include "window_position.h"
+#include "settings.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,9 +2,9 @@
 // dialogs' filter conversion, and the progress dialog's rate, time left and sizes.
 #include "open.h"
 #include "path_text.h"
+#include "settings.h"
 #include "size_text.h"
 #include "transfer_rate.h"
-#include "window_position.h"
 
 #include <QDir>
 #include <QFile>
