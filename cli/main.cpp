@@ -12,6 +12,7 @@
 #include "run_journal.h"
 #include "set_findings.h"
 #include "set_report.h"
+#include "split_plan.h"
 #include "terminal_io.h"
 #include "terminal_message_box.h"
 #include "terminal_progress.h"
@@ -59,6 +60,21 @@ bool inputFileUsable(const std::string& path, OperationContext& context, bool ma
                    _(", not an ordinary file."));
         return false;
     }
+    return true;
+}
+
+// A split the format's limit forbids is said before the confirmation, as a size out of range
+// is: asking first would only lead to the refusal. Whatever else is wrong with the source is
+// left to the engine.
+bool tooManyParts(const std::string& path, SplitRule rule, std::int32_t amount,
+                  OperationContext& context) {
+    struct stat st {};
+    if (context.fs.stat(path, &st) != 0)
+        return false;
+    const Result<SplitPlan> plan = planSplit(rule, amount, st.st_size);
+    if (!plan || plan.value().verdict != SplitPlan::Verdict::TooManyParts)
+        return false;
+    context.box.refuse(messages::tooManyPartsMessage(plan.value().partCount));
     return true;
 }
 
@@ -125,6 +141,10 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
         split.writeChecksums = true;
     }
     if (!inputFileUsable(options.path, context))
+        return kExitRefused;
+    if (tooManyParts(options.path,
+                     options.sizeText ? SplitRule::Kilobytes : SplitRule::NumberOfParts,
+                     options.sizeText ? filesize : filenumber, context))
         return kExitRefused;
 
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);

@@ -16,7 +16,7 @@
 #include "qt_message_box.h"
 #include "qt_text.h"
 #include "read_only_box_accessible.h"
-#include "window_position.h"
+#include "settings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -41,8 +41,8 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
-#include <array>
 #include <cmath>
+#include <string_view>
 
 // Resources of a static library are not linked in unless something asks for them.
 static void initIconResources() {
@@ -156,6 +156,30 @@ void frmMain::createPanels() {
     Frame4 = new SplitByNumberPanel(*this, client);
     Frame5 = new WelcomePanel(client);
 
+    panelRows = {
+        {"5", Frame5, Frame5->Command10, nullptr, {Frame5->Command10, Frame5->Command9}},
+        {"3", Frame3, Frame3->Command4, nullptr, {Frame3->Command4, Frame3->Command5}},
+        {"1",
+         Frame1,
+         Frame1->Text1,
+         Frame1->Text1,
+         {Frame1->Text1, Frame1->Command1, Frame1->Text6, Frame1->Command11, Frame1->Text5,
+          Frame1->Combo1, Frame1->Check1, Frame1->Spin1, Frame1->joinScriptBox(),
+          Frame1->Command2}},
+        {"4",
+         Frame4,
+         Frame4->Text3,
+         Frame4->Text3,
+         {Frame4->Text3, Frame4->Command8, Frame4->Text7, Frame4->Command12, Frame4->Text4,
+          Frame4->VScroll1, Frame4->Check2, Frame4->Spin2, Frame4->joinScriptBox(),
+          Frame4->Command7}},
+        {"2",
+         Frame2,
+         Frame2->Text2,
+         Frame2->Text2,
+         {Frame2->Text2, Frame2->Command6, Frame2->Text8, Frame2->Command13, Frame2->Command3}},
+    };
+
     connect(Frame5->Command10, &QPushButton::clicked, this, &frmMain::Command10_Click);
     connect(Frame5->Command9, &QPushButton::clicked, this, &frmMain::Command9_Click);
     connect(Frame3->Command4, &QPushButton::clicked, this, &frmMain::Command4_Click);
@@ -232,29 +256,20 @@ void frmMain::createMenu() {
 void frmMain::setTabOrder() {
     // The keyboard order over the whole window, across the panels; hidden (parked) panels
     // drop out of it.
-    QWidget* const order[] = {
-        Frame5->Command10,       Frame5->Command9,  Frame3->Command4,        Frame3->Command5,
-        Frame1->Text1,           Frame1->Command1,  Frame1->Text6,           Frame1->Command11,
-        Frame1->Text5,           Frame1->Combo1,    Frame1->Check1,          Frame1->Spin1,
-        Frame1->joinScriptBox(), Frame1->Command2,  Frame4->Text3,           Frame4->Command8,
-        Frame4->Text7,           Frame4->Command12, Frame4->Text4,           Frame4->VScroll1,
-        Frame4->Check2,          Frame4->Spin2,     Frame4->joinScriptBox(), Frame4->Command7,
-        Frame2->Text2,           Frame2->Command6,  Frame2->Text8,           Frame2->Command13,
-        Frame2->Command3};
-    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+    std::vector<QWidget*> order;
+    for (const PanelRow& row : panelRows)
+        order.insert(order.end(), row.keyboardOrder.begin(), row.keyboardOrder.end());
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
-}
-
-std::array<Panel*, 5> frmMain::panels() const {
-    return {Frame1, Frame2, Frame3, Frame4, Frame5};
 }
 
 void frmMain::applyLayout() {
     // One scale for the whole window, so the panels keep their proportions to each other.
     scale = 1.0 / screenTwipsPerPixelX();
-    for (const Panel* panel : panels())
-        scale = std::max(scale, panel->requiredScale());
-    for (Panel* panel : panels()) {
+    for (const PanelRow& row : panelRows)
+        scale = std::max(scale, row.panel->requiredScale());
+    for (const PanelRow& row : panelRows) {
+        Panel* panel = row.panel;
         panel->setGeometry(pixelsAt(kPanelLeft, scale), pixelsAt(kPanelParkedTop, scale),
                            extentAt(kPanelWidth, scale), extentAt(kPanelHeight, scale));
         panel->applyScale(scale);
@@ -389,29 +404,37 @@ void frmMain::closeEvent(QCloseEvent* event) {
 }
 
 void frmMain::ShowPanel(const QString& panel) {
-    const std::array<Panel*, 5> frames = panels();
-    for (Panel* f : frames) {
-        f->move(f->x(), pixelsAt(kPanelParkedTop, scale));
+    for (const PanelRow& row : panelRows) {
+        row.panel->move(row.panel->x(), pixelsAt(kPanelParkedTop, scale));
         // Parked panels also leave the keyboard order, so Tab never lands on a control
         // nobody can see.
-        f->setVisible(false);
+        row.panel->setVisible(false);
     }
-    static const QString numbers[] = {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
-                                      QStringLiteral("4"), QStringLiteral("5")};
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        if (panel == numbers[i]) {
-            frames[i]->move(frames[i]->x(), pixelsAt(kPanelShownTop, scale));
-            frames[i]->setVisible(true);
+    for (const PanelRow& row : panelRows) {
+        if (panel == QLatin1String(row.number)) {
+            row.panel->move(row.panel->x(), pixelsAt(kPanelShownTop, scale));
+            row.panel->setVisible(true);
         }
     }
 }
 
+const frmMain::PanelRow* frmMain::rowInView() const {
+    for (const PanelRow& row : panelRows)
+        if (!row.panel->isHidden() && row.panel->y() == pixelsAt(kPanelShownTop, scale))
+            return &row;
+    return nullptr;
+}
+
 QString frmMain::panelInView() const {
-    const std::array<Panel*, 5> frames = panels();
-    for (std::size_t i = 0; i < frames.size(); ++i)
-        if (!frames[i]->isHidden() && frames[i]->y() == pixelsAt(kPanelShownTop, scale))
-            return QString::number(i + 1);
-    return QStringLiteral("0");
+    const PanelRow* row = rowInView();
+    return QString::fromLatin1(row ? row->number : "0");
+}
+
+void frmMain::moveToPanel(const char* number) {
+    ShowPanel(QString::fromLatin1(number));
+    for (const PanelRow& row : panelRows)
+        if (std::string_view(row.number) == number)
+            row.firstFocus->setFocus();
 }
 
 QString frmMain::initialFolder(const QString& chosenOnPanel) const {
@@ -421,23 +444,19 @@ QString frmMain::initialFolder(const QString& chosenOnPanel) const {
 // Navigation ------------------------------------------------------------------------------
 
 void frmMain::Command10_Click() {
-    ShowPanel(QStringLiteral("3"));
-    Frame3->Command4->setFocus();
+    moveToPanel("3");
 }
 
 void frmMain::Command9_Click() {
-    ShowPanel(QStringLiteral("2"));
-    Frame2->Text2->setFocus();
+    moveToPanel("2");
 }
 
 void frmMain::Command4_Click() {
-    ShowPanel(QStringLiteral("1"));
-    Frame1->Text1->setFocus();
+    moveToPanel("1");
 }
 
 void frmMain::Command5_Click() {
-    ShowPanel(QStringLiteral("4"));
-    Frame4->Text3->setFocus();
+    moveToPanel("4");
 }
 
 void frmMain::menuSplit_Click() {
@@ -561,14 +580,8 @@ Result<bool> frmMain::FileExists(const QString& strPath) {
 // Drag and drop -----------------------------------------------------------------------------
 
 QLineEdit* frmMain::dropTarget() const {
-    const QString panel = panelInView();
-    if (panel == QLatin1String("1"))
-        return Frame1->Text1;
-    if (panel == QLatin1String("4"))
-        return Frame4->Text3;
-    if (panel == QLatin1String("2"))
-        return Frame2->Text2;
-    return nullptr;
+    const PanelRow* row = rowInView();
+    return row ? row->dropBox : nullptr;
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {

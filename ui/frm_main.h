@@ -9,9 +9,9 @@
 
 #include <QMainWindow>
 #include <QString>
-#include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QPixmap;
@@ -115,12 +115,25 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // One row per panel, in the keyboard order across the window: its number ("1" to "5"),
+    // the control that takes the focus when the user moves to it, the box a dropped file goes
+    // to (none: the panel ignores drops) and its controls in keyboard order.
+    struct PanelRow {
+        const char* number;
+        Panel* panel;
+        QWidget* firstFocus;
+        QLineEdit* dropBox;
+        std::vector<QWidget*> keyboardOrder;
+    };
+
     void createPanels();
     void createMenu();
     void setTabOrder();
-    // Frame1 to Frame5, in that order.
-    std::array<Panel*, 5> panels() const;
     void applyLayout();
+    // Brings the panel of this number into view with the focus on its first control.
+    void moveToPanel(const char* number);
+    // The row of the panel in view; none when no panel is.
+    const PanelRow* rowInView() const;
     void Form_Load();
     void Form_Unload();
     void saveWindowPosition();
@@ -152,6 +165,7 @@ private:
     SplitMethodPanel* Frame3;
     SplitByNumberPanel* Frame4;
     WelcomePanel* Frame5;
+    std::vector<PanelRow> panelRows;
     QMenu* menu;
     QAction* menuSplit;
     QAction* menuAssemble;

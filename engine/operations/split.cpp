@@ -11,13 +11,13 @@
 #include "recovery.h"
 #include "run_journal.h"
 #include "translation.h"
+#include "split_plan.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -51,19 +51,26 @@ Message messages::tooManyPartsMessage(std::int64_t partCount) {
 
 namespace {
 
-enum class SizeRule { Kilobytes, NumberOfParts };
+// What a step of a split gives back: true to go on; false once it has refused (and said why)
+// or the user cancelled; a failure for the caller to report.
+detail::Step stepOf(const Result<void>& done) {
+    if (!done)
+        return done.failure();
+    return true;
+}
 
 // One split from the confirmed question to the last part, with its failure or cancellation
 // remembered so the caller can report and clean up in one place.
 class Splitter {
 public:
     Splitter(OperationContext& context, const SplitOptions& options, const std::string& source,
-             const std::string& prefix)
-        : context(context), options(options), fs(context.fs), source(source), prefix(prefix) {}
+             const std::string& prefix, SplitRule rule, std::int32_t amount)
+        : context(context), options(options), fs(context.fs), source(source), prefix(prefix), rule(rule),
+          amount(amount) {}
 
     // True when every part is written and in place; false when refused (already said) or
     // cancelled. Until the whole set is in place, no file that had one of its names changes.
-    detail::Step run(SizeRule rule, std::int32_t amount);
+    detail::Step run();
 
     // The set's files, in the order written: parts, recovery parts, checksum file.
     std::vector<std::string> created;
@@ -73,25 +80,49 @@ public:
     std::optional<detail::Folder> partsFolder;
 
 private:
+    // The steps of run, in order.
+    detail::Step checkRecoveryCount();
+    detail::Step openSource();
+    detail::Step planParts();
+    detail::Step refuseSplitSource();
+    detail::Step checkPartCount();
+    detail::Step nameTheSet();
+    detail::Step holdPartsFolder();
+    detail::Step refuseNamesOfTheSource();
+    detail::Step keepOthersChecksumFiles();
+    detail::Step claimNames();
+    detail::Step writeParts();
+    detail::Step writeRecovery();
+    detail::Step retireOlderSurplus();
+    detail::Step writeChecksumFiles();
+    detail::Step retireEarlierOwn();
+    detail::Step commit();
+
     bool refuse(const std::string& message) {
         context.box.refuse(message);
         return false;
     }
-    Result<std::int64_t> computePartSize(SizeRule rule, std::int32_t amount, std::int64_t length);
-    bool namesAreSafe(const std::string& base, int partCount);
+    int partCount() const { return static_cast<int>(plan.partCount); }
     bool nameIsSafe(const std::string& name);
-    bool namesAreUsable(const std::string& base);
-    detail::Step writeParts(int sourceFd, std::int64_t length, std::int64_t partSize, int partCount,
-                            const std::string& base);
-    Result<bool> checksumNamesAreFree(const std::string& base);
-    Result<void> writeChecksumFile(const std::string& base, std::int64_t partSize);
     Result<void> writeFile(const std::string& path, const std::string& text);
     // Starts the next file of the set, named path.
     Result<std::size_t> startFile(const std::string& path);
-    detail::Step writeRecovery(const std::string& base, int partCount, std::int64_t partSize,
-                               std::int64_t length);
-    Result<void> retireOlderSurplus(const std::string& base, int partCount);
+    // Copies the payload of the part open in part from the source at offset, hashing it when
+    // checksums are written.
+    detail::Step copyPart(detail::Copier& copier, detail::PendingFile& part, off_t& offset,
+                          std::int64_t payload, const std::string& name);
 
+    OperationContext& context;
+    const SplitOptions& options;
+    FileSystem& fs;
+    const std::string& source;
+    const std::string& prefix;
+    const SplitRule rule;
+    const std::int32_t amount;
+
+    detail::FileHandle sourceFile; // open from openSource until its last byte is copied
+    SplitPlan plan;
+    std::string base; // the parts' names but for their index
     // Set while a split with checksums runs: the hashing threads, the stream of the whole
     // source and one stream per part.
     std::unique_ptr<detail::ParallelHasher> hasher;
@@ -102,35 +133,123 @@ private:
     // Files of ours an earlier set left at this set's checksum and join script names: they go
     // with the old set, replaced or retired when the new set takes its place.
     std::vector<std::string> earlierOwn;
-
-    OperationContext& context;
-    const SplitOptions& options;
-    FileSystem& fs;
-    const std::string& source;
-    const std::string& prefix;
 };
 
-Result<std::int64_t> Splitter::computePartSize(SizeRule rule, std::int32_t amount,
-                                               std::int64_t length) {
-    // A negative amount never comes from the window; refuse it before any file is written.
-    if (amount < 0)
-        return makeFailure(FailureKind::InvalidArgument,
-                           rule == SizeRule::Kilobytes
-                               ? _("the size of a broken file cannot be negative")
-                               : _("the number of broken files cannot be negative"));
-    if (rule == SizeRule::Kilobytes) {
-        // The part size is a 32-bit byte count, as in every set written so far.
-        const std::int64_t partSize = std::int64_t{amount} * 1024;
-        if (partSize > std::numeric_limits<std::int32_t>::max())
-            return makeFailure(FailureKind::Overflow,
-                               _("a broken file can hold at most 2097151 KB, not ") +
-                                   std::to_string(amount) + " KB");
-        return partSize;
+detail::Step Splitter::run() {
+    using StepOf = detail::Step (Splitter::*)();
+    static constexpr StepOf steps[] = {
+        &Splitter::checkRecoveryCount,
+        &Splitter::openSource,
+        &Splitter::planParts,
+        &Splitter::refuseSplitSource,
+        &Splitter::checkPartCount,
+        &Splitter::nameTheSet,
+        &Splitter::holdPartsFolder,
+        &Splitter::refuseNamesOfTheSource,
+        &Splitter::keepOthersChecksumFiles,
+        &Splitter::claimNames,
+        &Splitter::writeParts,
+        &Splitter::writeRecovery,
+        &Splitter::retireOlderSurplus,
+        &Splitter::writeChecksumFiles,
+        &Splitter::retireEarlierOwn,
+        &Splitter::commit,
+    };
+    for (const StepOf step : steps) {
+        const detail::Step done = (this->*step)();
+        if (!done || !done.value()) {
+            // Closed before anything is said or asked, whatever stopped the split.
+            sourceFile.close();
+            return done;
+        }
     }
-    if (amount == 0)
+    return true;
+}
+
+detail::Step Splitter::checkRecoveryCount() {
+    if (options.recoveryParts < 0 || options.recoveryParts > kMaxRecoveryParts)
+        return makeFailure(FailureKind::InvalidArgument,
+                           _("a set can have 0 to ") + std::to_string(kMaxRecoveryParts) +
+                               _(" recovery parts, not ") + std::to_string(options.recoveryParts));
+    return true;
+}
+
+detail::Step Splitter::openSource() {
+    auto held = detail::Folder::open(fs, folderOf(source));
+    if (!held)
+        return detail::Folder::failureFor(held.failure(), FileAction::Open, source);
+    sourceFolder.emplace(std::move(held.value()));
+    auto opened =
+        detail::openForReadingAt(fs, *sourceFolder, fileNameOf(source), source, &sourceStat);
+    if (!opened)
+        return opened.failure();
+    sourceFile = std::move(opened.value());
+    return true;
+}
+
+detail::Step Splitter::planParts() {
+    auto planned = planSplit(rule, amount, sourceStat.st_size);
+    if (!planned)
+        return planned.failure();
+    plan = planned.value();
+    if (plan.verdict == SplitPlan::Verdict::TooSmall)
+        return refuse(messages::kTooSmall);
+    return true;
+}
+
+detail::Step Splitter::refuseSplitSource() {
+    // The tag alone makes a part of it, even cut short: joining it back would be a surprise.
+    auto head = readPartHeader(fs, sourceFile.get(), source);
+    if (!head)
+        return head.failure();
+    if (head.value().tagged)
+        return refuse(messages::kAlreadySplit);
+    return true;
+}
+
+detail::Step Splitter::checkPartCount() {
+    switch (plan.verdict) {
+    case SplitPlan::Verdict::Ready:
+    case SplitPlan::Verdict::TooSmall: // refused by planParts
+        return true;
+    case SplitPlan::Verdict::NoPartSize:
         return makeFailure(FailureKind::DivisionByZero,
-                           _("cannot split a file into 0 broken files"));
-    return length / amount;
+                           _("the file is too small for that many broken files"));
+    case SplitPlan::Verdict::CountOverflows:
+        return makeFailure(FailureKind::Overflow, _("the split would need ") +
+                                                      std::to_string(plan.partCount) +
+                                                      _(" broken files"));
+    case SplitPlan::Verdict::TooManyParts:
+        return refuse(messages::tooManyPartsMessage(plan.partCount));
+    }
+    return true;
+}
+
+detail::Step Splitter::nameTheSet() {
+    // The header keeps the name's last three characters for the join to restore it: a shorter
+    // name would come back padded with spaces or with a "/" in it, whatever the prefix.
+    if (fileNameOf(source).size() < 3)
+        return refuse(messages::shortNameMessage(source));
+    const auto named = partBaseName(source, prefix);
+    if (!named)
+        return makeFailure(FailureKind::InvalidArgument,
+                           _("cannot name the broken files after '") + source + "'");
+    base = *named;
+    // A hidden part name puts the set where nobody looks for it.
+    const std::string first = PartFileName(base, 0);
+    if (fileNameOf(first).front() == '.')
+        return refuse(messages::unusablePartNameMessage(source, first));
+    return true;
+}
+
+detail::Step Splitter::holdPartsFolder() {
+    // Every later step in the parts' folder goes through this descriptor.
+    auto held = detail::Folder::open(fs, folderOf(PartFileName(base, 0)));
+    if (!held)
+        return detail::Folder::failureFor(held.failure(), FileAction::Create,
+                                          PartFileName(base, 0));
+    partsFolder.emplace(std::move(held.value()));
+    return true;
 }
 
 bool Splitter::nameIsSafe(const std::string& name) {
@@ -141,21 +260,50 @@ bool Splitter::nameIsSafe(const std::string& name) {
                                detail::sameFile(st, sourceStat));
 }
 
-bool Splitter::namesAreSafe(const std::string& base, int partCount) {
-    for (int index = 0; index < partCount; ++index)
-        if (!nameIsSafe(PartFileName(base, index)))
-            return refuse(messages::kPartIsSource);
+detail::Step Splitter::refuseNamesOfTheSource() {
+    std::vector<std::string> names;
+    for (int index = 0; index < partCount(); ++index)
+        names.push_back(PartFileName(base, index));
     for (int index = 0; index < options.recoveryParts; ++index)
-        if (!nameIsSafe(RecoveryFileName(base, index)))
+        names.push_back(RecoveryFileName(base, index));
+    // The checksum files and the join script are names of the set as much as its parts are.
+    for (const std::string& name :
+         {checksumFilePath(base), companionFilePath(base), joinScriptPath(base)})
+        names.push_back(name);
+    for (const std::string& name : names)
+        if (!nameIsSafe(name))
             return refuse(messages::kPartIsSource);
     return true;
 }
 
-bool Splitter::namesAreUsable(const std::string& base) {
-    // A hidden part name puts the set where nobody looks for it.
-    const std::string first = PartFileName(base, 0);
-    if (fileNameOf(first).front() == '.')
-        return refuse(messages::unusablePartNameMessage(source, first));
+detail::Step Splitter::claimNames() {
+    const detail::Folder& folder = *partsFolder;
+    std::vector<std::string> names;
+    for (int index = 0; index < partCount(); ++index)
+        names.push_back(fileNameOf(PartFileName(base, index)));
+    for (int index = 0; index < options.recoveryParts; ++index)
+        names.push_back(fileNameOf(RecoveryFileName(base, index)));
+    if (options.writeChecksums) {
+        names.push_back(fileNameOf(checksumFilePath(base)));
+        names.push_back(fileNameOf(companionFilePath(base)));
+    }
+    if (options.writeChecksums && options.writeJoinScript)
+        names.push_back(fileNameOf(joinScriptPath(base)));
+    if (const auto tooLong = detail::nameLengthRefusal(fs, folder, names))
+        return refuse(*tooLong);
+    pending = std::make_unique<detail::PendingSet>(fs, folder, "split");
+    detail::LockWait wait{std::chrono::milliseconds(context.lockWaitMilliseconds), {}};
+    if (context.progress != nullptr)
+        wait.notice = [this](const std::string& text) { context.progress->onNotice(text); };
+    pending->setLockWait(std::move(wait));
+    auto journal = pending->journalFor(PartFileName(base, 0));
+    if (!journal)
+        return journal.failure();
+    const auto refusal = detail::nameRefusal(fs, folder, names, *journal.value());
+    if (!refusal)
+        return refusal.failure();
+    if (refusal.value())
+        return refuse(*refusal.value());
     return true;
 }
 
@@ -164,26 +312,28 @@ Result<std::size_t> Splitter::startFile(const std::string& path) {
     return pending->add(path, sourceStat.st_mode & 0777);
 }
 
-detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_t partSize,
-                                  int partCount, const std::string& base) {
-    detail::ProgressTracker tracker(context.progress, static_cast<std::uint64_t>(length),
-                                    partCount);
+detail::Step Splitter::writeParts() {
+    if (options.writeChecksums) {
+        hasher = std::make_unique<detail::ParallelHasher>();
+        wholeStream = hasher->openStream(0);
+    }
+    detail::ProgressTracker tracker(context.progress, static_cast<std::uint64_t>(plan.length),
+                                    partCount());
     detail::Copier copier(fs, tracker);
     off_t offset = 0;
-    for (int index = 0; index < partCount; ++index) {
+    for (int index = 0; index < partCount(); ++index) {
         const std::string name = PartFileName(base, index);
         auto added = startFile(name);
         if (!added)
             return added.failure();
         detail::PendingFile& part = pending->file(added.value());
-        const std::int64_t payload =
-            index + 1 < partCount ? partSize : length - std::int64_t{partCount - 1} * partSize;
+        const std::int64_t payload = index + 1 < partCount() ? plan.partSize : plan.lastPartSize();
         if (auto reserved = detail::preallocate(
                 fs, part.get(), kHeaderSize + static_cast<std::uint64_t>(payload), name);
             !reserved)
             return reserved.failure();
 
-        const HeaderBytes header = PartHeader::build(index, partCount, source);
+        const HeaderBytes header = PartHeader::build(index, partCount(), source);
         if (auto written = detail::writeAll(fs, part.get(), header.data(), header.size(), name);
             !written)
             return written.failure();
@@ -191,47 +341,49 @@ detail::Step Splitter::writeParts(int sourceFd, std::int64_t length, std::int64_
         tracker.setPart(index, name);
         if (index == 0 && !tracker.advance(0))
             return false;
-        if (hasher) {
-            // Hash what lands in the part, read back behind the copy from the page cache:
-            // the source is read once, and the digests describe the parts as written.
-            auto readBack = part.openForReadBack();
-            if (!readBack)
-                return readBack.failure();
-            partStreams.push_back(hasher->openStream(1));
-            const detail::HashTarget targets[] = {{partStreams.back(), 0},
-                                                  {wholeStream, static_cast<off_t>(kHeaderSize)}};
-            off_t partLength = 0;
-            if (auto hashed = detail::hashWritten(fs, *hasher, readBack.value().get(), 0,
-                                                  static_cast<off_t>(kHeaderSize), name, targets);
-                !hashed)
-                return hashed.failure();
-            partLength = static_cast<off_t>(kHeaderSize);
-            auto copied = detail::copyHashed(
-                fs, copier, *hasher, sourceFd, offset, part.get(), readBack.value().get(),
-                partLength, static_cast<std::uint64_t>(payload), source, name, targets);
-            if (!copied || !copied.value())
-                return copied;
-        } else {
-            auto copied =
-                copier.copyExactly(sourceFd, offset, part.get(), static_cast<off_t>(kHeaderSize),
-                                   static_cast<std::uint64_t>(payload), source, name);
-            if (!copied || !copied.value())
-                return copied;
-        }
+        const detail::Step copied = copyPart(copier, part, offset, payload, name);
+        if (!copied || !copied.value())
+            return copied;
         if (auto parked = part.park(); !parked)
             return parked.failure();
     }
+    sourceFile.close(); // read to its end; no more than two files are open at any time
     return true;
 }
 
-detail::Step Splitter::writeRecovery(const std::string& base, int partCount, std::int64_t partSize,
-                                     std::int64_t length) {
+detail::Step Splitter::copyPart(detail::Copier& copier, detail::PendingFile& part, off_t& offset,
+                                std::int64_t payload, const std::string& name) {
+    if (!hasher)
+        return copier.copyExactly(sourceFile.get(), offset, part.get(),
+                                  static_cast<off_t>(kHeaderSize),
+                                  static_cast<std::uint64_t>(payload), source, name);
+    // Hash what lands in the part, read back behind the copy from the page cache: the source
+    // is read once, and the digests describe the parts as written.
+    auto readBack = part.openForReadBack();
+    if (!readBack)
+        return readBack.failure();
+    partStreams.push_back(hasher->openStream(1));
+    const detail::HashTarget targets[] = {{partStreams.back(), 0},
+                                          {wholeStream, static_cast<off_t>(kHeaderSize)}};
+    if (auto hashed = detail::hashWritten(fs, *hasher, readBack.value().get(), 0,
+                                          static_cast<off_t>(kHeaderSize), name, targets);
+        !hashed)
+        return hashed.failure();
+    off_t partLength = static_cast<off_t>(kHeaderSize);
+    return detail::copyHashed(fs, copier, *hasher, sourceFile.get(), offset, part.get(),
+                              readBack.value().get(), partLength,
+                              static_cast<std::uint64_t>(payload), source, name, targets);
+}
+
+detail::Step Splitter::writeRecovery() {
+    if (options.recoveryParts == 0)
+        return true;
     // The recovery parts are computed from the broken files as they are on disk, under the
     // hidden names they wait under; failures name the files as the user will know them.
-    const RecoveryLayout layout{partCount, options.recoveryParts, partSize, length,
+    const RecoveryLayout layout{partCount(), options.recoveryParts, plan.partSize, plan.length,
                                 std::string(nameTailOf(source))};
     std::vector<std::string> parts;
-    for (int index = 0; index < partCount; ++index)
+    for (int index = 0; index < partCount(); ++index)
         parts.push_back(pending->file(std::size_t(index)).hiddenPath());
     std::vector<RebuildTarget> targets;
     for (int j = 0; j < options.recoveryParts; ++j) {
@@ -244,143 +396,29 @@ detail::Step Splitter::writeRecovery(const std::string& base, int partCount, std
                                        hasher ? &recoveryDigests : nullptr);
     if (!recovered) {
         Failure failure = recovered.failure();
-        for (int index = 0; index < partCount; ++index)
+        for (int index = 0; index < partCount(); ++index)
             failure = detail::reportedAs(std::move(failure), parts[std::size_t(index)],
                                          created[std::size_t(index)]);
         return failure;
     }
     if (!recovered.value())
         return false;
-    for (std::size_t index = std::size_t(partCount); index < pending->size(); ++index)
+    for (std::size_t index = std::size_t(partCount()); index < pending->size(); ++index)
         if (auto parked = pending->file(index).park(); !parked)
             return parked.failure();
     return true;
 }
 
-detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
-    if (options.recoveryParts < 0 || options.recoveryParts > kMaxRecoveryParts)
-        return makeFailure(FailureKind::InvalidArgument,
-                           _("a set can have 0 to ") + std::to_string(kMaxRecoveryParts) +
-                               _(" recovery parts, not ") + std::to_string(options.recoveryParts));
-    auto sourceHeld = detail::Folder::open(fs, folderOf(source));
-    if (!sourceHeld)
-        return detail::Folder::failureFor(sourceHeld.failure(), FileAction::Open, source);
-    sourceFolder.emplace(std::move(sourceHeld.value()));
-    auto opened =
-        detail::openForReadingAt(fs, *sourceFolder, fileNameOf(source), source, &sourceStat);
-    if (!opened)
-        return opened.failure();
-    FileHandle& file = opened.value();
-    const std::int64_t length = sourceStat.st_size;
-
-    const auto computed = computePartSize(rule, amount, length);
-    if (!computed)
-        return computed.failure();
-    const std::int64_t partSize = computed.value();
-    if (length <= partSize)
-        return refuse(messages::kTooSmall);
-
-    // The tag alone makes a part of it, even cut short: joining it back would be a surprise.
-    auto head = readPartHeader(fs, file.get(), source);
-    if (!head)
-        return head.failure();
-    if (head.value().tagged)
-        return refuse(messages::kAlreadySplit);
-
-    if (partSize == 0)
-        return makeFailure(FailureKind::DivisionByZero,
-                           _("the file is too small for that many broken files"));
-    const std::int64_t partCount = length / partSize + 1;
-    if (partCount > std::numeric_limits<std::int16_t>::max())
-        return makeFailure(FailureKind::Overflow, _("the split would need ") +
-                                                      std::to_string(partCount) +
-                                                      _(" broken files"));
-    if (partCount > kMaxPartCount)
-        return refuse(messages::tooManyPartsMessage(partCount));
-
-    // The header keeps the name's last three characters for the join to restore it: a shorter
-    // name would come back padded with spaces or with a "/" in it, whatever the prefix.
-    if (fileNameOf(source).size() < 3)
-        return refuse(messages::shortNameMessage(source));
-    const auto base = partBaseName(source, prefix);
-    if (!base)
-        return makeFailure(FailureKind::InvalidArgument,
-                           _("cannot name the broken files after '") + source + "'");
-    if (!namesAreUsable(*base))
-        return false;
-    // Every later step in the parts' folder goes through this descriptor.
-    auto partsHeld = detail::Folder::open(fs, folderOf(PartFileName(*base, 0)));
-    if (!partsHeld)
-        return detail::Folder::failureFor(partsHeld.failure(), FileAction::Create,
-                                          PartFileName(*base, 0));
-    partsFolder.emplace(std::move(partsHeld.value()));
-    if (!namesAreSafe(*base, static_cast<int>(partCount)))
-        return false;
-    // The checksum files and the join script are names of the set as much as its parts are.
-    const std::vector<std::string> extraNames = {checksumFilePath(*base), companionFilePath(*base),
-                                                 joinScriptPath(*base)};
-    for (const std::string& path : extraNames)
-        if (!nameIsSafe(path))
-            return refuse(messages::kPartIsSource);
-    const auto free = checksumNamesAreFree(*base);
-    if (!free || !free.value())
-        return free;
-
-    const detail::Folder& folder = *partsFolder;
-    std::vector<std::string> names;
-    for (int index = 0; index < partCount; ++index)
-        names.push_back(fileNameOf(PartFileName(*base, index)));
-    for (int index = 0; index < options.recoveryParts; ++index)
-        names.push_back(fileNameOf(RecoveryFileName(*base, index)));
-    if (options.writeChecksums) {
-        names.push_back(fileNameOf(extraNames[0]));
-        names.push_back(fileNameOf(extraNames[1]));
-    }
-    if (options.writeChecksums && options.writeJoinScript)
-        names.push_back(fileNameOf(extraNames[2]));
-    if (const auto tooLong = detail::nameLengthRefusal(fs, folder, names))
-        return refuse(*tooLong);
-    pending = std::make_unique<detail::PendingSet>(fs, folder, "split");
-    detail::LockWait wait{std::chrono::milliseconds(context.lockWaitMilliseconds), {}};
-    if (context.progress != nullptr)
-        wait.notice = [this](const std::string& text) { context.progress->onNotice(text); };
-    pending->setLockWait(std::move(wait));
-    auto journal = pending->journalFor(PartFileName(*base, 0));
-    if (!journal)
-        return journal.failure();
-    const auto refusal = detail::nameRefusal(fs, folder, names, *journal.value());
-    if (!refusal)
-        return refusal.failure();
-    if (refusal.value())
-        return refuse(*refusal.value());
-
-    if (options.writeChecksums) {
-        hasher = std::make_unique<detail::ParallelHasher>();
-        wholeStream = hasher->openStream(0);
-    }
-    const detail::Step written =
-        writeParts(file.get(), length, partSize, static_cast<int>(partCount), *base);
-    if (!written || !written.value())
-        return written;
-    file.close(); // read to its end; no more than two files are open at any time
-    if (options.recoveryParts > 0) {
-        const auto recovered = writeRecovery(*base, static_cast<int>(partCount), partSize, length);
-        if (!recovered || !recovered.value())
-            return recovered;
-    }
-    if (auto surplus = retireOlderSurplus(*base, static_cast<int>(partCount)); !surplus)
-        return surplus.failure();
-    if (hasher) {
-        if (auto checksums = writeChecksumFile(*base, partSize); !checksums)
-            return checksums.failure();
-    }
+detail::Step Splitter::retireEarlierOwn() {
     // Our files of the set being replaced would vouch for, or join, files that are gone.
     for (const std::string& path : earlierOwn)
         if (std::find(created.begin(), created.end(), path) == created.end())
             pending->retire(path);
-    if (auto committed = pending->commit(); !committed)
-        return committed.failure();
     return true;
+}
+
+detail::Step Splitter::commit() {
+    return stepOf(pending->commit());
 }
 
 // An older set at these names with more broken files or recovery parts than the new one
@@ -389,7 +427,7 @@ detail::Step Splitter::run(SizeRule rule, std::int32_t amount) {
 // those that prove to be that set's: a broken file whose header carries its own index and the
 // count and name tail of the older first part, a recovery part written for that count and
 // tail. Anything else at those names is someone else's and stays.
-Result<void> Splitter::retireOlderSurplus(const std::string& base, int partCount) {
+detail::Step Splitter::retireOlderSurplus() {
     // A file of the set is known by its status before its header is read: a link, or a file
     // put there in between, fails the commit's check instead of being taken for the one read.
     // One that goes between the two looks is a failure, before anything has changed.
@@ -417,19 +455,19 @@ Result<void> Splitter::retireOlderSurplus(const std::string& base, int partCount
     if (!firstStatus)
         return firstStatus.failure();
     if (!firstStatus.value() || !S_ISREG(firstStatus.value()->st_mode))
-        return {};
+        return true;
     auto first = partAt(firstName, *firstStatus.value());
     if (!first)
         return first.failure();
     const std::optional<PartHeader>& older = first.value();
     if (!older || older->PartIndex != 0)
-        return {};
+        return true;
 
     const auto retire = [&](const std::string& name, const struct stat& status) {
         pending->retire(name);
         pending->expect(name, status);
     };
-    for (int index = partCount; index < older->PartCount; ++index) {
+    for (int index = partCount(); index < older->PartCount; ++index) {
         const std::string name = PartFileName(base, index);
         auto status = fileAt(name);
         if (!status)
@@ -464,10 +502,10 @@ Result<void> Splitter::retireOlderSurplus(const std::string& base, int partCount
             setHeaderOf(*header).NameTail == older->NameTail)
             retire(name, *status.value());
     }
-    return {};
+    return true;
 }
 
-Result<bool> Splitter::checksumNamesAreFree(const std::string& base) {
+detail::Step Splitter::keepOthersChecksumFiles() {
     // Our files of an earlier set at these names describe the set about to be replaced: they
     // go when the new set takes its place, never before. A file of anyone else's stays; a split
     // that would replace it is refused.
@@ -519,7 +557,9 @@ Result<void> Splitter::writeFile(const std::string& path, const std::string& tex
     return out.park();
 }
 
-Result<void> Splitter::writeChecksumFile(const std::string& base, std::int64_t partSize) {
+detail::Step Splitter::writeChecksumFiles() {
+    if (!hasher)
+        return true;
     ChecksumFile file;
     file.program = checksumProgramName();
     // The name only: a set is sent to others, and tells them nothing of the sender's folders.
@@ -528,7 +568,7 @@ Result<void> Splitter::writeChecksumFile(const std::string& base, std::int64_t p
     file.modifiedSeconds = sourceStat.st_mtim.tv_sec;
     file.modifiedNanoseconds = sourceStat.st_mtim.tv_nsec;
     file.mode = static_cast<std::uint32_t>(sourceStat.st_mode & 07777);
-    file.partSize = static_cast<std::uint64_t>(partSize);
+    file.partSize = static_cast<std::uint64_t>(plan.partSize);
     for (std::size_t index = 0; index < partStreams.size(); ++index)
         file.parts.push_back(
             {fileNameOf(created[index]), hasher->finishStream(partStreams[index])});
@@ -541,15 +581,15 @@ Result<void> Splitter::writeChecksumFile(const std::string& base, std::int64_t p
 
     // They move into place with the set: checksum files are either complete or absent.
     if (auto written = writeFile(checksumFilePath(base), plain); !written)
-        return written;
+        return written.failure();
     if (auto written = writeFile(companionFilePath(base), formatChecksumFile(file)); !written)
-        return written;
+        return written.failure();
     if (!options.writeJoinScript)
-        return {};
+        return true;
     const JoinScriptSet set{fileNameOf(base), static_cast<int>(partStreams.size()),
                             fileNameOf(source), fileNameOf(checksumFilePath(base)),
                             file.wholeDigest};
-    return writeFile(joinScriptPath(base), formatJoinScript(set));
+    return stepOf(writeFile(joinScriptPath(base), formatJoinScript(set)));
 }
 
 // What a name in folder holds now, compared with the source as it was split: the name's own
@@ -570,15 +610,15 @@ Result<std::optional<struct stat>> unchangedSource(FileSystem& fs, const detail:
     return std::optional<struct stat>(now);
 }
 
-bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
+bool splitWith(SplitRule rule, const std::string& Filename, std::int32_t amount,
                const std::string& Prefix, const std::string& DeletePath, OperationContext& context,
                const SplitOptions& options) {
     if (!context.box.ask(messages::kConfirmSplit))
         return false;
     detail::finishInterruptedRuns(context.fs, context.box);
 
-    Splitter splitter(context, options, Filename, Prefix);
-    const detail::Step split = splitter.run(rule, amount);
+    Splitter splitter(context, options, Filename, Prefix, rule, amount);
+    const detail::Step split = splitter.run();
     std::optional<detail::Folder> other; // DeletePath's folder, where it is not the source's
     return detail::finishOperation(
         context, split, messages::deleteSourceQuestion(DeletePath), messages::kPartsComplete,
@@ -615,13 +655,13 @@ bool splitWith(SizeRule rule, const std::string& Filename, std::int32_t amount,
 bool SplitFile(const std::string& Filename, std::int32_t Filesize, const std::string& Prefix,
                const std::string& DeletePath, OperationContext& context,
                const SplitOptions& options) {
-    return splitWith(SizeRule::Kilobytes, Filename, Filesize, Prefix, DeletePath, context, options);
+    return splitWith(SplitRule::Kilobytes, Filename, Filesize, Prefix, DeletePath, context, options);
 }
 
 bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std::string& Prefix,
                 const std::string& DeletePath, OperationContext& context,
                 const SplitOptions& options) {
-    return splitWith(SizeRule::NumberOfParts, Filename, Filenumber, Prefix, DeletePath, context,
+    return splitWith(SplitRule::NumberOfParts, Filename, Filenumber, Prefix, DeletePath, context,
                      options);
 }
 

@@ -880,6 +880,10 @@ TEST_F(CliTest, TheEngineRefusalsKeepTheirWords) {
          {"split", "--size", "1K", "--yes", tooMany},
          "tolvar-split: This split would need 1075 broken files, but a set can hold at most "
          "999. Choose a larger size or fewer broken files.\n"},
+        {"more than 999 parts, said before the question it would follow",
+         {"split", "--size", "1K", tooMany},
+         "tolvar-split: This split would need 1075 broken files, but a set can hold at most "
+         "999. Choose a larger size or fewer broken files.\n"},
         {"first part would replace the source",
          {"split", "--size", "1K", "--yes", looksLikePart},
          "tolvar-split: A broken file would replace the file you are splitting. Choose another "

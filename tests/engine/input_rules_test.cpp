@@ -1,8 +1,9 @@
 // The typed-input rules both front ends share: rounding half to even, whole kilobytes within
-// 32 bits, the sizes a broken file can have, and the bounds of the size and the number of
-// parts.
+// 32 bits, the sizes a broken file can have, the bounds of the size and the number of parts,
+// and how a split cuts a source.
 
 #include "input_rules.h"
+#include "split_plan.h"
 
 #include <gtest/gtest.h>
 #include <limits>
@@ -80,6 +81,64 @@ TEST(InputBounds, SizesAboveZeroAndTwoToFiftyParts) {
         EXPECT_TRUE(partCountIsRefused(refused)) << refused;
     for (double accepted : {1.5, 2.0, 50.0})
         EXPECT_FALSE(partCountIsRefused(accepted)) << accepted;
+}
+
+// Each row sits on a boundary: one byte either side of one part, of 999 parts, of a count a
+// header cannot hold, and a part size that divides the source exactly.
+TEST(PlanSplit, CutsAtTheBoundariesOfOnePartAndOfTheCount) {
+    using enum SplitPlan::Verdict;
+    constexpr SplitRule kKilobytes = SplitRule::Kilobytes;
+    constexpr SplitRule kNumber = SplitRule::NumberOfParts;
+    const struct {
+        SplitRule rule;
+        std::int32_t amount;
+        std::int64_t length;
+        SplitPlan::Verdict verdict;
+        std::int64_t partSize, partCount, lastPartSize;
+    } rows[] = {
+        {kKilobytes, 1, 1024, TooSmall, 1024, 0, 0},
+        {kKilobytes, 1, 1025, Ready, 1024, 2, 1},
+        {kKilobytes, 1, 2048, Ready, 1024, 3, 0},
+        {kKilobytes, 1, 998 * 1024 + 1023, Ready, 1024, 999, 1023},
+        {kKilobytes, 1, 999 * 1024, TooManyParts, 1024, 1000, 0},
+        {kKilobytes, 1, 32766 * 1024 + 1, TooManyParts, 1024, 32767, 1},
+        {kKilobytes, 1, 32767 * 1024, CountOverflows, 1024, 32768, 0},
+        {kKilobytes, 2097151, 3000000000, Ready, 2147482624, 2, 852517376},
+        {kNumber, 3, 1000000, Ready, 333333, 4, 1},
+        {kNumber, 4, 10, Ready, 2, 6, 0},
+        {kNumber, 2, 0, TooSmall, 0, 0, 0},
+        {kNumber, 50, 30, NoPartSize, 0, 0, 0},
+    };
+    for (const auto& row : rows) {
+        const Result<SplitPlan> plan = planSplit(row.rule, row.amount, row.length);
+        SCOPED_TRACE(testing::Message() << row.amount << (row.rule == kNumber ? " parts" : " KB")
+                                        << " of " << row.length);
+        ASSERT_TRUE(plan);
+        EXPECT_EQ(plan.value().verdict, row.verdict);
+        EXPECT_EQ(plan.value().partSize, row.partSize);
+        EXPECT_EQ(plan.value().partCount, row.partCount);
+        if (row.verdict == Ready) {
+            EXPECT_EQ(plan.value().lastPartSize(), row.lastPartSize);
+        }
+    }
+}
+
+TEST(PlanSplit, AmountsNoFrontEndPassesAreFailures) {
+    const struct {
+        SplitRule rule;
+        std::int32_t amount;
+        FailureKind kind;
+    } rows[] = {
+        {SplitRule::Kilobytes, -1, FailureKind::InvalidArgument},
+        {SplitRule::NumberOfParts, -3, FailureKind::InvalidArgument},
+        {SplitRule::Kilobytes, 2097152, FailureKind::Overflow},
+        {SplitRule::NumberOfParts, 0, FailureKind::DivisionByZero},
+    };
+    for (const auto& row : rows) {
+        const Result<SplitPlan> plan = planSplit(row.rule, row.amount, 5000);
+        ASSERT_FALSE(plan) << row.amount;
+        EXPECT_EQ(plan.failure().kind, row.kind) << row.amount;
+    }
 }
 
 } // namespace

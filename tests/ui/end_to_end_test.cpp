@@ -129,6 +129,7 @@ private slots:
     void cleanup() {
         window.reset();
         dir.reset();
+        QTRY_VERIFY2(leftOverTopLevels().isEmpty(), qPrintable(leftOverTopLevels()));
     }
 
     void splitBySizeThenAssembleElsewhereRoundTrips() {

@@ -57,6 +57,7 @@ class RealDialogsTest : public QObject {
 
 private slots:
     void initTestCase() { redirectSettings(settingsDir); }
+    void cleanup() { QTRY_VERIFY2(leftOverTopLevels().isEmpty(), qPrintable(leftOverTopLevels())); }
 
     // Message boxes ------------------------------------------------------------------------
 

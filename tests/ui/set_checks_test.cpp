@@ -90,6 +90,7 @@ private slots:
     void cleanup() {
         QCOMPARE(box.problems(), std::size_t{0});
         window.reset();
+        QTRY_VERIFY2(leftOverTopLevels().isEmpty(), qPrintable(leftOverTopLevels()));
     }
 
     // A set split in the window carries its checksums: a flipped byte, or a part of another

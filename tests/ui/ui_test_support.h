@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -64,6 +65,17 @@ public:
         return r;
     }
 };
+
+// The top-level widgets still there, by class and object name: none once a case has closed
+// its window and answered its boxes. qtbase's own dialog tests end each case with this check;
+// a box left open would meet the next case's script, a widget left over would leak.
+inline QString leftOverTopLevels() {
+    QStringList names;
+    for (const QWidget* widget : QApplication::topLevelWidgets())
+        names << QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(' ') +
+                     widget->objectName();
+    return names.join(QStringLiteral(", "));
+}
 
 // Polls for modal widgets and hands each new one to the next step of a script. A widget
 // still open when the deadline passes is closed, so a broken test fails instead of hanging.

@@ -3,9 +3,9 @@
 #include "open.h"
 #include "path_text.h"
 #include "progress_presenter.h"
+#include "settings.h"
 #include "size_text.h"
 #include "transfer_rate.h"
-#include "window_position.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,6 +2,7 @@
 // replaced by scripted fakes: layout, panels, navigation, keyboard, saved position, About and
 // Help, and every handler of the three working panels.
 #include "operations.h"
+#include "panels/split_options.h"
 #include "ui_test_support.h"
 
 #include <QAction>
@@ -946,6 +947,18 @@ private slots:
                                 "files can be rebuilt; 2 x 50.0 MB more."));
         c<QSpinBox>("Spin1")->setValue(0);
         QVERIFY(!c<QCheckBox>("Check1")->isChecked());
+    }
+
+    // The cost line prices the split the inputs describe: 300 broken files of 1 KB make two
+    // groups for 100 recovery files, so each holds two blocks; a split of 1000 is refused,
+    // and its cost is not priced.
+    void costLineFollowsTheSplitsPlan() {
+        text(1)->setText(source("movie.avi", 299 * 1024 + 1));
+        text(5)->setText(QStringLiteral("1"));
+        c<QSpinBox>("Spin1")->setValue(100);
+        QCOMPARE(c<QLabel>("Label12")->text(), recoveryCostText(100, 64 + 2 * 1024));
+        text(1)->setText(source("long.avi", 999 * 1024));
+        QCOMPARE(c<QLabel>("Label12")->text(), recoveryCostText(100, std::nullopt));
     }
 
     // The join script is off until chosen, one choice for both panels, kept in the settings

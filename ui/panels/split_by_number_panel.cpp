@@ -193,10 +193,11 @@ SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
 
 std::optional<std::uint64_t> SplitByNumberPanel::recoveryFileSizeNow() const {
     const std::optional<std::uint64_t> length = sourceLength(Text3->text());
-    const auto number = static_cast<std::uint64_t>(VScroll1->value());
-    if (!length || *length / number == 0)
+    if (!length)
         return std::nullopt;
-    return recoveryFileSize(*length, *length / number);
+    const Result<SplitPlan> plan =
+        planSplit(SplitRule::NumberOfParts, VScroll1->value(), static_cast<std::int64_t>(*length));
+    return plan ? recoveryFileSize(plan.value()) : std::nullopt;
 }
 
 void SplitByNumberPanel::Command8_Click() {

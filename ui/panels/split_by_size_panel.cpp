@@ -62,9 +62,12 @@ std::optional<std::uint64_t> SplitBySizePanel::recoveryFileSizeNow() const {
         wholeKilobytes(*size, Combo1->currentText() == QLatin1String("MB"));
     if (!kilobytes || kilobytes.value() <= 0)
         return std::nullopt;
-    const auto partSize = static_cast<std::uint64_t>(kilobytes.value()) * 1024;
     const std::optional<std::uint64_t> length = sourceLength(Text1->text());
-    return length ? recoveryFileSize(*length, partSize) : partSize;
+    if (!length)
+        return static_cast<std::uint64_t>(kilobytes.value()) * 1024;
+    const Result<SplitPlan> plan =
+        planSplit(SplitRule::Kilobytes, kilobytes.value(), static_cast<std::int64_t>(*length));
+    return plan ? recoveryFileSize(plan.value()) : std::nullopt;
 }
 
 void SplitBySizePanel::Command1_Click() {

@@ -110,12 +110,14 @@ std::optional<std::uint64_t> SplitPanel::sourceLength(const QString& path) {
     return length;
 }
 
-std::uint64_t SplitPanel::recoveryFileSize(std::uint64_t length, std::uint64_t partSize) const {
+std::optional<std::uint64_t> SplitPanel::recoveryFileSize(const SplitPlan& plan) const {
+    if (plan.verdict != SplitPlan::Verdict::Ready)
+        return std::nullopt;
     RecoveryLayout layout;
-    layout.dataCount = static_cast<int>(std::min<std::uint64_t>(length / partSize + 1, 999));
+    layout.dataCount = static_cast<int>(plan.partCount);
     layout.recoveryCount = recovery->value();
-    layout.partSize = static_cast<std::int64_t>(partSize);
-    layout.totalLength = static_cast<std::int64_t>(length);
+    layout.partSize = plan.partSize;
+    layout.totalLength = plan.length;
     return static_cast<std::uint64_t>(layout.recoveryFileSize());
 }
 

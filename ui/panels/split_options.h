@@ -2,6 +2,7 @@
 
 #include "operations.h"
 #include "panel.h"
+#include "split_plan.h"
 
 #include <QStringList>
 #include <cstdint>
@@ -66,9 +67,9 @@ protected:
 
     // The length of the file a source box names; nothing when it names none.
     static std::optional<std::uint64_t> sourceLength(const QString& path);
-    // The bytes of each of `count` recovery files for a source of length bytes in parts of
-    // partSize payload bytes.
-    std::uint64_t recoveryFileSize(std::uint64_t length, std::uint64_t partSize) const;
+    // The bytes of each recovery file, at the number chosen, for a split cut as plan says;
+    // nothing when the split would be refused.
+    std::optional<std::uint64_t> recoveryFileSize(const SplitPlan& plan) const;
 
 private:
     void showChecksumChoice();

@@ -1,4 +1,4 @@
-#include "window_position.h"
+#include "settings.h"
 
 #include "input_rules.h"
 
