@@ -1,6 +1,7 @@
 // tolvar-split: the terminal's way to the split and assemble engine. The window reads no
 // command line; this program is its companion for servers and scripts.
 
+#include "interrupted_runs.h"
 #include "operations.h"
 #include "options.h"
 #include "output_prefix.h"
@@ -8,7 +9,6 @@
 #include "recovery.h"
 #include "repair.h"
 #include "repair_report.h"
-#include "run_journal.h"
 #include "set_findings.h"
 #include "set_report.h"
 #include "terminal_io.h"
@@ -322,7 +322,7 @@ int main(int argc, char** argv) {
     context.writeJoinScript = options.joinScript;
     context.ignoreChecksumFile = options.noChecksums;
     // Whatever the command, what a killed run of this user left is finished or undone first.
-    for (const auto& note : detail::finishInterruptedRuns(context.fs))
+    for (const auto& note : finishInterruptedRuns(context.fs))
         writeToStderr("tolvar-split: " + note + "\n");
 
     switch (options.command) {

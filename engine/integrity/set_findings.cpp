@@ -1,5 +1,7 @@
 #include "set_findings.h"
 
+#include "part_file.h"
+
 #include <algorithm>
 #include <utility>
 

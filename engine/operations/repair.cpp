@@ -1,8 +1,9 @@
 #include "repair.h"
 
-#include "file_io.h"
+#include "file_handle.h"
 #include "folder.h"
 #include "operations.h"
+#include "path_parts.h"
 #include "pending_set.h"
 #include "recovery.h"
 #include "set_findings.h"

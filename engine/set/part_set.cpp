@@ -1,5 +1,7 @@
 #include "part_set.h"
 
+#include "part_file.h"
+
 #include <algorithm>
 
 namespace tolvar {

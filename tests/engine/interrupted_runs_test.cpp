@@ -2,8 +2,8 @@
 // killed run is finished or undone by the next one from its own journal, kept outside the
 // folder.
 
-#include "file_io.h"
 #include "folder.h"
+#include "folder_files.h"
 #include "path_parts.h"
 #include "repair.h"
 #include "run_journal.h"
