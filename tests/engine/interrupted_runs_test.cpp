@@ -56,35 +56,6 @@ std::map<std::string, std::string> outsideSet(std::map<std::string, std::string>
     return entries;
 }
 
-// Journals go to a state folder of the test's own.
-class StateFolder {
-public:
-    StateFolder() {
-        if (const char* was = std::getenv("XDG_STATE_HOME"))
-            previous = was;
-        ::setenv("XDG_STATE_HOME", home.path().c_str(), 1);
-    }
-    ~StateFolder() {
-        if (previous)
-            ::setenv("XDG_STATE_HOME", previous->c_str(), 1);
-        else
-            ::unsetenv("XDG_STATE_HOME");
-    }
-    std::string journals() const { return home / "tolvar-files-splitter"; }
-    void plant(const JournalContents& contents, const std::string& name = "run-1-planted.journal") {
-        std::filesystem::create_directories(journals());
-        std::filesystem::permissions(journals(), std::filesystem::perms::owner_all);
-        writeFile(journals() + "/" + name, detail::formatJournal(contents));
-    }
-    std::size_t count() const {
-        return std::filesystem::exists(journals()) ? listDir(journals()).size() : 0;
-    }
-
-private:
-    ScratchDir home;
-    std::optional<std::string> previous;
-};
-
 pid_t reapedChild() {
     const pid_t child = ::fork();
     if (child == 0)

@@ -10,6 +10,7 @@
 #include "operations.h"
 #include "part_header.h"
 #include "recovery.h"
+#include "run_journal.h"
 #include "scratch_dir.h"
 #include "scripted_message_box.h"
 
@@ -25,6 +26,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <set>
@@ -187,6 +189,36 @@ struct MidwayFileSystem : PosixFileSystem {
             run();
         return PosixFileSystem::preallocate(fd, length);
     }
+};
+
+// Journals go to a state folder of the test's own.
+class StateFolder {
+public:
+    StateFolder() {
+        if (const char* was = std::getenv("XDG_STATE_HOME"))
+            previous = was;
+        ::setenv("XDG_STATE_HOME", home.path().c_str(), 1);
+    }
+    ~StateFolder() {
+        if (previous)
+            ::setenv("XDG_STATE_HOME", previous->c_str(), 1);
+        else
+            ::unsetenv("XDG_STATE_HOME");
+    }
+    std::string journals() const { return home / "tolvar-files-splitter"; }
+    void plant(const detail::JournalContents& contents,
+               const std::string& name = "run-1-planted.journal") {
+        std::filesystem::create_directories(journals());
+        std::filesystem::permissions(journals(), std::filesystem::perms::owner_all);
+        writeFile(journals() + "/" + name, detail::formatJournal(contents));
+    }
+    std::size_t count() const {
+        return std::filesystem::exists(journals()) ? listDir(journals()).size() : 0;
+    }
+
+private:
+    ScratchDir home;
+    std::optional<std::string> previous;
 };
 
 // Runs the three operations with a scripted box and, optionally, a file layer of the test's.
