@@ -2,6 +2,7 @@
 // command line; this program is its companion for servers and scripts.
 
 #include "join_plan.h"
+#include "interrupted_runs.h"
 #include "operations.h"
 #include "options.h"
 #include "output_prefix.h"
@@ -9,7 +10,6 @@
 #include "recovery.h"
 #include "repair.h"
 #include "repair_report.h"
-#include "run_journal.h"
 #include "set_findings.h"
 #include "set_report.h"
 #include "split_plan.h"
@@ -328,7 +328,7 @@ int main(int argc, char** argv) {
     TerminalMessageBox box(policy, &progress);
     OperationContext context{box, defaultFileSystem(), &progress};
     // Whatever the command, what a killed run of this user left is finished or undone first.
-    for (const auto& note : detail::finishInterruptedRuns(context.fs))
+    for (const auto& note : finishInterruptedRuns(context.fs))
         writeToStderr("tolvar-split: " + note + "\n");
 
     switch (options.command) {

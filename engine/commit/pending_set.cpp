@@ -1,5 +1,6 @@
 #include "pending_set.h"
 
+#include "folder_files.h"
 #include "path_parts.h"
 #include "translation.h"
 

@@ -2,7 +2,8 @@
 
 #include "checksum_file.h"
 #include "failure.h"
-#include "file_io.h"
+#include "file_handle.h"
+#include "folder_files.h"
 #include "part_header.h"
 #include "path_parts.h"
 #include "recovery.h"

@@ -1,7 +1,8 @@
 #include "run_journal.h"
 
-#include "file_io.h"
+#include "file_handle.h"
 #include "folder.h"
+#include "folder_files.h"
 #include "path_parts.h"
 #include "pending_set.h"
 #include "sha256.h"

@@ -1,14 +1,10 @@
 #pragma once
 
-#include "failure.h"
-#include "file_system.h"
-
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 
 namespace tolvar {
 
@@ -64,22 +60,6 @@ enum class FileFound {
     NotRegular, // a folder, device, FIFO or socket: not read
     Regular,    // an ordinary file, its first bytes read
 };
-
-// A file opened to read its part header, and closed again.
-struct PartFile {
-    FileFound found = FileFound::Missing;
-    // Missing and NotRegular: what opening it for reading reports, for callers that say so.
-    std::optional<Failure> failure;
-    struct stat status {}; // Regular: the file's status as it was read
-    HeaderReading reading; // Regular
-};
-
-// Opens path once, without blocking or reading from a FIFO or device, and reads and judges its
-// first 16 bytes. A failure when something at the name cannot be opened or read.
-Result<PartFile> readPartFile(FileSystem& fs, const std::string& path);
-
-// The same for a file its caller has open: the header at its start, read through fd.
-Result<HeaderReading> readPartHeader(FileSystem& fs, int fd, const std::string& path);
 
 // The index formatted with at least three digits: 0 -> "000", 12 -> "012", 1000 -> "1000".
 std::string formatIndex(int index);

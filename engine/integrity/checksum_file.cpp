@@ -1,7 +1,8 @@
 #include "checksum_file.h"
 
 #include "byte_count.h"
-#include "file_io.h"
+#include "copier.h"
+#include "file_handle.h"
 #include "input_rules.h"
 #include "join_script.h"
 #include "parallel_hasher.h"

@@ -1,6 +1,7 @@
 #include "recovery.h"
 
-#include "file_io.h"
+#include "copier.h"
+#include "file_handle.h"
 #include "translation.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "set_findings.h"
 
+#include "part_file.h"
 #include "translation.h"
-#include "repair.h"
 
 #include <algorithm>
 #include <utility>
@@ -72,6 +72,16 @@ std::vector<int> SetVerdict::lostSlots() const {
         if (verdicts[slot].condition != PartCondition::Good)
             lost.push_back(static_cast<int>(slot));
     return lost;
+}
+
+RecoveryLayout recoveryLayoutOf(const ChecksumFile& file, const PartHeader& header) {
+    RecoveryLayout layout;
+    layout.dataCount = static_cast<int>(file.parts.size());
+    layout.recoveryCount = static_cast<int>(file.recovery.size());
+    layout.partSize = static_cast<std::int64_t>(file.partSize);
+    layout.totalLength = static_cast<std::int64_t>(file.sourceSize);
+    layout.nameTail = header.NameTail;
+    return layout;
 }
 
 SetVerdict judgeSet(const SetFindings& found) {

@@ -84,6 +84,9 @@ struct SetVerdict {
     }
 };
 
+// The shape of the set that file describes, whose parts carry header's count and tail.
+RecoveryLayout recoveryLayoutOf(const ChecksumFile& file, const PartHeader& header);
+
 // The verdict on the set as read: with a usable, complete checksum file, whether its recovery
 // files can rebuild what is lost, and may be trusted to.
 SetVerdict judgeSet(const SetFindings& found);

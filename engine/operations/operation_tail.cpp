@@ -1,5 +1,6 @@
 #include "operation_tail.h"
 
+#include "folder_files.h"
 #include "part_set.h"
 #include "path_parts.h"
 #include "run_journal.h"

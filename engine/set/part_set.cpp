@@ -1,5 +1,6 @@
 #include "part_set.h"
 
+#include "part_file.h"
 #include "translation.h"
 
 #include <algorithm>

@@ -2,8 +2,8 @@
 // killed run is finished or undone by the next one from its own journal, kept outside the
 // folder.
 
-#include "file_io.h"
 #include "folder.h"
+#include "folder_files.h"
 #include "path_parts.h"
 #include "repair.h"
 #include "run_journal.h"
@@ -55,23 +55,6 @@ std::map<std::string, std::string> outsideSet(std::map<std::string, std::string>
     });
     return entries;
 }
-
-// Journals go to a state folder of the test's own.
-class StateFolder {
-public:
-    std::string journals() const { return state.home() / "tolvar-files-splitter"; }
-    void plant(const JournalContents& contents, const std::string& name = "run-1-planted.journal") {
-        std::filesystem::create_directories(journals());
-        std::filesystem::permissions(journals(), std::filesystem::perms::owner_all);
-        writeFile(journals() + "/" + name, detail::formatJournal(contents));
-    }
-    std::size_t count() const {
-        return std::filesystem::exists(journals()) ? listDir(journals()).size() : 0;
-    }
-
-private:
-    ScopedStateFolder state;
-};
 
 pid_t reapedChild() {
     const pid_t child = ::fork();

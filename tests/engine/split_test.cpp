@@ -1,6 +1,6 @@
 // Split by size and by number of parts, on real files in a scratch folder.
 
-#include "file_io.h"
+#include "copier.h"
 #include "test_support.h"
 
 #include <filesystem>

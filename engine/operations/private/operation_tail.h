@@ -2,7 +2,7 @@
 
 // The end that split and assembly share. Internal to the engine.
 
-#include "file_io.h"
+#include "file_handle.h"
 #include "folder.h"
 #include "operations.h"
 

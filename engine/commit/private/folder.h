@@ -9,7 +9,7 @@
 // is), or fails; it never reaches another folder.
 
 #include "failure.h"
-#include "file_io.h"
+#include "file_handle.h"
 #include "file_system.h"
 
 #include <string>

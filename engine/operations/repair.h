@@ -28,8 +28,6 @@ struct RepairReport {
     std::vector<std::string> notes;
 };
 
-// The shape of the set that file describes, whose parts carry header's count and tail.
-RecoveryLayout recoveryLayoutOf(const ChecksumFile& file, const PartHeader& header);
 
 // Repairs the set that the chosen file (one of its broken files or recovery parts, which may
 // be one that is lost) belongs to. Checks every file the set's checksum file lists; rebuilds

@@ -10,6 +10,7 @@
 #include "operations.h"
 #include "part_header.h"
 #include "recovery.h"
+#include "run_journal.h"
 #include "scratch_dir.h"
 #include "scripted_message_box.h"
 
@@ -25,6 +26,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <set>
@@ -188,6 +190,24 @@ struct MidwayFileSystem : PosixFileSystem {
             run();
         return PosixFileSystem::preallocate(fd, length);
     }
+};
+
+// Journals go to a state folder of the test's own.
+class StateFolder {
+public:
+    std::string journals() const { return state.home() / "tolvar-files-splitter"; }
+    void plant(const detail::JournalContents& contents,
+               const std::string& name = "run-1-planted.journal") {
+        std::filesystem::create_directories(journals());
+        std::filesystem::permissions(journals(), std::filesystem::perms::owner_all);
+        writeFile(journals() + "/" + name, detail::formatJournal(contents));
+    }
+    std::size_t count() const {
+        return std::filesystem::exists(journals()) ? listDir(journals()).size() : 0;
+    }
+
+private:
+    ScopedStateFolder state;
 };
 
 // Runs the three operations with a scripted box and, optionally, a file layer of the test's.

@@ -1,8 +1,9 @@
 #include "repair.h"
 
-#include "file_io.h"
+#include "file_handle.h"
 #include "folder.h"
 #include "operations.h"
+#include "path_parts.h"
 #include "pending_set.h"
 #include "recovery.h"
 #include "set_findings.h"
@@ -323,16 +324,6 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
 }
 
 } // namespace
-
-RecoveryLayout recoveryLayoutOf(const ChecksumFile& file, const PartHeader& header) {
-    RecoveryLayout layout;
-    layout.dataCount = static_cast<int>(file.parts.size());
-    layout.recoveryCount = static_cast<int>(file.recovery.size());
-    layout.partSize = static_cast<std::int64_t>(file.partSize);
-    layout.totalLength = static_cast<std::int64_t>(file.sourceSize);
-    layout.nameTail = header.NameTail;
-    return layout;
-}
 
 Result<RepairReport> RepairSet(const std::string& chosen, FileSystem& fs,
                                ProgressObserver* observer) {

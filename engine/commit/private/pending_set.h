@@ -5,8 +5,9 @@
 // never a mix. Every operation that puts files in place (split, join, repair) goes through
 // it. Internal to the engine.
 
-#include "file_io.h"
+#include "file_handle.h"
 #include "folder.h"
+#include "pending_file.h"
 #include "run_journal.h"
 
 #include <chrono>

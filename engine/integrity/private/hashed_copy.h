@@ -2,7 +2,8 @@
 
 // Internal to the engine.
 
-#include "file_io.h"
+#include "copier.h"
+#include "file_handle.h"
 #include "parallel_hasher.h"
 
 #include <span>
