@@ -1,8 +1,8 @@
 // tolvar-split: the terminal's way to the split and assemble engine. The window reads no
 // command line; this program is its companion for servers and scripts.
 
-#include "join_plan.h"
 #include "interrupted_runs.h"
+#include "join_plan.h"
 #include "operations.h"
 #include "options.h"
 #include "output_prefix.h"

@@ -87,9 +87,8 @@ QString ProgressPresenter::describe(const Progress& progress, Direction directio
                                     const TransferRate& rate, const QFontMetrics* metrics,
                                     int pathWidth) {
     // A check counts the broken files alone; the recovery files are read after them.
-    const QString action = progress.checking
-                               ? (progress.recoveryFile ? T_("Checking recovery file")
-                                                        : T_("Checking broken file"))
+    const QString action = progress.checking ? (progress.recoveryFile ? T_("Checking recovery file")
+                                                                      : T_("Checking broken file"))
                            : direction == Direction::Writing ? T_("Writing broken file")
                                                              : T_("Reading broken file");
     QString path = pathFromBytes(QByteArray::fromStdString(progress.partPath));

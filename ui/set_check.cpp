@@ -46,8 +46,8 @@ std::string verdictInWords(const SetVerdict& set) {
         said = _("The files were checked against '") + escapedForDisplay(set.checksumPath) +
                _("' alone: ") + set.incomplete + ". ";
     if (set.whole())
-        return said + (set.contentsChecked ? _("The set is whole: all ") +
-                                                 std::to_string(total) + _(" files are good.")
+        return said + (set.contentsChecked ? _("The set is whole: all ") + std::to_string(total) +
+                                                 _(" files are good.")
                                            : std::string(_("Every broken file is there.")));
     said += _("The set is not whole:");
     const char* const words[] = {"", _(" damaged"), _(" missing"), _(" foreign")};

@@ -22,7 +22,8 @@ Result<SplitPlan> planSplit(SplitRule rule, std::int32_t amount, std::int64_t le
         if (plan.partSize > std::numeric_limits<std::int32_t>::max()) {
             const std::string asked = std::to_string(amount);
             return makeFailure(FailureKind::Overflow,
-                               _("a broken file can hold at most 2097151 KB, not ") + asked + " KB");
+                               _("a broken file can hold at most 2097151 KB, not ") + asked +
+                                   " KB");
         }
     } else {
         if (amount == 0)

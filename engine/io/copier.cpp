@@ -1,4 +1,5 @@
 #include "copier.h"
+
 #include "translation.h"
 
 #include <algorithm>

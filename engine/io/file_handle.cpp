@@ -1,7 +1,7 @@
 #include "file_handle.h"
-#include "translation.h"
 
 #include "input_rules.h"
+#include "translation.h"
 
 #include <cerrno>
 #include <fcntl.h>

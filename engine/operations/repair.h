@@ -28,7 +28,6 @@ struct RepairReport {
     std::vector<std::string> notes;
 };
 
-
 // Repairs the set that the chosen file (one of its broken files or recovery parts, which may
 // be one that is lost) belongs to. Checks every file the set's checksum file lists; rebuilds
 // those that are missing or fail their checksum (damaged, foreign) from the others with the

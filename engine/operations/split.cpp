@@ -14,8 +14,8 @@
 #include "portable_names.h"
 #include "recovery.h"
 #include "run_journal.h"
-#include "translation.h"
 #include "split_plan.h"
+#include "translation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -69,8 +69,8 @@ class Splitter {
 public:
     Splitter(OperationContext& context, const SplitOptions& options, const std::string& source,
              const std::string& prefix, SplitRule rule, std::int32_t amount)
-        : context(context), options(options), fs(context.fs), source(source), prefix(prefix), rule(rule),
-          amount(amount) {}
+        : context(context), options(options), fs(context.fs), source(source), prefix(prefix),
+          rule(rule), amount(amount) {}
 
     // True when every part is written and in place; false when refused (already said) or
     // cancelled. Until the whole set is in place, no file that had one of its names changes.
@@ -659,7 +659,8 @@ bool splitWith(SplitRule rule, const std::string& Filename, std::int32_t amount,
 bool SplitFile(const std::string& Filename, std::int32_t Filesize, const std::string& Prefix,
                const std::string& DeletePath, OperationContext& context,
                const SplitOptions& options) {
-    return splitWith(SplitRule::Kilobytes, Filename, Filesize, Prefix, DeletePath, context, options);
+    return splitWith(SplitRule::Kilobytes, Filename, Filesize, Prefix, DeletePath, context,
+                     options);
 }
 
 bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std::string& Prefix,
