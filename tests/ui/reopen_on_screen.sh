@@ -14,6 +14,10 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb QT_FONT_DPI=144 PROGRAM="$program"
+# Under AddressSanitizer, strict string checks stop a sanitizer build in libxkbcommon-x11 before
+# its window maps: it hands strndup a keymap name that has its length but no end mark, which
+# strndup allows. This test is about where the window lands, so that check is off for it alone.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0"
 mkdir -p "$XDG_CONFIG_HOME"
 settings="$XDG_CONFIG_HOME/Tolvar Files Splitter.ini"
 
