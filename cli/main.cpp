@@ -157,8 +157,7 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
 
 // The join asks what the window asks before the engine's own confirmation, on the one plan
 // of the set the engine then acts on. False once it has said (or asked) why not to go on.
-bool settleJoin(const JoinPlan& plan, const std::string& firstPart, OperationContext& context,
-                JoinOptions& join) {
+bool settleJoin(const JoinPlan& plan, OperationContext& context, JoinOptions& join) {
     // A damaged checksum file is said first, with this program's way to go on.
     if (plan.outcome == JoinOutcome::ChecksumFileDamaged) {
         context.box.refuse(
@@ -175,9 +174,7 @@ bool settleJoin(const JoinPlan& plan, const std::string& firstPart, OperationCon
     // An existing file of the output's name is replaced only when the user says so; a part or
     // a folder there is refused by the engine.
     const std::string& output = plan.output;
-    bool outputIsPart = output == firstPart;
-    for (const PartEntry& entry : plan.set->parts)
-        outputIsPart = outputIsPart || entry.path == output;
+    const bool outputIsPart = plan.outputNamesAPart();
     struct stat st {};
     if (!outputIsPart && context.fs.lstat(output, &st) == 0 && !S_ISDIR(st.st_mode)) {
         // The join replaces only the file asked about: one put at the name after the answer
@@ -198,7 +195,7 @@ int runJoin(const Options& options, MessageBox& box, OperationContext& context,
     JoinOptions join;
     join.withoutChecksumFile = options.noChecksums;
     JoinPlan plan = planJoin(context.fs, options.path, prefix, join.withoutChecksumFile);
-    if (!settleJoin(plan, options.path, context, join))
+    if (!settleJoin(plan, context, join))
         return kExitRefused;
     const JoinEnd end = assemblePlanned(plan, context, join);
     // The engine stops without a word when the chosen part is not the first, or a part's index

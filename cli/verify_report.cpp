@@ -30,30 +30,15 @@ std::optional<SetVerdict> verifyWithChecksums(const SetFindings& found, MessageB
 
 std::string formatVerifyReport(const SetVerdict& report) {
     std::string text = _("Checksum file: ") + escapedForDisplay(report.checksumPath) + "\n";
-    int good = 0;
-    int damaged = 0;
-    int missing = 0;
-    int foreign = 0;
     for (const PartVerdict& verdict : report.verdicts) {
-        switch (verdict.condition) {
-        case PartCondition::Good:
-            ++good;
-            break;
-        case PartCondition::Damaged:
-            ++damaged;
-            break;
-        case PartCondition::Missing:
-            ++missing;
-            break;
-        case PartCondition::Foreign:
-            ++foreign;
-            break;
-        }
         const std::string slot = verdict.recovery ? "r" + formatIndex(verdict.index).substr(1)
                                                   : formatIndex(verdict.index);
         text += formatPartLine(slot, describeVerdict(verdict), verdict.path);
     }
-    const std::string counted = std::to_string(good) + _(" of ") +
+    const int damaged = report.count(PartCondition::Damaged);
+    const int missing = report.count(PartCondition::Missing);
+    const int foreign = report.count(PartCondition::Foreign);
+    const std::string counted = std::to_string(report.count(PartCondition::Good)) + _(" of ") +
                                 std::to_string(report.verdicts.size()) + _(" files good");
     if (report.whole())
         return text + _("Whole: ") + counted + ".\n";

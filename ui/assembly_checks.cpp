@@ -112,9 +112,7 @@ AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& pref
     }
 
     const std::string& output = plan.output;
-    bool outputIsPart = output == chosen;
-    for (const PartEntry& entry : plan.set->parts)
-        outputIsPart = outputIsPart || entry.path == output;
+    const bool outputIsPart = plan.outputNamesAPart();
     struct stat st {};
     if (!outputIsPart && context.fs.lstat(output, &st) == 0) {
         if (!context.box.askDefaultNo(replaceQuestion(output)))

@@ -66,6 +66,12 @@ bool SetVerdict::whole() const {
     return !verdicts.empty() && lostSlots().empty();
 }
 
+int SetVerdict::count(PartCondition condition) const {
+    return static_cast<int>(
+        std::count_if(verdicts.begin(), verdicts.end(),
+                      [&](const PartVerdict& v) { return v.condition == condition; }));
+}
+
 std::vector<int> SetVerdict::lostSlots() const {
     std::vector<int> lost;
     for (std::size_t slot = 0; slot < verdicts.size(); ++slot)

@@ -77,6 +77,8 @@ struct SetVerdict {
 
     // Every file is good (and there is at least one).
     bool whole() const;
+    // How many files are in that condition.
+    int count(PartCondition condition) const;
     // The places in verdicts of the files that are not good: what a rebuild must write.
     std::vector<int> lostSlots() const;
     bool checksumFileDamaged() const {

@@ -2,9 +2,9 @@
 
 #include "path_parts.h"
 #include "recovery.h"
-#include "repair.h"
 #include "set_findings.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace tolvar {
@@ -48,6 +48,13 @@ void fail(JoinPlan& plan, Failure failure) {
 }
 
 } // namespace
+
+bool JoinPlan::outputNamesAPart() const {
+    if (output == chosen)
+        return true;
+    return set && std::any_of(set->parts.begin(), set->parts.end(),
+                              [&](const PartEntry& entry) { return entry.path == output; });
+}
 
 std::vector<std::string> JoinPlan::lostBrokenFiles() const {
     std::vector<std::string> names;

@@ -53,6 +53,9 @@ struct JoinPlan {
     bool checksCopy() const { return checksums.file.has_value(); }
     // The checksum file lists recovery files to rebuild lost broken files from.
     bool hasRecoveryFiles() const { return checksums.file && !checksums.file->recovery.empty(); }
+    // Whether the output's name is the chosen file's or one of the set's parts': the join
+    // refuses it, so no front end asks to replace what is there.
+    bool outputNamesAPart() const;
     // The names, without their folder, of the broken files a rebuild would write.
     std::vector<std::string> lostBrokenFiles() const;
     // One line for each file that is not good: "'/a/big.002': damaged (its contents differ)".
