@@ -14,7 +14,7 @@ namespace tolvar {
 namespace {
 
 std::string notAPartOfAnySet(const std::string& path) {
-    return "'" + escapedForDisplay(path) + "' is not a broken file or a recovery file of a set.";
+    return Message(MessageId::NotAPartOfAnySet, {escapedForDisplay(path)});
 }
 
 } // namespace
@@ -29,9 +29,6 @@ std::string describeInCheck(const SetVerdict& set, const PartVerdict& verdict) {
 }
 
 std::string verdictInWords(const SetVerdict& set) {
-    int counts[4] = {0, 0, 0, 0};
-    for (const PartVerdict& v : set.verdicts)
-        ++counts[static_cast<int>(v.condition)];
     const int total = static_cast<int>(set.verdicts.size());
     std::string said;
     if (!set.contentsChecked)
@@ -54,7 +51,7 @@ std::string verdictInWords(const SetVerdict& set) {
     bool first = true;
     for (const PartCondition c :
          {PartCondition::Damaged, PartCondition::Missing, PartCondition::Foreign}) {
-        const int n = counts[static_cast<int>(c)];
+        const int n = set.count(c);
         if (n == 0)
             continue;
         said += (first ? " " : ", ") + std::to_string(n) + words[static_cast<int>(c)];

@@ -69,6 +69,8 @@ Entry entryFor(MessageId id) {
         return {N_("This is not a broken file.")};
     case MessageId::NotBrokenFileNamed:
         return {N_("This is not a broken file.\n'{1}'")};
+    case MessageId::NotAPartOfAnySet:
+        return {N_("'{1}' is not a broken file or a recovery file of a set.")};
     case MessageId::BeyondRepair:
         return {N_("Nothing was assembled: these files of the set are damaged or missing, and its "
                    "recovery files cannot rebuild them all:\n{1}")};

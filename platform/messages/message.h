@@ -46,6 +46,7 @@ enum class MessageId {
     NotSplitFileNamed,
     NotBrokenFile,
     NotBrokenFileNamed,
+    NotAPartOfAnySet,
     BeyondRepair,
     PartsComplete,
     AssembledAs,
