@@ -10,7 +10,6 @@
 #include "recovery.h"
 #include "repair.h"
 #include "repair_report.h"
-#include "set_findings.h"
 #include "set_report.h"
 #include "split_plan.h"
 #include "terminal_io.h"
@@ -194,7 +193,9 @@ int runJoin(const Options& options, MessageBox& box, OperationContext& context,
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
     JoinOptions join;
     join.withoutChecksumFile = options.noChecksums;
-    JoinPlan plan = planJoin(context.fs, options.path, prefix, join.withoutChecksumFile);
+    // Read to its headers: the contents are checked once the user confirmed the join.
+    JoinPlan plan = planJoin(context.fs, {options.path, prefix, PlanFor::Join, PlanDepth::Headers,
+                                          join.withoutChecksumFile});
     if (!settleJoin(plan, context, join))
         return kExitRefused;
     const JoinEnd end = assemblePlanned(plan, context, join);
@@ -210,24 +211,25 @@ int runJoin(const Options& options, MessageBox& box, OperationContext& context,
 }
 
 // Lists the set as read, or says why there is none to list.
-int reportSet(const Result<std::optional<PartSet>>& set, MessageBox& box) {
-    if (!set) {
-        showFailureReport(box, set.failure());
+int reportSet(const JoinPlan& plan, MessageBox& box) {
+    if (plan.outcome == JoinOutcome::Failed) {
+        showFailureReport(box, *plan.failure);
         return kExitRefused;
     }
-    if (!set.value()) {
+    if (!plan.set) {
         box.refuse(messages::kNotSplitFile);
         return kExitRefused;
     }
-    const std::string text = formatSetReport(*set.value());
+    const std::string text = formatSetReport(*plan.set);
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (std::fflush(stdout) != 0)
         return kExitRefused;
-    return set.value()->whole() ? kExitDone : kExitRefused;
+    return plan.set->whole() ? kExitDone : kExitRefused;
 }
 
 int runInfo(const Options& options, MessageBox& box) {
-    return reportSet(readPartSet(defaultFileSystem(), options.path), box);
+    return reportSet(
+        planJoin(defaultFileSystem(), {options.path, {}, PlanFor::Check, PlanDepth::Parts}), box);
 }
 
 // With a checksum file every listed file is hashed and judged; without one, the set is
@@ -236,23 +238,21 @@ int runVerify(const Options& options, MessageBox& box, TerminalProgress& progres
     FileSystem& fs = defaultFileSystem();
     // A name too short to have siblings names no set: it is judged as info judges it.
     if (!partBaseName(options.path, {}))
-        return reportSet(readPartSet(fs, options.path), box);
-    auto found = readSetFindings(fs, options.path, ChosenName::MustBeThere, &progress);
+        return runInfo(options, box);
+    const JoinPlan plan = planJoin(fs, {options.path, {}, PlanFor::Check}, &progress);
     progress.clear();
-    if (!found || !found.value()) {
-        showFailureReport(box,
-                          found ? makeFailure(FailureKind::IoError, _("verifying was interrupted"))
-                                : found.failure());
+    if (plan.outcome == JoinOutcome::Failed || plan.outcome == JoinOutcome::Cancelled) {
+        showFailureReport(
+            box, plan.failure ? *plan.failure
+                              : makeFailure(FailureKind::IoError, _("verifying was interrupted")));
         return kExitRefused;
     }
-    const SetFindings& findings = *found.value();
-    const Result<std::optional<PartSet>> set = findings.set;
-    const std::optional<SetVerdict> verified = verifyWithChecksums(findings, box);
+    const std::optional<SetVerdict> verified = verifyWithChecksums(plan, box);
     if (!verified)
-        return reportSet(set, box);
+        return reportSet(plan, box);
     // Listed without it, but never "every file is good": nothing vouches for them.
     if (verified->checksumFileDamaged()) {
-        reportSet(set, box);
+        reportSet(plan, box);
         return kExitRefused;
     }
     const std::string text = formatVerifyReport(*verified);

@@ -6,8 +6,8 @@
 
 namespace tolvar::cli {
 
-std::optional<SetVerdict> verifyWithChecksums(const SetFindings& found, MessageBox& box) {
-    const ChecksumLookup& checksums = found.checksums;
+std::optional<SetVerdict> verifyWithChecksums(const JoinPlan& plan, MessageBox& box) {
+    const ChecksumLookup& checksums = plan.checksums;
     if (const auto& problem = checksums.problem) {
         if (problem->kind == ChecksumFileProblem::Kind::Damaged) {
             box.refuse(messages::checksumFileDamagedMessage(checksums.path, problem->reason) +
@@ -20,12 +20,12 @@ std::optional<SetVerdict> verifyWithChecksums(const SetFindings& found, MessageB
         box.inform(messages::checksumFileUnusableMessage(checksums.path, problem->reason));
         return std::nullopt;
     }
-    if (!found.contentsChecked)
+    if (!plan.verdict.contentsChecked)
         return std::nullopt;
     if (!checksums.incomplete.empty())
         box.inform(_("The broken files were checked against '") +
                    escapedForDisplay(checksums.path) + _("' alone: ") + checksums.incomplete + ".");
-    return judgeSet(found);
+    return plan.verdict;
 }
 
 std::string formatVerifyReport(const SetVerdict& report) {

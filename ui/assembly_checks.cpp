@@ -36,7 +36,7 @@ bool rebuildIfNeeded(const std::string& chosen, const std::string& prefix, Assem
     case RepairReport::Outcome::Repaired:
         // The rebuilt files were checked as they were written; the engine checks the set
         // again as it now is.
-        plan = planJoin(context.fs, chosen, prefix, false);
+        plan = planJoin(context.fs, {chosen, prefix, PlanFor::Join, PlanDepth::Headers});
         return true;
     case RepairReport::Outcome::BeyondRepair:
         context.box.refuse(beyondRepairMessage(lines));
@@ -83,7 +83,8 @@ std::string notBrokenFileMessage(const std::string& path) {
 AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& prefix,
                               OperationContext& context, const ProgressSource& progress) {
     AssemblyCheck check;
-    check.plan = planJoin(context.fs, chosen, prefix, false);
+    // Read to its headers first: the contents are checked after the questions that come first.
+    check.plan = planJoin(context.fs, {chosen, prefix, PlanFor::Join, PlanDepth::Headers});
     JoinPlan& plan = check.plan;
     switch (plan.outcome) {
     case JoinOutcome::NotASplitFile:
@@ -96,7 +97,7 @@ AssemblyCheck prepareAssembly(const std::string& chosen, const std::string& pref
                 assembleUncheckedQuestion(plan.checksums.path, plan.checksums.problem->reason)))
             return check;
         check.options.withoutChecksumFile = true;
-        plan = planJoin(context.fs, chosen, prefix, true);
+        setChecksumFileAside(plan);
         break;
     default:
         break;

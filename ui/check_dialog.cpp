@@ -1,12 +1,14 @@
 #include "check_dialog.h"
 
 #include "assembly_checks.h"
+#include "join_plan.h"
 #include "part_set.h"
 #include "path_parts.h"
 #include "path_text.h"
 #include "progress_presenter.h"
 #include "qt_text.h"
 #include "repair.h"
+#include "set_check.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -32,6 +34,10 @@ QIcon conditionIcon(const QStyle* style, PartCondition condition) {
         return style->standardIcon(QStyle::SP_MessageBoxQuestion);
     }
     return {};
+}
+
+std::string notAPartOfAnySet(const std::string& path) {
+    return Message(MessageId::NotAPartOfAnySet, {escapedForDisplay(path)});
 }
 
 QString shown(const std::string& bytes) {
@@ -82,24 +88,28 @@ CheckDialog::CheckDialog(const QString& chosen, MessageBox& messageBox, FileSyst
 }
 
 bool CheckDialog::runCheck() {
-    Result<std::variant<SetVerdict, SetCheckRefusal, std::monostate>> found = [&] {
+    if (!partBaseName(chosenPath, {})) {
+        box.refuse(notAPartOfAnySet(chosenPath));
+        return false;
+    }
+    const JoinPlan plan = [&] {
         ProgressPresenter progress(parentWidget(), ProgressPresenter::Direction::Reading, delay,
                                    T_("Checking %1").arg(shown(fileNameOf(chosenPath))));
-        return checkSet(fs, chosenPath, &progress);
+        return planJoin(fs, {chosenPath, {}, PlanFor::Check}, &progress);
     }();
-    if (!found) {
-        showFailureReport(box, found.failure());
+    if (plan.outcome == JoinOutcome::Failed) {
+        showFailureReport(box, *plan.failure);
         return false;
     }
-    if (const auto* refused = std::get_if<SetCheckRefusal>(&found.value())) {
-        box.refuse(refused->message);
+    if (plan.outcome == JoinOutcome::Cancelled)
+        return false;
+    // Without checksums the set is judged as joining judges it, which needs a set to judge.
+    if (!plan.verdict.contentsChecked && (!plan.set || !plan.set->countIsValid())) {
+        box.refuse(notAPartOfAnySet(chosenPath));
         return false;
     }
-    if (const auto* check = std::get_if<SetVerdict>(&found.value())) {
-        fill(*check);
-        return true;
-    }
-    return false;
+    fill(plan.verdict);
+    return true;
 }
 
 void CheckDialog::fill(const SetVerdict& check) {

@@ -2,7 +2,7 @@
 
 #include "file_system.h"
 #include "message_box.h"
-#include "set_check.h"
+#include "set_verdict.h"
 
 #include <QDialog>
 #include <QString>

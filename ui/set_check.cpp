@@ -1,23 +1,11 @@
 #include "set_check.h"
 
 #include "operations.h"
-#include "part_header.h"
-#include "recovery.h"
-#include "repair.h"
-#include "set_findings.h"
 #include "translation.h"
 
 #include <algorithm>
 
 namespace tolvar {
-
-namespace {
-
-std::string notAPartOfAnySet(const std::string& path) {
-    return Message(MessageId::NotAPartOfAnySet, {escapedForDisplay(path)});
-}
-
-} // namespace
 
 std::string describeInCheck(const SetVerdict& set, const PartVerdict& verdict) {
     if (!set.contentsChecked && verdict.condition == PartCondition::Good)
@@ -69,23 +57,6 @@ std::string verdictInWords(const SetVerdict& set) {
                                          [](const PartVerdict& v) { return v.recovery; });
     return said + (hasRecovery ? _(" There are too few good recovery files to rebuild them.")
                                : _(" The set has no recovery files to rebuild them from."));
-}
-
-Result<std::variant<SetVerdict, SetCheckRefusal, std::monostate>>
-checkSet(FileSystem& fs, const std::string& chosen, ProgressObserver* observer) {
-    using Found = std::variant<SetVerdict, SetCheckRefusal, std::monostate>;
-    if (!partBaseName(chosen, {}))
-        return Found{SetCheckRefusal{notAPartOfAnySet(chosen)}};
-    auto read = readSetFindings(fs, chosen, ChosenName::MustBeThere, observer);
-    if (!read)
-        return read.failure();
-    if (!read.value())
-        return Found{std::monostate{}};
-    const SetFindings& found = *read.value();
-    // Without checksums the set is judged as joining judges it, which needs a set to judge.
-    if (!found.contentsChecked && (!found.set || !found.set->countIsValid()))
-        return Found{SetCheckRefusal{notAPartOfAnySet(chosen)}};
-    return Found{judgeSet(found)};
 }
 
 } // namespace tolvar

@@ -427,7 +427,8 @@ JoinEnd AssembleFile(const std::string& Filename, const std::string& Prefix,
     if (!context.box.ask(messages::kConfirmAssemble))
         return JoinEnd::Declined;
     detail::finishInterruptedRuns(context.fs, context.box);
-    JoinPlan plan = planJoin(context.fs, Filename, Prefix, options.withoutChecksumFile);
+    JoinPlan plan = planJoin(context.fs, {Filename, Prefix, PlanFor::Join, PlanDepth::Headers,
+                                          options.withoutChecksumFile});
     return join(plan, context, options);
 }
 

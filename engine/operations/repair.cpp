@@ -2,11 +2,12 @@
 
 #include "file_handle.h"
 #include "folder.h"
+#include "join_plan.h"
 #include "operations.h"
 #include "path_parts.h"
 #include "pending_set.h"
 #include "recovery.h"
-#include "set_findings.h"
+#include "set_verdict.h"
 #include "sha256.h"
 #include "translation.h"
 
@@ -129,8 +130,8 @@ mode_t rebuiltMode(const ChecksumFile& file, const std::vector<PartVerdict>& ver
 // Why the set's checksum file cannot tell its damaged files from its good ones; nothing when
 // it can. It must be borne out by a header read from a file of the set, so that the checksum
 // and recovery files an earlier split left under the same names never rewrite a newer set.
-Result<std::optional<RepairReport>> checksumRefusal(const SetFindings& found) {
-    const ChecksumLookup& checksums = found.checksums;
+Result<std::optional<RepairReport>> checksumRefusal(const JoinPlan& plan) {
+    const ChecksumLookup& checksums = plan.checksums;
     const auto cannotBeUsed = [&](const std::string& reason) {
         return std::optional<RepairReport>{
             refusal(Message(MessageId::ChecksumFileUnusableForRepair,
@@ -140,17 +141,17 @@ Result<std::optional<RepairReport>> checksumRefusal(const SetFindings& found) {
         return cannotBeUsed(checksums.problem->reason);
     if (checksums.file && !checksums.file->complete)
         return cannotBeUsed(checksums.incomplete);
-    if (found.corroborated)
+    if (plan.corroborated)
         return std::optional<RepairReport>{};
-    if (!found.disagreement.empty())
-        return cannotBeUsed(found.disagreement);
-    if (!checksums.file && (found.set || found.chosenRecovery))
+    if (!plan.disagreement.empty())
+        return cannotBeUsed(plan.disagreement);
+    if (!checksums.file && (plan.set || plan.chosenRecovery))
         return std::optional<RepairReport>{refusal(
             _("There is no checksum file '") + shown(checksums.path) +
             _("' beside the set, so its damaged files cannot be told from its good ones."))};
     // A lost file is named by its set; with no set about, the name was mistyped.
-    if (found.chosenFound == FileFound::Missing)
-        return fileFailure(ENOENT, FileAction::Open, found.chosen);
+    if (plan.chosenFound == FileFound::Missing)
+        return fileFailure(ENOENT, FileAction::Open, plan.chosen);
     return std::optional<RepairReport>{refusal(messages::kNotSplitFile)};
 }
 
@@ -262,20 +263,20 @@ Result<RepairReport> rebuildLost(FileSystem& fs, const ChecksumFile& file,
 // Notes what was read of every file of the set, and checks the recovery parts against the set's
 // shape. What was read decides what is written: if another run changes any file of the set from
 // here on, the rebuild puts nothing in place.
-Result<std::optional<RepairReport>> checkFiles(FileSystem& fs, const SetFindings& found,
+Result<std::optional<RepairReport>> checkFiles(FileSystem& fs, const JoinPlan& plan,
                                                const RecoveryLayout& layout, Rebuild& rebuild) {
-    rebuild.pending.expect(found.checksums.path, found.checksums.status);
-    if (!found.checksums.companionPath.empty())
-        rebuild.pending.expect(found.checksums.companionPath, found.checksums.companionStatus);
-    for (const PartVerdict& verdict : found.verdicts)
+    rebuild.pending.expect(plan.checksums.path, plan.checksums.status);
+    if (!plan.checksums.companionPath.empty())
+        rebuild.pending.expect(plan.checksums.companionPath, plan.checksums.companionStatus);
+    for (const PartVerdict& verdict : plan.verdict.verdicts)
         rebuild.pending.expect(verdict.path, verdict.status);
-    auto agree = recoveryPartsAgree(fs, layout, found.verdicts);
+    auto agree = recoveryPartsAgree(fs, layout, plan.verdict.verdicts);
     if (!agree)
         return agree.failure();
     if (!agree.value())
         return std::optional<RepairReport>{
             refusal(_("The recovery parts were not written for the set that the checksum file '") +
-                    shown(found.checksums.path) + _("' describes."))};
+                    shown(plan.checksums.path) + _("' describes."))};
     return std::optional<RepairReport>{};
 }
 
@@ -283,34 +284,33 @@ Result<RepairReport> repairSet(const std::string& chosen, FileSystem& fs,
                                ProgressObserver* observer) {
     if (!partBaseName(chosen, {}))
         return refusal(messages::kNotSplitFile);
-    auto read = readSetFindings(fs, chosen, ChosenName::MayBeLost, observer);
-    if (!read)
-        return read.failure();
-    if (!read.value())
+    JoinPlan plan = planJoin(fs, {chosen, {}, PlanFor::Repair}, observer);
+    if (plan.outcome == JoinOutcome::Failed)
+        return *plan.failure;
+    if (plan.outcome == JoinOutcome::Cancelled)
         return withOutcome(Outcome::Cancelled);
-    SetFindings& found = *read.value();
-    auto refused = checksumRefusal(found);
+    auto refused = checksumRefusal(plan);
     if (!refused)
         return refused.failure();
     if (refused.value())
         return std::move(*refused.value());
-    const ChecksumFile& file = *found.checksums.file;
-    const RecoveryLayout layout = recoveryLayoutOf(file, found.judgedBy);
-    if (auto outside = setRefusal(chosen, found.base, found.checksums, layout))
+    const ChecksumFile& file = *plan.checksums.file;
+    const RecoveryLayout layout = recoveryLayoutOf(file, plan.judgedBy);
+    if (auto outside = setRefusal(chosen, plan.base, plan.checksums, layout))
         return std::move(*outside);
 
     // Held from here to the commit: the rebuilt files go into the folder whose files were
     // read and checked, whatever has its path by then.
-    auto held = detail::Folder::open(fs, folderOf(PartFileName(found.base, 0)));
+    auto held = detail::Folder::open(fs, folderOf(PartFileName(plan.base, 0)));
     if (!held)
         return held.failure();
     Rebuild rebuild(fs, held.value());
-    auto checked = checkFiles(fs, found, layout, rebuild);
+    auto checked = checkFiles(fs, plan, layout, rebuild);
     if (!checked)
         return checked.failure();
     if (checked.value())
         return std::move(*checked.value());
-    std::vector<PartVerdict>& verdicts = found.verdicts;
+    std::vector<PartVerdict>& verdicts = plan.verdict.verdicts;
 
     auto lost = lostSlots(fs, held.value(), verdicts);
     if (auto* unordinary = std::get_if<RepairReport>(&lost))

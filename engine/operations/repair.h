@@ -35,7 +35,7 @@ struct RepairReport {
 // under its own name, replacing what was there. Only the set's own names are written (the
 // checksum file is usable only when it lists just those), never a file that is good. Nothing
 // is changed unless every rebuilt file matches. Refuses a set without a usable checksum file,
-// one that no header read from a file of the set bears out (SetFindings::corroborated), a set
+// one that no header read from a file of the set bears out (JoinPlan::corroborated), a set
 // without recovery parts, a chosen name that is not one of the set's, and a set where a listed
 // name holds no ordinary file (a folder). A chosen file that does not exist, with no
 // set around it, is a FileNotFound failure.

@@ -8,9 +8,9 @@
 // Never run it to make a failing test pass: the files users already have do not change with
 // the code.
 
+#include "join_plan.h"
 #include "recovery.h"
 #include "repair.h"
-#include "set_findings.h"
 #include "test_support.h"
 
 #include <fcntl.h>
@@ -203,11 +203,11 @@ TEST(GoldenFiles, CheckedInSetsAreRepairedByteForByteAndJoin) {
             << report.value().message;
         EXPECT_TRUE(filesIn(dir.path()) == whole) << "the repaired set differs";
 
-        const auto verified = readSetFindings(defaultFileSystem(), dir / "golden.002",
-                                              ChosenName::MustBeThere, nullptr);
-        ASSERT_TRUE(verified && verified.value());
-        EXPECT_TRUE(verified.value()->contentsChecked);
-        for (const PartVerdict& verdict : verified.value()->verdicts)
+        const JoinPlan verified =
+            planJoin(defaultFileSystem(), {dir / "golden.002", {}, PlanFor::Check});
+        ASSERT_EQ(verified.outcome, JoinOutcome::Ready);
+        EXPECT_TRUE(verified.verdict.contentsChecked);
+        for (const PartVerdict& verdict : verified.verdict.verdicts)
             EXPECT_EQ(verdict.condition, PartCondition::Good) << verdict.path;
 
         // Joined with its parts deleted, the set leaves nothing behind but the file.

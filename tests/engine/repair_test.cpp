@@ -1,6 +1,7 @@
 // Repairing a set: any N lost or damaged files of it come back byte for byte and in place;
 // more than N, or anything that cannot be trusted, changes nothing.
 
+#include "join_plan.h"
 #include "recovery.h"
 #include "repair.h"
 #include "run_journal.h"
@@ -158,6 +159,40 @@ TEST(Repair, WholeSetIsLeftAlone) {
     EXPECT_EQ(found.value().size(), 2u);
     EXPECT_EQ(fs.calls(FsCall::Open), 2u);
     EXPECT_EQ(fs.calls(FsCall::Stat) + fs.calls(FsCall::Lstat), 0u);
+}
+
+// The one plan of a set reaches one verdict whichever file of it is chosen, and whether it is
+// read in one call or planned to its headers first and deepened.
+TEST(Repair, EveryFileOfASetLeadsItsPlanToOneVerdict) {
+    RepairableSet set(50000, 8, 2, 17);
+    std::filesystem::remove(set.dir / "movie.002");
+    FileSystem& fs = defaultFileSystem();
+    const auto conditions = [](const JoinPlan& plan) {
+        std::vector<PartCondition> found;
+        for (const PartVerdict& verdict : plan.verdict.verdicts)
+            found.push_back(verdict.condition);
+        return found;
+    };
+    const JoinPlan join = planJoin(fs, {set.dir / "movie.000", "", PlanFor::Join});
+    EXPECT_EQ(join.outcome, JoinOutcome::RebuildPossible);
+    EXPECT_TRUE(join.verdict.contentsChecked && join.verdict.repairable);
+    EXPECT_EQ(join.lostBrokenFiles(), std::vector<std::string>{"movie.002"});
+
+    JoinPlan deepened =
+        planJoin(fs, {set.dir / "movie.000", "", PlanFor::Join, PlanDepth::Headers});
+    EXPECT_EQ(deepened.outcome, JoinOutcome::Ready);
+    EXPECT_FALSE(deepened.verdict.contentsChecked);
+    checkJoinContents(fs, deepened, nullptr);
+    EXPECT_EQ(deepened.outcome, JoinOutcome::RebuildPossible);
+    EXPECT_EQ(conditions(deepened), conditions(join));
+
+    for (const char* chosen : {"movie.000", "movie.004", "movie.r01"}) {
+        SCOPED_TRACE(chosen);
+        const JoinPlan check = planJoin(fs, {set.dir / chosen, "", PlanFor::Check});
+        EXPECT_EQ(check.outcome, JoinOutcome::Ready);
+        EXPECT_TRUE(check.verdict.contentsChecked && check.verdict.repairable);
+        EXPECT_EQ(conditions(check), conditions(join));
+    }
 }
 
 // A lost file is named by its set's names; a name outside the set changes nothing.
