@@ -77,14 +77,16 @@ bool tooManyParts(const std::string& path, SplitRule rule, std::int32_t amount,
     return true;
 }
 
-int finish(bool done, const Message& successMessage, const OperationContext& context,
-           TerminalProgress& progress) {
+// done: the operation's work is done and nothing is left to delete; filesLeft: its work is
+// done, but files the user agreed to delete are still there.
+int finish(bool done, bool filesLeft, const Message& successMessage,
+           const OperationContext& context, TerminalProgress& progress) {
     progress.clear();
     if (done) {
         context.box.inform(successMessage);
         return kExitDone;
     }
-    if (context.filesLeftUndeleted)
+    if (filesLeft)
         return kExitFilesLeft;
     if (*stopFlag() != 0)
         writeToStderr(_("tolvar-split: interrupted\n"));
@@ -147,11 +149,13 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
         return kExitRefused;
 
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
-    const bool done =
-        options.sizeText
-            ? SplitFile(options.path, filesize, prefix, options.path, context, split)
-            : SplitFile2(options.path, filenumber, prefix, options.path, context, split);
-    return finish(done, messages::kSplitDone, context, progress);
+    const SplitEnd end = options.sizeText
+                             ? splitBy(SplitRule::Kilobytes, options.path, filesize, prefix,
+                                       options.path, context, split)
+                             : splitBy(SplitRule::NumberOfParts, options.path, filenumber, prefix,
+                                       options.path, context, split);
+    return finish(end == SplitEnd::Split, end == SplitEnd::FilesLeft, messages::kSplitDone, context,
+                  progress);
 }
 
 // The join asks what the window asks before the engine's own confirmation, on the one plan
@@ -204,7 +208,7 @@ int runJoin(const Options& options, MessageBox& box, OperationContext& context,
     // a script only a status would, so name the part that stopped it.
     if (end == JoinEnd::Stopped)
         box.refuse(silentStopInWords(plan.set ? &*plan.set : nullptr));
-    return finish(end == JoinEnd::Joined,
+    return finish(end == JoinEnd::Joined, end == JoinEnd::FilesLeft,
                   plan.verdict.contentsChecked ? messages::kAssembleDone
                                                : messages::kAssembledUnchecked,
                   context, progress);

@@ -386,7 +386,7 @@ JoinEnd join(JoinPlan& plan, OperationContext& context, const JoinOptions& optio
     const Message question =
         messages::deletePartsQuestion(assembler.parts.size(), assembler.output,
                                       !assembler.checksumPath.empty(), plan.hasRecoveryFiles());
-    const bool done = detail::finishOperation(
+    const detail::Finish finished = detail::finishOperation(
         context, assembled, question, messages::assembledAs(assembler.output), "join",
         assembler.outputFolder ? &*assembler.outputFolder : nullptr, {assembler.output},
         [&]() -> detail::Doomed {
@@ -408,9 +408,9 @@ JoinEnd join(JoinPlan& plan, OperationContext& context, const JoinOptions& optio
         });
     if (!assembled)
         return JoinEnd::Refused;
-    if (assembler.ended == JoinEnd::Joined && !done)
-        return JoinEnd::Unfinished;
-    return assembler.ended;
+    if (assembler.ended != JoinEnd::Joined || finished == detail::Finish::Done)
+        return assembler.ended;
+    return finished == detail::Finish::FilesLeft ? JoinEnd::FilesLeft : JoinEnd::Unfinished;
 }
 
 } // namespace

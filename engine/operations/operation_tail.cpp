@@ -95,41 +95,40 @@ namespace tolvar::detail {
 namespace {
 
 // After a deletion failed: the result stands, and the user learns which files are still there.
-void reportLeft(OperationContext& context, const std::string& achieved,
-                const std::vector<std::string>& left) {
-    context.filesLeftUndeleted = true;
+Finish reportLeft(OperationContext& context, const std::string& achieved,
+                  const std::vector<std::string>& left) {
     if (!left.empty())
         context.box.refuse(messages::notDeletedMessage(achieved, left));
+    return Finish::FilesLeft;
 }
 
 } // namespace
 
-bool finishOperation(OperationContext& context, const Step& outcome, const Message& question,
-                     const std::string& achieved, const char* operation, const Folder* keptFolder,
-                     const std::vector<std::string>& kept, const std::function<Doomed()>& doomed) {
+Finish finishOperation(OperationContext& context, const Step& outcome, const Message& question,
+                       const std::string& achieved, const char* operation, const Folder* keptFolder,
+                       const std::vector<std::string>& kept,
+                       const std::function<Doomed()>& doomed) {
     if (!outcome || !outcome.value()) {
         if (!outcome)
             showFailureReport(context.box, outcome.failure());
-        return false;
+        return Finish::NotDone;
     }
     if (!context.box.askDefaultNo(question))
-        return true;
+        return Finish::Done;
     // What is kept becomes the only copy: make sure it is on disk before anything goes.
     if (keptFolder != nullptr) {
         if (auto synced = syncToDisk(context.fs, *keptFolder, kept); !synced) {
             showFailureReport(context.box, synced.failure());
-            return false;
+            return Finish::NotDone;
         }
     }
     const Doomed names = doomed();
     if (!names) {
         showFailureReport(context.box, names.failure());
-        return false;
+        return Finish::NotDone;
     }
-    if (!names.value()) {
-        context.filesLeftUndeleted = true;
-        return false;
-    }
+    if (!names.value())
+        return Finish::FilesLeft;
     // Named in a journal first, so that a run killed midway is finished by the next command:
     // the files still as they were read, in the folder of the first.
     const std::vector<DoomedFile>& files = *names.value();
@@ -142,7 +141,7 @@ bool finishOperation(OperationContext& context, const Step& outcome, const Messa
         auto started = journalDeletions(context.fs, *files.front().folder, journaled, operation);
         if (!started) {
             showFailureReport(context.box, started.failure());
-            return false;
+            return Finish::NotDone;
         }
         journal = std::move(started.value());
     }
@@ -160,18 +159,16 @@ bool finishOperation(OperationContext& context, const Step& outcome, const Messa
             std::vector<std::string> left = changed;
             for (auto rest = file + (err == ENOENT ? 1 : 0); rest != files.end(); ++rest)
                 left.push_back(rest->path);
-            reportLeft(context, achieved, left);
-            return false;
+            return reportLeft(context, achieved, left);
         }
         if (!sameVersion(now, file->seen))
             changed.push_back(file->path);
     }
     if (!changed.empty()) {
-        context.filesLeftUndeleted = true;
         context.box.refuse(messages::changedSinceReadMessage(changed));
-        return false;
+        return Finish::FilesLeft;
     }
-    return true;
+    return Finish::Done;
 }
 
 } // namespace tolvar::detail

@@ -4,6 +4,7 @@
 #include "message.h"
 #include "message_box.h"
 #include "progress.h"
+#include "split_plan.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,15 +24,12 @@ struct SeenFile {
 
 // What every operation needs from its caller besides its arguments: the box it talks through,
 // the file layer (real unless a test injects faults) and, optionally, a progress observer. What
-// one operation is asked to do travels apart (SplitOptions, JoinOptions).
+// one operation is asked to do travels apart (SplitOptions, JoinOptions), and so does how it
+// ended (SplitEnd, JoinEnd).
 struct OperationContext {
     MessageBox& box;
     FileSystem& fs = defaultFileSystem();
     ProgressObserver* progress = nullptr;
-    // Set by the operation: its result is in place, but files the user agreed to delete are
-    // still there (a deletion failed, or a file had changed since it was read); its messages
-    // name them.
-    bool filesLeftUndeleted = false;
     // How long an operation waits for another run to finish committing in its folder before
     // it refuses.
     int lockWaitMilliseconds = 5000;
@@ -143,6 +141,20 @@ bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std:
                 const std::string& DeletePath, OperationContext& context,
                 const SplitOptions& options = {});
 
+// How a split ended.
+enum class SplitEnd {
+    Split,     // every part is written, and the source deleted if the user agreed
+    FilesLeft, // every part is written, but the source the user agreed to delete is still there:
+               // the deletion failed, or it had changed since it was read (said, naming it)
+    NotDone,   // declined, refused, failed or cancelled, and said why
+};
+
+// SplitFile (rule Kilobytes, amount the size) or SplitFile2 (NumberOfParts, amount the number),
+// saying how it ended.
+SplitEnd splitBy(SplitRule rule, const std::string& Filename, std::int32_t amount,
+                 const std::string& Prefix, const std::string& DeletePath,
+                 OperationContext& context, const SplitOptions& options = {});
+
 // What a join is told besides its set: the user's answers to questions asked before it.
 struct JoinOptions {
     // Join without the set's checksum file even when one is there, as the user chose after being
@@ -156,12 +168,14 @@ struct JoinOptions {
 // How a join ended.
 enum class JoinEnd {
     Joined,     // the output is in place, and the files the user agreed to delete are gone
-    Unfinished, // the output is in place, but a deletion failed or was refused (said)
+    Unfinished, // the output is in place, but its deletions could not begin (said)
     Declined,   // the user said No to the confirmation
     Refused,    // refused or failed, and said why through the box
     Stopped,    // stopped without a word, as the classic join does: a later part was chosen, or
                 // a broken file carries another index than its name (the plan says which)
     Cancelled,  // the observer stopped it; nothing is left behind
+    FilesLeft,  // the output is in place, but files the user agreed to delete are still there:
+                // a deletion failed, or they had changed since they were read (said, naming them)
 };
 
 struct JoinPlan;

@@ -614,17 +614,19 @@ Result<std::optional<struct stat>> unchangedSource(FileSystem& fs, const detail:
     return std::optional<struct stat>(now);
 }
 
-bool splitWith(SplitRule rule, const std::string& Filename, std::int32_t amount,
-               const std::string& Prefix, const std::string& DeletePath, OperationContext& context,
-               const SplitOptions& options) {
+} // namespace
+
+SplitEnd splitBy(SplitRule rule, const std::string& Filename, std::int32_t amount,
+                 const std::string& Prefix, const std::string& DeletePath,
+                 OperationContext& context, const SplitOptions& options) {
     if (!context.box.ask(messages::kConfirmSplit))
-        return false;
+        return SplitEnd::NotDone;
     detail::finishInterruptedRuns(context.fs, context.box);
 
     Splitter splitter(context, options, Filename, Prefix, rule, amount);
     const detail::Step split = splitter.run();
     std::optional<detail::Folder> other; // DeletePath's folder, where it is not the source's
-    return detail::finishOperation(
+    const detail::Finish finished = detail::finishOperation(
         context, split, messages::deleteSourceQuestion(DeletePath), messages::kPartsComplete,
         "split", splitter.partsFolder ? &*splitter.partsFolder : nullptr, splitter.created,
         [&]() -> detail::Doomed {
@@ -652,22 +654,29 @@ bool splitWith(SplitRule rule, const std::string& Filename, std::int32_t amount,
             return std::optional(
                 std::vector<detail::DoomedFile>{{folder, DeletePath, *unchanged.value()}});
         });
+    switch (finished) {
+    case detail::Finish::Done:
+        return SplitEnd::Split;
+    case detail::Finish::FilesLeft:
+        return SplitEnd::FilesLeft;
+    case detail::Finish::NotDone:
+        break;
+    }
+    return SplitEnd::NotDone;
 }
-
-} // namespace
 
 bool SplitFile(const std::string& Filename, std::int32_t Filesize, const std::string& Prefix,
                const std::string& DeletePath, OperationContext& context,
                const SplitOptions& options) {
-    return splitWith(SplitRule::Kilobytes, Filename, Filesize, Prefix, DeletePath, context,
-                     options);
+    return splitBy(SplitRule::Kilobytes, Filename, Filesize, Prefix, DeletePath, context,
+                   options) == SplitEnd::Split;
 }
 
 bool SplitFile2(const std::string& Filename, std::int32_t Filenumber, const std::string& Prefix,
                 const std::string& DeletePath, OperationContext& context,
                 const SplitOptions& options) {
-    return splitWith(SplitRule::NumberOfParts, Filename, Filenumber, Prefix, DeletePath, context,
-                     options);
+    return splitBy(SplitRule::NumberOfParts, Filename, Filenumber, Prefix, DeletePath, context,
+                   options) == SplitEnd::Split;
 }
 
 } // namespace tolvar

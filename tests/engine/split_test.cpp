@@ -316,7 +316,7 @@ TEST_F(SplitTest, OnlyTheUnchangedSourceIsDeleted) {
     writeFile(other, "keep me");
     run.box.reset({Yes, Yes, Ok});
     OperationContext context{run.box};
-    EXPECT_FALSE(SplitFile(source, 1, "", other, context));
+    EXPECT_EQ(splitBy(SplitRule::Kilobytes, source, 1, "", other, context), SplitEnd::FilesLeft);
     EXPECT_SHOWN(run, question(kConfirmSplit), deleteSourceQuestion(other),
                  refusal(messages::sourceChangedMessage(other)));
     EXPECT_EQ(readFile(other), "keep me");

@@ -25,17 +25,23 @@ struct DoomedFile {
 // nothing when it found a reason to keep them (and said it).
 using Doomed = Result<std::optional<std::vector<DoomedFile>>>;
 
+// How an operation's end went.
+enum class Finish {
+    Done,      // the work is done, and the files the user agreed to delete are gone (or kept)
+    FilesLeft, // the work is done, but files the user agreed to delete are still there (said)
+    NotDone,   // refused, failed or declined before the work was done, or a failure was said
+};
+
 // Reports a failure; after success asks `question` (No the default) and, on Yes, flushes `kept`
 // (names in keptFolder) to disk before deleting, in order, the files `doomed` names. A name that
 // no longer holds the file that was read (another program wrote or replaced it meanwhile, the
-// question may have waited for hours) is kept and named. True when the operation's work is
-// done (the answer No included); false when it was refused, failed, or a deletion could not be
-// done. A deletion that fails is reported, then `achieved` (messages::kPartsComplete,
-// assembledAs) and the files still there, and context.filesLeftUndeleted is set; so it is when
+// question may have waited for hours) is kept and named. Done when the operation's work is
+// done (the answer No included). A deletion that fails is reported, then `achieved`
+// (messages::kPartsComplete, assembledAs) and the files still there: FilesLeft, as when
 // `doomed` kept them. operation ("split", "join") names the run to a later command that finishes
 // deletions a kill interrupted.
-bool finishOperation(OperationContext& context, const Step& outcome, const Message& question,
-                     const std::string& achieved, const char* operation, const Folder* keptFolder,
-                     const std::vector<std::string>& kept, const std::function<Doomed()>& doomed);
+Finish finishOperation(OperationContext& context, const Step& outcome, const Message& question,
+                       const std::string& achieved, const char* operation, const Folder* keptFolder,
+                       const std::vector<std::string>& kept, const std::function<Doomed()>& doomed);
 
 } // namespace tolvar::detail
