@@ -395,139 +395,147 @@ std::string usageText() {
              "Try 'tolvar-split --help' for more information.\n");
 }
 
+// Each section is translated apart, so a translator works on one at a time; the blank lines
+// between them are not theirs. A translation is wrapped to 80 columns in its own lines.
 std::string helpText() {
-    return R"HELP(Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]
-                          [--checksums] [--recovery N] [--join-script]
-                          [--delete-source] FILE
-       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]
-                         [--no-checksums] FIRST_PART
-       tolvar-split info PART
-       tolvar-split verify PART
-       tolvar-split repair PART
-       tolvar-split --help | --version
-
-Cut a file into numbered broken files and join them back, byte for byte. The
-broken files are the same as those of the Tolvar Files Splitter window: each
-starts with a 16-byte header ("SPLITKV", its index, the number of parts and
-the last three characters of the source's name) followed by a slice of the
-source.
-
-Commands:
-  split FILE      Cut FILE into broken files. Without --prefix they go beside
-                  FILE, named after it with its last three characters replaced
-                  by the three-digit index: movie.avi gives movie.000,
-                  movie.001, ... A FILE whose name has fewer than three
-                  characters is refused, with or without --prefix.
-  join FIRST_PART Rebuild the file from the set whose first part (the one whose
-                  name ends in 000) is FIRST_PART. Without --prefix the file is
-                  written beside the parts under its original name. A damaged
-                  checksum file beside the set stops the join (see
-                  --no-checksums).
-  info PART       Read PART's header and list its set: the part's index, the
-                  number of parts, the name the set restores to, each part
-                  present with its payload size, and each part that is
-                  missing, carries a wrong index or is not a part at all.
-                  Changes nothing.
-  verify PART     Check every file of PART's set against the checksum file
-                  beside it (see --checksums) and print each as good, damaged
-                  (cut short, grown, altered, or another part's bytes), missing
-                  or foreign (not a part of this set). Without a usable
-                  checksum file, say why and list the set as info does; with
-                  a damaged one, say so, list the set and exit with status 1.
-                  Changes nothing.
-  repair PART     Check every file of PART's set against its checksum file
-                  (PART may name a file of the set that is lost),
-                  rebuild the missing and damaged ones from the others and the
-                  recovery parts, check each rebuilt file against its checksum
-                  and put it in place under its own name. With more files lost
-                  than there are recovery parts, say so and change nothing.
-
-Options:
-  -s, --size SIZE   (split) Payload of each part: a number with an optional
-                    unit K (1024 bytes, the default) or M (1024 K), e.g. 100K,
-                    700M, 1.5M, 64. The size is rounded to whole kilobytes, a
-                    half going to the even neighbour. It must come to 1 K to
-                    2097151 K (2047.999 M).
-  -n, --parts N     (split) Cut into N parts of equal size, N from 2 to 50; the
-                    bytes left over go into one further, short part.
-  -p, --prefix PREFIX
-                    (split) Name the parts PREFIX.000, PREFIX.001, ...
-                    (join) Name the rebuilt file PREFIX. followed by the last
-                    three characters kept from the source's name.
-                    A "." is appended unless PREFIX already ends in one. An
-                    empty PREFIX is the same as none. A PREFIX ending in "/"
-                    or naming a folder puts the files in that folder under
-                    the names they would have beside FILE or FIRST_PART
-                    (--prefix out/ dir/movie.avi gives out/movie.000, ...).
-      --checksums   (split) Also write a checksum file beside the parts, named
-                    after them with "sha256" in place of the index (movie.sha256
-                    beside movie.000, ...). It holds one sha256sum line per part
-                    and nothing else, so "sha256sum -c movie.sha256" (GNU,
-                    busybox, uutils), "shasum -a 256 -c movie.sha256" and
-                    "7zz t -thash movie.sha256" run in the parts' folder check
-                    them without this program. Its companion, movie.tolvar,
-                    holds the same lines and the original's name (no folder),
-                    size, time, permissions and SHA-256. join uses them when
-                    it is there: a damaged part is refused, naming it, before
-                    anything is written, and the rebuilt file is checked against
-                    the original's SHA-256 before it is kept. Deleting the parts
-                    deletes it too. Its lines may name only the set's own files.
-      --join-script (split, implies --checksums) Also write movie.join.sh, a
-                    POSIX sh script that rebuilds the file without this program
-                    ("sh movie.join.sh" in the parts' folder): it checks every
-                    part first and never replaces an existing file.
-      --no-checksums
-                    (join) Join without the checksum file beside the set, with
-                    the usual checks of every part's header and size only; for
-                    a set whose checksum file is damaged, which otherwise stops
-                    the join.
-  -y, --yes         Answer Yes to "Are you sure ...?" and to "... already
-                    exists. Replace it?" without asking. It also stops the
-                    question about deleting files: they are kept unless
-                    --delete-source or --delete-parts is given.
-  -r, --recovery N  (split) Also write N recovery parts, movie.r00 to
-                    movie.r(N-1), N from 1 to 100, and the checksum file
-                    movie.sha256 that lists them: any N files of the set may
-                    then be lost or damaged and rebuilt with repair.
-      --delete-source
-                    (split) Delete FILE once every part is written.
-      --delete-parts
-                    (join) Delete the parts once the file is rebuilt.
-  -h, --help        Show this help and exit.
-  -V, --version     Show the version and exit.
-
-Options may come before or after the other arguments; "--" ends the options.
-A long option may be shortened to any beginning that names only it (--siz).
-
-Questions:
-  Before it starts, split and join ask "Are you sure ...? [y/N]" on the
-  terminal; before that, join asks "'movie.avi' already exists. Replace it?"
-  when a file has the rebuilt file's name. When standard input is not a
-  terminal and --yes is not given, the answer is No: the program says so and
-  changes nothing. After a split or join, the program asks whether to delete
-  the source or the parts; --delete-source and --delete-parts answer Yes, --yes
-  without them answers No, and without a terminal the answer is No.
-
-Output:
-  All messages go to standard error: the questions, refusals such as "This
-  file is already splited.", and failure reports in the form
-  "Tolvar Files Splitter - 61: Disk full: cannot write '...' (...)", where 61
-  is the failure's number. When standard error is a terminal, a progress line
-  shows the bytes done, the total and the rate. info prints its list on
-  standard output. Ctrl+C during the copy stops it and removes the files this
-  run created.
-
-Exit status:
-  0  done (info: the set is complete; verify: every file is good;
-     repair: the set is whole or repaired)
-  1  refused, declined, interrupted or failed (info: the set is incomplete or
-     PART is not a part; verify: a file is damaged, missing or
-     foreign, or the checksum file is damaged; repair: the set could not
-     be repaired)
-  2  the command line could not be understood
-  3  the split or join is done, but files it was to delete are still there
-     (a deletion failed, or the source changed); the messages name them
-)HELP";
+    const char* const sections[] = {
+        // TRANSLATORS: wrapped
+        N_("Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
+           "                          [--checksums] [--recovery N] [--join-script]\n"
+           "                          [--delete-source] FILE\n"
+           "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
+           "                         [--no-checksums] FIRST_PART\n"
+           "       tolvar-split info PART\n"
+           "       tolvar-split verify PART\n"
+           "       tolvar-split repair PART\n"
+           "       tolvar-split --help | --version\n"),
+        // TRANSLATORS: wrapped
+        N_("Cut a file into numbered broken files and join them back, byte for byte. The\n"
+           "broken files are the same as those of the Tolvar Files Splitter window: each\n"
+           "starts with a 16-byte header (\"SPLITKV\", its index, the number of parts and\n"
+           "the last three characters of the source's name) followed by a slice of the\n"
+           "source.\n"),
+        // TRANSLATORS: wrapped
+        N_("Commands:\n"
+           "  split FILE      Cut FILE into broken files. Without --prefix they go beside\n"
+           "                  FILE, named after it with its last three characters replaced\n"
+           "                  by the three-digit index: movie.avi gives movie.000,\n"
+           "                  movie.001, ... A FILE whose name has fewer than three\n"
+           "                  characters is refused, with or without --prefix.\n"
+           "  join FIRST_PART Rebuild the file from the set whose first part (the one whose\n"
+           "                  name ends in 000) is FIRST_PART. Without --prefix the file is\n"
+           "                  written beside the parts under its original name. A damaged\n"
+           "                  checksum file beside the set stops the join (see\n"
+           "                  --no-checksums).\n"
+           "  info PART       Read PART's header and list its set: the part's index, the\n"
+           "                  number of parts, the name the set restores to, each part\n"
+           "                  present with its payload size, and each part that is\n"
+           "                  missing, carries a wrong index or is not a part at all.\n"
+           "                  Changes nothing.\n"
+           "  verify PART     Check every file of PART's set against the checksum file\n"
+           "                  beside it (see --checksums) and print each as good, damaged\n"
+           "                  (cut short, grown, altered, or another part's bytes), missing\n"
+           "                  or foreign (not a part of this set). Without a usable\n"
+           "                  checksum file, say why and list the set as info does; with\n"
+           "                  a damaged one, say so, list the set and exit with status 1.\n"
+           "                  Changes nothing.\n"
+           "  repair PART     Check every file of PART's set against its checksum file\n"
+           "                  (PART may name a file of the set that is lost),\n"
+           "                  rebuild the missing and damaged ones from the others and the\n"
+           "                  recovery parts, check each rebuilt file against its checksum\n"
+           "                  and put it in place under its own name. With more files lost\n"
+           "                  than there are recovery parts, say so and change nothing.\n"),
+        // TRANSLATORS: wrapped
+        N_("Options:\n"
+           "  -s, --size SIZE   (split) Payload of each part: a number with an optional\n"
+           "                    unit K (1024 bytes, the default) or M (1024 K), e.g. 100K,\n"
+           "                    700M, 1.5M, 64. The size is rounded to whole kilobytes, a\n"
+           "                    half going to the even neighbour. It must come to 1 K to\n"
+           "                    2097151 K (2047.999 M).\n"
+           "  -n, --parts N     (split) Cut into N parts of equal size, N from 2 to 50; the\n"
+           "                    bytes left over go into one further, short part.\n"
+           "  -p, --prefix PREFIX\n"
+           "                    (split) Name the parts PREFIX.000, PREFIX.001, ...\n"
+           "                    (join) Name the rebuilt file PREFIX. followed by the last\n"
+           "                    three characters kept from the source's name.\n"
+           "                    A \".\" is appended unless PREFIX already ends in one. An\n"
+           "                    empty PREFIX is the same as none. A PREFIX ending in \"/\"\n"
+           "                    or naming a folder puts the files in that folder under\n"
+           "                    the names they would have beside FILE or FIRST_PART\n"
+           "                    (--prefix out/ dir/movie.avi gives out/movie.000, ...).\n"
+           "      --checksums   (split) Also write a checksum file beside the parts, named\n"
+           "                    after them with \"sha256\" in place of the index (movie.sha256\n"
+           "                    beside movie.000, ...). It holds one sha256sum line per part\n"
+           "                    and nothing else, so \"sha256sum -c movie.sha256\" (GNU,\n"
+           "                    busybox, uutils), \"shasum -a 256 -c movie.sha256\" and\n"
+           "                    \"7zz t -thash movie.sha256\" run in the parts' folder check\n"
+           "                    them without this program. Its companion, movie.tolvar,\n"
+           "                    holds the same lines and the original's name (no folder),\n"
+           "                    size, time, permissions and SHA-256. join uses them when\n"
+           "                    it is there: a damaged part is refused, naming it, before\n"
+           "                    anything is written, and the rebuilt file is checked against\n"
+           "                    the original's SHA-256 before it is kept. Deleting the parts\n"
+           "                    deletes it too. Its lines may name only the set's own files.\n"
+           "      --join-script (split, implies --checksums) Also write movie.join.sh, a\n"
+           "                    POSIX sh script that rebuilds the file without this program\n"
+           "                    (\"sh movie.join.sh\" in the parts' folder): it checks every\n"
+           "                    part first and never replaces an existing file.\n"
+           "      --no-checksums\n"
+           "                    (join) Join without the checksum file beside the set, with\n"
+           "                    the usual checks of every part's header and size only; for\n"
+           "                    a set whose checksum file is damaged, which otherwise stops\n"
+           "                    the join.\n"
+           "  -y, --yes         Answer Yes to \"Are you sure ...?\" and to \"... already\n"
+           "                    exists. Replace it?\" without asking. It also stops the\n"
+           "                    question about deleting files: they are kept unless\n"
+           "                    --delete-source or --delete-parts is given.\n"
+           "  -r, --recovery N  (split) Also write N recovery parts, movie.r00 to\n"
+           "                    movie.r(N-1), N from 1 to 100, and the checksum file\n"
+           "                    movie.sha256 that lists them: any N files of the set may\n"
+           "                    then be lost or damaged and rebuilt with repair.\n"
+           "      --delete-source\n"
+           "                    (split) Delete FILE once every part is written.\n"
+           "      --delete-parts\n"
+           "                    (join) Delete the parts once the file is rebuilt.\n"
+           "  -h, --help        Show this help and exit.\n"
+           "  -V, --version     Show the version and exit.\n"),
+        // TRANSLATORS: wrapped
+        N_("Options may come before or after the other arguments; \"--\" ends the options.\n"
+           "A long option may be shortened to any beginning that names only it (--siz).\n"),
+        // TRANSLATORS: wrapped
+        N_("Questions:\n"
+           "  Before it starts, split and join ask \"Are you sure ...? [y/N]\" on the\n"
+           "  terminal; before that, join asks \"'movie.avi' already exists. Replace it?\"\n"
+           "  when a file has the rebuilt file's name. When standard input is not a\n"
+           "  terminal and --yes is not given, the answer is No: the program says so and\n"
+           "  changes nothing. After a split or join, the program asks whether to delete\n"
+           "  the source or the parts; --delete-source and --delete-parts answer Yes, --yes\n"
+           "  without them answers No, and without a terminal the answer is No.\n"),
+        // TRANSLATORS: wrapped
+        N_("Output:\n"
+           "  All messages go to standard error: the questions, refusals such as \"This\n"
+           "  file is already splited.\", and failure reports in the form\n"
+           "  \"Tolvar Files Splitter - 61: Disk full: cannot write '...' (...)\", where 61\n"
+           "  is the failure's number. When standard error is a terminal, a progress line\n"
+           "  shows the bytes done, the total and the rate. info prints its list on\n"
+           "  standard output. Ctrl+C during the copy stops it and removes the files this\n"
+           "  run created.\n"),
+        // TRANSLATORS: wrapped
+        N_("Exit status:\n"
+           "  0  done (info: the set is complete; verify: every file is good;\n"
+           "     repair: the set is whole or repaired)\n"
+           "  1  refused, declined, interrupted or failed (info: the set is incomplete or\n"
+           "     PART is not a part; verify: a file is damaged, missing or\n"
+           "     foreign, or the checksum file is damaged; repair: the set could not\n"
+           "     be repaired)\n"
+           "  2  the command line could not be understood\n"
+           "  3  the split or join is done, but files it was to delete are still there\n"
+           "     (a deletion failed, or the source changed); the messages name them\n"),
+    };
+    std::string text;
+    for (const char* section : sections)
+        text += (text.empty() ? "" : "\n") + std::string(_(section));
+    return text;
 }
 
 } // namespace tolvar::cli

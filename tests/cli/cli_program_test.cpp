@@ -18,6 +18,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 constexpr int kDone = 0;
 constexpr int kRefused = 1;
@@ -903,12 +904,15 @@ TEST_F(CliTest, SpeaksTheLanguageOfTheUsersLocale) {
     setenv("LC_ALL", "C.UTF-8", 1);
     setenv("LANGUAGE", "de", 1);
     const RunResult german = runProgram({"split", "--size", "1K", "--yes", tooMany});
+    const RunResult help = runProgram({"--help"});
     unsetenv("LANGUAGE");
     unsetenv("LC_ALL");
     EXPECT_EQ(german.status, kRefused);
     EXPECT_EQ(german.err, "tolvar-split: Diese Teilung bräuchte 1075 Teildateien, aber ein Satz "
                           "kann höchstens 999 haben. Wählen Sie eine größere Größe oder weniger "
                           "Teildateien.\n");
+    EXPECT_THAT(help.out, StartsWith("Aufruf: tolvar-split split (--size GRÖSSE | --parts N)"));
+    EXPECT_THAT(help.out, HasSubstr("\n\nRückgabewert:\n  0  erledigt"));
 }
 
 TEST_F(CliTest, AJoinStopsAtAPartThatIsNotABrokenFile) {
