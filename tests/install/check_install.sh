@@ -82,11 +82,14 @@ checkFiles() {
         problem "share/locale/de/LC_MESSAGES/$name.mo is missing or holds no German"
 
     while IFS= read -r -d '' manPage; do
-        manPage=$(basename "$manPage")
-        # Installed gzipped, as Debian's policy has it, and the same page once unpacked.
-        gzip -dc "$root/share/man/man1/$manPage.gz" 2>/dev/null |
-            cmp -s - "$(find "$sourceDir" -path "$sourceDir/build*" -prune -o -name "$manPage" -print -quit)" ||
-            problem "the man page $manPage.gz is not installed, or differs from $manPage"
+        # Installed gzipped, as Debian's policy has it, and the same page once unpacked; a
+        # translation (a page in a folder named for a language of po/, as de/) under man/LANG/.
+        local installed language
+        language=$(basename "$(dirname "$manPage")")
+        installed=man1/$(basename "$manPage").gz
+        [ -f "$sourceDir/po/$language.po" ] && installed=$language/$installed
+        gzip -dc "$root/share/man/$installed" 2>/dev/null | cmp -s - "$manPage" ||
+            problem "the man page $installed is not installed, or differs from ${manPage#"$sourceDir"/}"
     done < <(find "$sourceDir" \( -name '.*' -o -name 'build*' \) -prune -o \
         -type f -name '*.1' -print0)
 
