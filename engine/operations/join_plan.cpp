@@ -224,6 +224,27 @@ bool judgeJoinByHeaders(JoinPlan& plan) {
     return true;
 }
 
+// Judges the set the chosen file names by its headers: each file's verdict, and for a join
+// whether it can go on. False when a join cannot.
+bool judgeChosenSet(const PlanRequest& request, JoinPlan& plan) {
+    const bool joining = request.purpose == PlanFor::Join;
+    if (!joining)
+        plan.outcome = JoinOutcome::Ready;
+    if (const auto header = chosenHeader(plan)) {
+        plan.judgedBy.PartCount = header->PartCount;
+        plan.judgedBy.NameTail = header->NameTail;
+    }
+    if (!plan.set)
+        return !joining;
+    plan.base = plan.set->base;
+    if (joining && !judgeJoinByHeaders(plan))
+        return false;
+    plan.output = plan.set->outputName(request.prefix);
+    for (const PartEntry& entry : plan.set->parts)
+        plan.verdict.verdicts.push_back(verdictOf(*plan.set, entry));
+    return true;
+}
+
 } // namespace
 
 JoinPlan planJoin(FileSystem& fs, const PlanRequest& request, ProgressObserver* observer) {
@@ -239,28 +260,8 @@ JoinPlan planJoin(FileSystem& fs, const PlanRequest& request, ProgressObserver* 
                          _("cannot find the other broken files of '") + request.chosen + "'"));
         return plan;
     }
-    if (!readChosen(fs, request, plan))
-        return plan;
-    if (!joining)
-        plan.outcome = JoinOutcome::Ready;
-    if (plan.set) {
-        plan.base = plan.set->base;
-        if (const auto header = chosenHeader(plan)) {
-            plan.judgedBy.PartCount = header->PartCount;
-            plan.judgedBy.NameTail = header->NameTail;
-        }
-        if (joining && !judgeJoinByHeaders(plan))
-            return plan;
-        plan.output = plan.set->outputName(request.prefix);
-        for (const PartEntry& entry : plan.set->parts)
-            plan.verdict.verdicts.push_back(verdictOf(*plan.set, entry));
-    } else if (const auto header = chosenHeader(plan)) {
-        plan.judgedBy.PartCount = header->PartCount;
-        plan.judgedBy.NameTail = header->NameTail;
-    } else if (joining) {
-        return plan;
-    }
-    if (request.depth == PlanDepth::Parts)
+    if (!readChosen(fs, request, plan) || !judgeChosenSet(request, plan) ||
+        request.depth == PlanDepth::Parts)
         return plan;
     if (!request.withoutChecksumFile && !readChecksumFile(fs, plan))
         return plan;
