@@ -383,32 +383,30 @@ std::string prefixWithDot(std::string_view prefix) {
     return result;
 }
 
+namespace {
+
+// The synopsis opens both the short usage and --help, so the two cannot drift apart.
+// TRANSLATORS: wrapped
+const char* const kSynopsis =
+    N_("Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
+       "                          [--checksums] [--recovery N] [--join-script]\n"
+       "                          [--delete-source] FILE\n"
+       "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
+       "                         [--no-checksums] FIRST_PART\n"
+       "       tolvar-split info PART\n"
+       "       tolvar-split verify PART\n"
+       "       tolvar-split repair PART\n");
+
+} // namespace
+
 std::string usageText() {
-    return _("Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
-             "                          [--checksums] [--recovery N] [--join-script]\n"
-             "                          [--delete-source] FILE\n"
-             "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
-             "                         [--no-checksums] FIRST_PART\n"
-             "       tolvar-split info PART\n"
-             "       tolvar-split verify PART\n"
-             "       tolvar-split repair PART\n"
-             "Try 'tolvar-split --help' for more information.\n");
+    return std::string(_(kSynopsis)) + _("Try 'tolvar-split --help' for more information.\n");
 }
 
 // Each section is translated apart, so a translator works on one at a time; the blank lines
 // between them are not theirs. A translation is wrapped to 80 columns in its own lines.
 std::string helpText() {
     const char* const sections[] = {
-        // TRANSLATORS: wrapped
-        N_("Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
-           "                          [--checksums] [--recovery N] [--join-script]\n"
-           "                          [--delete-source] FILE\n"
-           "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
-           "                         [--no-checksums] FIRST_PART\n"
-           "       tolvar-split info PART\n"
-           "       tolvar-split verify PART\n"
-           "       tolvar-split repair PART\n"
-           "       tolvar-split --help | --version\n"),
         // TRANSLATORS: wrapped
         N_("Cut a file into numbered broken files and join them back, byte for byte. The\n"
            "broken files are the same as those of the Tolvar Files Splitter window: each\n"
@@ -532,9 +530,10 @@ std::string helpText() {
            "  3  the split or join is done, but files it was to delete are still there\n"
            "     (a deletion failed, or the source changed); the messages name them\n"),
     };
-    std::string text;
+    // TRANSLATORS: indented as the synopsis's lines after its first
+    std::string text = std::string(_(kSynopsis)) + _("       tolvar-split --help | --version\n");
     for (const char* section : sections)
-        text += (text.empty() ? "" : "\n") + std::string(_(section));
+        text += "\n" + std::string(_(section));
     return text;
 }
 
