@@ -6,6 +6,8 @@
 // (its figure, its source and the date it was checked) and everything else follows: the
 // command line's --for, the window's "Size for:" list and the tests that check every row.
 
+#include "input_rules.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -60,9 +62,6 @@ std::uint64_t chargedBytes(LimitCounts counts, std::uint64_t payload);
 
 // Whether parts broken files of payload bytes each fit one destination's limit.
 bool fitsDestination(const Destination& destination, std::uint64_t payload, int parts);
-
-// The largest broken file the format writes: 2097151 KB of payload and the header.
-inline constexpr std::int32_t kLargestPartKilobytes = 2097151;
 
 // The largest part (in kilobytes) for a folder whose file system holds files of at most
 // fileLimit bytes (FAT32: 4 GiB - 1), or the format's largest where nothing limits it.
