@@ -120,7 +120,9 @@ private:
 
 SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
     : SplitPanel("Frame4", panelHost, parent) {
-    // The same rhythm as the split-by-size panel.
+    // The same rhythm as the split-by-size panel, centred in the height its row choosing where
+    // the parts go adds.
+    lowerControlsBy(kSizeForRowsHeight / 2);
     Label7 = addLabel("Label7", T_("Choose a &file to split:"), {240, 240, 1695, 255});
     Text3 = addTextBox("Text3", true, {240, 480, 4695, 285});
     Command8 = addButton("Command8", QStringLiteral("..."), {5040, 495, 255, 255});
