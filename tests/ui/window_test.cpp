@@ -1002,6 +1002,17 @@ private slots:
         QCOMPARE(text(5)->text(), QStringLiteral("10239"));
     }
 
+    // The split-by-number panel says what its split makes and needs where that is known.
+    void numberPanelSaysWhatTheSplitMakesAndNeeds() {
+        text(3)->setText(source("movie.avi", 3000 * 1024));
+        c<QScrollBar>("VScroll1")->setValue(3);
+        const QStringList lines = c<QLabel>("Label17")->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.value(0), QStringLiteral("4 broken files of 1000 KB"));
+        QVERIFY2(lines.value(1).contains(QStringLiteral(" needed, ")), qPrintable(lines.value(1)));
+        text(3)->setText(QString());
+        QVERIFY(c<QLabel>("Label17")->text().isEmpty());
+    }
+
     // The cost line prices the split the inputs describe: 300 broken files of 1 KB make two
     // groups for 100 recovery files, so each holds two blocks; a split of 1000 is refused,
     // and its cost is not priced.

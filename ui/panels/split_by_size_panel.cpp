@@ -113,10 +113,7 @@ void SplitBySizePanel::setSizeFor(const QString& choice) {
 }
 
 QString SplitBySizePanel::destinationFolder() const {
-    const QString chosen = !Text6->text().isEmpty() ? Text6->text() : Text1->text();
-    if (chosen.isEmpty())
-        return {};
-    return pathFromBytes(QByteArray::fromStdString(folderOf(pathToBytes(chosen).toStdString())));
+    return destinationFolderOf(Text1->text(), Text6->text());
 }
 
 void SplitBySizePanel::Combo2_Click(int index) {
@@ -150,49 +147,16 @@ std::optional<std::int32_t> SplitBySizePanel::kilobytesNow() const {
 }
 
 void SplitBySizePanel::updateInfo() {
-    Label16->clear();
     const std::optional<std::int32_t> kilobytes = kilobytesNow();
     const std::optional<std::uint64_t> length = sourceLength(Text1->text());
-    if (!kilobytes || !length)
-        return;
-    const Result<SplitPlan> planned =
-        planSplit(SplitRule::Kilobytes, *kilobytes, static_cast<std::int64_t>(*length));
-    if (!planned || planned.value().verdict != SplitPlan::Verdict::Ready)
-        return;
-    const SplitPlan& plan = planned.value();
-    const auto partSize = formatByteCount(static_cast<std::uint64_t>(plan.partSize));
-    QString made = T_("%1 broken files of %2").arg(plan.partCount).arg(partSize);
-    const Destination* row = findDestination(sizeFor().toStdString());
-    if (row != nullptr && row->counts == LimitCounts::PerDisc) {
-        const std::int64_t perDisc = planFor(*row).partsPerUnit;
-        const std::int64_t discs = (plan.partCount + perDisc - 1) / perDisc;
-        made = discs == 1
-                   ? T_("%1 broken files of %2 on one disc").arg(plan.partCount).arg(partSize)
-                   : T_("%1 broken files of %2 on %3 discs")
-                         .arg(plan.partCount)
-                         .arg(partSize)
-                         .arg(discs);
+    std::optional<SplitPlan> plan;
+    if (kilobytes && length) {
+        const Result<SplitPlan> planned =
+            planSplit(SplitRule::Kilobytes, *kilobytes, static_cast<std::int64_t>(*length));
+        if (planned)
+            plan = planned.value();
     }
-    const QString folder = destinationFolder();
-    const std::string base = partBaseName(pathToBytes(Text1->text()).toStdString(),
-                                          pathToBytes(Text6->text()).toStdString())
-                                 .value_or(std::string());
-    const RoomCheck room = splitRoomAt(defaultFileSystem(), pathToBytes(folder).toStdString(), plan,
-                                       chosenOptions(), fileNameOf(base).size() + 3);
-    if (!room.free) {
-        Label16->setText(made);
-        return;
-    }
-    const QString needed = formatByteCount(room.need);
-    const QString free = formatByteCount(*room.free);
-    // The folder gives way, in its middle, to keep the line within the panel.
-    const QFontMetrics metrics(Label16->font());
-    const int rest =
-        metrics.horizontalAdvance(T_("%1 needed, %2 free in %3").arg(needed, free, QString()));
-    const QString shown =
-        metrics.elidedText(folder, Qt::ElideMiddle, std::max(0, Label16->width() - rest));
-    Label16->setText(made + QLatin1Char('\n') +
-                     T_("%1 needed, %2 free in %3").arg(needed, free, shown));
+    showPlan(Label16, plan, Text1->text(), Text6->text(), findDestination(sizeFor().toStdString()));
 }
 
 std::optional<std::uint64_t> SplitBySizePanel::recoveryFileSizeNow() const {
