@@ -1,15 +1,18 @@
 // tolvar-split: the terminal's way to the split and assemble engine. The window reads no
 // command line; this program is its companion for servers and scripts.
 
+#include "destinations.h"
 #include "interrupted_runs.h"
 #include "join_plan.h"
 #include "operations.h"
 #include "options.h"
 #include "output_prefix.h"
 #include "part_set.h"
+#include "path_parts.h"
 #include "recovery.h"
 #include "repair.h"
 #include "repair_report.h"
+#include "room_needs.h"
 #include "set_report.h"
 #include "split_plan.h"
 #include "terminal_io.h"
@@ -101,7 +104,20 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     split.writeJoinScript = options.joinScript;
     std::int32_t filesize = 0;
     std::int32_t filenumber = 0;
-    if (options.sizeText) {
+    const bool bySize = options.sizeText || options.forText;
+    if (options.forText) {
+        const Destination* row = findDestination(*options.forText);
+        if (row == nullptr)
+            return usageError(_("unknown destination '") + escapedForDisplay(*options.forText) +
+                              _("' (see --for list)"));
+        filesize = planFor(*row).partKilobytes;
+    } else if (options.sizeText && isMaxSize(*options.sizeText)) {
+        // The folder the parts go to, as the engine will name them.
+        const std::string prefix =
+            enginePrefix(options.prefix.value_or(""), options.path, context.fs);
+        filesize =
+            largestPartAt(context.fs, folderOf(prefix.empty() ? options.path : prefix + "000"));
+    } else if (options.sizeText) {
         const std::optional<TypedSize> size = parseSize(*options.sizeText);
         if (!size)
             return usageError(_("invalid size '") + escapedForDisplay(*options.sizeText) +
@@ -143,17 +159,13 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     }
     if (!inputFileUsable(options.path, context))
         return kExitRefused;
-    if (tooManyParts(options.path,
-                     options.sizeText ? SplitRule::Kilobytes : SplitRule::NumberOfParts,
-                     options.sizeText ? filesize : filenumber, context))
+    const SplitRule rule = bySize ? SplitRule::Kilobytes : SplitRule::NumberOfParts;
+    const std::int32_t amount = bySize ? filesize : filenumber;
+    if (tooManyParts(options.path, rule, amount, context))
         return kExitRefused;
 
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
-    const SplitEnd end = options.sizeText
-                             ? splitBy(SplitRule::Kilobytes, options.path, filesize, prefix,
-                                       options.path, context, split)
-                             : splitBy(SplitRule::NumberOfParts, options.path, filenumber, prefix,
-                                       options.path, context, split);
+    const SplitEnd end = splitBy(rule, options.path, amount, prefix, options.path, context, split);
     return finish(end == SplitEnd::Split, end == SplitEnd::FilesLeft, messages::kSplitDone, context,
                   progress);
 }
@@ -312,6 +324,9 @@ int main(int argc, char** argv) {
     case Command::Version:
         std::fputs("tolvar-split " TOLVAR_VERSION "\n", stdout);
         return std::fflush(stdout) == 0 ? kExitDone : kExitRefused;
+    case Command::ListDestinations:
+        std::fputs(destinationList().c_str(), stdout);
+        return std::fflush(stdout) == 0 ? kExitDone : kExitRefused;
     case Command::Split:
     case Command::Join:
     case Command::Info:
@@ -345,6 +360,7 @@ int main(int argc, char** argv) {
         return runRepair(options, context, progress);
     case Command::Help:
     case Command::Version:
+    case Command::ListDestinations:
         break;
     }
     return kExitUsage;

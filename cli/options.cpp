@@ -1,6 +1,8 @@
 #include "options.h"
 
+#include "destinations.h"
 #include "input_rules.h"
+#include "room_check.h"
 #include "translation.h"
 
 #include <algorithm>
@@ -24,6 +26,7 @@ enum class OptionId {
     JoinScript,
     Size,
     Parts,
+    For,
     Prefix,
     Recovery
 };
@@ -46,6 +49,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"join-script", '\0', OptionId::JoinScript, false},
     {"size", 's', OptionId::Size, true},
     {"parts", 'n', OptionId::Parts, true},
+    {"for", '\0', OptionId::For, true},
     {"prefix", 'p', OptionId::Prefix, true},
     {"recovery", 'r', OptionId::Recovery, true},
 };
@@ -119,6 +123,9 @@ void apply(Seen& seen, const KnownOption& known, std::string value) {
     case OptionId::Parts:
         seen.options.partsText = std::move(value);
         break;
+    case OptionId::For:
+        seen.options.forText = std::move(value);
+        break;
     case OptionId::Prefix:
         seen.options.prefix = std::move(value);
         break;
@@ -139,6 +146,8 @@ std::optional<UsageError> checkFit(const Options& options) {
     if (!split && (options.sizeText || options.partsText))
         return UsageError{std::string("--") + (options.sizeText ? "size" : "parts") +
                           _(" applies to split only")};
+    if (!split && options.forText)
+        return UsageError{_("--for applies to split only")};
     if (!split && options.recoveryText)
         return UsageError{_("--recovery applies to split only")};
     if (!split && options.deleteSource)
@@ -157,8 +166,10 @@ std::optional<UsageError> checkFit(const Options& options) {
         return UsageError{_("--prefix applies to split and join only")};
     if (split && options.sizeText && options.partsText)
         return UsageError{_("split takes either --size or --parts, not both")};
-    if (split && !options.sizeText && !options.partsText)
-        return UsageError{_("split needs --size SIZE or --parts N")};
+    if (split && options.forText && (options.sizeText || options.partsText))
+        return UsageError{_("--for chooses the size itself: give it without --size and --parts")};
+    if (split && !options.sizeText && !options.partsText && !options.forText)
+        return UsageError{_("split needs --size SIZE, --parts N or --for NAME")};
     return std::nullopt;
 }
 
@@ -322,6 +333,8 @@ std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string
         return commandOnly(Command::Version);
     if (seen.firstError)
         return *seen.firstError;
+    if (seen.options.forText == "list")
+        return commandOnly(Command::ListDestinations);
     return commandWithOperand(std::move(seen));
 }
 
@@ -383,14 +396,48 @@ std::string prefixWithDot(std::string_view prefix) {
     return result;
 }
 
+std::string destinationList() {
+    std::string text = _("NAME        PART SIZE              FITS\n");
+    for (const Destination& row : destinations()) {
+        const DestinationPlan plan = planFor(row);
+        const std::uint64_t payload = std::uint64_t(plan.partKilobytes) * 1024;
+        std::string name(row.name);
+        name.resize(std::max<std::size_t>(name.size() + 1, 12), ' ');
+        std::string size = std::to_string(plan.partKilobytes) + "K (" + roomInWords(payload) + ")";
+        size.resize(std::max<std::size_t>(size.size() + 1, 23), ' ');
+        std::string fits = _(row.label.data());
+        switch (row.counts) {
+        case LimitCounts::PerFile:
+            fits += _(": each broken file at most ") + std::to_string(row.limit) + _(" bytes");
+            break;
+        case LimitCounts::PerMessage:
+            fits += _(": each broken file, base64-encoded in one message, within ") +
+                    std::to_string(row.limit) + _(" bytes");
+            break;
+        case LimitCounts::PerDisc:
+            fits += ": " + std::to_string(plan.partsPerUnit) +
+                    (plan.partsPerUnit == 1 ? _(" broken file") : _(" broken files")) +
+                    _(" per disc of ") + std::to_string(row.limit) + _(" bytes");
+            break;
+        }
+        text += name + size + fits + "\n";
+    }
+    return text;
+}
+
+bool isMaxSize(std::string_view text) {
+    return equalsIgnoringCase(text, "max");
+}
+
 namespace {
 
 // The synopsis opens both the short usage and --help, so the two cannot drift apart.
-// TRANSLATORS: wrapped
 const char* const kSynopsis =
-    N_("Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
-       "                          [--checksums] [--recovery N] [--join-script]\n"
-       "                          [--delete-source] FILE\n"
+    // TRANSLATORS: wrapped
+    N_("Usage: tolvar-split split (--size SIZE | --parts N | --for NAME)\n"
+       "                          [--prefix PREFIX] [--yes] [--checksums] [--recovery N]\n"
+       "                          [--join-script] [--delete-source] FILE\n"
+       "       tolvar-split split --for list\n"
        "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
        "                         [--no-checksums] FIRST_PART\n"
        "       tolvar-split info PART\n"
@@ -449,7 +496,17 @@ std::string helpText() {
            "                    unit K (1024 bytes, the default) or M (1024 K), e.g. 100K,\n"
            "                    700M, 1.5M, 64. The size is rounded to whole kilobytes, a\n"
            "                    half going to the even neighbour. It must come to 1 K to\n"
-           "                    2097151 K (2047.999 M).\n"
+           "                    2097151 K (2047.999 M). \"max\" is the largest part the\n"
+           "                    destination folder's file system holds, within that\n"
+           "                    limit (a FAT32 file holds 4 GiB - 1 byte: 2097151 K).\n"
+           "      --for NAME    (split) Parts that fit where they must go: NAME is a row\n"
+           "                    of the table --for list prints (fat32, cd, dvd, dvd-dl,\n"
+           "                    bd, email, email-10mb, discord, telegram, github). Each\n"
+           "                    broken file, header included, fits the limit (for mail,\n"
+           "                    once base64-encoded in a message); a disc takes as many\n"
+           "                    as fill it. --for chooses the size: it cannot be given\n"
+           "                    with --size or --parts.\n"
+           "      --for list    Print the table (name, part size, what it fits) and exit.\n"
            "  -n, --parts N     (split) Cut into N parts of equal size, N from 2 to 50; the\n"
            "                    bytes left over go into one further, short part.\n"
            "  -p, --prefix PREFIX\n"
@@ -500,6 +557,13 @@ std::string helpText() {
         // TRANSLATORS: wrapped
         N_("Options may come before or after the other arguments; \"--\" ends the options.\n"
            "A long option may be shortened to any beginning that names only it (--siz).\n"),
+        // TRANSLATORS: wrapped
+        N_("Room:\n"
+           "  Before writing anything, split and join compare what they will write (the\n"
+           "  broken files, recovery and checksum files; or the rebuilt file) with the\n"
+           "  room left in the destination folder, and refuse when it does not fit,\n"
+           "  naming both figures. Files the run replaces count as room only once they\n"
+           "  are gone: they are removed after the new files are complete.\n"),
         // TRANSLATORS: wrapped
         N_("Questions:\n"
            "  Before it starts, split and join ask \"Are you sure ...? [y/N]\" on the\n"

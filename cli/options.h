@@ -12,7 +12,7 @@
 
 namespace tolvar::cli {
 
-enum class Command { Help, Version, Split, Join, Info, Verify, Repair };
+enum class Command { Help, Version, Split, Join, Info, Verify, Repair, ListDestinations };
 
 // Everything the command line asked for, before any value is checked against the rules the
 // window applies (size above 0, 2 to 50 parts): those checks give the window's own messages
@@ -22,7 +22,8 @@ struct Options {
     std::string path; // FILE, FIRST_PART or PART
     std::optional<std::string> sizeText;
     std::optional<std::string> partsText;
-    std::optional<std::string> prefix;       // as given, before the "." is appended
+    std::optional<std::string> forText; // split: a destination of the table (--for list: the table)
+    std::optional<std::string> prefix;  // as given, before the "." is appended
     std::optional<std::string> recoveryText; // split: recovery parts to write
     bool yes = false;
     bool deleteSource = false;
@@ -44,7 +45,8 @@ struct UsageError {
 // or "--version" anywhere before "--" wins over everything else, including errors elsewhere on the
 // line. Refuses unknown and ambiguous options, missing values, a missing or unknown command, a
 // wrong number of positional arguments, an option that does not apply to the command, and a split
-// given both or neither of --size and --parts.
+// given more or fewer than one of --size, --parts and --for. "--for list" anywhere lists the
+// table of destinations, as --help helps.
 std::variant<Options, UsageError> parseCommandLine(const std::vector<std::string_view>& args);
 
 // A part size as typed, in its own unit, not yet rounded.
@@ -66,6 +68,12 @@ std::optional<std::int32_t> parsePartCount(std::string_view text);
 // The part-name prefix as the window's boxes hold it: empty stays empty, otherwise "." is
 // appended unless the text already ends in ".".
 std::string prefixWithDot(std::string_view prefix);
+
+// The text printed by --for list: each destination's name, label, part size and what it fits.
+std::string destinationList();
+
+// Whether a --size text asks for the largest part the destination folder takes.
+bool isMaxSize(std::string_view text);
 
 // The text printed by --help.
 std::string helpText();

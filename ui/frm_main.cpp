@@ -58,7 +58,7 @@ constexpr int kClientWidth = 6015;
 constexpr int kPanelLeft = 240;
 constexpr int kPanelWidth = 5535;
 constexpr int kPanelShownTop = 120;
-constexpr int kPanelParkedTop = 3600 + kOptionRowsHeight;
+constexpr int kPanelParkedTop = 3600 + kOptionRowsHeight + kSizeForRowsHeight;
 // The client area below the menu bar at working height: the panel with the same margin
 // above and below it. Parked panels lie below it.
 constexpr int kWorkingClientHeight = kPanelShownTop + kPanelHeight + kPanelShownTop;
@@ -164,7 +164,7 @@ void frmMain::createPanels() {
          Frame1->Text1,
          Frame1->Text1,
          {Frame1->Text1, Frame1->Command1, Frame1->Text6, Frame1->Command11, Frame1->Text5,
-          Frame1->Combo1, Frame1->Check1, Frame1->Spin1, Frame1->joinScriptBox(),
+          Frame1->Combo1, Frame1->Combo2, Frame1->Check1, Frame1->Spin1, Frame1->joinScriptBox(),
           Frame1->Command2}},
         {"4",
          Frame4,
@@ -318,6 +318,7 @@ void frmMain::Form_Load() {
     Frame4->setWriteChecksums(stored.writeChecksums);
     Frame1->setWriteJoinScript(stored.writeJoinScript);
     Frame4->setWriteJoinScript(stored.writeJoinScript);
+    Frame1->setSizeFor(stored.sizeFor);
 
     // Pixel coordinates must fit an int; a stored value beyond that is as good as no value.
     auto toPixels = [](float twips, double tpp, double fallback) {
@@ -385,7 +386,7 @@ void frmMain::saveWindowPosition() {
     const QPoint at = pos();
     saveSettings({static_cast<float>(at.y() * screenTwipsPerPixelY()),
                   static_cast<float>(at.x() * screenTwipsPerPixelX()), Frame1->writeChecksums(),
-                  Frame1->writeJoinScript()});
+                  Frame1->writeJoinScript(), Frame1->sizeFor()});
 }
 
 void frmMain::Form_Unload() {

@@ -64,6 +64,9 @@ StoredSettings loadSettings(float defaultTop, float defaultLeft) {
     stored.writeChecksums = checksums.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0;
     const QString script = settings.value(key(kSettingsJoinScript)).toString().trimmed();
     stored.writeJoinScript = script.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+    const QString sizeFor = settings.value(key(kSettingsSizeFor)).toString().trimmed();
+    if (!sizeFor.isEmpty())
+        stored.sizeFor = sizeFor;
     return stored;
 }
 
@@ -75,6 +78,7 @@ void saveSettings(const StoredSettings& stored) {
                       stored.writeChecksums ? QStringLiteral("true") : QStringLiteral("false"));
     settings.setValue(key(kSettingsJoinScript),
                       stored.writeJoinScript ? QStringLiteral("true") : QStringLiteral("false"));
+    settings.setValue(key(kSettingsSizeFor), stored.sizeFor);
     settings.sync();
 }
 

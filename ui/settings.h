@@ -11,13 +11,15 @@ namespace tolvar {
 // Where the window's settings are kept: INI settings of the application
 // "Tolvar Files Splitter", section "Settings": keys "Top" and "Left", in twips, and
 // "Checksums", whether the split panels write a checksum file ("true" or "false"), and
-// "JoinScript", whether they add a join script ("true" or "false").
+// "JoinScript", whether they add a join script ("true" or "false"), and "SizeFor", where the
+// split-by-size panel's parts go (a destination's name, "max" or "custom").
 inline constexpr const char* kSettingsApplication = "Tolvar Files Splitter";
 inline constexpr const char* kSettingsSection = "Settings";
 inline constexpr const char* kSettingsTop = "Top";
 inline constexpr const char* kSettingsLeft = "Left";
 inline constexpr const char* kSettingsChecksums = "Checksums";
 inline constexpr const char* kSettingsJoinScript = "JoinScript";
+inline constexpr const char* kSettingsSizeFor = "SizeFor";
 
 // The decimal text of a coordinate in twips as a single-precision number: a whole number
 // without a decimal point ("-1240"), otherwise the shortest text that reads back the same.
@@ -35,6 +37,7 @@ struct StoredSettings {
     float left;
     bool writeChecksums = true;
     bool writeJoinScript = false;
+    QString sizeFor = QStringLiteral("custom");
 };
 
 // Reads the stored Top, Left and Checksums, falling back to the given defaults for a missing

@@ -13,6 +13,8 @@
 #include "pending_set.h"
 #include "portable_names.h"
 #include "recovery.h"
+#include "room.h"
+#include "room_needs.h"
 
 #include <cerrno>
 #include <chrono>
@@ -241,6 +243,12 @@ detail::Step Assembler::pendOutput() {
     if (outputFolderFailure)
         return *outputFolderFailure;
     const detail::Folder& folder = *outputFolder;
+    // Refused before the first byte: a rebuilt file that cannot fit would fail on a full disk
+    // at its end. A file the output replaces stays until the new one is complete.
+    const RoomCheck room =
+        detail::checkRoom(fs, folder, {plan.set->presentPayload()}, {fileNameOf(output)});
+    if (!room.fits())
+        return refuse(roomRefusal(room, true, folder.shown()));
     pending.emplace(fs, folder, "join");
     pending->expect(output, outputSeen);
     detail::LockWait wait{std::chrono::milliseconds(context.lockWaitMilliseconds), {}};

@@ -13,6 +13,8 @@
 #include "pending_set.h"
 #include "portable_names.h"
 #include "recovery.h"
+#include "room.h"
+#include "room_needs.h"
 #include "run_journal.h"
 #include "split_plan.h"
 #include "translation.h"
@@ -295,6 +297,11 @@ detail::Step Splitter::claimNames() {
         names.push_back(fileNameOf(joinScriptPath(base)));
     if (const auto tooLong = detail::nameLengthRefusal(fs, folder, names))
         return refuse(*tooLong);
+    // A set that cannot fit would fail on a full disk after writing most of it.
+    const RoomCheck room = detail::checkRoom(
+        fs, folder, splitFileSizes(plan, options, fileNameOf(base).size()), names);
+    if (!room.fits())
+        return refuse(roomRefusal(room, false, folder.shown()));
     pending = std::make_unique<detail::PendingSet>(fs, folder, "split");
     detail::LockWait wait{std::chrono::milliseconds(context.lockWaitMilliseconds), {}};
     if (context.progress != nullptr)

@@ -152,6 +152,13 @@ Entry entryFor(MessageId id) {
         return {N_("{1} and {2}")};
     case MessageId::ListRange:
         return {N_("{1} to {2}")};
+    case MessageId::RoomForParts:
+        return {N_("The broken files need {1} in {2}; it has {3} free.")};
+    case MessageId::RoomForFile:
+        return {N_("The rebuilt file needs {1} in {2}; it has {3} free.")};
+    case MessageId::RoomOnlyOnceReplacedGo:
+        return {N_("The older files at these names take {1} more, but they go only once the new "
+                   "ones are complete: move them away first, or choose another folder.")};
     }
     return {""};
 }

@@ -79,6 +79,11 @@ enum class MessageId {
     NotConfirmedNoTerminal,
     ListOfTwo,
     ListRange,
+    // Room checked before the first byte: what a split or join needs against what the folder
+    // has.
+    RoomForParts,
+    RoomForFile,
+    RoomOnlyOnceReplacedGo,
 };
 
 class Message {

@@ -87,6 +87,33 @@ TEST_F(CliTest, SplitBySizeThenJoinRestoresTheSourceByteForByte) {
     EXPECT_TRUE(exists(scratch.path("movie.000"))) << "the parts are kept unless --delete-parts";
 }
 
+// Parts for where they must go: the table, a destination's parts within its limit and back
+// byte for byte, and the largest part a folder holds.
+TEST_F(CliTest, ForAndSizeMaxChooseTheSizeFromWhereThePartsGo) {
+    const RunResult list = runProgram({"split", "--for", "list"});
+    EXPECT_EQ(list.status, kDone) << list.err;
+    for (const char* row : {"fat32", "cd", "dvd", "dvd-dl", "bd", "email", "email-10mb", "discord",
+                            "telegram", "github"})
+        EXPECT_THAT(list.out, HasSubstr(std::string("\n") + row + " ")) << row;
+    EXPECT_THAT(list.out, HasSubstr("3 broken files per disc of 4700000000 bytes"));
+
+    const std::string chat = source("chat.bin", 25 * 1000 * 1000, 11);
+    const std::string original = readFile(chat);
+    const RunResult split = runProgram({"split", "--for", "discord", "--yes", chat});
+    ASSERT_EQ(split.status, kDone) << split.err;
+    for (const char* part : {"chat.000", "chat.001"})
+        EXPECT_EQ(sizeOf(scratch.path(part)), 10239u * 1024 + 16) << part;
+    EXPECT_LE(sizeOf(scratch.path("chat.002")), 10485760u);
+    fs::remove(chat);
+    ASSERT_EQ(runProgram({"join", "--yes", scratch.path("chat.000")}).status, kDone);
+    EXPECT_TRUE(readFile(chat) == original);
+
+    // Where nothing limits a file, max is the format's largest part: this file is smaller.
+    const RunResult max = runProgram({"split", "--size", "max", "--yes", chat});
+    EXPECT_EQ(max.status, kRefused);
+    EXPECT_THAT(max.err, HasSubstr("This file size is smaller than the selected split size."));
+}
+
 TEST_F(CliTest, SplitByPartsAndJoinUnderPrefixes) {
     const std::string film = source("film.avi", 1000000, 7);
     fs::create_directory(scratch.path("out"));
@@ -911,7 +938,8 @@ TEST_F(CliTest, SpeaksTheLanguageOfTheUsersLocale) {
     EXPECT_EQ(german.err, "tolvar-split: Diese Teilung bräuchte 1075 Teildateien, aber ein Satz "
                           "kann höchstens 999 haben. Wählen Sie eine größere Größe oder weniger "
                           "Teildateien.\n");
-    EXPECT_THAT(help.out, StartsWith("Aufruf: tolvar-split split (--size GRÖSSE | --parts N)"));
+    EXPECT_THAT(help.out,
+                StartsWith("Aufruf: tolvar-split split (--size GRÖSSE | --parts N | --for NAME)"));
     EXPECT_THAT(help.out, HasSubstr("\n\nRückgabewert:\n  0  erledigt"));
 }
 
@@ -1078,7 +1106,11 @@ TEST_F(CliTest, BadCommandLinesGiveUsageAndStatusTwo) {
         {{"split", "--force", "-s", "1K", file}, "unknown option '--force'"},
         {{"split", "-x", "-s", "1K", file}, "unknown option '-x'"},
         {{"split", file, "--size"}, "--size needs a value"},
-        {{"split", file}, "split needs --size SIZE or --parts N"},
+        {{"split", file}, "split needs --size SIZE, --parts N or --for NAME"},
+        {{"split", "--for", "dvd", "-s", "1K", file},
+         "--for chooses the size itself: give it without --size and --parts"},
+        {{"split", "--for", "floppy", file}, "unknown destination 'floppy' (see --for list)"},
+        {{"join", "--for", "dvd", file}, "--for applies to split only"},
         {{"split", file, "-s", "1K", "-n", "3"}, "split takes either --size or --parts, not both"},
         {{"split", "-s", "1K"}, "split needs FILE"},
         {{"split", "-s", "1K", file, file}, "unexpected argument '" + file + "'"},
@@ -1108,10 +1140,10 @@ TEST_F(CliTest, HelpAndVersion) {
     const RunResult help = runProgram({"--help"});
     EXPECT_EQ(help.status, kDone);
     EXPECT_TRUE(help.err.empty());
-    for (const char* topic :
-         {"Usage: tolvar-split split", "tolvar-split join", "tolvar-split info",
-          "tolvar-split verify", "--checksums", "--size SIZE", "--parts N", "--prefix PREFIX",
-          "--delete-source", "--delete-parts", "Exit status:"})
+    for (const char* topic : {"Usage: tolvar-split split", "tolvar-split join", "tolvar-split info",
+                              "tolvar-split verify", "--checksums", "--size SIZE", "--parts N",
+                              "--prefix PREFIX", "--delete-source", "--delete-parts", "--for NAME",
+                              "--for list", "\"max\"", "Exit status:"})
         EXPECT_THAT(help.out, HasSubstr(topic));
 
     // --help wins over a line that is otherwise wrong, as with most tools.

@@ -7,7 +7,9 @@
 #include <functional>
 #include <grp.h>
 #include <map>
+#include <optional>
 #include <sys/mount.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,6 +60,25 @@ public:
     std::string reason;
 };
 
+// The real file layer, but a folder's file system reports the room chosen here: free bytes in
+// blocks of 4096, or nothing at all (a share that says no blocks) when free is unset.
+class ReportedRoom : public PosixFileSystem {
+public:
+    explicit ReportedRoom(std::optional<std::uint64_t> free) : free(free) {}
+    int fstatfs(int fd, struct statfs* info) override {
+        const int result = PosixFileSystem::fstatfs(fd, info);
+        if (result == 0) {
+            info->f_bsize = info->f_frsize = 4096;
+            info->f_blocks = free ? 1 << 20 : 0;
+            info->f_bavail = free ? *free / 4096 : 0;
+        }
+        return result;
+    }
+
+private:
+    std::optional<std::uint64_t> free;
+};
+
 class RealFaults : public ::testing::Test {
 protected:
     void SetUp() override { descriptors = openDescriptorCount(); }
@@ -68,10 +89,13 @@ protected:
     int descriptors = 0;
 };
 
+// A disk that fills although its room was not known beforehand (a share that reports none).
 TEST_F(RealFaults, SplitOntoAFullDiskRemovesItsPartsAndSucceedsOnceThereIsRoom) {
     SmallDisk disk(dir / "small", "64k");
     if (!disk.mounted)
         GTEST_SKIP() << disk.reason;
+    ReportedRoom unknown(std::nullopt);
+    EngineRunner run(unknown);
     const std::string bytes = randomBytes(200000, 41);
     writeFile(dir / "movie.avi", bytes);
     EXPECT_FALSE(run.split(dir / "movie.avi", 16, disk.path + "/movie.", {Yes, Ok}));
@@ -90,6 +114,8 @@ TEST_F(RealFaults, AssemblyOntoAFullDiskKeepsTheOldFileAndLeavesNoTemporary) {
     SmallDisk disk(dir / "small", "64k");
     if (!disk.mounted)
         GTEST_SKIP() << disk.reason;
+    ReportedRoom unknown(std::nullopt);
+    EngineRunner run(unknown);
     const std::string bytes = randomBytes(200000, 42);
     writeFile(dir / "movie.avi", bytes);
     ASSERT_TRUE(run.split(dir / "movie.avi", 50, "", {Yes, Yes}));
@@ -106,6 +132,92 @@ TEST_F(RealFaults, AssemblyOntoAFullDiskKeepsTheOldFileAndLeavesNoTemporary) {
 
     ASSERT_TRUE(run.assemble(dir / "movie.000", dir / "again.", {Yes, No}));
     EXPECT_TRUE(readFile(dir / "again.avi") == bytes);
+}
+
+// A split or join that cannot fit is refused before its first byte, naming what it needs, the
+// folder and the room there, on a real small disk and where the file layer reports the room.
+TEST_F(RealFaults, RunsThatCannotFitAreRefusedBeforeTheFirstByte) {
+    SmallDisk disk(dir / "small", "256k");
+    const std::string bytes = randomBytes(300000, 44);
+    writeFile(dir / "movie.avi", bytes);
+    std::filesystem::create_directory(dir / "out");
+    // 300000 bytes in 5 parts of 64 KiB and 16 bytes (17 blocks of 4096), the last 37872
+    // bytes (10 blocks): 78 blocks.
+    ReportedRoom little(100 * 1024);
+    const struct {
+        const char* what;
+        FileSystem* fs;
+        std::string folder;
+        std::string need;
+        std::string free;
+    } places[] = {
+        {"reported room", &little, dir / "out", "312.0 KB", "100.0 KB"},
+        {"real tmpfs", &defaultFileSystem(), disk.path, "", ""},
+    };
+    for (const auto& place : places) {
+        SCOPED_TRACE(place.what);
+        if (place.fs == &defaultFileSystem() && !disk.mounted)
+            continue;
+        EngineRunner runner(*place.fs);
+        EXPECT_FALSE(runner.split(dir / "movie.avi", 64, place.folder + "/movie.", {Yes, Ok}));
+        ASSERT_EQ(runner.shown().size(), 2u);
+        const std::string& said = runner.shown()[1].text;
+        EXPECT_EQ(said.rfind("The broken files need ", 0), 0u) << said;
+        EXPECT_NE(said.find(" in '" + place.folder + "'; it has "), std::string::npos) << said;
+        if (!place.need.empty()) {
+            EXPECT_EQ(said, "The broken files need " + place.need + " in '" + place.folder +
+                                "'; it has " + place.free + " free.");
+        }
+        EXPECT_TRUE(listDir(place.folder).empty());
+    }
+
+    // A join: the rebuilt file's 300000 bytes (74 blocks) against 60 KB.
+    ASSERT_TRUE(run.split(dir / "movie.avi", 64, "", {Yes, No}));
+    ReportedRoom less(60 * 1024);
+    EngineRunner joiner(less);
+    EXPECT_FALSE(joiner.assemble(dir / "movie.000", dir / "out/movie.", {Yes, Ok}));
+    ASSERT_EQ(joiner.shown().size(), 2u);
+    EXPECT_EQ(joiner.shown()[1].text,
+              "The rebuilt file needs 296.0 KB in '" + dir / "out" + "'; it has 60.0 KB free.");
+    EXPECT_TRUE(listDir(dir / "out").empty());
+    if (disk.mounted) {
+        writeFile(dir / "movie.avi", bytes + bytes);
+        ASSERT_TRUE(run.split(dir / "movie.avi", 128, "", {Yes, No}));
+        EngineRunner real;
+        EXPECT_FALSE(real.assemble(dir / "movie.000", disk.path + "/movie.", {Yes, Ok}));
+        ASSERT_EQ(real.shown().size(), 2u);
+        EXPECT_EQ(real.shown()[1].text.rfind("The rebuilt file needs ", 0), 0u);
+        EXPECT_TRUE(listDir(disk.path).empty());
+    }
+
+    // Where the room is not known, the run goes on as it always did.
+    ReportedRoom unknown(std::nullopt);
+    EngineRunner blind(unknown);
+    writeFile(dir / "movie.avi", bytes);
+    EXPECT_TRUE(blind.split(dir / "movie.avi", 64, dir / "out/movie.", {Yes, No}));
+}
+
+// An older set at the names goes only once the new one is complete: a re-split that fits only
+// without it is refused, saying so, and the older set stays whole.
+TEST_F(RealFaults, AResplitThatFitsOnlyOnceTheOlderSetGoesIsRefusedAndKeepsIt) {
+    SmallDisk disk(dir / "small", "256k");
+    if (!disk.mounted)
+        GTEST_SKIP() << disk.reason;
+    const std::string bytes = randomBytes(150000, 45);
+    writeFile(dir / "movie.avi", bytes);
+    ASSERT_TRUE(run.split(dir / "movie.avi", 64, disk.path + "/movie.", {Yes, No}));
+    const auto before = snapshot(disk.path);
+    EXPECT_FALSE(run.split(dir / "movie.avi", 32, disk.path + "/movie.", {Yes, Ok}));
+    ASSERT_EQ(run.shown().size(), 2u);
+    const std::string& said = run.shown()[1].text;
+    EXPECT_EQ(said.rfind("The broken files need ", 0), 0u) << said;
+    EXPECT_NE(said.find("The older files at these names take "), std::string::npos) << said;
+    EXPECT_TRUE(snapshot(disk.path) == before);
+    // Once they are gone, the same split fits.
+    for (const std::string& name : listDir(disk.path))
+        std::filesystem::remove(disk.path + "/" + name);
+    ASSERT_TRUE(run.split(dir / "movie.avi", 32, disk.path + "/movie.", {Yes, No}));
+    EXPECT_TRUE(isPartSet(disk.path + "/movie.", bytes, 32768, "avi"));
 }
 
 // Runs `body` in a child that has become an ordinary user, so that permission bits count

@@ -18,6 +18,11 @@
 #              (exFAT and FAT)
 #   bad-name   a name holding ':' refused before anything is written where the file system
 #              cannot hold it (exFAT, FAT), kept where it can (NTFS, tmpfs)
+#   size-max   split --size max of sparse files onto the small image: the largest part the
+#              folder holds (2097151 K, within FAT32's 4 GiB - 1) is too large for one 1 MiB
+#              smaller, and for one 4 MiB larger makes 2.0 GB of broken files, refused for the
+#              room before anything is written (naming both figures and the folder) where the
+#              driver reports its room, else stopped by the full disk; nothing is left
 #   case       a split whose names differ only in case from a file of someone else's refused
 #              where the folder ignores case (exFAT, FAT), the other file untouched everywhere
 #
@@ -300,6 +305,33 @@ checkBadName() { # checkBadName ROOT HOLDS(yes|no)
     echo "refused, nothing written: $(lastWords)"
 }
 
+checkSizeMax() { # checkSizeMax ROOT
+    local d=$1/max
+    mkdir -p "$d"
+    # Sparse sources: 1 MiB less than the largest part, and 4 MiB more.
+    [ -f "$work/src/under.avi" ] || truncate -s $(((2 << 30) - (1 << 20))) "$work/src/under.avi"
+    [ -f "$work/src/huge.avi" ] || truncate -s $(((2 << 30) + (4 << 20))) "$work/src/huge.avi"
+    if runSplit --size max --prefix "$d/" "$work/src/under.avi" ||
+        ! grep -qF "This file size is smaller than the selected split size." "$work/last.out"; then
+        echo "max is not the largest part: $(lastWords)"
+        return 1
+    fi
+    if runSplit --size max --prefix "$d/" "$work/src/huge.avi"; then
+        echo "2 GiB of broken files accepted on a 256 MB image"
+        return 1
+    fi
+    [ -z "$(ls -A "$d")" ] || { echo "left behind: $(ls -A "$d" | tr '\n' ' ')"; return 1; }
+    # A driver that reports its room (fusefat reports none) is refused before the first byte.
+    if grep -qF "The broken files need 2.0 GB in '$d'; it has " "$work/last.out"; then
+        echo "2097151K parts, refused for the room before writing: $(lastWords)"
+    elif [ "$(stat -f -c %b "$1")" -eq 0 ]; then
+        echo "2097151K parts; room not reported, so the full disk stopped it and nothing is left: $(lastWords)"
+    else
+        echo "not refused for its room: $(lastWords)"
+        return 1
+    fi
+}
+
 checkCase() { # checkCase ROOT FOLDS(yes|no)
     local d=$1/case
     mkdir -p "$d"
@@ -343,6 +375,7 @@ for fs in "${fileSystems[@]}"; do
     case $fs in exfat | fat) check "$fs" remounted checkRemounted "$root" "$fs" ;; esac
     check "$fs" bad-name checkBadName "$root" "$holdsColon"
     check "$fs" case checkCase "$root" "$folds"
+    check "$fs" size-max checkSizeMax "$root"
 done
 
 echo "fs-matrix: $passed passed, $failed failed"

@@ -13,6 +13,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -98,6 +101,19 @@ int main(int argc, char* argv[]) {
         });
     } else {
         window.ShowPanel(what);
+    }
+    // The split-by-size panel with a 5 GB source chosen for DVDs: the size, the broken files,
+    // the discs and the room they need where they go.
+    QTemporaryDir sourceFolder;
+    if (what == QLatin1String("1")) {
+        QFile source(sourceFolder.filePath(QStringLiteral("holiday-2026.mkv")));
+        if (source.open(QIODevice::WriteOnly) && source.resize(5'000'000'000)) {
+            source.close();
+            window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(source.fileName());
+            auto* where = window.findChild<QComboBox*>(QStringLiteral("Combo2"));
+            where->setCurrentIndex(where->findData(QStringLiteral("dvd")));
+            emit where->activated(where->currentIndex());
+        }
     }
     window.show();
 

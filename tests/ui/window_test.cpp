@@ -1,6 +1,7 @@
 // The window driven through its real widgets, with the message box and the file dialogs
 // replaced by scripted fakes: layout, panels, navigation, keyboard, saved position, About and
 // Help, and every handler of the three working panels.
+#include "destinations.h"
 #include "operations.h"
 #include "panels/split_options.h"
 #include "ui_test_support.h"
@@ -205,8 +206,10 @@ private slots:
         auto* t1 = text(1);
         QVERIFY(near(t1->x(), 240) && near(t1->y(), 480) && near(t1->width(), 4695));
         auto* c2 = command(2);
-        // The row of checksum and recovery choices lies between the size and the button.
-        QVERIFY(near(c2->x(), 240) && near(c2->y(), 2040 + kOptionRowsHeight) &&
+        // The rows of where the parts go and of checksum and recovery choices lie between the
+        // size and the button.
+        QVERIFY(near(c2->x(), 240) &&
+                near(c2->y(), 2040 + kOptionRowsHeight + kSizeForRowsHeight) &&
                 near(c2->width(), 5055));
         auto* bar = c<QScrollBar>("VScroll1");
         QVERIFY(near(bar->width(), 255) && near(bar->height(), 255));
@@ -215,7 +218,7 @@ private slots:
         for (int f = 1; f <= 5; ++f) {
             auto* frame = window->findChild<QFrame*>(frameName(f));
             QVERIFY(near(frame->x(), 240) && near(frame->width(), 5535) &&
-                    near(frame->height(), 2655 + kOptionRowsHeight));
+                    near(frame->height(), 2655 + kOptionRowsHeight + kSizeForRowsHeight));
             const QList<QWidget*> controls =
                 frame->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
             QVERIFY(!controls.isEmpty());
@@ -382,9 +385,9 @@ private slots:
             return names;
         };
         window->ShowPanel(QStringLiteral("1"));
-        QCOMPARE(walk(text(1), 10),
-                 (QStringList{"Command1", "Text6", "Command11", "Text5", "Combo1", "Check1",
-                              "Spin1", "Check3", "Command2", "Text1"}));
+        QCOMPARE(walk(text(1), 11),
+                 (QStringList{"Command1", "Text6", "Command11", "Text5", "Combo1", "Combo2",
+                              "Check1", "Spin1", "Check3", "Command2", "Text1"}));
         window->ShowPanel(QStringLiteral("4"));
         // Each "..." right after its box, as on the other panels.
         QCOMPARE(walk(text(3), 10),
@@ -947,6 +950,67 @@ private slots:
                                 "files can be rebuilt; 2 x 50.0 MB more."));
         c<QSpinBox>("Spin1")->setValue(0);
         QVERIFY(!c<QCheckBox>("Check1")->isChecked());
+    }
+
+    // Choosing where the parts go fills the size and the line of what the split makes (on how
+    // many discs, and what it needs against the room where it goes); a size typed or a unit
+    // picked by the user is "Custom"; the choice is remembered like the checksum box.
+    void sizeForFillsTheSizeAndTheLineAndIsRemembered() {
+        showActive();
+        window->ShowPanel(QStringLiteral("1"));
+        auto* where = c<QComboBox>("Combo2");
+        // As a user's pick: the item becomes current, then the list says it was activated.
+        const auto choose = [where](const char* name) {
+            where->setCurrentIndex(where->findData(QString::fromLatin1(name)));
+            emit where->activated(where->currentIndex());
+        };
+        QCOMPARE(where->currentData().toString(), QStringLiteral("custom"));
+        QVERIFY(text(5)->text().isEmpty());
+        QFile big(files.filePath(QStringLiteral("big.iso")));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(5'000'000'000));
+        big.close();
+        text(1)->setText(big.fileName());
+
+        choose("dvd");
+        QCOMPARE(text(5)->text(), QStringLiteral("1528581"));
+        QCOMPARE(c<QComboBox>("Combo1")->currentText(), QStringLiteral("KB"));
+        const QStringList lines = c<QLabel>("Label16")->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.value(0), QStringLiteral("4 broken files of 1.46 GB on 2 discs"));
+        // The scratch folder's file system tells its room.
+        QVERIFY2(lines.value(1).startsWith(QStringLiteral("4.66 GB needed, ")),
+                 qPrintable(lines.value(1)));
+        QVERIFY(lines.value(1).contains(QStringLiteral(" free in ")));
+
+        choose("max");
+        QCOMPARE(text(5)->text(), QString::number(kLargestPartKilobytes));
+        QVERIFY(
+            c<QLabel>("Label16")->text().startsWith(QStringLiteral("3 broken files of 2.00 GB\n")));
+
+        QTest::keyClicks(text(5), QStringLiteral("0"));
+        QCOMPARE(where->currentData().toString(), QStringLiteral("custom"));
+        QCOMPARE(text(5)->text(), QString::number(kLargestPartKilobytes) + QLatin1Char('0'));
+
+        choose("discord");
+        QCOMPARE(text(5)->text(), QStringLiteral("10239"));
+        window->close();
+        QCOMPARE(QSettings(settingsFile(settingsDir), QSettings::IniFormat)
+                     .value("Settings/SizeFor")
+                     .toString(),
+                 QStringLiteral("discord"));
+        fresh();
+        QCOMPARE(c<QComboBox>("Combo2")->currentData().toString(), QStringLiteral("discord"));
+        QCOMPARE(text(5)->text(), QStringLiteral("10239"));
+    }
+
+    // The split-by-number panel says what its split makes and needs where that is known.
+    void numberPanelSaysWhatTheSplitMakesAndNeeds() {
+        text(3)->setText(source("movie.avi", 3000 * 1024));
+        c<QScrollBar>("VScroll1")->setValue(3);
+        const QStringList lines = c<QLabel>("Label17")->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.value(0), QStringLiteral("4 broken files of 1000 KB"));
+        QVERIFY2(lines.value(1).contains(QStringLiteral(" needed, ")), qPrintable(lines.value(1)));
+        text(3)->setText(QString());
+        QVERIFY(c<QLabel>("Label17")->text().isEmpty());
     }
 
     // The cost line prices the split the inputs describe: 300 broken files of 1 KB make two

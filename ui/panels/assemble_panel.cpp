@@ -11,7 +11,7 @@ namespace tolvar {
 
 AssemblePanel::AssemblePanel(PanelHost& panelHost, QWidget* parent)
     : WorkingPanel("Frame2", panelHost, parent) {
-    lowerControlsBy(kOptionRowsHeight / 2);
+    lowerControlsBy((kOptionRowsHeight + kSizeForRowsHeight) / 2);
     // Two groups and a taller button over the same height as the split panels' three: the
     // groups lie further apart, each label still just above its box.
     Label4 = addLabel("Label4", T_("Choose a &file to assemble:"), {240, 360, 2055, 255});

@@ -27,12 +27,15 @@ int extentAt(int twips, double scale);
 // literal "&").
 QString withoutMnemonic(const QString& caption);
 
-// The designed panel height, and what the split panels' row of checksum and recovery choices
-// adds to it. Every panel takes the taller height, so the window keeps one size; the shorter
-// panels lower their controls by half the difference and stay centred.
+// The designed panel height, what the split panels' row of checksum and recovery choices adds
+// to it, and what the split-by-size panel's row choosing where the parts go (with its line of
+// what the split makes and needs) adds. Every panel takes the tallest height, so the window
+// keeps one size; the shorter panels lower their controls by half the difference and stay
+// centred.
 inline constexpr int kDesignedPanelHeight = 2655;
 inline constexpr int kOptionRowsHeight = 1260;
-inline constexpr int kPanelHeight = kDesignedPanelHeight + kOptionRowsHeight;
+inline constexpr int kSizeForRowsHeight = 960;
+inline constexpr int kPanelHeight = kDesignedPanelHeight + kOptionRowsHeight + kSizeForRowsHeight;
 
 // One of the window's five panels: a frame without a caption whose controls sit where the
 // design put them, in twips, and grow together with the rest of the window. Each control

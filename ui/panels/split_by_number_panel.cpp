@@ -120,7 +120,8 @@ private:
 
 SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
     : SplitPanel("Frame4", panelHost, parent) {
-    // The same rhythm as the split-by-size panel.
+    // The same rhythm as the split-by-size panel; where that panel chooses where the parts go,
+    // this one says what the split makes and needs.
     Label7 = addLabel("Label7", T_("Choose a &file to split:"), {240, 240, 1695, 255});
     Text3 = addTextBox("Text3", true, {240, 480, 4695, 285});
     Command8 = addButton("Command8", QStringLiteral("..."), {5040, 495, 255, 255});
@@ -165,12 +166,17 @@ SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
         }
     });
     place(VScroll1, {5040, 1595, 255, 255});
-    addSplitOptions(2000, "Check2", "Label13", "Spin2", "Check4", "Label14");
+    Label17 = addLabel("Label17", QString(), {240, 2160, 5055, 510});
+    measureWith(Label17,
+                {T_("%1 broken files of %2").arg(999).arg(QStringLiteral("1023 MB")),
+                 T_("%1 needed, %2 free in %3").arg("1023 GB", "1023 GB", "/media/stick")});
+    addSplitOptions(2000 + kSizeForRowsHeight, "Check2", "Label13", "Spin2", "Check4", "Label14");
     Check2 = checksumBox();
     Label13 = findChild<QLabel*>(QStringLiteral("Label13"));
     Spin2 = recoveryBox();
     Label14 = costLine();
-    Command7 = addButton("Command7", T_("&Split File"), {240, 2040 + kOptionRowsHeight, 5055, 375});
+    Command7 = addButton("Command7", T_("&Split File"),
+                         {240, 2040 + kOptionRowsHeight + kSizeForRowsHeight, 5055, 375});
     setActionButton(Command7);
     setPathBoxes({Text3, Text7});
     labelFor(Label7, Text3);
@@ -189,6 +195,24 @@ SplitByNumberPanel::SplitByNumberPanel(PanelHost& panelHost, QWidget* parent)
     connect(VScroll1, &QScrollBar::valueChanged, this, &SplitByNumberPanel::VScroll1_Change);
     connect(Text3, &QLineEdit::textChanged, this, &SplitByNumberPanel::updateCost);
     connect(VScroll1, &QScrollBar::valueChanged, this, &SplitByNumberPanel::updateCost);
+    for (QLineEdit* box : {Text3, Text7})
+        connect(box, &QLineEdit::textChanged, this, &SplitByNumberPanel::updateInfo);
+    connect(VScroll1, &QScrollBar::valueChanged, this, &SplitByNumberPanel::updateInfo);
+    connect(Spin2, &QSpinBox::valueChanged, this, &SplitByNumberPanel::updateInfo);
+    connect(Check2, &QCheckBox::toggled, this, &SplitByNumberPanel::updateInfo);
+    connect(joinScriptBox(), &QCheckBox::toggled, this, &SplitByNumberPanel::updateInfo);
+}
+
+void SplitByNumberPanel::updateInfo() {
+    const std::optional<std::uint64_t> length = sourceLength(Text3->text());
+    std::optional<SplitPlan> plan;
+    if (length) {
+        const Result<SplitPlan> planned = planSplit(SplitRule::NumberOfParts, VScroll1->value(),
+                                                    static_cast<std::int64_t>(*length));
+        if (planned)
+            plan = planned.value();
+    }
+    showPlan(Label17, plan, Text3->text(), Text7->text(), nullptr);
 }
 
 std::optional<std::uint64_t> SplitByNumberPanel::recoveryFileSizeNow() const {

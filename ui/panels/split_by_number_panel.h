@@ -31,6 +31,8 @@ public:
     QLabel* Label13;
     QSpinBox* Spin2;
     QLabel* Label14;
+    // What the split makes and needs against the room where it goes.
+    QLabel* Label17;
     QPushButton* Command7;
 
 public slots:
@@ -44,6 +46,10 @@ public slots:
     // 50 is refused ("Choose a number between 2 and 50."); otherwise the split, and
     // "Splitting done successfully." when it is done.
     void Command7_Click();
+
+public slots:
+    // Writes Label17 again for the source, the number and the options chosen now.
+    void updateInfo();
 
 protected:
     std::optional<std::uint64_t> recoveryFileSizeNow() const override;

@@ -8,7 +8,10 @@ namespace tolvar {
 
 // Panel "1", Frame1: split by size. The source (Text1, chosen with Command1), the name prefix
 // of the parts (Text6, Command11), and the size of each part typed into Text5 in the unit of
-// Combo1 ("KB" or "MB", filled by the window at start-up); under them the checksum file
+// Combo1 ("KB" or "MB", filled by the window at start-up); under them where the parts must go
+// (Combo2: a destination of the engine's table, the largest part the chosen folder holds, or
+// "Custom"), which fills Text5 and Combo1, with the line of what the split makes and needs
+// (Label16); under those the checksum file
 // (Check1) and the number of recovery files (Spin1) with what they cost (Label12). Command2
 // checks the size and hands the split to the window's SplitFile, which reads Text6 and Text1
 // and the options itself.
@@ -27,13 +30,29 @@ public:
     QLabel* Label2;
     QLineEdit* Text5;
     QComboBox* Combo1;
+    QLabel* Label15;
+    QComboBox* Combo2;
+    QLabel* Label16;
     QCheckBox* Check1;
     QLabel* Label11;
     QSpinBox* Spin1;
     QLabel* Label12;
     QPushButton* Command2;
 
+    // The choice of Combo2 as remembered between runs: a destination's name, "max" or
+    // "custom".
+    QString sizeFor() const;
+    // Selects the remembered choice (an unknown one is "custom") and fills the size as
+    // choosing it does.
+    void setSizeFor(const QString& choice);
+
 public slots:
+    // A destination or the largest part chosen in Combo2: its part size into Text5, in KB.
+    // "Custom" leaves the size as it is.
+    void Combo2_Click(int index);
+    // Writes Label16 again: how many broken files the size makes of the source, on how many
+    // discs for a disc, and what they need against the room where they go, when known.
+    void updateInfo();
     // The open dialog into Text1; a cancel empties the box.
     void Command1_Click();
     // The save dialog into Text6, "." appended; a cancel empties the box.
@@ -45,6 +64,12 @@ public slots:
 
 protected:
     std::optional<std::uint64_t> recoveryFileSizeNow() const override;
+
+private:
+    // The part size Text5 and Combo1 give now, in whole kilobytes; nothing when they give none.
+    std::optional<std::int32_t> kilobytesNow() const;
+    // The folder the broken files go to: Text6's, else the source's; empty when neither is set.
+    QString destinationFolder() const;
 };
 
 } // namespace tolvar

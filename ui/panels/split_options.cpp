@@ -1,13 +1,18 @@
 #include "split_options.h"
 
+#include "part_header.h"
+#include "path_parts.h"
 #include "path_text.h"
 #include "qt_text.h"
 #include "recovery.h"
+#include "room_needs.h"
 #include "transfer_rate.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QSpinBox>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -119,6 +124,56 @@ std::optional<std::uint64_t> SplitPanel::recoveryFileSize(const SplitPlan& plan)
     layout.partSize = plan.partSize;
     layout.totalLength = plan.length;
     return static_cast<std::uint64_t>(layout.recoveryFileSize());
+}
+
+} // namespace tolvar
+
+namespace tolvar {
+
+QString SplitPanel::destinationFolderOf(const QString& source, const QString& prefix) {
+    const QString chosen = !prefix.isEmpty() ? prefix : source;
+    if (chosen.isEmpty())
+        return {};
+    return pathFromBytes(QByteArray::fromStdString(folderOf(pathToBytes(chosen).toStdString())));
+}
+
+void SplitPanel::showPlan(QLabel* line, const std::optional<SplitPlan>& plan, const QString& source,
+                          const QString& prefix, const Destination* destination) const {
+    line->clear();
+    if (!plan || plan->verdict != SplitPlan::Verdict::Ready)
+        return;
+    const auto partSize = formatByteCount(static_cast<std::uint64_t>(plan->partSize));
+    QString made = T_("%1 broken files of %2").arg(plan->partCount).arg(partSize);
+    if (destination != nullptr && destination->counts == LimitCounts::PerDisc) {
+        const std::int64_t perDisc = planFor(*destination).partsPerUnit;
+        const std::int64_t discs = (plan->partCount + perDisc - 1) / perDisc;
+        made = discs == 1
+                   ? T_("%1 broken files of %2 on one disc").arg(plan->partCount).arg(partSize)
+                   : T_("%1 broken files of %2 on %3 discs")
+                         .arg(plan->partCount)
+                         .arg(partSize)
+                         .arg(discs);
+    }
+    const QString folder = destinationFolderOf(source, prefix);
+    const std::string base =
+        partBaseName(pathToBytes(source).toStdString(), pathToBytes(prefix).toStdString())
+            .value_or(std::string());
+    const RoomCheck room = splitRoomAt(defaultFileSystem(), pathToBytes(folder).toStdString(),
+                                       *plan, chosenOptions(), fileNameOf(base).size() + 3);
+    if (!room.free) {
+        line->setText(made);
+        return;
+    }
+    const QString needed = formatByteCount(room.need);
+    const QString free = formatByteCount(*room.free);
+    // The folder gives way, in its middle, to keep the line within the panel.
+    const QFontMetrics metrics(line->font());
+    const int rest =
+        metrics.horizontalAdvance(T_("%1 needed, %2 free in %3").arg(needed, free, QString()));
+    const QString shown =
+        metrics.elidedText(folder, Qt::ElideMiddle, std::max(0, line->width() - rest));
+    line->setText(made + QLatin1Char('\n') +
+                  T_("%1 needed, %2 free in %3").arg(needed, free, shown));
 }
 
 } // namespace tolvar

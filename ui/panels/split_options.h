@@ -1,5 +1,6 @@
 #pragma once
 
+#include "destinations.h"
 #include "operations.h"
 #include "panel.h"
 #include "split_plan.h"
@@ -70,6 +71,15 @@ protected:
     // The bytes of each recovery file, at the number chosen, for a split cut as plan says;
     // nothing when the split would be refused.
     std::optional<std::uint64_t> recoveryFileSize(const SplitPlan& plan) const;
+    // The folder the broken files of source go to under the prefix box's text: the prefix's
+    // folder, else the source's; empty when neither is chosen.
+    static QString destinationFolderOf(const QString& source, const QString& prefix);
+    // Writes line: "4 broken files of 1.46 GB" (on how many discs, for a disc destination)
+    // and, where the folder tells its room, "4.66 GB needed, 12.1 GB free in /media/stick"
+    // for the split plan describes with the options chosen now. Empty without a plan that a
+    // split would carry out.
+    void showPlan(QLabel* line, const std::optional<SplitPlan>& plan, const QString& source,
+                  const QString& prefix, const Destination* destination) const;
 
 private:
     void showChecksumChoice();
