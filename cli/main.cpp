@@ -1,6 +1,7 @@
 // tolvar-split: the terminal's way to the split and assemble engine. The window reads no
 // command line; this program is its companion for servers and scripts.
 
+#include "in_place_join.h"
 #include "interrupted_runs.h"
 #include "join_plan.h"
 #include "operations.h"
@@ -187,8 +188,32 @@ bool settleJoin(const JoinPlan& plan, OperationContext& context, JoinOptions& jo
     return true;
 }
 
+// A join in place, or the pick-up of one that was interrupted, for which FIRST_PART may be
+// gone already.
+int runJoinInPlace(const Options& options, MessageBox& box, OperationContext& context,
+                   TerminalProgress& progress) {
+    const bool waiting = inPlaceJoinWaits(context.fs, options.path);
+    if (!waiting && !inputFileUsable(options.path, context))
+        return kExitRefused;
+    const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
+    InPlaceOptions inPlace;
+    inPlace.join.withoutChecksumFile = options.noChecksums;
+    inPlace.uncheckedConfirmed = options.noChecksums;
+    JoinPlan plan = planJoin(context.fs, options.path, prefix, options.noChecksums);
+    if (!waiting && !settleJoin(plan, context, inPlace.join))
+        return kExitRefused;
+    const JoinEnd end = joinInPlace(plan, context, inPlace);
+    if (end == JoinEnd::Stopped)
+        box.refuse(silentStopInWords(plan.set ? &*plan.set : nullptr));
+    return finish(end == JoinEnd::Joined,
+                  plan.checksCopy() ? messages::kAssembleDone : messages::kAssembledUnchecked,
+                  context, progress);
+}
+
 int runJoin(const Options& options, MessageBox& box, OperationContext& context,
             TerminalProgress& progress) {
+    if (options.inPlace)
+        return runJoinInPlace(options, box, context, progress);
     if (!inputFileUsable(options.path, context))
         return kExitRefused;
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
@@ -197,6 +222,15 @@ int runJoin(const Options& options, MessageBox& box, OperationContext& context,
     JoinPlan plan = planJoin(context.fs, options.path, prefix, join.withoutChecksumFile);
     if (!settleJoin(plan, context, join))
         return kExitRefused;
+    // A set whose rebuilt file fits only if each broken file goes as it is moved in: said
+    // before anything is written, with the way that fits.
+    if (plan.outcome == JoinOutcome::Ready || plan.checksCopy()) {
+        const JoinRoom room = roomForJoin(context.fs, plan);
+        if (room.fitsOnlyInPlace()) {
+            box.refuse(messages::inPlaceSuggestion(plan.output, room));
+            return kExitRefused;
+        }
+    }
     const JoinEnd end = assemblePlanned(plan, context, join);
     // The engine stops without a word when the chosen part is not the first, or a part's index
     // is not the one its place calls for; in a window the user sees that nothing happened, in

@@ -25,7 +25,8 @@ enum class OptionId {
     Size,
     Parts,
     Prefix,
-    Recovery
+    Recovery,
+    InPlace
 };
 
 struct KnownOption {
@@ -48,6 +49,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"parts", 'n', OptionId::Parts, true},
     {"prefix", 'p', OptionId::Prefix, true},
     {"recovery", 'r', OptionId::Recovery, true},
+    {"in-place", '\0', OptionId::InPlace, false},
 };
 
 // What getopt_long returns for an option: its short letter, or a code above every letter
@@ -125,6 +127,9 @@ void apply(Seen& seen, const KnownOption& known, std::string value) {
     case OptionId::Recovery:
         seen.options.recoveryText = std::move(value);
         break;
+    case OptionId::InPlace:
+        seen.options.inPlace = true;
+        break;
     }
 }
 
@@ -151,6 +156,8 @@ std::optional<UsageError> checkFit(const Options& options) {
         return UsageError{_("--join-script applies to split only")};
     if (!join && options.noChecksums)
         return UsageError{_("--no-checksums applies to join only")};
+    if (!join && !split && options.inPlace)
+        return UsageError{_("--in-place applies to split and join only")};
     if ((options.command == Command::Info || options.command == Command::Verify ||
          options.command == Command::Repair) &&
         options.prefix)
@@ -388,7 +395,7 @@ std::string usageText() {
              "                          [--checksums] [--recovery N] [--join-script]\n"
              "                          [--delete-source] FILE\n"
              "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
-             "                         [--no-checksums] FIRST_PART\n"
+             "                         [--no-checksums] [--in-place] FIRST_PART\n"
              "       tolvar-split info PART\n"
              "       tolvar-split verify PART\n"
              "       tolvar-split repair PART\n"
@@ -400,7 +407,7 @@ std::string helpText() {
                           [--checksums] [--recovery N] [--join-script]
                           [--delete-source] FILE
        tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]
-                         [--no-checksums] FIRST_PART
+                         [--no-checksums] [--in-place] FIRST_PART
        tolvar-split info PART
        tolvar-split verify PART
        tolvar-split repair PART
@@ -493,6 +500,19 @@ Options:
                     (split) Delete FILE once every part is written.
       --delete-parts
                     (join) Delete the parts once the file is rebuilt.
+      --in-place    (join) Delete each broken file as soon as its bytes are
+                    safely in the rebuilt file, which is then made beside the
+                    parts: the folder needs room only for the largest broken
+                    file and the checksum file, not for the whole file. The
+                    whole set is checked first (with a checksum file, every
+                    part's contents; a damaged part the recovery parts can
+                    rebuild is repaired first, other damage stops the join
+                    with nothing changed). Without a checksum file the
+                    contents cannot be checked, and the join asks again;
+                    --yes does not answer that question, --no-checksums does.
+                    Interrupted in any way, nothing is lost: the same command
+                    again (even with FIRST_PART gone) finishes the join, and
+                    every other command says that it is unfinished.
   -h, --help        Show this help and exit.
   -V, --version     Show the version and exit.
 

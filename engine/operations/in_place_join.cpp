@@ -1,0 +1,610 @@
+#include "in_place_join.h"
+
+#include "byte_count.h"
+#include "checksum_file.h"
+#include "copier.h"
+#include "file_handle.h"
+#include "folder.h"
+#include "folder_files.h"
+#include "hashed_copy.h"
+#include "interrupted_runs.h"
+#include "parallel_hasher.h"
+#include "part_header.h"
+#include "path_parts.h"
+#include "pending_set.h"
+#include "portable_names.h"
+#include "recovery.h"
+#include "repair.h"
+#include "room.h"
+#include "run_journal.h"
+#include "sha256.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <span>
+#include <unistd.h>
+
+namespace tolvar {
+
+using detail::FileHandle;
+using detail::FileIdentity;
+using InPlace = detail::JournalContents::InPlaceJoin;
+
+Message messages::inPlaceJoinQuestion(const std::string& output) {
+    return Message(MessageId::InPlaceJoinQuestion, {escapedForDisplay(fileNameOf(output))});
+}
+
+Message messages::inPlaceSuggestion(const std::string& output, const JoinRoom& room) {
+    return Message(MessageId::InPlaceRoomNeeded,
+                   {escapedForDisplay(fileNameOf(output)), bytesInUnits(room.plain),
+                    bytesInUnits(room.free.value_or(0)), bytesInUnits(room.inPlace)});
+}
+
+JoinRoom roomForJoin(FileSystem& fs, const JoinPlan& plan) {
+    JoinRoom room;
+    if (!plan.set)
+        return room;
+    room.plain = plan.set->presentPayload();
+    std::uint64_t largest = 0;
+    for (const PartEntry& entry : plan.set->parts)
+        largest = std::max(largest, entry.payloadSize);
+    std::uint64_t checksums = 0;
+    if (plan.checksums.status)
+        checksums += static_cast<std::uint64_t>(plan.checksums.status->st_size);
+    if (plan.checksums.companionStatus)
+        checksums += static_cast<std::uint64_t>(plan.checksums.companionStatus->st_size);
+    room.inPlace = largest + checksums;
+    if (auto folder = detail::Folder::open(fs, folderOf(plan.output)))
+        room.free = detail::freeRoom(fs, folder.value());
+    return room;
+}
+
+namespace {
+
+bool cannotFlush(int err) {
+    return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+
+std::string baseNameOf(const JoinPlan& plan) {
+    if (plan.set)
+        return fileNameOf(plan.set->base);
+    const std::string name = fileNameOf(plan.chosen);
+    return name.size() > 3 ? name.substr(0, name.size() - 3) : std::string();
+}
+
+// The journal of an interrupted in-place join of the set `base` in folder, the one that came
+// furthest; our journals of one join are one file, so there is at most one.
+std::optional<std::pair<std::string, detail::JournalContents>>
+waitingJoin(FileSystem& fs, const struct stat& folder, const std::string& base) {
+    std::optional<std::pair<std::string, detail::JournalContents>> found;
+    for (auto& [path, run] : detail::unfinishedInPlaceJoins(fs)) {
+        if (run.folderDevice != folder.st_dev || run.folderInode != folder.st_ino ||
+            run.inPlace->base != base)
+            continue;
+        if (!found || run.inPlace->partsIn > found->second.inPlace->partsIn)
+            found.emplace(path, std::move(run));
+    }
+    return found;
+}
+
+class InPlaceJoiner {
+public:
+    InPlaceJoiner(OperationContext& context, JoinPlan& plan, const InPlaceOptions& options)
+        : context(context), fs(context.fs), plan(plan), options(options) {}
+
+    JoinEnd run();
+
+private:
+    detail::Step holdFolder();
+    detail::Step judgeSet();
+    detail::Step outputIsSafe();
+    detail::Step contentsAreGood();
+    detail::Step start();
+    detail::Step pickUp(const std::string& journalPath, const detail::JournalContents& run);
+    detail::Step moveParts();
+    detail::Step deletePart(std::size_t index, const struct stat& read);
+    detail::Step place();
+    void deleteRest();
+    Failure changed(const std::string& path) const {
+        return makeFailure(FailureKind::IoError,
+                           "'" + path + "' changed while the set was being assembled");
+    }
+    bool refuse(const std::string& message) {
+        context.box.refuse(message);
+        ended = JoinEnd::Refused;
+        return false;
+    }
+    std::string pathOf(const std::string& name) const { return folder->pathOf(name); }
+    std::string output() const { return pathOf(state.output); }
+
+    OperationContext& context;
+    FileSystem& fs;
+    JoinPlan& plan;
+    const InPlaceOptions& options;
+    JoinEnd ended = JoinEnd::Refused;
+
+    std::optional<detail::Folder> folder; // the set's, where the rebuilt file is made too
+    FileHandle lock;
+    std::unique_ptr<detail::RunJournal> journal;
+    InPlace state;
+    // Each remaining broken file as it was judged, for the check before and after its copy.
+    std::vector<struct stat> judged;
+    std::optional<struct stat> outputSeen; // what the rebuilt file may replace
+    FileHandle temporary;                  // written at its end
+    FileHandle readBack;                   // the same file, for hashing what landed in it
+    off_t written = 0;
+    std::unique_ptr<detail::ParallelHasher> hasher;
+    int wholeStream = -1;
+    mode_t mode = 0644;
+};
+
+detail::Step InPlaceJoiner::holdFolder() {
+    auto held = detail::Folder::open(fs, folderOf(plan.chosen));
+    if (!held)
+        return detail::Folder::failureFor(held.failure(), FileAction::Open, plan.chosen);
+    folder.emplace(std::move(held.value()));
+    // One in-place join at a time in a folder: a second one must not move the same files.
+    detail::LockWait wait{std::chrono::milliseconds(context.lockWaitMilliseconds), {}};
+    auto locked = detail::lockFolder(fs, *folder, wait);
+    if (!locked)
+        return locked.failure();
+    lock = std::move(locked.value());
+    return true;
+}
+
+detail::Step InPlaceJoiner::judgeSet() {
+    if (!plan.set) {
+        if (plan.outcome == JoinOutcome::Failed)
+            return *plan.failure;
+        return refuse(messages::kNotSplitFile);
+    }
+    switch (plan.outcome) {
+    case JoinOutcome::NotFirstPart:
+    case JoinOutcome::WrongIndex:
+        ended = JoinEnd::Stopped;
+        return false;
+    case JoinOutcome::NotASplitFile:
+        return refuse(messages::kNotSplitFile);
+    case JoinOutcome::NotABrokenFile:
+        return refuse(messages::kNotBrokenFile);
+    case JoinOutcome::SetMismatch:
+        return refuse(messages::notAssembledMessage(plan.set->problemInWords()));
+    case JoinOutcome::Failed:
+        return *plan.failure;
+    default:
+        return true;
+    }
+}
+
+detail::Step InPlaceJoiner::outputIsSafe() {
+    const std::string& tail = plan.set->chosen.header.NameTail;
+    const std::string name = fileNameOf(plan.output);
+    if (tail.find('\0') != std::string::npos || tail.find('/') != std::string::npos ||
+        name.empty() || name == "." || name == "..")
+        return refuse(messages::kUnsafeNameTail);
+    // The rebuilt file grows where its broken files shrink away: in their folder.
+    auto outputFolder = detail::Folder::open(fs, folderOf(plan.output));
+    if (!outputFolder || !detail::sameFile(outputFolder.value().status(), folder->status()))
+        return refuse(Message(MessageId::InPlaceOutputElsewhere, {escapedForDisplay(plan.output)}));
+    if (plan.outputNamesAPart())
+        return refuse(messages::kOutputIsPart);
+    struct stat atOutput {};
+    const bool present = fs.lstatAt(folder->fd(), name, &atOutput) == 0;
+    if (present && S_ISDIR(atOutput.st_mode))
+        return refuse(messages::outputIsFolderMessage(plan.output));
+    if (options.join.outputSeen) {
+        if (options.join.outputSeen->present)
+            outputSeen = options.join.outputSeen->status;
+    } else if (present) {
+        outputSeen = atOutput;
+    }
+    state.output = name;
+    state.base = baseNameOf(plan);
+    return true;
+}
+
+detail::Step InPlaceJoiner::contentsAreGood() {
+    if (plan.outcome == JoinOutcome::ChecksumFileDamaged)
+        return refuse(messages::checksumFileDamagedMessage(plan.checksums.path,
+                                                           plan.checksums.problem->reason) +
+                      " " + messages::kAssembleWithoutChecksumFile);
+    if (const auto& problem = plan.checksums.problem)
+        context.box.inform(
+            messages::checksumFileUnusableMessage(plan.checksums.path, problem->reason));
+    checkJoinContents(fs, plan, context.progress);
+    if (plan.outcome == JoinOutcome::RebuildPossible) {
+        // A damaged file found half-way could not be rebuilt once the files before it are
+        // gone: it is rebuilt now, and the set judged again.
+        // The repair commits under the folder's lock, which this run holds until then.
+        lock.close();
+        auto repaired = RepairSet(plan.chosen, fs, context.progress);
+        if (!repaired)
+            return repaired.failure();
+        auto locked = detail::lockFolder(
+            fs, *folder, {std::chrono::milliseconds(context.lockWaitMilliseconds), {}});
+        if (!locked)
+            return locked.failure();
+        lock = std::move(locked.value());
+        if (repaired.value().outcome == RepairReport::Outcome::Cancelled) {
+            ended = JoinEnd::Cancelled;
+            return false;
+        }
+        if (repaired.value().outcome == RepairReport::Outcome::Repaired) {
+            const std::string& tail = plan.set->chosen.header.NameTail;
+            const std::string prefix = plan.output.substr(0, plan.output.size() - tail.size());
+            plan = planJoin(fs, plan.chosen, prefix, false);
+            checkJoinContents(fs, plan, context.progress);
+        }
+    }
+    switch (plan.outcome) {
+    case JoinOutcome::Ready:
+        break;
+    case JoinOutcome::Cancelled:
+        ended = JoinEnd::Cancelled;
+        return false;
+    case JoinOutcome::RebuildPossible:
+    case JoinOutcome::RebuildImpossible:
+        if (plan.failure)
+            return *plan.failure;
+        return refuse(messages::partsDoNotMatchMessage("\n" + plan.lostInWords(false)));
+    default:
+        return judgeSet();
+    }
+    if (!plan.checksCopy() && !options.uncheckedConfirmed &&
+        !context.box.askDefaultNo(
+            Message(MessageId::InPlaceUncheckedQuestion, {escapedForDisplay(plan.output)}))) {
+        ended = JoinEnd::Declined;
+        return false;
+    }
+    return true;
+}
+
+// Records the set as judged, then makes the temporary: from the journal's first in-place
+// record on, no clean-up touches either.
+detail::Step InPlaceJoiner::start() {
+    const PartSet& set = *plan.set;
+    if (const auto limit = detail::knownFileSizeLimit(fs, *folder);
+        limit && set.presentPayload() > limit->bytes)
+        return refuse(detail::tooLargeMessage(plan.output, set.presentPayload(), limit->bytes,
+                                              limit->fileSystem, folder->shown()));
+    for (const PartEntry& entry : set.parts) {
+        const std::string name = fileNameOf(entry.path);
+        auto identity = detail::identityOf(fs, folder->fd(), name, entry.status, entry.path);
+        if (!identity)
+            return identity.failure();
+        state.parts.push_back({name, identity.value()});
+        judged.push_back(entry.status);
+    }
+    // What goes once the rebuilt file is in place: the recovery files (which rebuild nothing
+    // without the broken files), then the checksum files that vouched for them.
+    std::vector<std::string> after;
+    if (plan.checksCopy()) {
+        auto recovery = findRecoveryParts(fs, set.base, set.count);
+        if (!recovery)
+            return recovery.failure();
+        for (const auto& part : recovery.value())
+            after.push_back(part.path);
+        const auto paths = plan.checksums.paths();
+        after.insert(after.end(), paths.begin(), paths.end());
+        state.digest = toHex(plan.checksums.file->wholeDigest);
+    }
+    for (const auto& path : after) {
+        struct stat st {};
+        if (fs.lstatAt(folder->fd(), fileNameOf(path), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        auto identity = detail::identityOf(fs, folder->fd(), fileNameOf(path), st, path);
+        if (!identity)
+            return identity.failure();
+        state.after.push_back({fileNameOf(path), identity.value()});
+    }
+    auto started = detail::RunJournal::start(fs, *folder, "join", folder->path());
+    if (!started)
+        return started.failure();
+    journal = std::move(started.value());
+    mode = set.parts.front().status.st_mode & 0777;
+    // Private to its owner while written; it gets the first broken file's bits when named.
+    auto created =
+        detail::createTemporary(fs, *journal, *folder, plan.output, state.temporary, 0600);
+    if (!created)
+        return created.failure();
+    temporary = std::move(created.value());
+    if (auto recorded = journal->startInPlaceJoin(state); !recorded) {
+        temporary.close();
+        fs.unlinkAt(folder->fd(), state.temporary);
+        return recorded.failure();
+    }
+    return true;
+}
+
+// The interrupted run's temporary must still be the file it wrote, and each broken file not
+// yet moved the one it judged; then what was written after its last record is dropped.
+detail::Step InPlaceJoiner::pickUp(const std::string& journalPath,
+                                   const detail::JournalContents& run) {
+    state = *run.inPlace;
+    auto adopted = detail::RunJournal::adopt(fs, journalPath, folder->path());
+    if (!adopted)
+        return adopted.failure();
+    journal = std::move(adopted.value());
+    // Refused from here on, the journal stays: it is still the only record of the join.
+    journal->keep();
+    const auto cannotPickUp = [&](const std::string& name) {
+        return refuse(Message(MessageId::InPlaceCannotPickUp,
+                              {quotedName(output()), quotedName(pathOf(name))}));
+    };
+    if (state.placed)
+        return true;
+    const int fd = fs.openAt(folder->fd(), state.temporary, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ELOOP)
+            return cannotPickUp(state.temporary);
+        return fileFailure(errno, FileAction::Open, pathOf(state.temporary));
+    }
+    temporary = FileHandle(fs, fd);
+    struct stat st {};
+    if (fs.fstat(fd, &st) != 0)
+        return fileFailure(errno, FileAction::Read, pathOf(state.temporary));
+    // Only this user's journal knows the hidden name; what is there must also be a file of
+    // this user's with one name, long enough, that holds what the run recorded.
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid() ||
+        st.st_size < state.length)
+        return cannotPickUp(state.temporary);
+    if (state.partsIn > 0) {
+        auto fingerprint = detail::fingerprintOf(fs, fd, state.length, pathOf(state.temporary));
+        if (!fingerprint)
+            return fingerprint.failure();
+        if (fingerprint.value() != state.fingerprint)
+            return cannotPickUp(state.temporary);
+    }
+    mode = st.st_mode & 0777;
+    judged.assign(state.parts.size(), {});
+    for (std::size_t index = 0; index < state.parts.size(); ++index) {
+        const auto& part = state.parts[index];
+        struct stat now {};
+        const bool present = fs.lstatAt(folder->fd(), part.name, &now) == 0;
+        if (!present && errno != ENOENT)
+            return fileFailure(errno, FileAction::Open, pathOf(part.name));
+        bool holds = present && S_ISREG(now.st_mode) && part.identity.matches(now);
+        if (present && !holds && S_ISREG(now.st_mode) && now.st_size == part.identity.size &&
+            !part.identity.fingerprint.empty()) {
+            const auto fingerprint = detail::fingerprintAt(fs, folder->fd(), part.name, now);
+            holds = fingerprint && *fingerprint == part.identity.fingerprint;
+        }
+        if (index >= state.partsIn && !holds)
+            return cannotPickUp(part.name);
+        judged[index] = now;
+    }
+    // The run may have been stopped between recording a file as moved and deleting it.
+    for (std::size_t index = 0; index < state.partsIn; ++index) {
+        struct stat now {};
+        if (fs.lstatAt(folder->fd(), state.parts[index].name, &now) == 0 &&
+            detail::sameVersion(now, judged[index]))
+            if (auto deleted = deletePart(index, judged[index]); !deleted)
+                return deleted;
+    }
+    if (fs.truncate(fd, state.length) != 0)
+        return fileFailure(errno, FileAction::Write, output());
+    if (fs.fsync(fd) != 0 && !cannotFlush(errno))
+        return fileFailure(errno, FileAction::Sync, output());
+    return true;
+}
+
+detail::Step InPlaceJoiner::deletePart(std::size_t index, const struct stat& read) {
+    const std::string& name = state.parts[index].name;
+    struct stat now {};
+    if (fs.lstatAt(folder->fd(), name, &now) != 0) {
+        // Gone already: its bytes are in the rebuilt file, and nothing else was there.
+        if (errno == ENOENT)
+            return true;
+        return fileFailure(errno, FileAction::Delete, pathOf(name));
+    }
+    if (!detail::sameVersion(now, read))
+        return changed(pathOf(name));
+    if (fs.unlinkAt(folder->fd(), name) != 0 && errno != ENOENT)
+        return fileFailure(errno, FileAction::Delete, pathOf(name));
+    return true;
+}
+
+detail::Step InPlaceJoiner::moveParts() {
+    const int out = temporary.get();
+    const int back =
+        fs.openAt(folder->fd(), state.temporary, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (back < 0)
+        return fileFailure(errno, FileAction::Open, output());
+    readBack = FileHandle(fs, back);
+    if (!state.digest.empty()) {
+        hasher = std::make_unique<detail::ParallelHasher>();
+        wholeStream = hasher->openStream(0);
+    }
+    // What an interrupted run wrote is read once, in order: that takes the descriptor to where
+    // the copy goes on, and gives the digest so far.
+    const detail::HashTarget targets[] = {{wholeStream, 0}};
+    std::vector<char> buffer(hasher ? 0 : CopyStepSize);
+    while (written < state.length) {
+        const std::span<char> block = hasher ? hasher->acquire() : std::span<char>(buffer);
+        const auto want = static_cast<std::size_t>(
+            std::min<off_t>(state.length - written, static_cast<off_t>(block.size())));
+        const ssize_t got = fs.read(out, block.data(), want);
+        if (got <= 0) {
+            if (hasher)
+                hasher->submit(block, {});
+            if (got < 0 && errno == EINTR)
+                continue;
+            return got < 0 ? fileFailure(errno, FileAction::Read, output()) : changed(output());
+        }
+        if (hasher) {
+            const detail::ParallelHasher::Piece piece{wholeStream, 0,
+                                                      static_cast<std::size_t>(got)};
+            hasher->submit(block, {&piece, 1});
+        }
+        written += got;
+    }
+    std::uint64_t total = 0;
+    for (std::size_t index = state.partsIn; index < state.parts.size(); ++index)
+        total += static_cast<std::uint64_t>(state.parts[index].identity.size) - kHeaderSize;
+    detail::ProgressTracker tracker(context.progress, total, static_cast<int>(state.parts.size()));
+    detail::Copier copier(fs, tracker);
+    for (std::size_t index = state.partsIn; index < state.parts.size(); ++index) {
+        const std::string path = pathOf(state.parts[index].name);
+        struct stat st {};
+        auto opened = detail::openForReadingAt(fs, *folder, state.parts[index].name, path, &st);
+        if (!opened)
+            return opened.failure();
+        if (!detail::sameVersion(st, judged[index]))
+            return changed(path);
+        tracker.setPart(static_cast<int>(index), path);
+        if (!tracker.advance(0)) {
+            ended = JoinEnd::Cancelled;
+            return false;
+        }
+        const auto payload = static_cast<std::uint64_t>(st.st_size) - kHeaderSize;
+        off_t inOffset = static_cast<off_t>(kHeaderSize);
+        const off_t before = written;
+        const detail::Step copied =
+            hasher ? detail::copyHashed(fs, copier, *hasher, opened.value().get(), inOffset, out,
+                                        back, written, payload, path, output(), targets)
+                   : copier.copyExactly(opened.value().get(), inOffset, out, written, payload, path,
+                                        output());
+        if (!copied || !copied.value()) {
+            // What came of this file stays in it until the next run cuts it off again.
+            if (!copied)
+                return copied;
+            ended = JoinEnd::Cancelled;
+            return false;
+        }
+        written = before + static_cast<off_t>(payload);
+        if (fs.fstat(opened.value().get(), &st) != 0)
+            return fileFailure(errno, FileAction::Read, path);
+        if (!detail::sameVersion(st, judged[index]))
+            return changed(path);
+        // Its bytes and the temporary's name durable, then recorded, and only then it goes.
+        if (fs.fsync(out) != 0 && !cannotFlush(errno))
+            return fileFailure(errno, FileAction::Sync, output());
+        if (fs.fsync(folder->fd()) != 0 && !cannotFlush(errno))
+            return fileFailure(errno, FileAction::Sync, folder->shown());
+        auto fingerprint = detail::fingerprintOf(fs, back, written, output());
+        if (!fingerprint)
+            return fingerprint.failure();
+        if (auto recorded = journal->markPartsIn(index + 1, written, fingerprint.value());
+            !recorded)
+            return recorded.failure();
+        journal->keep();
+        state.partsIn = index + 1;
+        state.length = written;
+        state.fingerprint = fingerprint.value();
+        opened.value().close();
+        if (auto deleted = deletePart(index, judged[index]); !deleted)
+            return deleted;
+    }
+    if (hasher && toHex(hasher->finishStream(wholeStream)) != state.digest) {
+        // Every broken file passed its own check, so this is a fault of the disk or of a
+        // program writing into the file: it stays whole at its hidden name, named to the user.
+        journal->drop();
+        journal.reset();
+        return refuse(Message(MessageId::InPlaceDiffers,
+                              {quotedName(output()), quotedName(pathOf(state.temporary))}));
+    }
+    return true;
+}
+
+detail::Step InPlaceJoiner::place() {
+    if (!state.placed) {
+        if (fs.fchmod(temporary.get(), detail::lessUmask(mode)) != 0 && errno != EPERM &&
+            errno != ENOSYS && errno != EOPNOTSUPP)
+            return fileFailure(errno, FileAction::Write, output());
+        temporary.close();
+        readBack.close();
+        struct stat now {};
+        const bool taken = fs.lstatAt(folder->fd(), state.output, &now) == 0;
+        int moved = 0;
+        if (taken && outputSeen && detail::sameFile(now, *outputSeen))
+            moved = fs.renameAt(folder->fd(), state.temporary, state.output);
+        else
+            moved = detail::moveOntoFreeName(fs, *folder, state.temporary, state.output);
+        if (moved != 0)
+            return fileFailure(errno, FileAction::Rename, output());
+        if (fs.fsync(folder->fd()) != 0 && !cannotFlush(errno))
+            return fileFailure(errno, FileAction::Sync, folder->shown());
+        if (auto recorded = journal->markPlaced(); !recorded)
+            return recorded.failure();
+        state.placed = true;
+    }
+    deleteRest();
+    return true;
+}
+
+void InPlaceJoiner::deleteRest() {
+    std::vector<std::string> left;
+    for (const auto& file : state.after) {
+        struct stat st {};
+        if (fs.lstatAt(folder->fd(), file.name, &st) != 0)
+            continue;
+        if (!file.identity.matches(st) || fs.unlinkAt(folder->fd(), file.name) != 0)
+            left.push_back(pathOf(file.name));
+    }
+    if (!left.empty()) {
+        context.filesLeftUndeleted = true;
+        context.box.refuse(messages::notDeletedMessage(messages::assembledAs(output()), left));
+    }
+    // The rebuilt file is whole and named: nothing the journal names needs it any longer.
+    journal->drop();
+    journal.reset();
+}
+
+JoinEnd InPlaceJoiner::run() {
+    if (!context.box.ask(messages::kConfirmAssemble))
+        return JoinEnd::Declined;
+    detail::finishInterruptedRuns(fs, context.box);
+    detail::Step step = holdFolder();
+    std::optional<std::pair<std::string, detail::JournalContents>> waiting;
+    if (step && step.value())
+        waiting = waitingJoin(fs, folder->status(), baseNameOf(plan));
+    if (step && step.value()) {
+        if (waiting) {
+            step = pickUp(waiting->first, waiting->second);
+        } else {
+            for (const auto stage : {&InPlaceJoiner::judgeSet, &InPlaceJoiner::outputIsSafe,
+                                     &InPlaceJoiner::contentsAreGood, &InPlaceJoiner::start})
+                if (step = (this->*stage)(); !step || !step.value())
+                    break;
+        }
+    }
+    if (step && step.value() && !state.placed)
+        step = moveParts();
+    if (step && step.value())
+        step = place();
+    if (step && step.value())
+        return JoinEnd::Joined;
+    if (!step)
+        showFailureReport(context.box, step.failure());
+    if (journal && state.partsIn == 0 && !waiting) {
+        // Nothing was deleted: the run leaves nothing behind, as a plain join would.
+        temporary.close();
+        readBack.close();
+        fs.unlinkAt(folder->fd(), state.temporary);
+        journal.reset();
+    } else if (journal) {
+        context.box.inform(Message(MessageId::InPlaceJoinUnfinished,
+                                   {quotedName(output()), quotedName(pathOf(state.base + "000"))}));
+    }
+    return step ? ended : JoinEnd::Refused;
+}
+
+} // namespace
+
+bool inPlaceJoinWaits(FileSystem& fs, const std::string& chosen) {
+    auto held = detail::Folder::open(fs, folderOf(chosen));
+    if (!held)
+        return false;
+    JoinPlan named;
+    named.chosen = chosen;
+    return waitingJoin(fs, held.value().status(), baseNameOf(named)).has_value();
+}
+
+JoinEnd joinInPlace(JoinPlan& plan, OperationContext& context, const InPlaceOptions& options) {
+    InPlaceJoiner joiner(context, plan, options);
+    return joiner.run();
+}
+
+} // namespace tolvar
