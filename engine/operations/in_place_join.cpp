@@ -337,9 +337,23 @@ detail::Step InPlaceJoiner::pickUp(const std::string& journalPath,
         return true;
     const int fd = fs.openAt(folder->fd(), state.temporary, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ELOOP)
+        const int err = errno;
+        // Stopped between naming the complete file and recording it: the name holds it.
+        if (err == ENOENT && state.partsIn == state.parts.size()) {
+            struct stat named {};
+            if (fs.lstatAt(folder->fd(), state.output, &named) == 0 && S_ISREG(named.st_mode) &&
+                named.st_size == state.length) {
+                const auto fingerprint =
+                    detail::fingerprintAt(fs, folder->fd(), state.output, named);
+                if (fingerprint && *fingerprint == state.fingerprint) {
+                    state.placed = true;
+                    return true;
+                }
+            }
+        }
+        if (err == ENOENT || err == ELOOP)
             return cannotPickUp(state.temporary);
-        return fileFailure(errno, FileAction::Open, pathOf(state.temporary));
+        return fileFailure(err, FileAction::Open, pathOf(state.temporary));
     }
     temporary = FileHandle(fs, fd);
     struct stat st {};
