@@ -1072,36 +1072,48 @@ std::vector<std::pair<std::string, JournalContents>> unfinishedInPlaceJoins(File
 
 std::vector<std::string> finishInterruptedRuns(FileSystem& fs) {
     std::vector<std::string> notes;
-    forEachOverRun(
-        fs, [&](const std::string& path, const struct stat& status, const JournalContents& run) {
-            // Its temporary holds the only copy of the broken files already gone: the user is
-            // told how to finish it, and nothing of it is touched.
-            if (run.inPlace) {
-                if (announce(run.folder + "/" + run.inPlace->base))
-                    notes.push_back(
-                        Message(MessageId::InPlaceJoinUnfinished,
-                                {quotedName(pathIn(run.folder, run.inPlace->output)),
-                                 quotedName(pathIn(run.folder, run.inPlace->base + "000"))}));
-                return;
-            }
-            const Settled settled = settle(fs, run);
-            if (!settled.waiting.empty()) {
-                if (announce(run.folder))
-                    notes.push_back(_("An interrupted ") + run.operation + _(" in '") +
-                                    escapedForDisplay(run.folder) + _("' waits for that folder (") +
-                                    settled.waiting +
-                                    _("): the next command that reaches it will settle it."));
-                return;
-            }
-            // Another run may have settled it while this one waited for the folder's lock.
-            struct stat now {};
-            if (fs.lstat(path, &now) != 0 || !sameFile(now, status))
-                return;
-            if (settled.done)
-                fs.unlink(path);
-            if (const std::string note = noteFor(run, settled); !note.empty())
-                notes.push_back(note);
-        });
+    const auto settleOne = [&](const std::string& path, const struct stat& status,
+                               const JournalContents& run) {
+        const Settled settled = settle(fs, run);
+        if (!settled.waiting.empty()) {
+            if (announce(run.folder))
+                notes.push_back(_("An interrupted ") + run.operation + _(" in '") +
+                                escapedForDisplay(run.folder) + _("' waits for that folder (") +
+                                settled.waiting +
+                                _("): the next command that reaches it will settle it."));
+            return;
+        }
+        // Another run may have settled it while this one waited for the folder's lock.
+        struct stat now {};
+        if (fs.lstat(path, &now) != 0 || !sameFile(now, status))
+            return;
+        if (settled.done)
+            fs.unlink(path);
+        if (const std::string note = noteFor(run, settled); !note.empty())
+            notes.push_back(note);
+    };
+    forEachOverRun(fs, [&](const std::string& path, const struct stat& status,
+                           const JournalContents& run) {
+        if (!run.inPlace) {
+            settleOne(path, status, run);
+            return;
+        }
+        // Once the rebuilt file has its name, only the deletions of its checksum and recovery
+        // files can be left, which any command finishes.
+        if (run.inPlace->placed) {
+            JournalContents deletions = run;
+            deletions.deletions = run.inPlace->after;
+            deletions.inPlace.reset();
+            settleOne(path, status, deletions);
+            return;
+        }
+        // Before, its temporary holds the only copy of the broken files already gone: the user
+        // is told how to finish it, and nothing of it is touched.
+        if (announce(run.folder + "/" + run.inPlace->base))
+            notes.push_back(Message(MessageId::InPlaceJoinUnfinished,
+                                    {quotedName(pathIn(run.folder, run.inPlace->output)),
+                                     quotedName(pathIn(run.folder, run.inPlace->base + "000"))}));
+    });
     return notes;
 }
 

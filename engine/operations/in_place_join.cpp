@@ -106,7 +106,7 @@ private:
     detail::Step moveParts();
     detail::Step deletePart(std::size_t index, const struct stat& read);
     detail::Step place();
-    void deleteRest();
+    bool deleteRest();
     Failure changed(const std::string& path) const {
         return makeFailure(FailureKind::IoError,
                            "'" + path + "' changed while the set was being assembled");
@@ -292,7 +292,12 @@ detail::Step InPlaceJoiner::start() {
     }
     for (const auto& path : after) {
         struct stat st {};
-        if (fs.lstatAt(folder->fd(), fileNameOf(path), &st) != 0 || !S_ISREG(st.st_mode))
+        if (fs.lstatAt(folder->fd(), fileNameOf(path), &st) != 0) {
+            if (errno == ENOENT)
+                continue;
+            return fileFailure(errno, FileAction::Open, path);
+        }
+        if (!S_ISREG(st.st_mode))
             continue;
         auto identity = detail::identityOf(fs, folder->fd(), fileNameOf(path), st, path);
         if (!identity)
@@ -544,26 +549,34 @@ detail::Step InPlaceJoiner::place() {
             return recorded.failure();
         state.placed = true;
     }
-    deleteRest();
+    if (!deleteRest())
+        ended = JoinEnd::Unfinished;
     return true;
 }
 
-void InPlaceJoiner::deleteRest() {
+bool InPlaceJoiner::deleteRest() {
     std::vector<std::string> left;
     for (const auto& file : state.after) {
         struct stat st {};
-        if (fs.lstatAt(folder->fd(), file.name, &st) != 0)
+        if (fs.lstatAt(folder->fd(), file.name, &st) != 0) {
+            if (errno != ENOENT)
+                left.push_back(pathOf(file.name));
             continue;
+        }
         if (!file.identity.matches(st) || fs.unlinkAt(folder->fd(), file.name) != 0)
             left.push_back(pathOf(file.name));
     }
     if (!left.empty()) {
+        // The journal stays: the next command's clean-up deletes what still holds what was
+        // recorded, as it finishes any run's deletions.
         context.filesLeftUndeleted = true;
         context.box.refuse(messages::notDeletedMessage(messages::assembledAs(output()), left));
+        return false;
     }
     // The rebuilt file is whole and named: nothing the journal names needs it any longer.
     journal->drop();
     journal.reset();
+    return true;
 }
 
 JoinEnd InPlaceJoiner::run() {
@@ -589,7 +602,7 @@ JoinEnd InPlaceJoiner::run() {
     if (step && step.value())
         step = place();
     if (step && step.value())
-        return JoinEnd::Joined;
+        return ended == JoinEnd::Unfinished ? ended : JoinEnd::Joined;
     if (!step)
         showFailureReport(context.box, step.failure());
     if (journal && state.partsIn == 0 && !waiting) {
