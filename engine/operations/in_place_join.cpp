@@ -463,6 +463,7 @@ detail::Step InPlaceJoiner::moveParts() {
     for (std::size_t index = state.partsIn; index < state.parts.size(); ++index)
         total += static_cast<std::uint64_t>(state.parts[index].identity.size) - kHeaderSize;
     detail::ProgressTracker tracker(context.progress, total, static_cast<int>(state.parts.size()));
+    tracker.setMoving();
     detail::Copier copier(fs, tracker);
     for (std::size_t index = state.partsIn; index < state.parts.size(); ++index) {
         const std::string path = pathOf(state.parts[index].name);
