@@ -105,6 +105,7 @@ private:
     detail::Step pickUp(const std::string& journalPath, const detail::JournalContents& run);
     detail::Step moveParts();
     detail::Step deletePart(std::size_t index, const struct stat& read);
+    void abandon(const std::string& journalPath, const InPlace& run);
     detail::Step place();
     bool deleteRest();
     Failure changed(const std::string& path) const {
@@ -409,6 +410,17 @@ detail::Step InPlaceJoiner::pickUp(const std::string& journalPath,
     return true;
 }
 
+// An interrupted run that deleted nothing has nothing to pick up: its temporary (a file of this
+// user's with one name at a hidden name only its journal knows) and its journal go, and the
+// join starts afresh.
+void InPlaceJoiner::abandon(const std::string& journalPath, const InPlace& run) {
+    struct stat st {};
+    if (fs.lstatAt(folder->fd(), run.temporary, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_nlink == 1 && st.st_uid == ::geteuid())
+        fs.unlinkAt(folder->fd(), run.temporary);
+    fs.unlink(journalPath);
+}
+
 detail::Step InPlaceJoiner::deletePart(std::size_t index, const struct stat& read) {
     const std::string& name = state.parts[index].name;
     struct stat now {};
@@ -427,11 +439,17 @@ detail::Step InPlaceJoiner::deletePart(std::size_t index, const struct stat& rea
 
 detail::Step InPlaceJoiner::moveParts() {
     const int out = temporary.get();
-    const int back =
-        fs.openAt(folder->fd(), state.temporary, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (back < 0)
-        return fileFailure(errno, FileAction::Open, output());
-    readBack = FileHandle(fs, back);
+    // Read back through a descriptor opened after the last bytes were written: some FUSE
+    // drivers show an older one none of them.
+    const auto reopen = [&]() -> Result<void> {
+        readBack.close();
+        const int fd = fs.openAt(folder->fd(), state.temporary,
+                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return fileFailure(errno, FileAction::Open, output());
+        readBack = FileHandle(fs, fd);
+        return {};
+    };
     if (!state.digest.empty()) {
         hasher = std::make_unique<detail::ParallelHasher>();
         wholeStream = hasher->openStream(0);
@@ -478,6 +496,9 @@ detail::Step InPlaceJoiner::moveParts() {
             ended = JoinEnd::Cancelled;
             return false;
         }
+        if (auto reopened = reopen(); !reopened)
+            return reopened.failure();
+        const int back = readBack.get();
         const auto payload = static_cast<std::uint64_t>(st.st_size) - kHeaderSize;
         off_t inOffset = static_cast<off_t>(kHeaderSize);
         const off_t before = written;
@@ -503,7 +524,9 @@ detail::Step InPlaceJoiner::moveParts() {
             return fileFailure(errno, FileAction::Sync, output());
         if (fs.fsync(folder->fd()) != 0 && !cannotFlush(errno))
             return fileFailure(errno, FileAction::Sync, folder->shown());
-        auto fingerprint = detail::fingerprintOf(fs, back, written, output());
+        if (auto reopened = reopen(); !reopened)
+            return reopened.failure();
+        auto fingerprint = detail::fingerprintOf(fs, readBack.get(), written, output());
         if (!fingerprint)
             return fingerprint.failure();
         if (auto recorded = journal->markPartsIn(index + 1, written, fingerprint.value());
@@ -588,6 +611,11 @@ JoinEnd InPlaceJoiner::run() {
     std::optional<std::pair<std::string, detail::JournalContents>> waiting;
     if (step && step.value())
         waiting = waitingJoin(fs, folder->status(), baseNameOf(plan));
+    if (step && step.value() && waiting && waiting->second.inPlace->partsIn == 0 &&
+        !waiting->second.inPlace->placed) {
+        abandon(waiting->first, *waiting->second.inPlace);
+        waiting.reset();
+    }
     if (step && step.value()) {
         if (waiting) {
             step = pickUp(waiting->first, waiting->second);

@@ -7,6 +7,8 @@
 #   resplit    a split over an older set of the same names
 #   join-onto  a set on the local disk joined onto the image, compared byte for byte
 #   join-from  the set on the image joined onto the local disk, compared byte for byte
+#   in-place   a checksummed set copied onto the image and joined there in place, killed
+#              (kill -9) partway and run again: byte for byte, nothing of the set left
 #   repair     a damaged part rebuilt from the recovery part, then verified and joined
 #   killed     splits over an older set killed (kill -9) at several moments; the next command
 #              (a join) finds either the whole old set or the whole new one, and a split after
@@ -169,6 +171,27 @@ checkJoinOnto() {
     cmp -s "$d/movie.avi" "$work/src/movie.avi" || { echo "joined file differs"; return 1; }
     [ -z "$(leftovers "$d")" ] || { echo "hidden files left: $(leftovers "$d")"; return 1; }
     echo "byte for byte"
+}
+
+checkInPlace() {
+    local d=$1/in-place pid
+    mkdir -p "$work/local" "$d"
+    [ -f "$work/local/movie.000" ] ||
+        runSplit --size 3M --checksums --prefix "$work/local/" "$work/src/movie.avi" ||
+        { echo "split on the local disk failed: $(lastWords)"; return 1; }
+    cp "$work/local"/movie.* "$d/" || { echo "copying the set failed"; return 1; }
+    "$cli" join --in-place --yes "$d/movie.000" >"$work/last.out" 2>&1 &
+    pid=$!
+    sleep 0.3
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    if [ "$(ls -A "$d")" != movie.avi ]; then
+        timeout 120 "$cli" join --in-place --yes "$d/movie.000" >"$work/last.out" 2>&1 ||
+            { echo "the join again after a kill failed: $(lastWords)"; return 1; }
+    fi
+    cmp -s "$d/movie.avi" "$work/src/movie.avi" || { echo "joined file differs"; return 1; }
+    [ "$(ls -A "$d")" = movie.avi ] || { echo "left: $(ls -A "$d" | tr '\n' ' ')"; return 1; }
+    echo "killed partway, joined again: byte for byte, nothing of the set left"
 }
 
 checkJoinFrom() {
@@ -338,6 +361,7 @@ for fs in "${fileSystems[@]}"; do
     check "$fs" resplit checkResplit "$root"
     check "$fs" join-onto checkJoinOnto "$root"
     check "$fs" join-from checkJoinFrom "$root" "$fs"
+    case $fs in exfat | fat) check "$fs" in-place checkInPlace "$root" ;; esac
     check "$fs" repair checkRepair "$root" "$fs"
     check "$fs" killed checkKilled "$root" "$fs"
     case $fs in exfat | fat) check "$fs" remounted checkRemounted "$root" "$fs" ;; esac
