@@ -1,9 +1,8 @@
 #include "terminal_progress.h"
 
-#include "translation.h"
-
 #include "byte_count.h"
 #include "terminal_io.h"
+#include "translation.h"
 
 namespace tolvar::cli {
 

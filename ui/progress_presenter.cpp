@@ -103,14 +103,13 @@ QString ProgressPresenter::describe(const Progress& progress, Direction directio
                   .arg(formatByteCount(static_cast<std::uint64_t>(*speed)), formatTimeLeft(*left))
             : T_("Estimating the time left...");
     // Recovery files are not counted with the broken files: only their number is shown.
-    const QString which =
-        progress.recoveryFile ? QString::number(progress.partIndex + 1)
-        : progress.movingInPlace
-            ? T_("%1 of %2 (%3 still to move)")
-                  .arg(progress.partIndex + 1)
-                  .arg(progress.partCount)
-                  .arg(progress.partCount - progress.partIndex - 1)
-            : T_("%1 of %2").arg(progress.partIndex + 1).arg(progress.partCount);
+    const QString which = progress.recoveryFile ? QString::number(progress.partIndex + 1)
+                          : progress.movingInPlace
+                              ? T_("%1 of %2 (%3 still to move)")
+                                    .arg(progress.partIndex + 1)
+                                    .arg(progress.partCount)
+                                    .arg(progress.partCount - progress.partIndex - 1)
+                              : T_("%1 of %2").arg(progress.partIndex + 1).arg(progress.partCount);
     return T_("%1 %2:\n%3\n%4 of %5\n%6")
         .arg(action, which, path, formatByteCount(progress.bytesDone),
              formatByteCount(progress.bytesTotal), pace);

@@ -629,8 +629,9 @@ TEST_F(CliTest, AnInPlaceJoinAsksForNoChecksumsWhereContentsCannotBeChecked) {
     const std::string file = source("clip.mp4", 5000);
     const std::string original = readFile(file);
     ASSERT_EQ(runProgram({"split", "-s", "1", "-y", "--delete-source", file}).status, kDone);
-    const RunResult refused = expectNothingWritten(
-        [&] { return runProgram({"join", "--in-place", "-y", scratch.path("clip.000")}); });
+    const RunResult refused = expectNothingWritten([&] {
+        return runProgram({"join", "--in-place", "-y", scratch.path("clip.000")});
+    });
     EXPECT_EQ(refused.status, kRefused);
     EXPECT_THAT(refused.err, HasSubstr("give --no-checksums"));
     const RunResult unchecked =

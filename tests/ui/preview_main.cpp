@@ -1,7 +1,7 @@
 // Shows the real window with one panel in view, with the About box open, with the progress
 // dialog of a split, with the check of a set that has a damaged and a missing broken file, or
-// with the rebuild, the replace or the in-place question, so the screenshot script can photograph it under
-// Xvfb. Not installed; settings and the set go to temporary folders so the user's saved
+// with the rebuild, the replace or the in-place question, so the screenshot script can photograph
+// it under Xvfb. Not installed; settings and the set go to temporary folders so the user's saved
 // position is never touched.
 #include "assembly_checks.h"
 #include "check_dialog.h"
@@ -92,8 +92,8 @@ int main(int argc, char* argv[]) {
         QTimer::singleShot(300, &window, [&window, what] {
             tolvar::QtMessageBox box(&window);
             if (what == QLatin1String("in-place"))
-                box.askDefaultNo(tolvar::messages::inPlaceJoinQuestion(
-                    "/home/user/Videos/holiday-2026.mkv"));
+                box.askDefaultNo(
+                    tolvar::messages::inPlaceJoinQuestion("/home/user/Videos/holiday-2026.mkv"));
             else if (what == QLatin1String("replace"))
                 box.askDefaultNo(tolvar::replaceQuestion("/home/user/Videos/holiday-2026.mkv"));
             else
