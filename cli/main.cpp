@@ -358,9 +358,11 @@ int main(int argc, char** argv) {
     policy.interactive = ::isatty(STDIN_FILENO) == 1;
     TerminalMessageBox box(policy, &progress);
     OperationContext context{box, defaultFileSystem(), &progress};
-    // Whatever the command, what a killed run of this user left is finished or undone first.
-    for (const auto& note : finishInterruptedRuns(context.fs))
-        writeToStderr("tolvar-split: " + note + "\n");
+    // Whatever the command, what a killed run of this user left is finished or undone first;
+    // an in-place join does so itself, once it has seen whether it is picking one up.
+    if (!(options.command == Command::Join && options.inPlace))
+        for (const auto& note : finishInterruptedRuns(context.fs))
+            writeToStderr("tolvar-split: " + note + "\n");
 
     switch (options.command) {
     case Command::Split:

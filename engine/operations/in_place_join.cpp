@@ -606,11 +606,20 @@ bool InPlaceJoiner::deleteRest() {
 JoinEnd InPlaceJoiner::run() {
     if (!context.box.ask(messages::kConfirmAssemble))
         return JoinEnd::Declined;
+    // The clean-up every run does first finishes the deletions of an interrupted join whose
+    // rebuilt file already has its name: then this join, run again, is done.
+    bool placedBefore = false;
+    if (auto held = detail::Folder::open(fs, folderOf(plan.chosen))) {
+        const auto before = waitingJoin(fs, held.value().status(), baseNameOf(plan));
+        placedBefore = before && before->second.inPlace->placed;
+    }
     detail::finishInterruptedRuns(fs, context.box);
     detail::Step step = holdFolder();
     std::optional<std::pair<std::string, detail::JournalContents>> waiting;
     if (step && step.value())
         waiting = waitingJoin(fs, folder->status(), baseNameOf(plan));
+    if (step && step.value() && placedBefore && !waiting)
+        return JoinEnd::Joined;
     if (step && step.value() && waiting && waiting->second.inPlace->partsIn == 0 &&
         !waiting->second.inPlace->placed) {
         abandon(waiting->first, *waiting->second.inPlace);
