@@ -172,7 +172,7 @@ TEST(InPlaceJoinKilled, AtEveryCallIsFinishedByTheSameJoin) {
             return;
     }
     EXPECT_GT(killedMidway, 5);
-    std::printf("killed at %llu calls, %d of them with broken files already gone\n",
+    std::printf("killed at %llu calls; another command found %d of them unfinished\n",
                 static_cast<unsigned long long>(calls), killedMidway);
 }
 
