@@ -24,6 +24,9 @@
 #include <chrono>
 #include <fcntl.h>
 #include <span>
+#include <string_view>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace tolvar {
@@ -63,6 +66,39 @@ JoinRoom roomForJoin(FileSystem& fs, const JoinPlan& plan) {
 
 namespace {
 
+// fusefat, the FUSE driver for FAT, spoils bytes already in a file when more are written to it
+// after it was closed and opened again (seen with Debian 12's fusefat 0.1): picking up an
+// in-place join there would spoil bytes of broken files already gone. Known by the mount's type
+// in /proc/self/mountinfo, for the folder's device.
+bool spoilsReopenedFiles(FileSystem& fs, const detail::Folder& folder) {
+    constexpr long kFuseMagic = 0x65735546;
+    struct statfs info {};
+    if (fs.fstatfs(folder.fd(), &info) != 0 || static_cast<long>(info.f_type) != kFuseMagic)
+        return false;
+    const int fd = fs.open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    FileHandle file(fs, fd);
+    std::string text(std::size_t{1} << 20, '\0');
+    auto got = detail::readFully(fs, fd, text.data(), text.size(), 0, "/proc/self/mountinfo");
+    if (!got)
+        return false;
+    text.resize(got.value());
+    const dev_t device = folder.status().st_dev;
+    const std::string numbers =
+        " " + std::to_string(major(device)) + ":" + std::to_string(minor(device)) + " ";
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string_view line(text.data() + at, end - at);
+        at = end + 1;
+        const std::size_t type = line.find(" - ");
+        if (line.find(numbers) < type && type != std::string_view::npos &&
+            line.substr(type + 3).starts_with("fuse.fusefat "))
+            return true;
+    }
+    return false;
+}
+
 bool cannotFlush(int err) {
     return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
 }
@@ -75,13 +111,16 @@ std::string baseNameOf(const JoinPlan& plan) {
 }
 
 // The journal of an interrupted in-place join of the set `base` in folder, the one that came
-// furthest; our journals of one join are one file, so there is at most one.
+// furthest; our journals of one join are one file, so there is at most one. The folder is
+// known by its device and inode, or, after a remount numbered it afresh, by its path: the
+// pick-up then knows the run's files by what they hold.
 std::optional<std::pair<std::string, detail::JournalContents>>
-waitingJoin(FileSystem& fs, const struct stat& folder, const std::string& base) {
+waitingJoin(FileSystem& fs, const detail::Folder& folder, const std::string& base) {
     std::optional<std::pair<std::string, detail::JournalContents>> found;
     for (auto& [path, run] : detail::unfinishedInPlaceJoins(fs)) {
-        if (run.folderDevice != folder.st_dev || run.folderInode != folder.st_ino ||
-            run.inPlace->base != base)
+        const bool same =
+            run.folderDevice == folder.status().st_dev && run.folderInode == folder.status().st_ino;
+        if ((!same && run.folder != folder.path()) || run.inPlace->base != base)
             continue;
         if (!found || run.inPlace->partsIn > found->second.inPlace->partsIn)
             found.emplace(path, std::move(run));
@@ -98,6 +137,7 @@ public:
 
 private:
     detail::Step holdFolder();
+    detail::Step driverIsSafe();
     detail::Step judgeSet();
     detail::Step outputIsSafe();
     detail::Step contentsAreGood();
@@ -153,6 +193,12 @@ detail::Step InPlaceJoiner::holdFolder() {
         return locked.failure();
     lock = std::move(locked.value());
     return true;
+}
+
+detail::Step InPlaceJoiner::driverIsSafe() {
+    if (!spoilsReopenedFiles(fs, *folder))
+        return true;
+    return refuse(Message(MessageId::InPlaceUnsafeDriver, {quotedName(folder->shown())}));
 }
 
 detail::Step InPlaceJoiner::judgeSet() {
@@ -403,7 +449,11 @@ detail::Step InPlaceJoiner::pickUp(const std::string& journalPath,
             if (auto deleted = deletePart(index, judged[index]); !deleted)
                 return deleted;
     }
-    if (fs.truncate(fd, state.length) != 0)
+    // What lies past the last record is the start of the next broken file's bytes, which the
+    // copy writes again at the same places: a file system that cannot cut a file (fusefat)
+    // leaves no difference once the copy is done.
+    if (st.st_size > state.length && fs.truncate(fd, state.length) != 0 && errno != EPERM &&
+        errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL)
         return fileFailure(errno, FileAction::Write, output());
     if (fs.fsync(fd) != 0 && !cannotFlush(errno))
         return fileFailure(errno, FileAction::Sync, output());
@@ -610,16 +660,18 @@ JoinEnd InPlaceJoiner::run() {
     // rebuilt file already has its name: then this join, run again, is done.
     bool placedBefore = false;
     if (auto held = detail::Folder::open(fs, folderOf(plan.chosen))) {
-        const auto before = waitingJoin(fs, held.value().status(), baseNameOf(plan));
+        const auto before = waitingJoin(fs, held.value(), baseNameOf(plan));
         placedBefore = before && before->second.inPlace->placed;
     }
     detail::finishInterruptedRuns(fs, context.box);
     detail::Step step = holdFolder();
     std::optional<std::pair<std::string, detail::JournalContents>> waiting;
     if (step && step.value())
-        waiting = waitingJoin(fs, folder->status(), baseNameOf(plan));
+        waiting = waitingJoin(fs, *folder, baseNameOf(plan));
     if (step && step.value() && placedBefore && !waiting)
         return JoinEnd::Joined;
+    if (step && step.value())
+        step = driverIsSafe();
     if (step && step.value() && waiting && waiting->second.inPlace->partsIn == 0 &&
         !waiting->second.inPlace->placed) {
         abandon(waiting->first, *waiting->second.inPlace);
@@ -664,7 +716,7 @@ bool inPlaceJoinWaits(FileSystem& fs, const std::string& chosen) {
         return false;
     JoinPlan named;
     named.chosen = chosen;
-    return waitingJoin(fs, held.value().status(), baseNameOf(named)).has_value();
+    return waitingJoin(fs, held.value(), baseNameOf(named)).has_value();
 }
 
 JoinEnd joinInPlace(JoinPlan& plan, OperationContext& context, const InPlaceOptions& options) {

@@ -183,6 +183,11 @@ Entry entryFor(MessageId id) {
         return {N_("There is no room for '{1}' beside its broken files: it needs {2}, and {3} "
                    "are free. Joined in place, it needs room only for its largest broken file "
                    "and the checksum file: {4}. To join it that way, give --in-place.")};
+    case MessageId::InPlaceUnsafeDriver:
+        return {N_("{1} is on FAT mounted with fusefat, which spoils the bytes already in a file "
+                   "when more are added after it was closed, so an interrupted in-place join "
+                   "could not be picked up safely there. Mount it with the kernel's vfat driver, "
+                   "or assemble without joining in place. Nothing was changed.")};
     }
     return {""};
 }

@@ -91,6 +91,7 @@ enum class MessageId {
     InPlaceCannotPickUp,
     InPlaceDiffers,
     InPlaceRoomNeeded,
+    InPlaceUnsafeDriver,
 };
 
 class Message {
