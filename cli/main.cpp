@@ -202,12 +202,14 @@ int runJoinInPlace(const Options& options, MessageBox& box, OperationContext& co
     JoinPlan plan = planJoin(context.fs, options.path, prefix, options.noChecksums);
     if (!waiting && !settleJoin(plan, context, inPlace.join))
         return kExitRefused;
+    bool checked = false;
+    inPlace.contentsChecked = &checked;
     const JoinEnd end = joinInPlace(plan, context, inPlace);
     if (end == JoinEnd::Stopped)
         box.refuse(silentStopInWords(plan.set ? &*plan.set : nullptr));
     return finish(end == JoinEnd::Joined,
-                  plan.checksCopy() ? messages::kAssembleDone : messages::kAssembledUnchecked,
-                  context, progress);
+                  checked ? messages::kAssembleDone : messages::kAssembledUnchecked, context,
+                  progress);
 }
 
 int runJoin(const Options& options, MessageBox& box, OperationContext& context,

@@ -566,7 +566,9 @@ Assembled frmMain::AssembleFile(const QString& Filename) {
         ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay,
                                    job(N_("Assembling"), Filename));
         context.progress = &progress;
-        return {joinInPlace(plan, context, {}) == JoinEnd::Joined, false};
+        bool checked = false;
+        const JoinEnd end = joinInPlace(plan, context, {{}, false, &checked});
+        return {end == JoinEnd::Joined, checked};
     }
     AssemblyCheck check = prepareAssembly(chosen, prefix, context, [this, &Filename](bool writing) {
         return std::make_unique<ProgressPresenter>(

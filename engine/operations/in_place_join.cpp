@@ -179,6 +179,7 @@ private:
     std::unique_ptr<detail::ParallelHasher> hasher;
     int wholeStream = -1;
     mode_t mode = 0644;
+    bool pickedUp = false; // going on with an interrupted run's join
 };
 
 detail::Step InPlaceJoiner::holdFolder() {
@@ -375,6 +376,7 @@ detail::Step InPlaceJoiner::start() {
 detail::Step InPlaceJoiner::pickUp(const std::string& journalPath,
                                    const detail::JournalContents& run) {
     state = *run.inPlace;
+    pickedUp = true;
     auto adopted = detail::RunJournal::adopt(fs, journalPath, folder->path());
     if (!adopted)
         return adopted.failure();
@@ -610,6 +612,15 @@ detail::Step InPlaceJoiner::place() {
         readBack.close();
         struct stat now {};
         const bool taken = fs.lstatAt(folder->fd(), state.output, &now) == 0;
+        // A run picking up another one's join asks now whether the file there may go: the
+        // answer given to the first run is not known.
+        if (taken && pickedUp && !S_ISDIR(now.st_mode)) {
+            if (!context.box.askDefaultNo(messages::replaceQuestion(output()))) {
+                ended = JoinEnd::Declined;
+                return false;
+            }
+            outputSeen = now;
+        }
         int moved = 0;
         if (taken && outputSeen && detail::sameFile(now, *outputSeen))
             moved = fs.renameAt(folder->fd(), state.temporary, state.output);
@@ -691,6 +702,8 @@ JoinEnd InPlaceJoiner::run() {
         step = moveParts();
     if (step && step.value())
         step = place();
+    if (options.contentsChecked != nullptr)
+        *options.contentsChecked = !state.digest.empty();
     if (step && step.value())
         return ended == JoinEnd::Unfinished ? ended : JoinEnd::Joined;
     if (!step)

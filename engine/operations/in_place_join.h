@@ -21,6 +21,9 @@ struct InPlaceOptions {
     // joined in place with its contents unchecked (the command line's --no-checksums); when
     // false they are asked.
     bool uncheckedConfirmed = false;
+    // Told, when given, whether the rebuilt file was checked against a checksum file (a run
+    // picking up another's checks what that run was to check).
+    bool* contentsChecked = nullptr;
 };
 
 // What a join of the planned set needs beside it: the whole file, or, in place, its largest
