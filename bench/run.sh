@@ -22,6 +22,8 @@
 #                      it needs about 4.5 GiB free
 # TOLVAR_BENCH_TMPFS   tmpfs folder for the second location (default /dev/shm; empty: skip)
 # TOLVAR_BENCH_PAIRS   pairs of runs per location and write-back mode (default 7)
+# TOLVAR_BENCH_IN_PLACE_MIB  size of the in-place join's file in MiB (default 1024)
+# TOLVAR_BENCH_ONLY=in-place  run only the in-place join against the plain one
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
 
@@ -238,6 +240,57 @@ benchIn() {
     rm -rf "$scratch"
 }
 
+# benchInPlace FOLDER: `join --in-place` against the plain join of the same checksummed set
+# (100 MiB parts), in alternating order with a cold write-back; the set is split again,
+# outside the timing, before each run, since an in-place join deletes it. Target: at most 1.1
+# times the plain join's time.
+benchInPlace() {
+    [ -n "$cli" ] || { echo "in-place join: skipped (no tolvar-split)"; return; }
+    scratch=$(newScratch "$1")
+    local mib=${TOLVAR_BENCH_IN_PLACE_MIB:-1024} pair who line ratios=""
+    local kb=$((mib >= 1024 ? 102400 : (mib * 1024 / 10 > 0 ? mib * 1024 / 10 : 1)))
+    echo
+    echo "== in-place join of $mib MiB against the plain join (checksums, cold write-back)"
+    head -c "${mib}M" /dev/urandom >"$scratch/big.bin"
+    syncFirst=true
+    for ((pair = 0; pair <= pairs; pair++)); do
+        order=(plain in-place)
+        ((pair % 2 == 0)) || order=(in-place plain)
+        line=""
+        for who in "${order[@]}"; do
+            rm -rf "${scratch:?}/$who"
+            mkdir -p "$scratch/$who"
+            cp "$scratch/big.bin" "$scratch/$who/big.bin"
+            "$cli" split --size "${kb}K" --checksums --delete-source --yes \
+                "$scratch/$who/big.bin" </dev/null 2>/dev/null
+            if [ "$who" = plain ]; then
+                timeRun /dev/null "$cli" join --yes "$scratch/$who/big.000" </dev/null
+            else
+                timeRun /dev/null "$cli" join --in-place --yes "$scratch/$who/big.000" </dev/null
+            fi
+            note "$who.join"
+            cmp -s "$scratch/big.bin" "$scratch/$who/big.bin" || {
+                echo "$who: the joined file differs from the source" >&2
+                exit 1
+            }
+            line+=" $who $(seconds "$lastNs")"
+        done
+        if [ "$pair" -eq 0 ]; then
+            echo "  warm-up  $line"
+            continue
+        fi
+        echo "  pair $pair/$pairs $line"
+        ratios+=" $(awk -v a="${ns[in-place.join]}" -v b="${ns[plain.join]}" \
+            'BEGIN { printf "%.4f", a / b }')"
+    done
+    echo "  join --in-place / join: $(spread "$ratios")   (target <= 1.1)"
+    rm -rf "$scratch"
+}
+if [ "${TOLVAR_BENCH_ONLY:-}" = in-place ]; then
+    benchInPlace "${TOLVAR_BENCH_DIR:-/var/tmp}"
+    exit 0
+fi
+
 echo "Load at the start: $(uptime)"
 summary=()
 benchIn "${TOLVAR_BENCH_DIR:-/var/tmp}"
@@ -296,6 +349,7 @@ benchChecksums() {
     rm -rf "$scratch"
 }
 benchChecksums "${TOLVAR_BENCH_DIR:-/var/tmp}"
+benchInPlace "${TOLVAR_BENCH_DIR:-/var/tmp}"
 
 # Peak RSS: the engine alone, at 16 MiB (1 MiB parts, 17 of them) and at 1 GiB (above).
 scratch=$(newScratch "${TOLVAR_BENCH_DIR:-/var/tmp}")

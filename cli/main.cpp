@@ -2,6 +2,7 @@
 // command line; this program is its companion for servers and scripts.
 
 #include "destinations.h"
+#include "in_place_join.h"
 #include "interrupted_runs.h"
 #include "join_plan.h"
 #include "operations.h"
@@ -202,8 +203,35 @@ bool settleJoin(const JoinPlan& plan, OperationContext& context, JoinOptions& jo
     return true;
 }
 
+// A join in place, or the pick-up of one that was interrupted, for which FIRST_PART may be
+// gone already.
+int runJoinInPlace(const Options& options, MessageBox& box, OperationContext& context,
+                   TerminalProgress& progress) {
+    const bool waiting = inPlaceJoinWaits(context.fs, options.path);
+    if (!waiting && !inputFileUsable(options.path, context))
+        return kExitRefused;
+    const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
+    InPlaceOptions inPlace;
+    inPlace.join.withoutChecksumFile = options.noChecksums;
+    inPlace.uncheckedConfirmed = options.noChecksums;
+    JoinPlan plan = planJoin(
+        context.fs, {options.path, prefix, PlanFor::Join, PlanDepth::Headers, options.noChecksums});
+    if (!waiting && !settleJoin(plan, context, inPlace.join))
+        return kExitRefused;
+    bool checked = false;
+    inPlace.contentsChecked = &checked;
+    const JoinEnd end = joinInPlace(plan, context, inPlace);
+    if (end == JoinEnd::Stopped)
+        box.refuse(silentStopInWords(plan.set ? &*plan.set : nullptr));
+    return finish(end == JoinEnd::Joined, end == JoinEnd::FilesLeft,
+                  checked ? messages::kAssembleDone : messages::kAssembledUnchecked, context,
+                  progress);
+}
+
 int runJoin(const Options& options, MessageBox& box, OperationContext& context,
             TerminalProgress& progress) {
+    if (options.inPlace)
+        return runJoinInPlace(options, box, context, progress);
     if (!inputFileUsable(options.path, context))
         return kExitRefused;
     const std::string prefix = enginePrefix(options.prefix.value_or(""), options.path, context.fs);
@@ -214,6 +242,15 @@ int runJoin(const Options& options, MessageBox& box, OperationContext& context,
                                           join.withoutChecksumFile});
     if (!settleJoin(plan, context, join))
         return kExitRefused;
+    // A set whose rebuilt file fits only if each broken file goes as it is moved in: said
+    // before anything is written, with the way that fits.
+    if (plan.outcome == JoinOutcome::Ready || plan.checksCopy()) {
+        const JoinRoom room = roomForJoin(context.fs, plan);
+        if (room.fitsOnlyInPlace()) {
+            box.refuse(messages::inPlaceSuggestion(plan.output, room));
+            return kExitRefused;
+        }
+    }
     const JoinEnd end = assemblePlanned(plan, context, join);
     // The engine stops without a word when the chosen part is not the first, or a part's index
     // is not the one its place calls for; in a window the user sees that nothing happened, in
@@ -343,9 +380,11 @@ int main(int argc, char** argv) {
     policy.interactive = ::isatty(STDIN_FILENO) == 1;
     TerminalMessageBox box(policy, &progress);
     OperationContext context{box, defaultFileSystem(), &progress};
-    // Whatever the command, what a killed run of this user left is finished or undone first.
-    for (const auto& note : finishInterruptedRuns(context.fs))
-        writeToStderr("tolvar-split: " + note + "\n");
+    // Whatever the command, what a killed run of this user left is finished or undone first;
+    // an in-place join does so itself, once it has seen whether it is picking one up.
+    if (!(options.command == Command::Join && options.inPlace))
+        for (const auto& note : finishInterruptedRuns(context.fs))
+            writeToStderr("tolvar-split: " + note + "\n");
 
     switch (options.command) {
     case Command::Split:

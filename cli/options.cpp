@@ -28,7 +28,8 @@ enum class OptionId {
     Parts,
     For,
     Prefix,
-    Recovery
+    Recovery,
+    InPlace
 };
 
 struct KnownOption {
@@ -52,6 +53,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"for", '\0', OptionId::For, true},
     {"prefix", 'p', OptionId::Prefix, true},
     {"recovery", 'r', OptionId::Recovery, true},
+    {"in-place", '\0', OptionId::InPlace, false},
 };
 
 // What getopt_long returns for an option: its short letter, or a code above every letter
@@ -132,6 +134,9 @@ void apply(Seen& seen, const KnownOption& known, std::string value) {
     case OptionId::Recovery:
         seen.options.recoveryText = std::move(value);
         break;
+    case OptionId::InPlace:
+        seen.options.inPlace = true;
+        break;
     }
 }
 
@@ -160,6 +165,8 @@ std::optional<UsageError> checkFit(const Options& options) {
         return UsageError{_("--join-script applies to split only")};
     if (!join && options.noChecksums)
         return UsageError{_("--no-checksums applies to join only")};
+    if (!join && !split && options.inPlace)
+        return UsageError{_("--in-place applies to split and join only")};
     if ((options.command == Command::Info || options.command == Command::Verify ||
          options.command == Command::Repair) &&
         options.prefix)
@@ -436,10 +443,10 @@ const char* const kSynopsis =
     // TRANSLATORS: wrapped
     N_("Usage: tolvar-split split (--size SIZE | --parts N | --for NAME)\n"
        "                          [--prefix PREFIX] [--yes] [--checksums] [--recovery N]\n"
-       "                          [--join-script] [--delete-source] FILE\n"
+       "                          [--join-script] [--delete-source] [--in-place] FILE\n"
        "       tolvar-split split --for list\n"
        "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
-       "                         [--no-checksums] FIRST_PART\n"
+       "                         [--no-checksums] [--in-place] FIRST_PART\n"
        "       tolvar-split info PART\n"
        "       tolvar-split verify PART\n"
        "       tolvar-split repair PART\n");
@@ -548,6 +555,25 @@ std::string helpText() {
            "                    movie.r(N-1), N from 1 to 100, and the checksum file\n"
            "                    movie.sha256 that lists them: any N files of the set may\n"
            "                    then be lost or damaged and rebuilt with repair.\n"
+           "      --in-place    (split) Split FILE where there is room for only one part\n"
+           "                    more: the parts are written from its end, and FILE is\n"
+           "                    shortened by each part's bytes once that part is safely\n"
+           "                    on the disk, so FILE is gone at the end. The parts go\n"
+           "                    beside FILE, onto names nothing else has.\n"
+           "                    (join) Delete each broken file as soon as its bytes are\n"
+           "                    safely in the rebuilt file, which is then made beside the\n"
+           "                    parts: the folder needs room only for the largest broken\n"
+           "                    file and the checksum file, not for the whole file. The\n"
+           "                    whole set is checked first (with a checksum file, every\n"
+           "                    part's contents; a damaged part the recovery parts can\n"
+           "                    rebuild is repaired first, other damage stops the join\n"
+           "                    with nothing changed). Without a checksum file the\n"
+           "                    contents cannot be checked, and the join asks again;\n"
+           "                    --yes does not answer that question, --no-checksums does.\n"
+           "                    Stopped at any moment (a kill, a full disk, a power cut),\n"
+           "                    either loses nothing: the same command again (even with\n"
+           "                    FIRST_PART gone) finishes the run, and every other\n"
+           "                    command says that it is unfinished.\n"
            "      --delete-source\n"
            "                    (split) Delete FILE once every part is written.\n"
            "      --delete-parts\n"

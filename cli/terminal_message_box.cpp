@@ -56,7 +56,14 @@ MsgAnswer TerminalMessageBox::answerQuestion(const BoxText& shown) {
         // The files it names are the ones on the command line: the prompt stays one line.
         return askOnTerminal(text.substr(0, text.find('\n')));
     }
-    if (policy.yes)
+    // Joining in place without checking the contents is the user's own, second choice:
+    // --yes does not make it, --no-checksums does before the question is ever asked.
+    if (shown.question == QuestionKind::InPlaceUnchecked && !policy.interactive) {
+        hasSpoken = true;
+        say(Message(MessageId::InPlaceNotConfirmedUnchecked).text());
+        return MsgAnswer::No;
+    }
+    if (policy.yes && shown.question != QuestionKind::InPlaceUnchecked)
         return MsgAnswer::Yes;
     if (!policy.interactive) {
         hasSpoken = true;

@@ -2,6 +2,7 @@
 
 #include "byte_count.h"
 #include "terminal_io.h"
+#include "translation.h"
 
 namespace tolvar::cli {
 
@@ -13,6 +14,12 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
 
 std::string formatProgressLine(const Progress& progress, double elapsedSeconds) {
     std::string line = bytesInUnits(progress.bytesDone) + " / " + bytesInUnits(progress.bytesTotal);
+    // In place, which broken file goes now and how many are still to go.
+    if (progress.movingInPlace)
+        line = _("moving broken file ") + std::to_string(progress.partIndex + 1) + _(" of ") +
+               std::to_string(progress.partCount) + " (" +
+               std::to_string(progress.partCount - progress.partIndex - 1) + _(" after it), ") +
+               line;
     if (elapsedSeconds > 0) {
         const double rate = static_cast<double>(progress.bytesDone) / elapsedSeconds;
         line += "  " + bytesInUnits(static_cast<std::uint64_t>(rate)) + "/s";

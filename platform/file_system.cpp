@@ -199,6 +199,14 @@ int PosixFileSystem::tryLock(int fd) {
     }
 }
 
+int PosixFileSystem::truncate(int fd, off_t length) {
+    for (;;) {
+        const int result = ::ftruncate(fd, length);
+        if (result == 0 || errno != EINTR)
+            return result;
+    }
+}
+
 FileSystem& defaultFileSystem() {
     static PosixFileSystem fileSystem;
     return fileSystem;

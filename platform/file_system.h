@@ -77,6 +77,9 @@ public:
     // Takes the exclusive advisory lock like lock, but fails at once with EWOULDBLOCK while
     // another holds it, so callers can bound their wait.
     virtual int tryLock(int fd) = 0;
+    // Cuts an open file to length bytes (ftruncate): a run picking up an interrupted in-place
+    // join drops what it wrote after its last durable record.
+    virtual int truncate(int fd, off_t length) = 0;
 };
 
 // The real file system.
@@ -113,6 +116,7 @@ public:
     int linkOpenFileAt(int fd, int folder, const std::string& to) override;
     int fstatfs(int fd, struct statfs* info) override;
     int tryLock(int fd) override;
+    int truncate(int fd, off_t length) override;
 };
 
 // A process-wide PosixFileSystem for callers that do not inject their own.

@@ -3,6 +3,7 @@
 #include "assembly_checks.h"
 #include "check_dialog.h"
 #include "file_exists.h"
+#include "in_place_join.h"
 #include "operations.h"
 #include "panels/assemble_panel.h"
 #include "panels/split_by_number_panel.h"
@@ -559,6 +560,17 @@ Assembled frmMain::AssembleFile(const QString& Filename) {
     const std::string chosen = toEngine(Filename);
     const std::string prefix = toEngine(Frame2->Text8->text());
     OperationContext context{messageBox(), *fileSystem};
+    // An in-place join of this set that was interrupted goes on where it stopped, even with
+    // its first broken file already gone.
+    if (inPlaceJoinWaits(*fileSystem, chosen)) {
+        JoinPlan plan = planJoin(*fileSystem, {chosen, prefix, PlanFor::Join, PlanDepth::Headers});
+        ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay,
+                                   job(N_("Assembling"), Filename));
+        context.progress = &progress;
+        bool checked = false;
+        const JoinEnd end = joinInPlace(plan, context, {{}, false, &checked});
+        return {end == JoinEnd::Joined, checked};
+    }
     AssemblyCheck check = prepareAssembly(chosen, prefix, context, [this, &Filename](bool writing) {
         return std::make_unique<ProgressPresenter>(
             this,
@@ -567,10 +579,16 @@ Assembled frmMain::AssembleFile(const QString& Filename) {
     });
     if (!check.proceed)
         return {};
+    // Where the rebuilt file fits only as its broken files go, the user may choose that way.
+    const JoinRoom room = roomForJoin(*fileSystem, check.plan);
+    const bool inPlace = room.fitsOnlyInPlace() && check.plan.set;
+    if (inPlace && !messageBox().askDefaultNo(messages::inPlaceJoinQuestion(check.plan.output)))
+        return {};
     ProgressPresenter progress(this, ProgressPresenter::Direction::Reading, progressDelay,
                                job(N_("Assembling"), Filename));
     context.progress = &progress;
-    const JoinEnd end = assemblePlanned(check.plan, context, check.options);
+    const JoinEnd end = inPlace ? joinInPlace(check.plan, context, {check.options, false})
+                                : assemblePlanned(check.plan, context, check.options);
     return {end == JoinEnd::Joined, check.plan.verdict.contentsChecked};
 }
 

@@ -89,6 +89,7 @@ QString ProgressPresenter::describe(const Progress& progress, Direction directio
     // A check counts the broken files alone; the recovery files are read after them.
     const QString action = progress.checking ? (progress.recoveryFile ? T_("Checking recovery file")
                                                                       : T_("Checking broken file"))
+                           : progress.movingInPlace          ? T_("Moving broken file")
                            : direction == Direction::Writing ? T_("Writing broken file")
                                                              : T_("Reading broken file");
     QString path = pathFromBytes(QByteArray::fromStdString(progress.partPath));
@@ -102,8 +103,12 @@ QString ProgressPresenter::describe(const Progress& progress, Direction directio
                   .arg(formatByteCount(static_cast<std::uint64_t>(*speed)), formatTimeLeft(*left))
             : T_("Estimating the time left...");
     // Recovery files are not counted with the broken files: only their number is shown.
-    const QString which = progress.recoveryFile
-                              ? QString::number(progress.partIndex + 1)
+    const QString which = progress.recoveryFile ? QString::number(progress.partIndex + 1)
+                          : progress.movingInPlace
+                              ? T_("%1 of %2 (%3 still to move)")
+                                    .arg(progress.partIndex + 1)
+                                    .arg(progress.partCount)
+                                    .arg(progress.partCount - progress.partIndex - 1)
                               : T_("%1 of %2").arg(progress.partIndex + 1).arg(progress.partCount);
     return T_("%1 %2:\n%3\n%4 of %5\n%6")
         .arg(action, which, path, formatByteCount(progress.bytesDone),

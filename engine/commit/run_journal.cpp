@@ -3,6 +3,7 @@
 #include "file_handle.h"
 #include "folder.h"
 #include "folder_files.h"
+#include "message.h"
 #include "path_parts.h"
 #include "pending_set.h"
 #include "sha256.h"
@@ -71,6 +72,33 @@ void deletionRecord(std::string& out, const JournalContents::Deletion& deletion)
     field(out, "D");
     field(out, deletion.name);
     identityFields(out, deletion.identity);
+}
+
+// An in-place join's start: its names, then every file it will delete, by kind.
+void inPlaceRecords(std::string& out, const JournalContents::InPlaceJoin& join) {
+    field(out, "J");
+    field(out, join.output);
+    field(out, join.temporary);
+    field(out, join.base);
+    field(out, join.digest);
+    for (const auto& part : join.parts) {
+        field(out, "JP");
+        field(out, part.name);
+        identityFields(out, part.identity);
+    }
+    for (const auto& file : join.after) {
+        field(out, "JA");
+        field(out, file.name);
+        identityFields(out, file.identity);
+    }
+}
+
+void partsInRecord(std::string& out, std::size_t partsIn, off_t length,
+                   const std::string& fingerprint) {
+    field(out, "JK");
+    field(out, partsIn);
+    field(out, length);
+    field(out, fingerprint);
 }
 
 class FieldReader {
@@ -675,6 +703,13 @@ std::string formatJournal(const JournalContents& contents) {
         deletionRecord(text, deletion);
     if (contents.committed)
         field(text, "C");
+    if (const auto& join = contents.inPlace) {
+        inPlaceRecords(text, *join);
+        if (join->partsIn > 0)
+            partsInRecord(text, join->partsIn, join->length, join->fingerprint);
+        if (join->placed)
+            field(text, "JD");
+    }
     return text;
 }
 
@@ -735,6 +770,40 @@ std::optional<JournalContents> parseJournal(const std::string& text) {
             contents.deletions.push_back(std::move(deletion));
         } else if (*kind == "C") {
             contents.committed = true;
+        } else if (*kind == "J" && !contents.firstFormat && !contents.inPlace) {
+            JournalContents::InPlaceJoin join;
+            if (!in.string(join.output) || !in.string(join.temporary) || !in.string(join.base) ||
+                !in.string(join.digest))
+                break;
+            if (!isPlainName(join.output) || isOurTemporaryName(join.output) ||
+                !isOurTemporaryName(join.temporary) || !isPlainName(join.base + "000") ||
+                join.digest.size() % 64 != 0 || !isFingerprint(join.digest))
+                return std::nullopt;
+            contents.inPlace = std::move(join);
+        } else if ((*kind == "JP" || *kind == "JA") && contents.inPlace) {
+            JournalContents::Deletion file;
+            if (!in.string(file.name) || !in.identity(file.identity))
+                break;
+            if (!isPlainName(file.name) || isOurTemporaryName(file.name))
+                return std::nullopt;
+            (*kind == "JP" ? contents.inPlace->parts : contents.inPlace->after)
+                .push_back(std::move(file));
+        } else if (*kind == "JK" && contents.inPlace) {
+            std::size_t partsIn = 0;
+            off_t length = 0;
+            std::string fingerprint;
+            if (!in.number(partsIn) || !in.number(length) || !in.string(fingerprint))
+                break;
+            // Each record says how far the join had come; only a later one goes further.
+            if (partsIn > contents.inPlace->parts.size() || length < 0 ||
+                partsIn <= contents.inPlace->partsIn || fingerprint.size() != 64 ||
+                !isFingerprint(fingerprint))
+                return std::nullopt;
+            contents.inPlace->partsIn = partsIn;
+            contents.inPlace->length = length;
+            contents.inPlace->fingerprint = std::move(fingerprint);
+        } else if (*kind == "JD" && contents.inPlace) {
+            contents.inPlace->placed = true;
         } else {
             return std::nullopt;
         }
@@ -879,6 +948,42 @@ Result<void> RunJournal::addDeletions(const std::vector<JournalContents::Deletio
     return {};
 }
 
+Result<void> RunJournal::appendDurably(const std::string& text) {
+    if (auto written = append(text); !written)
+        return written;
+    if (fs.fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return fileFailure(errno, FileAction::Sync, path);
+    return {};
+}
+
+Result<void> RunJournal::startInPlaceJoin(const JournalContents::InPlaceJoin& join) {
+    std::string text;
+    inPlaceRecords(text, join);
+    return appendDurably(text);
+}
+
+Result<void> RunJournal::markPartsIn(std::size_t partsIn, off_t length,
+                                     const std::string& fingerprint) {
+    std::string text;
+    partsInRecord(text, partsIn, length, fingerprint);
+    return appendDurably(text);
+}
+
+Result<void> RunJournal::markPlaced() {
+    std::string text;
+    field(text, "JD");
+    return appendDurably(text);
+}
+
+Result<std::unique_ptr<RunJournal>> RunJournal::adopt(FileSystem& fs, const std::string& path,
+                                                      const std::string& reportPath) {
+    const int fd = fs.open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return fileFailure(errno, FileAction::Open, path);
+    setInUse(path, true);
+    return std::unique_ptr<RunJournal>(new RunJournal(fs, path, fd, reportPath));
+}
+
 Result<FileIdentity> identityOf(FileSystem& fs, int folder, const std::string& name,
                                 const struct stat& st, const std::string& reportPath) {
     FileIdentity identity = FileIdentity::of(st);
@@ -923,8 +1028,11 @@ journalDeletions(FileSystem& fs, const Folder& folder,
     return std::move(journal.value());
 }
 
-std::vector<std::string> finishInterruptedRuns(FileSystem& fs) {
-    std::vector<std::string> notes;
+namespace {
+
+// Every journal of this user's whose run is over, with its path, as read. `act` may say a
+// journal is dealt with by returning false to skip the rest of the loop for it.
+template <class Act> void forEachOverRun(FileSystem& fs, Act act) {
     for (const auto& folder : stateCandidates()) {
         if (!isPrivateFolder(folder))
             continue;
@@ -945,25 +1053,67 @@ std::vector<std::string> finishInterruptedRuns(FileSystem& fs) {
             const bool ours = run->owner == currentProcess();
             if (ours ? isInUse(path) : livenessOf(run->owner) != Liveness::Gone)
                 continue;
-            const Settled settled = settle(fs, *run);
-            if (!settled.waiting.empty()) {
-                if (announce(run->folder))
-                    notes.push_back(_("An interrupted ") + run->operation + _(" in '") +
-                                    escapedForDisplay(run->folder) +
-                                    _("' waits for that folder (") + settled.waiting +
-                                    _("): the next command that reaches it will settle it."));
-                continue;
-            }
-            // Another run may have settled it while this one waited for the folder's lock.
-            struct stat now {};
-            if (fs.lstat(path, &now) != 0 || !sameFile(now, status))
-                continue;
-            if (settled.done)
-                fs.unlink(path);
-            if (const std::string note = noteFor(*run, settled); !note.empty())
-                notes.push_back(note);
+            act(path, status, *run);
         }
     }
+}
+
+} // namespace
+
+std::vector<std::pair<std::string, JournalContents>> unfinishedInPlaceJoins(FileSystem& fs) {
+    std::vector<std::pair<std::string, JournalContents>> found;
+    forEachOverRun(fs,
+                   [&](const std::string& path, const struct stat&, const JournalContents& run) {
+                       if (run.inPlace)
+                           found.emplace_back(path, run);
+                   });
+    return found;
+}
+
+std::vector<std::string> finishInterruptedRuns(FileSystem& fs) {
+    std::vector<std::string> notes;
+    const auto settleOne = [&](const std::string& path, const struct stat& status,
+                               const JournalContents& run) {
+        const Settled settled = settle(fs, run);
+        if (!settled.waiting.empty()) {
+            if (announce(run.folder))
+                notes.push_back(_("An interrupted ") + run.operation + _(" in '") +
+                                escapedForDisplay(run.folder) + _("' waits for that folder (") +
+                                settled.waiting +
+                                _("): the next command that reaches it will settle it."));
+            return;
+        }
+        // Another run may have settled it while this one waited for the folder's lock.
+        struct stat now {};
+        if (fs.lstat(path, &now) != 0 || !sameFile(now, status))
+            return;
+        if (settled.done)
+            fs.unlink(path);
+        if (const std::string note = noteFor(run, settled); !note.empty())
+            notes.push_back(note);
+    };
+    forEachOverRun(fs, [&](const std::string& path, const struct stat& status,
+                           const JournalContents& run) {
+        if (!run.inPlace) {
+            settleOne(path, status, run);
+            return;
+        }
+        // Once the rebuilt file has its name, only the deletions of its checksum and recovery
+        // files can be left, which any command finishes.
+        if (run.inPlace->placed) {
+            JournalContents deletions = run;
+            deletions.deletions = run.inPlace->after;
+            deletions.inPlace.reset();
+            settleOne(path, status, deletions);
+            return;
+        }
+        // Before, its temporary holds the only copy of the broken files already gone: the user
+        // is told how to finish it, and nothing of it is touched.
+        if (announce(run.folder + "/" + run.inPlace->base))
+            notes.push_back(Message(MessageId::InPlaceJoinUnfinished,
+                                    {quotedName(pathIn(run.folder, run.inPlace->output)),
+                                     quotedName(pathIn(run.folder, run.inPlace->base + "000"))}));
+    });
     return notes;
 }
 

@@ -16,6 +16,9 @@ struct Progress {
     bool checking = false;
     // partPath is a recovery file, partIndex its place among them.
     bool recoveryFile = false;
+    // An in-place join: partPath is being moved into the rebuilt file and deleted after, and
+    // the files after it are still to move.
+    bool movingInPlace = false;
 };
 
 // Passed by a caller that wants to show progress or offer a Cancel button. The engine calls

@@ -159,6 +159,42 @@ Entry entryFor(MessageId id) {
     case MessageId::RoomOnlyOnceReplacedGo:
         return {N_("The older files at these names take {1} more, but they go only once the new "
                    "ones are complete: move them away first, or choose another folder.")};
+    // In-place joins.
+    case MessageId::InPlaceJoinQuestion:
+        return {N_("There is room to assemble '{1}' only by deleting each broken file as soon "
+                   "as its bytes are safely in the rebuilt file. A broken file once deleted "
+                   "cannot be brought back, even if you cancel. Assemble that way?"),
+                Q::InPlaceJoin};
+    case MessageId::InPlaceUncheckedQuestion:
+        return {N_("The broken files of '{1}' have no checksum file, so their contents cannot "
+                   "be checked before they are deleted: a damaged broken file would be found "
+                   "only after the files before it are gone. Assemble in place anyway?"),
+                Q::InPlaceUnchecked};
+    case MessageId::InPlaceNotConfirmedUnchecked:
+        return {N_("not confirmed: the contents cannot be checked; to join in place without "
+                   "checking them, give --no-checksums")};
+    case MessageId::InPlaceJoinUnfinished:
+        return {N_("An in-place join into {1} is unfinished; nothing of it is lost. To finish "
+                   "it, join {2} in place again (tolvar-split join --in-place, or Assemble in "
+                   "the window).")};
+    case MessageId::InPlaceOutputElsewhere:
+        return {N_("An in-place join puts the rebuilt file beside its broken files, but '{1}' "
+                   "is in another folder.")};
+    case MessageId::InPlaceCannotPickUp:
+        return {N_("The in-place join into {1} cannot be picked up: {2} is no longer the file "
+                   "it was. Nothing was changed; the join's files stay as they are.")};
+    case MessageId::InPlaceDiffers:
+        return {N_("The file rebuilt in place differs from its checksum file, so it was not "
+                   "given the name {1}: it is kept as {2}, with the checksum file.")};
+    case MessageId::InPlaceRoomNeeded:
+        return {N_("There is no room for '{1}' beside its broken files: it needs {2}, and {3} "
+                   "are free. Joined in place, it needs room only for its largest broken file "
+                   "and the checksum file: {4}. To join it that way, give --in-place.")};
+    case MessageId::InPlaceUnsafeDriver:
+        return {N_("{1} is on FAT mounted with fusefat, which spoils the bytes already in a file "
+                   "when more are added after it was closed, so an interrupted in-place join "
+                   "could not be picked up safely there. Mount it with the kernel's vfat driver, "
+                   "or assemble without joining in place. Nothing was changed.")};
     }
     return {""};
 }

@@ -21,6 +21,9 @@ enum class QuestionKind {
     Replace,             // whether a rebuilt file may take the name of an existing file
     Rebuild,             // whether to rebuild lost broken files from the recovery files
     DamagedChecksumFile, // whether to assemble without checking against a damaged checksum file
+    // In-place joins.
+    InPlaceJoin,      // whether to assemble by deleting each broken file as it goes in
+    InPlaceUnchecked, // whether to do so although no checksum file vouches for the contents
 };
 
 // One id per message; catalogue.cpp holds each one's English text and question kind.
@@ -84,6 +87,16 @@ enum class MessageId {
     RoomForParts,
     RoomForFile,
     RoomOnlyOnceReplacedGo,
+    // In-place joins.
+    InPlaceJoinQuestion,
+    InPlaceUncheckedQuestion,
+    InPlaceNotConfirmedUnchecked,
+    InPlaceJoinUnfinished,
+    InPlaceOutputElsewhere,
+    InPlaceCannotPickUp,
+    InPlaceDiffers,
+    InPlaceRoomNeeded,
+    InPlaceUnsafeDriver,
 };
 
 class Message {

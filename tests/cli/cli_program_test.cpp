@@ -651,6 +651,32 @@ TEST_F(CliTest, AJoinWithoutChecksumsGoesOnWithTheUsualChecks) {
     EXPECT_EQ(runProgram({"verify", "--no-checksums", scratch.path("clip.000")}).status, kUsage);
 }
 
+// In place, an unchecked set needs --no-checksums, which --yes does not stand for; a checked
+// one joins with --yes alone and leaves nothing of the set behind.
+TEST_F(CliTest, AnInPlaceJoinAsksForNoChecksumsWhereContentsCannotBeChecked) {
+    const std::string file = source("clip.mp4", 5000);
+    const std::string original = readFile(file);
+    ASSERT_EQ(runProgram({"split", "-s", "1", "-y", "--delete-source", file}).status, kDone);
+    const RunResult refused = expectNothingWritten([&] {
+        return runProgram({"join", "--in-place", "-y", scratch.path("clip.000")});
+    });
+    EXPECT_EQ(refused.status, kRefused);
+    EXPECT_THAT(refused.err, HasSubstr("give --no-checksums"));
+    const RunResult unchecked =
+        runProgram({"join", "--in-place", "-y", "--no-checksums", scratch.path("clip.000")});
+    EXPECT_EQ(unchecked.status, kDone) << unchecked.err;
+    EXPECT_EQ(scratch.listing(), std::vector<std::string>{"clip.mp4"});
+    EXPECT_EQ(readFile(file), original);
+
+    ASSERT_EQ(runProgram({"split", "-s", "1", "-y", "-r", "1", "--delete-source", file}).status,
+              kDone);
+    const RunResult checked = runProgram({"join", "--in-place", "-y", scratch.path("clip.000")});
+    EXPECT_EQ(checked.status, kDone) << checked.err;
+    EXPECT_THAT(checked.err, HasSubstr("File assembled successfully."));
+    EXPECT_EQ(scratch.listing(), std::vector<std::string>{"clip.mp4"});
+    EXPECT_EQ(readFile(file), original);
+}
+
 TEST_F(CliTest, InfoRefusesWhatIsNotAPart) {
     const std::string plain = scratch.path("notes.txt");
     writeFile(plain, "SPLITKV0"); // the tag, but shorter than a header

@@ -7,6 +7,10 @@
 #   resplit    a split over an older set of the same names
 #   join-onto  a set on the local disk joined onto the image, compared byte for byte
 #   join-from  the set on the image joined onto the local disk, compared byte for byte
+#   in-place   a checksummed set copied onto the image and joined there in place, killed
+#              (kill -9) once its first part is gone and run again: byte for byte, nothing of
+#              the set left (exFAT); refused with nothing changed on fusefat (FAT), which spoils
+#              a file's bytes when more are added after it was reopened
 #   repair     a damaged part rebuilt from the recovery part, then verified and joined
 #   killed     splits over an older set killed (kill -9) at several moments; the next command
 #              (a join) finds either the whole old set or the whole new one, and a split after
@@ -174,6 +178,46 @@ checkJoinOnto() {
     cmp -s "$d/movie.avi" "$work/src/movie.avi" || { echo "joined file differs"; return 1; }
     [ -z "$(leftovers "$d")" ] || { echo "hidden files left: $(leftovers "$d")"; return 1; }
     echo "byte for byte"
+}
+
+checkInPlace() { # checkInPlace ROOT FS
+    local d=$1/in-place pid
+    mkdir -p "$work/local" "$d"
+    [ -f "$work/local/movie.000" ] ||
+        runSplit --size 3M --checksums --prefix "$work/local/" "$work/src/movie.avi" ||
+        { echo "split on the local disk failed: $(lastWords)"; return 1; }
+    cp "$work/local"/movie.* "$d/" || { echo "copying the set failed"; return 1; }
+    # fusefat spoils a file's bytes when more are added after it was reopened: there an
+    # in-place join is refused before anything changes.
+    if [ "$2" = fat ]; then
+        local before
+        before=$(ls -A "$d" | tr '\n' ' ')
+        timeout 120 "$cli" join --in-place --yes "$d/movie.000" >"$work/last.out" 2>&1 &&
+            { echo "joined in place on fusefat"; return 1; }
+        grep -q fusefat "$work/last.out" || { echo "refused otherwise: $(lastWords)"; return 1; }
+        [ "$(ls -A "$d" | tr '\n' ' ')" = "$before" ] || { echo "files changed"; return 1; }
+        echo "refused, nothing changed: $(lastWords)"
+        return 0
+    fi
+    "$cli" join --in-place --yes "$d/movie.000" >"$work/last.out" 2>&1 &
+    pid=$!
+    # Killed once its first broken file is gone: the rest of the file is only in the others
+    # and in the flushed part of its hidden file.
+    local tries=0
+    while [ -e "$d/movie.000" ] && kill -0 "$pid" 2>/dev/null && [ "$tries" -lt 6000 ]; do
+        sleep 0.01
+        tries=$((tries + 1))
+    done
+    kill -9 "$pid" 2>/dev/null
+    local outcome="done before the kill"
+    wait "$pid" 2>/dev/null || outcome="killed with $(ls "$d" | grep -c '^movie\.[0-9]') of 5 parts left"
+    if [ "$(ls -A "$d")" != movie.avi ]; then
+        timeout 120 "$cli" join --in-place --yes "$d/movie.000" >"$work/last.out" 2>&1 ||
+            { echo "the join again after a kill failed: $(lastWords)"; return 1; }
+    fi
+    cmp -s "$d/movie.avi" "$work/src/movie.avi" || { echo "joined file differs"; return 1; }
+    [ "$(ls -A "$d")" = movie.avi ] || { echo "left: $(ls -A "$d" | tr '\n' ' ')"; return 1; }
+    echo "$outcome, joined again: byte for byte, nothing of the set left"
 }
 
 checkJoinFrom() {
@@ -370,6 +414,7 @@ for fs in "${fileSystems[@]}"; do
     check "$fs" resplit checkResplit "$root"
     check "$fs" join-onto checkJoinOnto "$root"
     check "$fs" join-from checkJoinFrom "$root" "$fs"
+    case $fs in exfat | fat) check "$fs" in-place checkInPlace "$root" "$fs" ;; esac
     check "$fs" repair checkRepair "$root" "$fs"
     check "$fs" killed checkKilled "$root" "$fs"
     case $fs in exfat | fat) check "$fs" remounted checkRemounted "$root" "$fs" ;; esac

@@ -1,11 +1,12 @@
 // Shows the real window with one panel in view, with the About box open, with the progress
 // dialog of a split, with the check of a set that has a damaged and a missing broken file, or
-// with the rebuild or the replace question, so the screenshot script can photograph it under
-// Xvfb. Not installed; settings and the set go to temporary folders so the user's saved
+// with the rebuild, the replace or the in-place question, so the screenshot script can photograph
+// it under Xvfb. Not installed; settings and the set go to temporary folders so the user's saved
 // position is never touched.
 #include "assembly_checks.h"
 #include "check_dialog.h"
 #include "frm_main.h"
+#include "in_place_join.h"
 #include "operations.h"
 #include "progress_presenter.h"
 #include "qt_message_box.h"
@@ -62,7 +63,8 @@ int main(int argc, char* argv[]) {
     const int pointSize = args.size() == 3 ? args.at(2).toInt(&sized) : 0;
     if (args.size() < 2 || args.size() > 3 || !sized) {
         std::fprintf(stderr, "usage: tolvar_ui_preview "
-                             "1|2|3|4|5|about|help|progress|progress-moved|check|rebuild|replace "
+                             "1|2|3|4|5|about|help|progress|progress-moved|check|rebuild|replace|"
+                             "in-place "
                              "[font point size]\n");
         return 2;
     }
@@ -87,11 +89,15 @@ int main(int argc, char* argv[]) {
         window.ShowPanel(QStringLiteral("1"));
     } else if (what == QLatin1String("check")) {
         window.ShowPanel(QStringLiteral("2"));
-    } else if (what == QLatin1String("rebuild") || what == QLatin1String("replace")) {
+    } else if (what == QLatin1String("rebuild") || what == QLatin1String("replace") ||
+               what == QLatin1String("in-place")) {
         window.ShowPanel(QStringLiteral("2"));
         QTimer::singleShot(300, &window, [&window, what] {
             tolvar::QtMessageBox box(&window);
-            if (what == QLatin1String("replace"))
+            if (what == QLatin1String("in-place"))
+                box.askDefaultNo(
+                    tolvar::messages::inPlaceJoinQuestion("/home/user/Videos/holiday-2026.mkv"));
+            else if (what == QLatin1String("replace"))
                 box.askDefaultNo(tolvar::replaceQuestion("/home/user/Videos/holiday-2026.mkv"));
             else
                 box.ask(tolvar::rebuildQuestion(

@@ -99,6 +99,23 @@ struct JournalContents {
     // Read from a journal of the first format, whose identities have no fingerprint: settled
     // by inode alone, as the version that wrote it did.
     bool firstFormat = false;
+
+    // An in-place join: each broken file is deleted as soon as its bytes are durable in the
+    // rebuilt file's temporary, which then holds the user's only copy of them. No clean-up
+    // touches anything such a journal names; only the same join, run again, picks it up.
+    struct InPlaceJoin {
+        std::string output;    // the rebuilt file's real name
+        std::string temporary; // its hidden name until it is complete
+        std::string base;      // the set's names without their three digits
+        std::string digest;    // the whole file's SHA-256 (hex) from the checksum file, or empty
+        std::vector<Deletion> parts; // the broken files in order, as they were judged
+        std::vector<Deletion> after; // the checksum and recovery files, which go last
+        std::size_t partsIn = 0;     // broken files whose bytes are durable in the temporary
+        off_t length = 0;            // the temporary's length with them
+        std::string fingerprint;     // fingerprintOf the temporary's first `length` bytes
+        bool placed = false;         // the temporary has taken the real name
+    };
+    std::optional<InPlaceJoin> inPlace;
 };
 
 // The journal's bytes (always the current format), and back. Parsing reads the current and the
@@ -146,8 +163,23 @@ public:
     Result<void> markCommitted(bool durable);
     // What it says stays for the next run: something could not be undone.
     void keep() { kept = true; }
+    // Its run is over after all: removed when the object goes.
+    void drop() { kept = false; }
+
+    // An in-place join's records (see JournalContents::InPlaceJoin), each flushed to the disk
+    // before the step it allows: the start, before the temporary holds anything; a broken
+    // file's bytes durable in the temporary, before that file is deleted; the temporary under
+    // its real name, before the checksum and recovery files go.
+    Result<void> startInPlaceJoin(const JournalContents::InPlaceJoin& join);
+    Result<void> markPartsIn(std::size_t partsIn, off_t length, const std::string& fingerprint);
+    Result<void> markPlaced();
+    // Takes over the journal a killed in-place join left at path, to append to it: the
+    // interrupted run's record stays the one record of that join.
+    static Result<std::unique_ptr<RunJournal>> adopt(FileSystem& fs, const std::string& path,
+                                                     const std::string& reportPath);
 
 private:
+    Result<void> appendDurably(const std::string& text);
     RunJournal(FileSystem& fs, std::string path, int fd, std::string reportPath)
         : fs(fs), path(std::move(path)), fd(fd), reportPath(std::move(reportPath)) {}
     Result<void> append(const std::string& text);
@@ -173,6 +205,10 @@ Result<std::unique_ptr<RunJournal>>
 journalDeletions(FileSystem& fs, const Folder& folder,
                  const std::vector<std::pair<std::string, struct stat>>& files,
                  const char* operation);
+
+// The journals of this user's in-place joins whose runs are over (see JournalContents), with
+// their paths. None of them is ever settled by finishInterruptedRuns.
+std::vector<std::pair<std::string, JournalContents>> unfinishedInPlaceJoins(FileSystem& fs);
 
 // Finishes or undoes, in every folder they recorded, what this user's killed runs left: runs
 // whose owner is certainly gone (see livenessOf). Gives one line for each run it dealt with.

@@ -19,6 +19,8 @@ public:
     bool listening() const { return observer != nullptr; }
     // Reports the files as checked rather than copied.
     void setChecking() { progress.checking = true; }
+    // Reports each broken file as moved into the rebuilt file, in place.
+    void setMoving() { progress.movingInPlace = true; }
     void setPart(int index, const std::string& path, bool recoveryFile = false);
     // Adds done bytes; false when the observer asked to stop.
     bool advance(std::uint64_t done);
