@@ -98,6 +98,10 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     // The join script checks the parts against the checksum file: it comes along.
     split.writeChecksums = options.checksums || options.joinScript;
     split.writeJoinScript = options.joinScript;
+    split.inPlace = options.inPlace;
+    // A split that fits only in place is refused, saying so: in place is never chosen for
+    // the user here.
+    split.whenOnlyInPlace = SplitOptions::WhenOnlyInPlace::Suggest;
     std::int32_t filesize = 0;
     std::int32_t filenumber = 0;
     if (options.sizeText) {

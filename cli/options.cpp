@@ -25,7 +25,8 @@ enum class OptionId {
     Size,
     Parts,
     Prefix,
-    Recovery
+    Recovery,
+    InPlace,
 };
 
 struct KnownOption {
@@ -48,6 +49,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"parts", 'n', OptionId::Parts, true},
     {"prefix", 'p', OptionId::Prefix, true},
     {"recovery", 'r', OptionId::Recovery, true},
+    {"in-place", '\0', OptionId::InPlace, false},
 };
 
 // What getopt_long returns for an option: its short letter, or a code above every letter
@@ -125,6 +127,9 @@ void apply(Seen& seen, const KnownOption& known, std::string value) {
     case OptionId::Recovery:
         seen.options.recoveryText = std::move(value);
         break;
+    case OptionId::InPlace:
+        seen.options.inPlace = true;
+        break;
     }
 }
 
@@ -151,6 +156,8 @@ std::optional<UsageError> checkFit(const Options& options) {
         return UsageError{_("--join-script applies to split only")};
     if (!join && options.noChecksums)
         return UsageError{_("--no-checksums applies to join only")};
+    if (!split && options.inPlace)
+        return UsageError{_("--in-place applies to split only")};
     if ((options.command == Command::Info || options.command == Command::Verify ||
          options.command == Command::Repair) &&
         options.prefix)
@@ -386,7 +393,7 @@ std::string prefixWithDot(std::string_view prefix) {
 std::string usageText() {
     return _("Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]\n"
              "                          [--checksums] [--recovery N] [--join-script]\n"
-             "                          [--delete-source] FILE\n"
+             "                          [--delete-source] [--in-place] FILE\n"
              "       tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]\n"
              "                         [--no-checksums] FIRST_PART\n"
              "       tolvar-split info PART\n"
@@ -398,7 +405,7 @@ std::string usageText() {
 std::string helpText() {
     return R"HELP(Usage: tolvar-split split (--size SIZE | --parts N) [--prefix PREFIX] [--yes]
                           [--checksums] [--recovery N] [--join-script]
-                          [--delete-source] FILE
+                          [--delete-source] [--in-place] FILE
        tolvar-split join [--prefix PREFIX] [--yes] [--delete-parts]
                          [--no-checksums] FIRST_PART
        tolvar-split info PART
@@ -491,6 +498,15 @@ Options:
                     then be lost or damaged and rebuilt with repair.
       --delete-source
                     (split) Delete FILE once every part is written.
+      --in-place    (split) Split FILE where there is room for only one part
+                    more: the parts are written from its end, and FILE is
+                    shortened by each part's bytes once that part is safely
+                    on the disk, so FILE is gone at the end. The parts go
+                    beside FILE, onto names nothing else has. Stopped at any
+                    moment (a kill, a full disk, a power cut), nothing is
+                    lost: every byte is in FILE or in a hidden part beside
+                    it. Run the same command again to finish; every other
+                    command says so until then.
       --delete-parts
                     (join) Delete the parts once the file is rebuilt.
   -h, --help        Show this help and exit.

@@ -30,6 +30,7 @@ struct Options {
     bool checksums = false;   // split: write the checksum file beside the parts
     bool noChecksums = false; // join: join without the set's checksum file, even a damaged one
     bool joinScript = false;  // split: write the join script (and the checksum files) too
+    bool inPlace = false;     // split: cut the file as its parts are written
 };
 
 // A command line that cannot be understood; the text names what is wrong.

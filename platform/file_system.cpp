@@ -204,4 +204,12 @@ FileSystem& defaultFileSystem() {
     return fileSystem;
 }
 
+int PosixFileSystem::truncate(int fd, off_t length) {
+    for (;;) {
+        const int result = ::ftruncate(fd, length);
+        if (result == 0 || errno != EINTR)
+            return result;
+    }
+}
+
 } // namespace tolvar

@@ -77,6 +77,8 @@ public:
     // Takes the exclusive advisory lock like lock, but fails at once with EWOULDBLOCK while
     // another holds it, so callers can bound their wait.
     virtual int tryLock(int fd) = 0;
+    // Cuts an open file (opened for writing) to length bytes (ftruncate).
+    virtual int truncate(int fd, off_t length) = 0;
 };
 
 // The real file system.
@@ -113,6 +115,7 @@ public:
     int linkOpenFileAt(int fd, int folder, const std::string& to) override;
     int fstatfs(int fd, struct statfs* info) override;
     int tryLock(int fd) override;
+    int truncate(int fd, off_t length) override;
 };
 
 // A process-wide PosixFileSystem for callers that do not inject their own.

@@ -21,6 +21,8 @@ enum class QuestionKind {
     Replace,             // whether a rebuilt file may take the name of an existing file
     Rebuild,             // whether to rebuild lost broken files from the recovery files
     DamagedChecksumFile, // whether to assemble without checking against a damaged checksum file
+    // In-place split:
+    SplitInPlace, // whether to split a file that has no room beside it by shortening it
 };
 
 // One id per message; catalogue.cpp holds each one's English text and question kind.
@@ -79,6 +81,16 @@ enum class MessageId {
     NotConfirmedNoTerminal,
     ListOfTwo,
     ListRange,
+    // In-place split:
+    InPlaceSplitQuestion,
+    InPlaceSplitUnfinished,
+    InPlaceSplitRunning,
+    InPlaceSplitOtherSettings,
+    InPlaceSplitOtherFolder,
+    InPlaceSplitNameTaken,
+    InPlaceSplitSourceChanged,
+    InPlaceSplitFileMissing,
+    InPlaceSplitSuggested,
 };
 
 class Message {

@@ -45,8 +45,9 @@ enum class FsCall : int {
     Lock,
     RenameNoReplace,
     Statfs,
+    Truncate,
 };
-inline constexpr std::size_t kFsCallKinds = 22;
+inline constexpr std::size_t kFsCallKinds = 23;
 
 inline const char* fsCallName(FsCall kind) {
     static constexpr std::array<const char*, kFsCallKinds> names = {
@@ -57,7 +58,7 @@ inline const char* fsCallName(FsCall kind) {
         "listFolder",  "splice",        "pipe",
         "setPipeSize", "preallocate",   "link",
         "fchmod",      "lock",          "renameNoReplace",
-        "statfs"};
+        "statfs",      "truncate"};
     return names[static_cast<std::size_t>(kind)];
 }
 
@@ -425,6 +426,12 @@ public:
         if (fails(FsCall::Lock, {pathOf(fd)}, flagsOf(fd)))
             return -1;
         return real.tryLock(fd);
+    }
+
+    int truncate(int fd, off_t length) override {
+        if (fails(FsCall::Truncate, {pathOf(fd)}, flagsOf(fd)))
+            return -1;
+        return real.truncate(fd, length);
     }
 
 private:
