@@ -144,7 +144,9 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
         split.recoveryParts = *count;
         split.writeChecksums = true;
     }
-    if (!inputFileUsable(options.path, context))
+    // Split in place to its end and stopped before its files took their names, the file is
+    // gone: the engine knows from its journal whether that split is this one.
+    if (!inputFileUsable(options.path, context, options.inPlace))
         return kExitRefused;
     if (tooManyParts(options.path,
                      options.sizeText ? SplitRule::Kilobytes : SplitRule::NumberOfParts,

@@ -230,7 +230,7 @@ detail::Step Splitter::openSourceInPlace() {
         fs.openAt(sourceFolder->fd(), name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
         // Every byte in the broken files already, by a run stopped before it put them in place.
-        earlier = detail::earlierInPlaceSplit(fs, *sourceFolder, name, nullptr);
+        earlier = detail::earlierInPlaceSplit(fs, *sourceFolder, name, -1);
         if (!earlier)
             return fileFailure(ENOENT, FileAction::Open, source);
         sourceGone = true;
@@ -240,7 +240,7 @@ detail::Step Splitter::openSourceInPlace() {
     if (!opened)
         return opened.failure();
     sourceFile = std::move(opened.value());
-    earlier = detail::earlierInPlaceSplit(fs, *sourceFolder, name, &sourceStat);
+    earlier = detail::earlierInPlaceSplit(fs, *sourceFolder, name, sourceFile.get());
     return true;
 }
 

@@ -93,6 +93,26 @@ bool hasNoModes(int err) {
     return err == ENOSYS || err == EPERM || err == EOPNOTSUPP;
 }
 
+// The digest of a file's first bytes, up to 4 KiB but no more than its first broken file's
+// payload, which stays in the source until the last cut. Empty when they cannot be read.
+std::string headDigest(FileSystem& fs, int fd, std::int64_t partSize) {
+    std::string head(static_cast<std::size_t>(std::clamp<std::int64_t>(partSize, 0, 4096)), '\0');
+    auto got = readFully(fs, fd, head.data(), head.size(), 0, {});
+    if (!got || got.value() != head.size())
+        return {};
+    return toHex(sha256Of(head));
+}
+
+// Whether a file the run recorded is still in folder, under its hidden name or its own.
+bool anyFileThere(FileSystem& fs, const Folder& folder, const JournalContents& run) {
+    return std::any_of(
+        run.inPlaceFiles.begin(), run.inPlaceFiles.end(), [&](const InPlaceFile& file) {
+            struct stat st {};
+            return (fs.lstatAt(folder.fd(), file.hidden, &st) == 0 && file.identity.matches(st)) ||
+                   (fs.lstatAt(folder.fd(), file.name, &st) == 0 && file.identity.matches(st));
+        });
+}
+
 // The run itself. Every file of the set is written under a hidden name and, once flushed with
 // its folder, recorded in the journal before the source gives up its bytes; the names are
 // taken only at the end, the first broken file last, so that no name shows a set while the
@@ -213,6 +233,7 @@ Step InPlaceSplit::start() {
         return fileFailure(errno, FileAction::Read, job.source);
     split.source = fileNameOf(job.source);
     split.original = FileIdentity::of(st);
+    split.original.fingerprint = headDigest(fs, job.sourceFile.get(), plan.partSize);
     split.modifiedSeconds = st.st_mtim.tv_sec;
     split.modifiedNanoseconds = st.st_mtim.tv_nsec;
     split.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
@@ -637,8 +658,10 @@ Step InPlaceSplit::place() {
 } // namespace
 
 std::optional<FoundInPlaceSplit> earlierInPlaceSplit(FileSystem& fs, const Folder& folder,
-                                                     const std::string& name,
-                                                     const struct stat* source) {
+                                                     const std::string& name, int source) {
+    struct stat st {};
+    if (source >= 0 && fs.fstat(source, &st) != 0)
+        return std::nullopt;
     std::optional<FoundInPlaceSplit> chosen;
     for (auto& found : unfinishedInPlaceSplits(fs)) {
         const JournalContents& run = found.contents;
@@ -646,9 +669,19 @@ std::optional<FoundInPlaceSplit> earlierInPlaceSplit(FileSystem& fs, const Folde
         if (run.folderDevice != folder.status().st_dev ||
             run.folderInode != folder.status().st_ino || split.source != name)
             continue;
-        if (source != nullptr &&
-            (split.original.device != source->st_dev || split.original.inode != source->st_ino))
+        if (source >= 0) {
+            // The same file by number, and by its first bytes, which the cuts from its end
+            // never reach: not a new file that was given the old one's number.
+            const auto planned =
+                planSplit(static_cast<SplitRule>(split.rule), split.amount, split.original.size);
+            if (split.original.device != st.st_dev || split.original.inode != st.st_ino ||
+                !planned ||
+                headDigest(fs, source, planned.value().partSize) != split.original.fingerprint)
+                continue;
+        } else if (!anyFileThere(fs, folder, run)) {
+            // Neither the source nor any of its files: nothing of it is left here.
             continue;
+        }
         // Two journals of one split (a run stopped while taking over another's): the one
         // that knows more.
         if (!chosen || found.contents.inPlaceFiles.size() > chosen->contents.inPlaceFiles.size())

@@ -32,11 +32,11 @@ struct InPlaceSplitJob {
 };
 
 // The unfinished in-place split of the file name in folder that no run is going on with: the
-// one whose source is the file source (while it is still there), else the one that consumed
-// a file of that name. Found in this user's journals only, never in the folder.
+// one whose source is the file open at source (while it is still there: the same inode and
+// the same first bytes), else (source -1) the one that consumed a file of that name and left
+// files there. Found in this user's journals only, never in the folder.
 std::optional<FoundInPlaceSplit> earlierInPlaceSplit(FileSystem& fs, const Folder& folder,
-                                                     const std::string& name,
-                                                     const struct stat* source);
+                                                     const std::string& name, int source);
 
 // Writes the set from the source's end down, cutting the source after each broken file is
 // flushed and recorded, then the recovery and checksum files, and puts them all onto their
