@@ -703,6 +703,8 @@ std::string formatJournal(const JournalContents& contents) {
         inPlaceSplitRecord(text, *contents.inPlaceSplit);
     for (const auto& file : contents.inPlaceFiles)
         inPlaceFileRecord(text, file);
+    if (contents.inPlaceDone)
+        field(text, "ID");
     return text;
 }
 
@@ -788,6 +790,8 @@ std::optional<JournalContents> parseJournal(const std::string& text) {
                 !isOurTemporaryName(file.hidden) || !isFingerprint(file.digest))
                 return std::nullopt;
             contents.inPlaceFiles.push_back(std::move(file));
+        } else if (*kind == "ID" && contents.inPlaceSplit) {
+            contents.inPlaceDone = true;
         } else {
             return std::nullopt;
         }
@@ -942,6 +946,12 @@ Result<void> RunJournal::addInPlaceFile(const InPlaceFile& file) {
     return {};
 }
 
+Result<void> RunJournal::markInPlaceDone() {
+    std::string text;
+    field(text, "ID");
+    return append(text);
+}
+
 Result<bool> RunJournal::holdLock() {
     if (fs.tryLock(fd) == 0)
         return true;
@@ -1054,7 +1064,7 @@ std::vector<FoundInPlaceSplit> unfinishedInPlaceSplits(FileSystem& fs) {
             if (!text)
                 continue;
             auto run = parseJournal(*text);
-            if (run && run->inPlaceSplit && !journalHeld(fs, path))
+            if (run && run->inPlaceSplit && !run->inPlaceDone && !journalHeld(fs, path))
                 found.push_back({path, std::move(*run)});
         }
     }
@@ -1083,6 +1093,11 @@ std::vector<std::string> finishInterruptedRuns(FileSystem& fs) {
             // Its files hold the user's only copy of the source's bytes: only the same split
             // goes on with it.
             if (run->inPlaceSplit) {
+                // Done but for removing the journal, which failed.
+                if (run->inPlaceDone && !journalHeld(fs, path)) {
+                    fs.unlink(path);
+                    continue;
+                }
                 if (!journalHeld(fs, path) && announce(path))
                     notes.push_back(
                         Message(MessageId::InPlaceSplitUnfinished,

@@ -113,6 +113,24 @@ bool anyFileThere(FileSystem& fs, const Folder& folder, const JournalContents& r
         });
 }
 
+// Removes a hidden file this run began and could not finish: the source still has its bytes.
+class Unfinished {
+public:
+    Unfinished(FileSystem& fs, const Folder& folder, const std::string& name)
+        : fs(fs), folder(folder), name(name) {}
+    ~Unfinished() {
+        if (!done)
+            fs.unlinkAt(folder.fd(), name);
+    }
+    void finished() { done = true; }
+
+private:
+    FileSystem& fs;
+    const Folder& folder;
+    const std::string& name;
+    bool done = false;
+};
+
 // The run itself. Every file of the set is written under a hidden name and, once flushed with
 // its folder, recorded in the journal before the source gives up its bytes; the names are
 // taken only at the end, the first broken file last, so that no name shows a set while the
@@ -127,6 +145,7 @@ public:
 
 private:
     Step start();
+    Step writeSet();
     Step takeOver(const FoundInPlaceSplit& earlier);
     Step checkNames();
     Step checkSource(int& next);
@@ -157,9 +176,11 @@ private:
     }
     // A new hidden file, named in the journal first.
     Result<FileHandle> createHidden(const std::string& reportPath, std::string& hidden);
-    // Gives the finished file at hidden its bits, flushes it and its folder and records it.
+    // Gives the finished file at hidden its bits, flushes it and its folder and records it;
+    // from the record on, begun no longer removes it: the journal may name it.
     Result<void> record(FileHandle& file, const std::string& hidden, const std::string& name,
-                        const std::string& reportPath, const std::string& digest);
+                        const std::string& reportPath, const std::string& digest,
+                        Unfinished& begun);
     bool sameSource(const struct stat& st) const {
         return st.st_dev == split.original.device && st.st_ino == split.original.inode;
     }
@@ -172,15 +193,33 @@ private:
     std::unique_ptr<RunJournal> journal;
     InPlaceSplitRecord split;
     std::vector<InPlaceFile> files;
+    std::vector<std::string> begun; // hidden names this run created files at
 };
 
 Step InPlaceSplit::run(const std::optional<FoundInPlaceSplit>& earlier, bool& unfinished) {
+    if (earlier)
+        files = earlier->contents.inPlaceFiles;
+    if (const Step names = checkNames(); !names || !names.value())
+        return names;
     const Step started = earlier ? takeOver(*earlier) : start();
     if (!started || !started.value())
         return started;
     unfinished = true;
-    if (const Step names = checkNames(); !names || !names.value())
-        return names;
+    const Step done = writeSet();
+    if ((!done || !done.value()) && files.empty()) {
+        // Nothing was cut: the source is whole, and there is nothing to finish. What this run
+        // began holds copies of its bytes only.
+        for (const std::string& name : begun)
+            fs.unlinkAt(folder.fd(), name);
+        journal->release();
+        unfinished = false;
+    }
+    if (done && done.value())
+        unfinished = false;
+    return done;
+}
+
+Step InPlaceSplit::writeSet() {
     int next = partCount;
     if (const Step source = checkSource(next); !source || !source.value())
         return source;
@@ -195,7 +234,6 @@ Step InPlaceSplit::run(const std::optional<FoundInPlaceSplit>& earlier, bool& un
          {&InPlaceSplit::writeRecovery, &InPlaceSplit::writeChecksumFiles, &InPlaceSplit::place})
         if (const Step done = (this->*step)(); !done || !done.value())
             return done;
-    unfinished = false;
     return true;
 }
 
@@ -395,8 +433,10 @@ Result<FileHandle> InPlaceSplit::createHidden(const std::string& reportPath, std
             return noted.failure();
         const int fd = fs.openAt(folder.fd(), hidden,
                                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0)
+        if (fd >= 0) {
+            begun.push_back(hidden);
             return FileHandle(fs, fd);
+        }
         if (errno != EEXIST || attempt == 100)
             return fileFailure(errno, FileAction::Create, reportPath);
     }
@@ -404,7 +444,7 @@ Result<FileHandle> InPlaceSplit::createHidden(const std::string& reportPath, std
 
 Result<void> InPlaceSplit::record(FileHandle& file, const std::string& hidden,
                                   const std::string& name, const std::string& reportPath,
-                                  const std::string& digest) {
+                                  const std::string& digest, Unfinished& begun) {
     if (fs.fchmod(file.get(), lessUmask(split.mode & 0777)) != 0 && !hasNoModes(errno))
         return fileFailure(errno, FileAction::Write, reportPath);
     if (fs.fsync(file.get()) != 0 && !syncRefused(errno))
@@ -420,29 +460,14 @@ Result<void> InPlaceSplit::record(FileHandle& file, const std::string& hidden,
     if (fs.fsync(folder.fd()) != 0 && !syncRefused(errno))
         return fileFailure(errno, FileAction::Sync, folder.shown());
     InPlaceFile done{name, hidden, std::move(identity.value()), digest};
+    // A record that fails half-way may still be read: the file stays for the next run,
+    // which removes it only if the journal does not name it.
+    begun.finished();
     if (auto written = journal->addInPlaceFile(done); !written)
         return written;
     files.push_back(std::move(done));
     return {};
 }
-
-// Removes a hidden file this run began and could not finish: the source still has its bytes.
-class Unfinished {
-public:
-    Unfinished(FileSystem& fs, const Folder& folder, const std::string& name)
-        : fs(fs), folder(folder), name(name) {}
-    ~Unfinished() {
-        if (!done)
-            fs.unlinkAt(folder.fd(), name);
-    }
-    void finished() { done = true; }
-
-private:
-    FileSystem& fs;
-    const Folder& folder;
-    const std::string& name;
-    bool done = false;
-};
 
 Step InPlaceSplit::writePart(int index, ProgressTracker& tracker, Copier& copier) {
     const std::string reportPath = PartFileName(job.base, index);
@@ -493,10 +518,9 @@ Step InPlaceSplit::writePart(int index, ProgressTracker& tracker, Copier& copier
         }
         digest = toHex(hash.finish());
     }
-    if (auto recordedPart = record(part, hidden, partName(index), reportPath, digest);
+    if (auto recordedPart = record(part, hidden, partName(index), reportPath, digest, unfinished);
         !recordedPart)
         return recordedPart.failure();
-    unfinished.finished();
     return cutSource(index);
 }
 
@@ -571,10 +595,9 @@ Step InPlaceSplit::writeRecovery() {
             continue; // recorded by the run that was stopped; this copy goes
         const std::string digest = split.checksums ? toHex(digests[at]) : std::string();
         if (auto done = record(handles[at], hidden[at], recoveryName(index),
-                               RecoveryFileName(job.base, index), digest);
+                               RecoveryFileName(job.base, index), digest, *unfinished[at]);
             !done)
             return done.failure();
-        unfinished[at]->finished();
     }
     return true;
 }
@@ -620,9 +643,9 @@ Step InPlaceSplit::writeChecksumFiles() {
         if (auto written = writeAll(fs, created.value().get(), text.data(), text.size(), path);
             !written)
             return written.failure();
-        if (auto done = record(created.value(), hidden, fileNameOf(path), path, {}); !done)
+        if (auto done = record(created.value(), hidden, fileNameOf(path), path, {}, unfinished);
+            !done)
             return done.failure();
-        unfinished.finished();
     }
     return true;
 }
@@ -651,6 +674,8 @@ Step InPlaceSplit::place() {
     }
     if (fs.fsync(folder.fd()) != 0 && !syncRefused(errno))
         return fileFailure(errno, FileAction::Sync, folder.shown());
+    if (auto marked = journal->markInPlaceDone(); !marked)
+        return marked.failure();
     journal->release();
     return true;
 }

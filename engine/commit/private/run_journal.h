@@ -131,6 +131,8 @@ struct JournalContents {
     // goes on with it (and removes it once the set is in place).
     std::optional<InPlaceSplitRecord> inPlaceSplit;
     std::vector<InPlaceFile> inPlaceFiles;
+    // Every file of the in-place split has its name: the journal only waits to be removed.
+    bool inPlaceDone = false;
 };
 
 // The journal's bytes (always the current format), and back. Parsing reads the current and the
@@ -185,6 +187,8 @@ public:
     // vouches for. The journal is then kept whatever stops the run.
     Result<void> addInPlaceSplit(const InPlaceSplitRecord& record);
     Result<void> addInPlaceFile(const InPlaceFile& file);
+    // Marks the in-place split done, for a journal that then fails to go.
+    Result<void> markInPlaceDone();
     // Takes the journal's lock, held while the run lives: another run of the same in-place
     // split, or a clean-up, sees the run is going on. False when another holds it.
     Result<bool> holdLock();
