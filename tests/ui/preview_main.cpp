@@ -58,9 +58,10 @@ int main(int argc, char* argv[]) {
     bool sized = true;
     const int pointSize = args.size() == 3 ? args.at(2).toInt(&sized) : 0;
     if (args.size() < 2 || args.size() > 3 || !sized) {
-        std::fprintf(stderr, "usage: tolvar_ui_preview "
-                             "1|2|3|4|5|about|help|progress|progress-moved|check|rebuild|replace "
-                             "[font point size]\n");
+        std::fprintf(stderr,
+                     "usage: tolvar_ui_preview "
+                     "1|2|3|4|5|about|help|progress|progress-moved|check|rebuild|replace|in-place "
+                     "[font point size]\n");
         return 2;
     }
     if (pointSize > 0) {
@@ -95,6 +96,14 @@ int main(int argc, char* argv[]) {
                     "'/home/user/Videos/holiday-2026.003': damaged (altered)\n"
                     "'/home/user/Videos/holiday-2026.005': missing",
                     {"holiday-2026.003", "holiday-2026.005"}));
+        });
+    } else if (what == QLatin1String("in-place")) {
+        // The question a split that fits only in place asks, over the split-by-size panel.
+        window.ShowPanel(QStringLiteral("1"));
+        QTimer::singleShot(300, &window, [&window] {
+            tolvar::QtMessageBox box(&window);
+            box.askDefaultNo(tolvar::Message(tolvar::MessageId::InPlaceSplitQuestion,
+                                             {"/media/stick/holiday-2026.mkv"}));
         });
     } else {
         window.ShowPanel(what);
