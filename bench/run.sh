@@ -14,14 +14,15 @@
 # plain split against `split --checksums` (target: at most 3 times the plain split's time) and
 # against one `openssl dgst -sha256` of the source, the time `tolvar-split verify` takes over
 # the checksummed set (target: at least 1 GB/s), and `split --checksums --recovery 2` against
-# `split --checksums` (target: at most 2 times). It ends with the engine's peak RSS at 16 MiB
-# and at 1 GiB.
+# `split --checksums` (target: at most 2 times), and `split --in-place` against a plain split
+# (target: at most 1.1 times). It ends with the engine's peak RSS at 16 MiB and at 1 GiB.
 #
 # usage: bench/run.sh [BUILD_DIR]     (default build/release, configured and built as needed)
 # TOLVAR_BENCH_DIR     disk folder in which the scratch folder is made (default /var/tmp);
 #                      it needs about 4.5 GiB free
 # TOLVAR_BENCH_TMPFS   tmpfs folder for the second location (default /dev/shm; empty: skip)
 # TOLVAR_BENCH_PAIRS   pairs of runs per location and write-back mode (default 7)
+# TOLVAR_BENCH_IN_PLACE_ONLY, TOLVAR_BENCH_IN_PLACE_SIZE: see benchInPlace
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
 
@@ -238,6 +239,66 @@ benchIn() {
     rm -rf "$scratch"
 }
 
+# benchInPlace FOLDER: split --in-place against a plain split of the same file (target: at most
+# 1.1 times its time), both through tolvar-split, in alternating order with a cold write-back.
+# Each run splits a fresh copy of the source, made outside the timing in a folder of its own,
+# and its parts go beside it; the in-place set of the warm-up pair is joined and compared.
+benchInPlace() {
+    if [ -z "$cli" ]; then
+        echo "in place: skipped (no tolvar-split)"
+        return
+    fi
+    scratch=$(newScratch "$1")
+    local size=${TOLVAR_BENCH_IN_PLACE_SIZE:-1G} pair who line inPlaceRatios="" kb
+    echo
+    echo "== in place: split --in-place against split, $size, 10 parts and the rest (cold write-back)"
+    head -c "$size" /dev/urandom >"$scratch/big.bin"
+    kb=$(($(stat -c %s "$scratch/big.bin") / 10 / 1024))
+    [ "$kb" -ge 1 ] || kb=1
+    syncFirst=true
+    for ((pair = 0; pair <= pairs; pair++)); do
+        order=(plain inplace)
+        [ $((pair % 2)) -eq 1 ] && order=(inplace plain)
+        line=""
+        for who in "${order[@]}"; do
+            rm -rf "${scratch:?}/$who"
+            mkdir -p "$scratch/$who"
+            cp "$scratch/big.bin" "$scratch/$who/big.bin"
+            if [ "$who" = inplace ]; then
+                timeRun /dev/null "$cli" split --in-place --size "${kb}K" --yes \
+                    "$scratch/$who/big.bin" </dev/null
+            else
+                timeRun /dev/null "$cli" split --size "${kb}K" --yes "$scratch/$who/big.bin" \
+                    </dev/null
+            fi
+            ns[$who]=$lastNs
+            line+=" $who $(seconds "$lastNs")"
+        done
+        if [ "$pair" -eq 0 ]; then
+            "$cli" join --yes --prefix "$scratch/inplace/joined" "$scratch/inplace/big.000" \
+                </dev/null >/dev/null 2>&1
+            cmp -s "$scratch/big.bin" "$scratch/inplace/joined.bin" || {
+                echo "in place: the joined file differs from the source" >&2
+                exit 1
+            }
+            echo "  warm-up  $line"
+            continue
+        fi
+        echo "  pair $pair/$pairs $line"
+        inPlaceRatios+=" $(awk -v a="${ns[inplace]}" -v b="${ns[plain]}" \
+            'BEGIN { printf "%.4f", a / b }')"
+    done
+    echo "  split --in-place / split: $(spread "$inPlaceRatios")   (target <= 1.1)"
+    rm -rf "$scratch"
+}
+
+# TOLVAR_BENCH_IN_PLACE_ONLY=1: the in-place comparison alone (TOLVAR_BENCH_IN_PLACE_SIZE, default
+# 1G, sets the file's size).
+if [ -n "${TOLVAR_BENCH_IN_PLACE_ONLY:-}" ]; then
+    benchInPlace "${TOLVAR_BENCH_DIR:-/var/tmp}"
+    exit 0
+fi
+
 echo "Load at the start: $(uptime)"
 summary=()
 benchIn "${TOLVAR_BENCH_DIR:-/var/tmp}"
@@ -296,6 +357,7 @@ benchChecksums() {
     rm -rf "$scratch"
 }
 benchChecksums "${TOLVAR_BENCH_DIR:-/var/tmp}"
+benchInPlace "${TOLVAR_BENCH_DIR:-/var/tmp}"
 
 # Peak RSS: the engine alone, at 16 MiB (1 MiB parts, 17 of them) and at 1 GiB (above).
 scratch=$(newScratch "${TOLVAR_BENCH_DIR:-/var/tmp}")
