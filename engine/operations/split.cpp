@@ -240,6 +240,9 @@ detail::Step Splitter::openSourceInPlace() {
     if (!opened)
         return opened.failure();
     sourceFile = std::move(opened.value());
+    // Cut under one name, it would be cut under all: the others would end empty.
+    if (sourceStat.st_nlink > 1)
+        return refuse(Message(MessageId::InPlaceSplitLinked, {escapedForDisplay(source)}));
     earlier = detail::earlierInPlaceSplit(fs, *sourceFolder, name, sourceFile.get());
     return true;
 }

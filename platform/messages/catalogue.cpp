@@ -186,6 +186,10 @@ Entry entryFor(MessageId id) {
                    "as each broken file is written: that needs room for its largest broken file "
                    "plus the recovery and checksum files. Add --in-place to split it that "
                    "way; the original file is gone when the split ends.")};
+    case MessageId::InPlaceSplitLinked:
+        return {N_("'{1}' has other names (hard links): split in place, it would be emptied "
+                   "under them too. Split it without shortening it, or remove the other "
+                   "names first.")};
     }
     return {""};
 }

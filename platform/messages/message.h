@@ -91,6 +91,7 @@ enum class MessageId {
     InPlaceSplitSourceChanged,
     InPlaceSplitFileMissing,
     InPlaceSplitSuggested,
+    InPlaceSplitLinked,
 };
 
 class Message {

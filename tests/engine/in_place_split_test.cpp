@@ -281,6 +281,20 @@ TEST(InPlaceSplit, LeavesWhatOthersPutThereAlone) {
     EXPECT_EQ(state.count(), 1u);
 }
 
+// Cut under one name, a file with hard links would be emptied under the others.
+TEST(InPlaceSplit, RefusesAFileWithOtherNames) {
+    StateFolder state;
+    ScratchDir dir;
+    plantSource(dir, kShapes[0]);
+    const std::string content = readFile(dir / "movie.avi");
+    ASSERT_EQ(::link((dir / "movie.avi").c_str(), (dir / "other.avi").c_str()), 0);
+    auto box = scriptedBox();
+    EXPECT_FALSE(runSplit(defaultFileSystem(), box, dir / "movie.avi", kShapes[0], true));
+    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"movie.avi", "other.avi"}));
+    EXPECT_EQ(readFile(dir / "other.avi"), content);
+    EXPECT_EQ(state.count(), 0u);
+}
+
 // A real tmpfs with room for the file and one broken file more: a plain split runs out of
 // room, the room check says only in place fits, and in place the set is whole.
 TEST(InPlaceSplit, FitsOnANearlyFullTmpfs) {
