@@ -14,16 +14,17 @@
 # plain split against `split --checksums` (target: at most 3 times the plain split's time) and
 # against one `openssl dgst -sha256` of the source, the time `tolvar-split verify` takes over
 # the checksummed set (target: at least 1 GB/s), and `split --checksums --recovery 2` against
-# `split --checksums` (target: at most 2 times). It ends with the engine's peak RSS at 16 MiB
-# and at 1 GiB.
+# `split --checksums` (target: at most 2 times), and `join --in-place` and `split --in-place`
+# against the plain join and split (target: at most 1.1 times each). It ends with the engine's
+# peak RSS at 16 MiB and at 1 GiB.
 #
 # usage: bench/run.sh [BUILD_DIR]     (default build/release, configured and built as needed)
 # TOLVAR_BENCH_DIR     disk folder in which the scratch folder is made (default /var/tmp);
 #                      it needs about 4.5 GiB free
 # TOLVAR_BENCH_TMPFS   tmpfs folder for the second location (default /dev/shm; empty: skip)
 # TOLVAR_BENCH_PAIRS   pairs of runs per location and write-back mode (default 7)
-# TOLVAR_BENCH_IN_PLACE_MIB  size of the in-place join's file in MiB (default 1024)
-# TOLVAR_BENCH_ONLY=in-place  run only the in-place join against the plain one
+# TOLVAR_BENCH_IN_PLACE_MIB  size of the in-place runs' file in MiB (default 1024)
+# TOLVAR_BENCH_ONLY=in-place  run only the in-place join and split against the plain ones
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
 
@@ -240,11 +241,11 @@ benchIn() {
     rm -rf "$scratch"
 }
 
-# benchInPlace FOLDER: `join --in-place` against the plain join of the same checksummed set
+# benchJoinInPlace FOLDER: `join --in-place` against the plain join of the same checksummed set
 # (100 MiB parts), in alternating order with a cold write-back; the set is split again,
 # outside the timing, before each run, since an in-place join deletes it. Target: at most 1.1
 # times the plain join's time.
-benchInPlace() {
+benchJoinInPlace() {
     [ -n "$cli" ] || { echo "in-place join: skipped (no tolvar-split)"; return; }
     scratch=$(newScratch "$1")
     local mib=${TOLVAR_BENCH_IN_PLACE_MIB:-1024} pair who line ratios=""
@@ -286,8 +287,63 @@ benchInPlace() {
     echo "  join --in-place / join: $(spread "$ratios")   (target <= 1.1)"
     rm -rf "$scratch"
 }
+
+# benchSplitInPlace FOLDER: split --in-place against a plain split of the same file (target: at most
+# 1.1 times its time), both through tolvar-split, in alternating order with a cold write-back.
+# Each run splits a fresh copy of the source, made outside the timing in a folder of its own,
+# and its parts go beside it; the in-place set of the warm-up pair is joined and compared.
+benchSplitInPlace() {
+    if [ -z "$cli" ]; then
+        echo "in place: skipped (no tolvar-split)"
+        return
+    fi
+    scratch=$(newScratch "$1")
+    local size=${TOLVAR_BENCH_IN_PLACE_MIB:-1024}M pair who line inPlaceRatios="" kb
+    echo
+    echo "== in place: split --in-place against split, $size, 10 parts and the rest (cold write-back)"
+    head -c "$size" /dev/urandom >"$scratch/big.bin"
+    kb=$(($(stat -c %s "$scratch/big.bin") / 10 / 1024))
+    [ "$kb" -ge 1 ] || kb=1
+    syncFirst=true
+    for ((pair = 0; pair <= pairs; pair++)); do
+        order=(plain inplace)
+        [ $((pair % 2)) -eq 1 ] && order=(inplace plain)
+        line=""
+        for who in "${order[@]}"; do
+            rm -rf "${scratch:?}/$who"
+            mkdir -p "$scratch/$who"
+            cp "$scratch/big.bin" "$scratch/$who/big.bin"
+            if [ "$who" = inplace ]; then
+                timeRun /dev/null "$cli" split --in-place --size "${kb}K" --yes \
+                    "$scratch/$who/big.bin" </dev/null
+            else
+                timeRun /dev/null "$cli" split --size "${kb}K" --yes "$scratch/$who/big.bin" \
+                    </dev/null
+            fi
+            ns[$who]=$lastNs
+            line+=" $who $(seconds "$lastNs")"
+        done
+        if [ "$pair" -eq 0 ]; then
+            "$cli" join --yes --prefix "$scratch/inplace/joined" "$scratch/inplace/big.000" \
+                </dev/null >/dev/null 2>&1
+            cmp -s "$scratch/big.bin" "$scratch/inplace/joined.bin" || {
+                echo "in place: the joined file differs from the source" >&2
+                exit 1
+            }
+            echo "  warm-up  $line"
+            continue
+        fi
+        echo "  pair $pair/$pairs $line"
+        inPlaceRatios+=" $(awk -v a="${ns[inplace]}" -v b="${ns[plain]}" \
+            'BEGIN { printf "%.4f", a / b }')"
+    done
+    echo "  split --in-place / split: $(spread "$inPlaceRatios")   (target <= 1.1)"
+    rm -rf "$scratch"
+}
 if [ "${TOLVAR_BENCH_ONLY:-}" = in-place ]; then
-    benchInPlace "${TOLVAR_BENCH_DIR:-/var/tmp}"
+    echo "Load at the start: $(uptime)"
+    benchJoinInPlace "${TOLVAR_BENCH_DIR:-/var/tmp}"
+    benchSplitInPlace "${TOLVAR_BENCH_DIR:-/var/tmp}"
     exit 0
 fi
 
@@ -349,7 +405,8 @@ benchChecksums() {
     rm -rf "$scratch"
 }
 benchChecksums "${TOLVAR_BENCH_DIR:-/var/tmp}"
-benchInPlace "${TOLVAR_BENCH_DIR:-/var/tmp}"
+benchJoinInPlace "${TOLVAR_BENCH_DIR:-/var/tmp}"
+benchSplitInPlace "${TOLVAR_BENCH_DIR:-/var/tmp}"
 
 # Peak RSS: the engine alone, at 16 MiB (1 MiB parts, 17 of them) and at 1 GiB (above).
 scratch=$(newScratch "${TOLVAR_BENCH_DIR:-/var/tmp}")

@@ -103,6 +103,10 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
     // The join script checks the parts against the checksum file: it comes along.
     split.writeChecksums = options.checksums || options.joinScript;
     split.writeJoinScript = options.joinScript;
+    split.inPlace = options.inPlace;
+    // A split that fits only in place is refused, saying so: in place is never chosen for
+    // the user here.
+    split.whenOnlyInPlace = SplitOptions::WhenOnlyInPlace::Suggest;
     std::int32_t filesize = 0;
     std::int32_t filenumber = 0;
     const bool bySize = options.sizeText || options.forText;
@@ -158,7 +162,9 @@ int runSplit(const Options& options, MessageBox& box, OperationContext& context,
         split.recoveryParts = *count;
         split.writeChecksums = true;
     }
-    if (!inputFileUsable(options.path, context))
+    // Split in place to its end and stopped before its files took their names, the file is
+    // gone: the engine knows from its journal whether that split is this one.
+    if (!inputFileUsable(options.path, context, options.inPlace))
         return kExitRefused;
     const SplitRule rule = bySize ? SplitRule::Kilobytes : SplitRule::NumberOfParts;
     const std::int32_t amount = bySize ? filesize : filenumber;

@@ -29,7 +29,7 @@ enum class OptionId {
     For,
     Prefix,
     Recovery,
-    InPlace
+    InPlace,
 };
 
 struct KnownOption {

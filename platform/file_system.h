@@ -77,8 +77,9 @@ public:
     // Takes the exclusive advisory lock like lock, but fails at once with EWOULDBLOCK while
     // another holds it, so callers can bound their wait.
     virtual int tryLock(int fd) = 0;
-    // Cuts an open file to length bytes (ftruncate): a run picking up an interrupted in-place
-    // join drops what it wrote after its last durable record.
+    // Cuts an open file (opened for writing) to length bytes (ftruncate): an in-place split
+    // drops the source's tail once a broken file holds it, and a run picking up an interrupted
+    // in-place join drops what it wrote after its last durable record.
     virtual int truncate(int fd, off_t length) = 0;
 };
 

@@ -537,13 +537,25 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 
 // Operations --------------------------------------------------------------------------------
 
+namespace {
+
+// A file whose broken files fit beside it only if it is shortened as they are written: the
+// window asks whether to split it that way (No the default) instead of failing on a full disk.
+SplitOptions offeringInPlace(SplitOptions options) {
+    options.whenOnlyInPlace = SplitOptions::WhenOnlyInPlace::Ask;
+    return options;
+}
+
+} // namespace
+
 bool frmMain::SplitFile(const QString& Filename, std::int32_t Filesize) {
     const OperationGuard running(operationsRunning);
     ProgressPresenter progress(this, ProgressPresenter::Direction::Writing, progressDelay,
                                job(N_("Splitting"), Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
     return tolvar::SplitFile(toEngine(Filename), Filesize, toEngine(Frame1->Text6->text()),
-                             toEngine(Frame1->Text1->text()), context, Frame1->chosenOptions());
+                             toEngine(Frame1->Text1->text()), context,
+                             offeringInPlace(Frame1->chosenOptions()));
 }
 
 bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
@@ -552,7 +564,8 @@ bool frmMain::SplitFile2(const QString& Filename, std::int32_t Filenumber) {
                                job(N_("Splitting"), Filename));
     OperationContext context{messageBox(), *fileSystem, &progress};
     return tolvar::SplitFile2(toEngine(Filename), Filenumber, toEngine(Frame4->Text7->text()),
-                              toEngine(Frame4->Text3->text()), context, Frame4->chosenOptions());
+                              toEngine(Frame4->Text3->text()), context,
+                              offeringInPlace(Frame4->chosenOptions()));
 }
 
 Assembled frmMain::AssembleFile(const QString& Filename) {

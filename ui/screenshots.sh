@@ -1,12 +1,12 @@
 #!/bin/sh
 # Photographs the real window under a virtual X server with a real window manager (openbox):
 # the five panels, the About and Help boxes, the progress dialog of a split, the check of a set
-# with a damaged and a missing broken file, and the rebuild, replace and in-place questions, at desktop font
-# scales of 96, 120, 144 and 192 dpi and with a 14 pt font, and in German at 96 dpi; and the
+# with a damaged and a missing broken file, and the rebuild, replace and both in-place questions,
+# at desktop font scales of 96, 120, 144 and 192 dpi and with a 14 pt font, and in German at 96 dpi; and the
 # progress dialog over a window that was moved while it was up.
 # Usage: [LOOKS="de-96dpi ..."] ui/screenshots.sh [build folder] [output folder]
 # Writes <output>/<96dpi|120dpi|144dpi|192dpi|14pt|de-96dpi>/{panel-1..5,about,help,progress,
-# check,rebuild,replace,in-place}.png and
+# check,rebuild,replace,in-place,split-in-place}.png and
 # <output>/progress-moved.png. Needs xvfb-run, openbox and ImageMagick (import, convert); the
 # build folder must hold tests/ui/tolvar_ui_preview
 # (cmake --build <build> --target tolvar_ui_preview).
@@ -46,7 +46,7 @@ xvfb-run -a -s "-screen 0 1600x1200x24" sh -eu -c '
       de-96dpi) dpi=96 size= language=de ;;
       *) dpi=${look%dpi} size= ;;
     esac
-    for what in 5 3 1 4 2 about help progress check rebuild replace in-place; do
+    for what in 5 3 1 4 2 about help progress check rebuild replace in-place split-in-place; do
       case $what in [0-9]) name=panel-$what ;; *) name=$what ;; esac
       shot "$OUT/$look/$name.png" "$dpi" "$what" $size
     done

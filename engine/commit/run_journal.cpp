@@ -101,6 +101,30 @@ void partsInRecord(std::string& out, std::size_t partsIn, off_t length,
     field(out, fingerprint);
 }
 
+void inPlaceSplitRecord(std::string& out, const InPlaceSplitRecord& split) {
+    field(out, "IS");
+    field(out, split.source);
+    identityFields(out, split.original);
+    field(out, split.modifiedSeconds);
+    field(out, split.modifiedNanoseconds);
+    field(out, split.mode);
+    field(out, split.rule);
+    field(out, split.amount);
+    field(out, split.recoveryParts);
+    field(out, split.checksums ? 1 : 0);
+    field(out, split.joinScript ? 1 : 0);
+    field(out, split.base);
+    field(out, split.wholeDigest);
+}
+
+void inPlaceFileRecord(std::string& out, const InPlaceFile& file) {
+    field(out, "IF");
+    field(out, file.name);
+    field(out, file.hidden);
+    identityFields(out, file.identity);
+    field(out, file.digest);
+}
+
 class FieldReader {
 public:
     FieldReader(const std::string& text, bool withFingerprints)
@@ -710,6 +734,12 @@ std::string formatJournal(const JournalContents& contents) {
         if (join->placed)
             field(text, "JD");
     }
+    if (contents.inPlaceSplit)
+        inPlaceSplitRecord(text, *contents.inPlaceSplit);
+    for (const auto& file : contents.inPlaceFiles)
+        inPlaceFileRecord(text, file);
+    if (contents.inPlaceDone)
+        field(text, "ID");
     return text;
 }
 
@@ -804,6 +834,33 @@ std::optional<JournalContents> parseJournal(const std::string& text) {
             contents.inPlace->fingerprint = std::move(fingerprint);
         } else if (*kind == "JD" && contents.inPlace) {
             contents.inPlace->placed = true;
+        } else if (*kind == "IS" && !contents.firstFormat) {
+            InPlaceSplitRecord split;
+            int checksums = 0, joinScript = 0;
+            if (!in.string(split.source) || !in.identity(split.original) ||
+                !in.number(split.modifiedSeconds) || !in.number(split.modifiedNanoseconds) ||
+                !in.number(split.mode) || !in.number(split.rule) || !in.number(split.amount) ||
+                !in.number(split.recoveryParts) || !in.number(checksums) ||
+                !in.number(joinScript) || !in.string(split.base) || !in.string(split.wholeDigest))
+                break;
+            if (!isPlainName(split.source) || isOurTemporaryName(split.source) ||
+                !isPlainName(split.base) || !isFingerprint(split.wholeDigest) ||
+                contents.inPlaceSplit)
+                return std::nullopt;
+            split.checksums = checksums != 0;
+            split.joinScript = joinScript != 0;
+            contents.inPlaceSplit = std::move(split);
+        } else if (*kind == "IF" && contents.inPlaceSplit) {
+            InPlaceFile file;
+            if (!in.string(file.name) || !in.string(file.hidden) || !in.identity(file.identity) ||
+                !in.string(file.digest))
+                break;
+            if (!isPlainName(file.name) || isOurTemporaryName(file.name) ||
+                !isOurTemporaryName(file.hidden) || !isFingerprint(file.digest))
+                return std::nullopt;
+            contents.inPlaceFiles.push_back(std::move(file));
+        } else if (*kind == "ID" && contents.inPlaceSplit) {
+            contents.inPlaceDone = true;
         } else {
             return std::nullopt;
         }
@@ -936,6 +993,42 @@ Result<void> RunJournal::markCommitted(bool durable) {
     return {};
 }
 
+Result<void> RunJournal::addInPlaceSplit(const InPlaceSplitRecord& record) {
+    std::string text;
+    inPlaceSplitRecord(text, record);
+    keep();
+    if (auto written = append(text); !written)
+        return written;
+    if (fs.fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return fileFailure(errno, FileAction::Sync, path);
+    return {};
+}
+
+Result<void> RunJournal::addInPlaceFile(const InPlaceFile& file) {
+    std::string text;
+    inPlaceFileRecord(text, file);
+    if (auto written = append(text); !written)
+        return written;
+    // The source is cut right after: the record must outlive a power cut that catches it.
+    if (fs.fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return fileFailure(errno, FileAction::Sync, path);
+    return {};
+}
+
+Result<void> RunJournal::markInPlaceDone() {
+    std::string text;
+    field(text, "ID");
+    return append(text);
+}
+
+Result<bool> RunJournal::holdLock() {
+    if (fs.tryLock(fd) == 0)
+        return true;
+    if (errno == EWOULDBLOCK)
+        return false;
+    return fileFailure(errno, FileAction::Open, path);
+}
+
 Result<void> RunJournal::addDeletions(const std::vector<JournalContents::Deletion>& deletions) {
     std::string text;
     for (const auto& deletion : deletions)
@@ -1030,6 +1123,17 @@ journalDeletions(FileSystem& fs, const Folder& folder,
 
 namespace {
 
+// Whether a run is going on with the journal at path: it holds the journal's lock.
+bool journalHeld(FileSystem& fs, const std::string& path) {
+    if (isInUse(path))
+        return true;
+    const int fd = fs.open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    FileHandle file(fs, fd);
+    return fs.tryLock(fd) != 0;
+}
+
 // Every journal of this user's whose run is over, with its path, as read. `act` may say a
 // journal is dealt with by returning false to skip the rest of the loop for it.
 template <class Act> void forEachOverRun(FileSystem& fs, Act act) {
@@ -1050,6 +1154,14 @@ template <class Act> void forEachOverRun(FileSystem& fs, Act act) {
             const auto run = parseJournal(*text);
             if (!run)
                 continue;
+            // Its files hold the user's only copy of the source's bytes: only the same split
+            // goes on with it (unfinishedInPlaceSplits). Done but for removing the journal,
+            // which failed, it goes.
+            if (run->inPlaceSplit) {
+                if (run->inPlaceDone && !journalHeld(fs, path))
+                    fs.unlink(path);
+                continue;
+            }
             const bool ours = run->owner == currentProcess();
             if (ours ? isInUse(path) : livenessOf(run->owner) != Liveness::Gone)
                 continue;
@@ -1059,6 +1171,46 @@ template <class Act> void forEachOverRun(FileSystem& fs, Act act) {
 }
 
 } // namespace
+
+// The window's panels take the same size or number.
+std::string inPlaceSplitCommand(const JournalContents& run) {
+    const InPlaceSplitRecord& split = *run.inPlaceSplit;
+    const std::string how = split.rule == 0 ? "--size " + std::to_string(split.amount) + "K"
+                                            : "--parts " + std::to_string(split.amount);
+    std::string options;
+    if (split.recoveryParts > 0)
+        options += " --recovery " + std::to_string(split.recoveryParts);
+    else if (split.joinScript)
+        options += " --join-script";
+    else if (split.checksums)
+        options += " --checksums";
+    return "tolvar-split split --in-place " + how + options + " '" +
+           escapedForDisplay(pathIn(run.folder, split.source)) + "'";
+}
+
+std::vector<FoundInPlaceSplit> unfinishedInPlaceSplits(FileSystem& fs) {
+    std::vector<FoundInPlaceSplit> found;
+    for (const auto& folder : stateCandidates()) {
+        if (!isPrivateFolder(folder))
+            continue;
+        std::vector<std::string> names;
+        if (fs.listFolder(folder, names) != 0)
+            continue;
+        for (const auto& name : names) {
+            if (!isJournalName(name))
+                continue;
+            const std::string path = pathIn(folder, name);
+            struct stat status {};
+            const auto text = readJournal(fs, path, status);
+            if (!text)
+                continue;
+            auto run = parseJournal(*text);
+            if (run && run->inPlaceSplit && !run->inPlaceDone && !journalHeld(fs, path))
+                found.push_back({path, std::move(*run)});
+        }
+    }
+    return found;
+}
 
 std::vector<std::pair<std::string, JournalContents>> unfinishedInPlaceJoins(FileSystem& fs) {
     std::vector<std::pair<std::string, JournalContents>> found;
@@ -1114,6 +1266,12 @@ std::vector<std::string> finishInterruptedRuns(FileSystem& fs) {
                                     {quotedName(pathIn(run.folder, run.inPlace->output)),
                                      quotedName(pathIn(run.folder, run.inPlace->base + "000"))}));
     });
+    for (const auto& split : unfinishedInPlaceSplits(fs))
+        if (announce(split.path))
+            notes.push_back(Message(MessageId::InPlaceSplitUnfinished,
+                                    {escapedForDisplay(pathIn(split.contents.folder,
+                                                              split.contents.inPlaceSplit->source)),
+                                     inPlaceSplitCommand(split.contents)}));
     return notes;
 }
 

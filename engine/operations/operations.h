@@ -46,6 +46,15 @@ struct SplitOptions {
     // With writeChecksums: also write the join script beside the set (base + "join.sh") for
     // recipients without this program.
     bool writeJoinScript = false;
+    // Split in place: cut the source from its end as each broken file is written and flushed,
+    // so only one broken file is ever held twice; the source is gone at the end. The broken
+    // files go into the source's own folder, onto free names only.
+    bool inPlace = false;
+    // Where the broken files do not fit beside the source but would in place: Ask, the window,
+    // asks whether to split in place (No the default); Suggest, the command line, refuses and
+    // says how.
+    enum class WhenOnlyInPlace { Ignore, Ask, Suggest };
+    WhenOnlyInPlace whenOnlyInPlace = WhenOnlyInPlace::Ignore;
 };
 
 // The engine's messages, as catalogue entries (message.h holds their English text); refusals

@@ -3,6 +3,7 @@
 #include "file_handle.h"
 #include "folder_files.h"
 #include "hashed_copy.h"
+#include "in_place_split.h"
 #include "join_script.h"
 #include "operation_tail.h"
 #include "operations.h"
@@ -16,6 +17,7 @@
 #include "room.h"
 #include "room_needs.h"
 #include "run_journal.h"
+#include "split_in_place.h"
 #include "split_plan.h"
 #include "translation.h"
 
@@ -23,9 +25,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace tolvar {
@@ -84,6 +88,8 @@ public:
     // The source's folder and the parts' folder, each held from its first use on.
     std::optional<detail::Folder> sourceFolder;
     std::optional<detail::Folder> partsFolder;
+    // In place: set once the run's journal keeps files that hold the source's bytes.
+    bool unfinishedInPlace = false;
 
 private:
     // The steps of run, in order.
@@ -103,6 +109,10 @@ private:
     detail::Step writeChecksumFiles();
     detail::Step retireEarlierOwn();
     detail::Step commit();
+    // The steps of an in-place split that differ.
+    detail::Step openSourceInPlace();
+    detail::Step refuseOtherFolder();
+    detail::Step splitInPlace();
 
     bool refuse(const std::string& message) {
         context.box.refuse(message);
@@ -139,6 +149,10 @@ private:
     // Files of ours an earlier set left at this set's checksum and join script names: they go
     // with the old set, replaced or retired when the new set takes its place.
     std::vector<std::string> earlierOwn;
+    // In place: the stopped run of the same split this one goes on with, and whether it left
+    // no source (every byte already in its broken files).
+    std::optional<detail::FoundInPlaceSplit> earlier;
+    bool sourceGone = false;
 };
 
 detail::Step Splitter::run() {
@@ -161,7 +175,20 @@ detail::Step Splitter::run() {
         &Splitter::retireEarlierOwn,
         &Splitter::commit,
     };
-    for (const StepOf step : steps) {
+    static constexpr StepOf inPlaceSteps[] = {
+        &Splitter::checkRecoveryCount,
+        &Splitter::openSourceInPlace,
+        &Splitter::planParts,
+        &Splitter::refuseSplitSource,
+        &Splitter::checkPartCount,
+        &Splitter::nameTheSet,
+        &Splitter::holdPartsFolder,
+        &Splitter::refuseOtherFolder,
+        &Splitter::refuseNamesOfTheSource,
+        &Splitter::splitInPlace,
+    };
+    for (const StepOf step :
+         options.inPlace ? std::span<const StepOf>(inPlaceSteps) : std::span<const StepOf>(steps)) {
         const detail::Step done = (this->*step)();
         if (!done || !done.value()) {
             // Closed before anything is said or asked, whatever stopped the split.
@@ -193,8 +220,53 @@ detail::Step Splitter::openSource() {
     return true;
 }
 
+detail::Step Splitter::openSourceInPlace() {
+    auto held = detail::Folder::open(fs, folderOf(source));
+    if (!held)
+        return detail::Folder::failureFor(held.failure(), FileAction::Open, source);
+    sourceFolder.emplace(std::move(held.value()));
+    // Written to: it is cut as the broken files take its bytes. Never through a link, which
+    // would cut a file the user did not name.
+    const std::string name = fileNameOf(source);
+    const int fd =
+        fs.openAt(sourceFolder->fd(), name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        // Every byte in the broken files already, by a run stopped before it put them in place.
+        earlier = detail::earlierInPlaceSplit(fs, *sourceFolder, name, -1);
+        if (!earlier)
+            return fileFailure(ENOENT, FileAction::Open, source);
+        sourceGone = true;
+        return true;
+    }
+    auto opened = detail::ordinaryFileOpened(fs, fd, source, &sourceStat);
+    if (!opened)
+        return opened.failure();
+    sourceFile = std::move(opened.value());
+    // Cut under one name, it would be cut under all: the others would end empty.
+    if (sourceStat.st_nlink > 1)
+        return refuse(Message(MessageId::InPlaceSplitLinked, {escapedForDisplay(source)}));
+    earlier = detail::earlierInPlaceSplit(fs, *sourceFolder, name, sourceFile.get());
+    return true;
+}
+
+detail::Step Splitter::refuseOtherFolder() {
+    if (detail::sameFile(partsFolder->status(), sourceFolder->status()))
+        return true;
+    return refuse(
+        Message(MessageId::InPlaceSplitOtherFolder, {escapedForDisplay(PartFileName(base, 0))}));
+}
+
+detail::Step Splitter::splitInPlace() {
+    detail::InPlaceSplitJob job{context,       options,    rule, amount, source,
+                                *sourceFolder, sourceFile, plan, base,   created};
+    return detail::splitInPlace(job, earlier, unfinishedInPlace);
+}
+
 detail::Step Splitter::planParts() {
-    auto planned = planSplit(rule, amount, sourceStat.st_size);
+    // A split in place that goes on knows the source's length from before its first cut.
+    const off_t length =
+        earlier ? earlier->contents.inPlaceSplit->original.size : sourceStat.st_size;
+    auto planned = planSplit(rule, amount, length);
     if (!planned)
         return planned.failure();
     plan = planned.value();
@@ -204,6 +276,9 @@ detail::Step Splitter::planParts() {
 }
 
 detail::Step Splitter::refuseSplitSource() {
+    // Checked before its first cut; cut short, it may be too short to tell.
+    if (earlier)
+        return true;
     // The tag alone makes a part of it, even cut short: joining it back would be a surprise.
     auto head = readPartHeader(fs, sourceFile.get(), source);
     if (!head)
@@ -267,6 +342,8 @@ bool Splitter::nameIsSafe(const std::string& name) {
 }
 
 detail::Step Splitter::refuseNamesOfTheSource() {
+    if (sourceGone)
+        return true;
     std::vector<std::string> names;
     for (int index = 0; index < partCount(); ++index)
         names.push_back(PartFileName(base, index));
@@ -621,14 +698,63 @@ Result<std::optional<struct stat>> unchangedSource(FileSystem& fs, const detail:
     return std::optional<struct stat>(now);
 }
 
+// A split in place: no question about the source at the end, which is gone. Whatever stopped
+// it, the user hears how to finish it.
+bool endInPlace(Splitter& splitter, const detail::Step& split, OperationContext& context,
+                SplitRule rule, std::int32_t amount, const std::string& Filename,
+                const SplitOptions& options) {
+    if (!split)
+        showFailureReport(context.box, split.failure());
+    if (split && split.value())
+        return true;
+    if (splitter.unfinishedInPlace && splitter.sourceFolder) {
+        detail::JournalContents run;
+        run.folder = splitter.sourceFolder->path();
+        run.inPlaceSplit = detail::InPlaceSplitRecord{};
+        run.inPlaceSplit->source = fileNameOf(Filename);
+        run.inPlaceSplit->rule = static_cast<int>(rule);
+        run.inPlaceSplit->amount = amount;
+        run.inPlaceSplit->recoveryParts = options.recoveryParts;
+        run.inPlaceSplit->checksums = options.writeChecksums;
+        run.inPlaceSplit->joinScript = options.writeJoinScript;
+        context.box.inform(
+            Message(MessageId::InPlaceSplitUnfinished,
+                    {escapedForDisplay(Filename), detail::inPlaceSplitCommand(run)}));
+    }
+    return false;
+}
+
 } // namespace
 
 SplitEnd splitBy(SplitRule rule, const std::string& Filename, std::int32_t amount,
                  const std::string& Prefix, const std::string& DeletePath,
-                 OperationContext& context, const SplitOptions& options) {
-    if (!context.box.ask(messages::kConfirmSplit))
+                 OperationContext& context, const SplitOptions& asked) {
+    SplitOptions options = asked;
+    bool confirmed = false;
+    if (!options.inPlace && options.whenOnlyInPlace != SplitOptions::WhenOnlyInPlace::Ignore &&
+        splitRoom(context.fs, Filename, Prefix, rule, amount, options) ==
+            SplitRoom::FitsOnlyInPlace) {
+        if (options.whenOnlyInPlace == SplitOptions::WhenOnlyInPlace::Suggest) {
+            context.box.refuse(
+                Message(MessageId::InPlaceSplitSuggested, {escapedForDisplay(Filename)}));
+            return SplitEnd::NotDone;
+        }
+        // The question says what it costs: it stands for the confirmation.
+        if (!context.box.askDefaultNo(
+                Message(MessageId::InPlaceSplitQuestion, {escapedForDisplay(Filename)})))
+            return SplitEnd::NotDone;
+        options.inPlace = confirmed = true;
+    }
+    if (!confirmed && !context.box.ask(messages::kConfirmSplit))
         return SplitEnd::NotDone;
     detail::finishInterruptedRuns(context.fs, context.box);
+    if (options.inPlace) {
+        Splitter splitter(context, options, Filename, Prefix, rule, amount);
+        const detail::Step split = splitter.run();
+        return endInPlace(splitter, split, context, rule, amount, Filename, options)
+                   ? SplitEnd::Split
+                   : SplitEnd::NotDone;
+    }
 
     Splitter splitter(context, options, Filename, Prefix, rule, amount);
     const detail::Step split = splitter.run();

@@ -195,6 +195,44 @@ Entry entryFor(MessageId id) {
                    "when more are added after it was closed, so an interrupted in-place join "
                    "could not be picked up safely there. Mount it with the kernel's vfat driver, "
                    "or assemble without joining in place. Nothing was changed.")};
+    // In-place split:
+    case MessageId::InPlaceSplitQuestion:
+        return {N_("There is room to split '{1}' only by shortening it as each broken file is "
+                   "written, so the original file is gone when the split ends. Split it that "
+                   "way?"),
+                Q::SplitInPlace};
+    case MessageId::InPlaceSplitUnfinished:
+        return {N_("An in-place split of '{1}' is unfinished: its bytes are in that file and in "
+                   "hidden broken files beside it, which nothing removes. To finish it, run the "
+                   "same split again: {2}")};
+    case MessageId::InPlaceSplitRunning:
+        return {N_("'{1}' is being split in place by another run right now.")};
+    case MessageId::InPlaceSplitOtherSettings:
+        return {N_("'{1}' is partly split in place with other settings. Finish that split "
+                   "first: {2}")};
+    case MessageId::InPlaceSplitOtherFolder:
+        return {N_("A file split in place keeps its broken files in its own folder, and '{1}' "
+                   "is elsewhere. Choose no destination, or one in the file's own folder.")};
+    case MessageId::InPlaceSplitNameTaken:
+        return {N_("'{1}' is already there. A split in place puts its files only onto free "
+                   "names: move the earlier files away first.")};
+    case MessageId::InPlaceSplitSourceChanged:
+        return {N_("'{1}' is no longer as the split in place left it, so it was not cut "
+                   "further. Nothing is lost: its bytes are in it and in the broken files "
+                   "already written.")};
+    case MessageId::InPlaceSplitFileMissing:
+        return {N_("A broken file the split in place had written ('{1}') is no longer where it "
+                   "was left, so the split cannot go on. Put it back and run the same split "
+                   "again.")};
+    case MessageId::InPlaceSplitSuggested:
+        return {N_("There is no room to split '{1}' beside it, but there is if it is shortened "
+                   "as each broken file is written: that needs room for its largest broken file "
+                   "plus the recovery and checksum files. Add --in-place to split it that "
+                   "way; the original file is gone when the split ends.")};
+    case MessageId::InPlaceSplitLinked:
+        return {N_("'{1}' has other names (hard links): split in place, it would be emptied "
+                   "under them too. Split it without shortening it, or remove the other "
+                   "names first.")};
     }
     return {""};
 }

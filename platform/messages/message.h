@@ -24,6 +24,8 @@ enum class QuestionKind {
     // In-place joins.
     InPlaceJoin,      // whether to assemble by deleting each broken file as it goes in
     InPlaceUnchecked, // whether to do so although no checksum file vouches for the contents
+    // In-place split:
+    SplitInPlace, // whether to split a file that has no room beside it by shortening it
 };
 
 // One id per message; catalogue.cpp holds each one's English text and question kind.
@@ -97,6 +99,17 @@ enum class MessageId {
     InPlaceDiffers,
     InPlaceRoomNeeded,
     InPlaceUnsafeDriver,
+    // In-place split:
+    InPlaceSplitQuestion,
+    InPlaceSplitUnfinished,
+    InPlaceSplitRunning,
+    InPlaceSplitOtherSettings,
+    InPlaceSplitOtherFolder,
+    InPlaceSplitNameTaken,
+    InPlaceSplitSourceChanged,
+    InPlaceSplitFileMissing,
+    InPlaceSplitSuggested,
+    InPlaceSplitLinked,
 };
 
 class Message {

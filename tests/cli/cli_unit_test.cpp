@@ -82,6 +82,7 @@ TEST(ParseCommandLine, TheFirstProblemIsReported) {
         {{"join", "-n", "3", "p"}, "--parts applies to split only"},
         {{"split", "--no-checksums", "-s", "1", "f"}, "--no-checksums applies to join only"},
         {{"join", "--join-script", "p"}, "--join-script applies to split only"},
+        {{"info", "--in-place", "p"}, "--in-place applies to split and join only"},
         // A file name from a folder anyone writes to, as a shell's * hands it over.
         {{"info", "a", "b\x1b[2J\a"}, "unexpected argument 'b\\033[2J\\a'"},
     };
@@ -102,6 +103,7 @@ TEST(ParseCommandLine, LongOptionsMayBeCutToAnyUnambiguousBeginning) {
     EXPECT_TRUE(split.checksums);
     EXPECT_EQ(split.recoveryText, "2");
     EXPECT_TRUE(parsedOptions({"join", "--delete-p", "f"}).deleteParts);
+    EXPECT_TRUE(parsedOptions({"split", "--in", "-s", "1", "f"}).inPlace);
     EXPECT_EQ(parsedOptions({"--vers"}).command, Command::Version);
 }
 

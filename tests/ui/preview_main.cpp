@@ -1,8 +1,8 @@
 // Shows the real window with one panel in view, with the About box open, with the progress
 // dialog of a split, with the check of a set that has a damaged and a missing broken file, or
-// with the rebuild, the replace or the in-place question, so the screenshot script can photograph
-// it under Xvfb. Not installed; settings and the set go to temporary folders so the user's saved
-// position is never touched.
+// with the rebuild, the replace or either in-place question, so the screenshot script can
+// photograph it under Xvfb. Not installed; settings and the set go to temporary folders so the
+// user's saved position is never touched.
 #include "assembly_checks.h"
 #include "check_dialog.h"
 #include "frm_main.h"
@@ -64,8 +64,7 @@ int main(int argc, char* argv[]) {
     if (args.size() < 2 || args.size() > 3 || !sized) {
         std::fprintf(stderr, "usage: tolvar_ui_preview "
                              "1|2|3|4|5|about|help|progress|progress-moved|check|rebuild|replace|"
-                             "in-place "
-                             "[font point size]\n");
+                             "in-place|split-in-place [font point size]\n");
         return 2;
     }
     if (pointSize > 0) {
@@ -104,6 +103,14 @@ int main(int argc, char* argv[]) {
                     "'/home/user/Videos/holiday-2026.003': damaged (altered)\n"
                     "'/home/user/Videos/holiday-2026.005': missing",
                     {"holiday-2026.003", "holiday-2026.005"}));
+        });
+    } else if (what == QLatin1String("split-in-place")) {
+        // The question a split that fits only in place asks, over the split-by-size panel.
+        window.ShowPanel(QStringLiteral("1"));
+        QTimer::singleShot(300, &window, [&window] {
+            tolvar::QtMessageBox box(&window);
+            box.askDefaultNo(tolvar::Message(tolvar::MessageId::InPlaceSplitQuestion,
+                                             {"/media/stick/holiday-2026.mkv"}));
         });
     } else {
         window.ShowPanel(what);

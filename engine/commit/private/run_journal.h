@@ -20,6 +20,7 @@
 #include "message_box.h"
 #include "process_identity.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,6 +60,33 @@ Result<std::string> fingerprintOf(FileSystem& fs, int fd, off_t size,
 // size given; fills status. Nothing when it cannot be read.
 std::optional<std::string> fingerprintAt(FileSystem& fs, int folder, const std::string& name,
                                          struct stat& status);
+
+// An in-place split (split_in_place.h): the source as it was before its first cut and how it
+// is cut, so that running the same split again picks up where a kill stopped it. Names are
+// plain names in the journal's folder.
+struct InPlaceSplitRecord {
+    std::string source;    // the file being cut; its bytes not yet in a broken file
+    FileIdentity original; // device, inode and length before the first cut (no fingerprint)
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::uint32_t mode = 0;
+    int rule = 0; // SplitRule
+    std::int32_t amount = 0;
+    int recoveryParts = 0;
+    bool checksums = false;
+    bool joinScript = false;
+    std::string base;        // the set's names but for their index
+    std::string wholeDigest; // 64 hex digits of the whole source, or empty without checksums
+};
+
+// A file of an in-place split, complete and flushed under its hidden name: it holds the user's
+// only copy of its bytes once the source is cut. No clean-up ever removes it.
+struct InPlaceFile {
+    std::string name;   // the real name it goes to at the end
+    std::string hidden; // our hidden name it waits under
+    FileIdentity identity;
+    std::string digest; // 64 hex digits of its contents, or empty without checksums
+};
 
 // What a journal holds. Names are plain names in `folder`.
 struct JournalContents {
@@ -116,6 +144,12 @@ struct JournalContents {
         bool placed = false;         // the temporary has taken the real name
     };
     std::optional<InPlaceJoin> inPlace;
+    // An in-place split's journal: no clean-up acts on it; only the same split, run again,
+    // goes on with it (and removes it once the set is in place).
+    std::optional<InPlaceSplitRecord> inPlaceSplit;
+    std::vector<InPlaceFile> inPlaceFiles;
+    // Every file of the in-place split has its name: the journal only waits to be removed.
+    bool inPlaceDone = false;
 };
 
 // The journal's bytes (always the current format), and back. Parsing reads the current and the
@@ -163,7 +197,7 @@ public:
     Result<void> markCommitted(bool durable);
     // What it says stays for the next run: something could not be undone.
     void keep() { kept = true; }
-    // Its run is over after all: removed when the object goes.
+    // Its run is over after all (an in-place run that finished): removed when the object goes.
     void drop() { kept = false; }
 
     // An in-place join's records (see JournalContents::InPlaceJoin), each flushed to the disk
@@ -177,6 +211,16 @@ public:
     // interrupted run's record stays the one record of that join.
     static Result<std::unique_ptr<RunJournal>> adopt(FileSystem& fs, const std::string& path,
                                                      const std::string& reportPath);
+
+    // An in-place split's records, each flushed to the disk before the run cuts anything it
+    // vouches for. The journal is then kept whatever stops the run.
+    Result<void> addInPlaceSplit(const InPlaceSplitRecord& record);
+    Result<void> addInPlaceFile(const InPlaceFile& file);
+    // Marks the in-place split done, for a journal that then fails to go.
+    Result<void> markInPlaceDone();
+    // Takes the journal's lock, held while the run lives: another run of the same in-place
+    // split, or a clean-up, sees the run is going on. False when another holds it.
+    Result<bool> holdLock();
 
 private:
     Result<void> appendDurably(const std::string& text);
@@ -209,11 +253,22 @@ journalDeletions(FileSystem& fs, const Folder& folder,
 // The journals of this user's in-place joins whose runs are over (see JournalContents), with
 // their paths. None of them is ever settled by finishInterruptedRuns.
 std::vector<std::pair<std::string, JournalContents>> unfinishedInPlaceJoins(FileSystem& fs);
+// An unfinished in-place split's journal as found in the state folder.
+struct FoundInPlaceSplit {
+    std::string path; // the journal
+    JournalContents contents;
+};
+// The in-place splits no run is going on with (none holds its journal's lock).
+std::vector<FoundInPlaceSplit> unfinishedInPlaceSplits(FileSystem& fs);
+// The command that finishes an in-place split: the same split again, as the command line
+// spells it.
+std::string inPlaceSplitCommand(const JournalContents& run);
 
 // Finishes or undoes, in every folder they recorded, what this user's killed runs left: runs
-// whose owner is certainly gone (see livenessOf). Gives one line for each run it dealt with.
-// A journal whose folder is missing, does not answer within a second, or is now another
-// folder stays untouched for a later run, with one line per folder and process saying so.
+// whose owner is certainly gone (see livenessOf). An unfinished in-place split is never acted
+// on: its files hold the user's only copy; one line says how to finish it. Gives one line for each
+// run it dealt with. A journal whose folder is missing, does not answer within a second, or is now
+// another folder stays untouched for a later run, with one line per folder and process saying so.
 // Each folder is reached once, checked, and then acted on only through its descriptor.
 std::vector<std::string> finishInterruptedRuns(FileSystem& fs);
 // The same, each line told through box.
