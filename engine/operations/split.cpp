@@ -731,12 +731,15 @@ SplitEnd splitBy(SplitRule rule, const std::string& Filename, std::int32_t amoun
                  OperationContext& context, const SplitOptions& asked) {
     SplitOptions options = asked;
     bool confirmed = false;
-    if (!options.inPlace && options.whenOnlyInPlace != SplitOptions::WhenOnlyInPlace::Ignore &&
-        splitRoom(context.fs, Filename, Prefix, rule, amount, options) ==
-            SplitRoom::FitsOnlyInPlace) {
+    const SplitRoomCheck room =
+        options.inPlace || options.whenOnlyInPlace == SplitOptions::WhenOnlyInPlace::Ignore
+            ? SplitRoomCheck{}
+            : splitRoom(context.fs, Filename, Prefix, rule, amount, options);
+    if (room.verdict == SplitRoom::FitsOnlyInPlace) {
         if (options.whenOnlyInPlace == SplitOptions::WhenOnlyInPlace::Suggest) {
-            context.box.refuse(
-                Message(MessageId::InPlaceSplitSuggested, {escapedForDisplay(Filename)}));
+            context.box.refuse(Message(MessageId::InPlaceSplitSuggested,
+                                       {escapedForDisplay(Filename), roomInWords(room.plain),
+                                        roomInWords(room.free), roomInWords(room.inPlace)}));
             return SplitEnd::NotDone;
         }
         // The question says what it costs: it stands for the confirmation.

@@ -41,28 +41,28 @@ std::uint64_t checksumFilesSize(std::int64_t partCount, const SplitOptions& opti
 
 } // namespace
 
-SplitRoom splitRoom(FileSystem& fs, const std::string& source, const std::string& prefix,
-                    SplitRule rule, std::int32_t amount, const SplitOptions& options) {
+SplitRoomCheck splitRoom(FileSystem& fs, const std::string& source, const std::string& prefix,
+                         SplitRule rule, std::int32_t amount, const SplitOptions& options) {
     struct stat st {};
     if (fs.stat(source, &st) != 0 || !S_ISREG(st.st_mode))
-        return SplitRoom::Unknown;
+        return {};
     const auto planned = planSplit(rule, amount, st.st_size);
     const auto base = partBaseName(source, prefix);
     if (!planned || planned.value().verdict != SplitPlan::Verdict::Ready || !base)
-        return SplitRoom::Unknown;
+        return {};
     const SplitPlan& plan = planned.value();
     auto folder = detail::Folder::open(fs, folderOf(PartFileName(*base, 0)));
     if (!folder)
-        return SplitRoom::Unknown;
+        return {};
     // The plain split's own figures, so the run is offered in place exactly when the plain one
     // would be refused.
     const RoomCheck beside =
         splitRoomAt(fs, folder.value().path(), plan, options, fileNameOf(*base).size());
     if (!beside.free)
-        return SplitRoom::Unknown;
+        return {};
+    SplitRoomCheck check{SplitRoom::FitsBeside, beside.need, *beside.free, 0};
     if (beside.fits())
-        return SplitRoom::FitsBeside;
-    const std::uint64_t room = *beside.free;
+        return check;
     std::uint64_t recovery = 0;
     if (options.recoveryParts > 0) {
         const RecoveryLayout layout{static_cast<int>(plan.partCount), options.recoveryParts,
@@ -75,13 +75,14 @@ SplitRoom splitRoom(FileSystem& fs, const std::string& source, const std::string
     const std::uint64_t extra = recovery + checksumFilesSize(plan.partCount, options);
     // Every header and every file's last block stay; the source gives back its bytes as the
     // broken files take them, so one broken file is the most ever held twice.
-    const std::uint64_t inPlace = onDisk(static_cast<std::uint64_t>(plan.partSize) + kHeaderSize) +
-                                  count * onDisk(0) + count * kHeaderSize + extra;
+    check.inPlace = onDisk(static_cast<std::uint64_t>(plan.partSize) + kHeaderSize) +
+                    count * onDisk(0) + count * kHeaderSize + extra;
     // Only a source in that folder gives its room back there.
-    if (room >= inPlace && folder.value().status().st_dev == st.st_dev &&
-        folderOf(PartFileName(*base, 0)) == folderOf(source))
-        return SplitRoom::FitsOnlyInPlace;
-    return SplitRoom::FitsNeither;
+    const bool sameFolder = folder.value().status().st_dev == st.st_dev &&
+                            folderOf(PartFileName(*base, 0)) == folderOf(source);
+    check.verdict = check.free >= check.inPlace && sameFolder ? SplitRoom::FitsOnlyInPlace
+                                                              : SplitRoom::FitsNeither;
+    return check;
 }
 
 namespace detail {

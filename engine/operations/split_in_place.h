@@ -23,10 +23,19 @@ enum class SplitRoom {
     FitsNeither,
 };
 
+// Where they fit, with the figures a suggestion names: what the plain split needs, what the
+// folder has and what the split in place needs (zero where unknown).
+struct SplitRoomCheck {
+    SplitRoom verdict = SplitRoom::Unknown;
+    std::uint64_t plain = 0;
+    std::uint64_t free = 0;
+    std::uint64_t inPlace = 0;
+};
+
 // Where the files a split of source (as SplitFile takes it: prefix, rule and amount) writes
 // would fit. In place, the folder must hold the largest broken file, every header and the
 // recovery and checksum files, each rounded up to whole blocks; beside it, the whole set.
-SplitRoom splitRoom(FileSystem& fs, const std::string& source, const std::string& prefix,
-                    SplitRule rule, std::int32_t amount, const SplitOptions& options);
+SplitRoomCheck splitRoom(FileSystem& fs, const std::string& source, const std::string& prefix,
+                         SplitRule rule, std::int32_t amount, const SplitOptions& options);
 
 } // namespace tolvar

@@ -225,10 +225,11 @@ Entry entryFor(MessageId id) {
                    "was left, so the split cannot go on. Put it back and run the same split "
                    "again.")};
     case MessageId::InPlaceSplitSuggested:
-        return {N_("There is no room to split '{1}' beside it, but there is if it is shortened "
-                   "as each broken file is written: that needs room for its largest broken file "
-                   "plus the recovery and checksum files. Add --in-place to split it that "
-                   "way; the original file is gone when the split ends.")};
+        return {N_("There is no room to split '{1}' beside it: the broken files need {2}, and {3} "
+                   "are free. Shortened as each broken file is written, it needs room only for "
+                   "its largest broken file plus the recovery and checksum files: {4}. Add "
+                   "--in-place to split it that way; the original file is gone when the split "
+                   "ends.")};
     case MessageId::InPlaceSplitLinked:
         return {N_("'{1}' has other names (hard links): split in place, it would be emptied "
                    "under them too. Split it without shortening it, or remove the other "

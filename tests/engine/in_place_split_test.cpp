@@ -3,6 +3,7 @@
 // stranger plants is never acted on; and on a real, nearly full tmpfs it fits where a plain
 // split does not.
 
+#include "room_check.h"
 #include "split_in_place.h"
 #include "test_support.h"
 
@@ -23,6 +24,11 @@ struct Shape {
     bool checksums;
     bool joinScript;
 };
+
+// Named in test listings by its name, not its bytes.
+void PrintTo(const Shape& shape, std::ostream* out) {
+    *out << shape.name;
+}
 
 const Shape kShapes[] = {
     {"BySize", SplitRule::Kilobytes, 1, 0, false, false},
@@ -311,15 +317,37 @@ TEST(InPlaceSplit, FitsOnANearlyFullTmpfs) {
     const std::string content = randomBytes(1800 * 1024, 3);
     writeFile(mount + "/movie.avi", content);
     SplitOptions options;
-    EXPECT_EQ(splitRoom(defaultFileSystem(), mount + "/movie.avi", "", SplitRule::Kilobytes, 256,
-                        options),
-              SplitRoom::FitsOnlyInPlace);
+    EXPECT_EQ(
+        splitRoom(defaultFileSystem(), mount + "/movie.avi", "", SplitRule::Kilobytes, 256, options)
+            .verdict,
+        SplitRoom::FitsOnlyInPlace);
 
     auto box = scriptedBox();
     box.reset({MsgAnswer::Yes});
     box.answerRestWith(MsgAnswer::No);
     OperationContext context{box, defaultFileSystem()};
     EXPECT_FALSE(SplitFile(mount + "/movie.avi", 256, "", mount + "/movie.avi", context, options));
+    EXPECT_EQ(readFile(mount + "/movie.avi"), content);
+
+    // The command line's way: refused before anything is written, naming what the plain split
+    // needs, what is free and what in place needs, which is less.
+    options.whenOnlyInPlace = SplitOptions::WhenOnlyInPlace::Suggest;
+    box.reset({});
+    EXPECT_FALSE(SplitFile(mount + "/movie.avi", 256, "", mount + "/movie.avi", context, options));
+    const SplitRoomCheck room = splitRoom(defaultFileSystem(), mount + "/movie.avi", "",
+                                          SplitRule::Kilobytes, 256, options);
+    EXPECT_LT(room.inPlace, room.free);
+    EXPECT_LT(room.free, room.plain);
+    ASSERT_EQ(box.shown().size(), 1u);
+    EXPECT_EQ(box.shown()[0].text,
+              "There is no room to split '" + mount +
+                  "/movie.avi' beside it: the broken files need " + roomInWords(room.plain) +
+                  ", and " + roomInWords(room.free) +
+                  " are free. Shortened as each broken file is written, it needs room only for its "
+                  "largest broken file plus the recovery and checksum files: " +
+                  roomInWords(room.inPlace) +
+                  ". Add --in-place to split it that way; the original file is gone when the split "
+                  "ends.");
     EXPECT_EQ(readFile(mount + "/movie.avi"), content);
 
     // The window's way: the question, No by default, stands for the confirmation.
