@@ -242,9 +242,10 @@ benchIn() {
 }
 
 # benchJoinInPlace FOLDER: `join --in-place` against the plain join of the same checksummed set
-# (100 MiB parts), in alternating order with a cold write-back; the set is split again,
-# outside the timing, before each run, since an in-place join deletes it. Target: at most 1.1
-# times the plain join's time.
+# (100 MiB parts) that ends the same way, with the broken files gone (`--delete-parts`, which
+# flushes the rebuilt file before it deletes them, as the in-place join does for each part), in
+# alternating order with a cold write-back; the set is split again, outside the timing, before
+# each run. Target: at most 1.1 times the plain join's time.
 benchJoinInPlace() {
     [ -n "$cli" ] || { echo "in-place join: skipped (no tolvar-split)"; return; }
     scratch=$(newScratch "$1")
@@ -265,7 +266,7 @@ benchJoinInPlace() {
             "$cli" split --size "${kb}K" --checksums --delete-source --yes \
                 "$scratch/$who/big.bin" </dev/null 2>/dev/null
             if [ "$who" = plain ]; then
-                timeRun /dev/null "$cli" join --yes "$scratch/$who/big.000" </dev/null
+                timeRun /dev/null "$cli" join --yes --delete-parts "$scratch/$who/big.000" </dev/null
             else
                 timeRun /dev/null "$cli" join --in-place --yes "$scratch/$who/big.000" </dev/null
             fi
@@ -284,12 +285,13 @@ benchJoinInPlace() {
         ratios+=" $(awk -v a="${ns[in-place.join]}" -v b="${ns[plain.join]}" \
             'BEGIN { printf "%.4f", a / b }')"
     done
-    echo "  join --in-place / join: $(spread "$ratios")   (target <= 1.1)"
+    echo "  join --in-place / join --delete-parts: $(spread "$ratios")   (target <= 1.1)"
     rm -rf "$scratch"
 }
 
-# benchSplitInPlace FOLDER: split --in-place against a plain split of the same file (target: at most
-# 1.1 times its time), both through tolvar-split, in alternating order with a cold write-back.
+# benchSplitInPlace FOLDER: split --in-place against a plain split of the same file that ends the
+# same way, with the source gone (`--delete-source`; target: at most 1.1 times its time), both
+# through tolvar-split, in alternating order with a cold write-back.
 # Each run splits a fresh copy of the source, made outside the timing in a folder of its own,
 # and its parts go beside it; the in-place set of the warm-up pair is joined and compared.
 benchSplitInPlace() {
@@ -317,7 +319,7 @@ benchSplitInPlace() {
                 timeRun /dev/null "$cli" split --in-place --size "${kb}K" --yes \
                     "$scratch/$who/big.bin" </dev/null
             else
-                timeRun /dev/null "$cli" split --size "${kb}K" --yes "$scratch/$who/big.bin" \
+                timeRun /dev/null "$cli" split --size "${kb}K" --delete-source --yes "$scratch/$who/big.bin" \
                     </dev/null
             fi
             ns[$who]=$lastNs
@@ -337,7 +339,7 @@ benchSplitInPlace() {
         inPlaceRatios+=" $(awk -v a="${ns[inplace]}" -v b="${ns[plain]}" \
             'BEGIN { printf "%.4f", a / b }')"
     done
-    echo "  split --in-place / split: $(spread "$inPlaceRatios")   (target <= 1.1)"
+    echo "  split --in-place / split --delete-source: $(spread "$inPlaceRatios")   (target <= 1.1)"
     rm -rf "$scratch"
 }
 if [ "${TOLVAR_BENCH_ONLY:-}" = in-place ]; then

@@ -207,6 +207,11 @@ int PosixFileSystem::truncate(int fd, off_t length) {
     }
 }
 
+void PosixFileSystem::startWriteBack(int fd, off_t offset, off_t length) {
+    // A hint: where the call is refused, the flush that follows does all the work.
+    ::sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 FileSystem& defaultFileSystem() {
     static PosixFileSystem fileSystem;
     return fileSystem;

@@ -81,6 +81,14 @@ public:
     // drops the source's tail once a broken file holds it, and a run picking up an interrupted
     // in-place join drops what it wrote after its last durable record.
     virtual int truncate(int fd, off_t length) = 0;
+    // Starts writing bytes [offset, offset + length) of an open file to the disk without
+    // waiting (sync_file_range), so a flush that must follow waits less. Only a hint: it makes
+    // nothing durable, and a file layer may ignore it.
+    virtual void startWriteBack(int fd, off_t offset, off_t length) {
+        (void)fd;
+        (void)offset;
+        (void)length;
+    }
 };
 
 // The real file system.
@@ -118,6 +126,7 @@ public:
     int fstatfs(int fd, struct statfs* info) override;
     int tryLock(int fd) override;
     int truncate(int fd, off_t length) override;
+    void startWriteBack(int fd, off_t offset, off_t length) override;
 };
 
 // A process-wide PosixFileSystem for callers that do not inject their own.

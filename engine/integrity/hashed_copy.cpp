@@ -66,13 +66,15 @@ Result<void> hashWritten(FileSystem& fs, ParallelHasher& hasher, int readFd, off
 Step copyHashed(FileSystem& fs, Copier& copier, ParallelHasher& hasher, int in, off_t& inOffset,
                 int out, int outReadFd, off_t& outLength, std::uint64_t count,
                 const std::string& inPath, const std::string& outPath,
-                std::span<const HashTarget> targets) {
+                std::span<const HashTarget> targets, bool writeBackEarly) {
     while (count > 0) {
         const std::uint64_t chunk = endingOnRun(outLength, std::min(count, kHashedChunk), count);
         auto copied = copier.copyExactly(in, inOffset, out, outLength, chunk, inPath, outPath);
         if (!copied || !copied.value())
             return copied;
         const off_t end = outLength + static_cast<off_t>(chunk);
+        if (writeBackEarly)
+            fs.startWriteBack(out, outLength, static_cast<off_t>(chunk));
         if (auto hashed = hashWritten(fs, hasher, outReadFd, outLength, end, outPath, targets);
             !hashed)
             return hashed.failure();

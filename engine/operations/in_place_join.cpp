@@ -505,7 +505,10 @@ detail::Step InPlaceJoiner::moveParts() {
         return {};
     };
     if (!state.digest.empty()) {
-        hasher = std::make_unique<detail::ParallelHasher>();
+        // Room for 64 MiB of written bytes waiting to be hashed: the one whole-file stream then
+        // goes on hashing while each part is flushed and deleted, which take as long as copying
+        // it, instead of the copy waiting for the hash.
+        hasher = std::make_unique<detail::ParallelHasher>(1, 64);
         wholeStream = hasher->openStream(0);
     }
     // What an interrupted run wrote is read once, in order: that takes the descriptor to where
@@ -558,7 +561,7 @@ detail::Step InPlaceJoiner::moveParts() {
         const off_t before = written;
         const detail::Step copied =
             hasher ? detail::copyHashed(fs, copier, *hasher, opened.value().get(), inOffset, out,
-                                        back, written, payload, path, output(), targets)
+                                        back, written, payload, path, output(), targets, true)
                    : copier.copyExactly(opened.value().get(), inOffset, out, written, payload, path,
                                         output());
         if (!copied || !copied.value()) {

@@ -25,10 +25,12 @@ Result<void> hashWritten(FileSystem& fs, ParallelHasher& hasher, int readFd, off
 
 // Copier::copyExactly in chunks, hashing each chunk back from the file written while the next
 // is copied. outLength is the written file's length so far (advanced). False when the
-// observer cancelled.
+// observer cancelled. With writeBackEarly, each chunk starts on its way to the disk as soon as
+// it is copied, for a caller that flushes the file right after: the disk then writes while
+// the chunks are hashed.
 Step copyHashed(FileSystem& fs, Copier& copier, ParallelHasher& hasher, int in, off_t& inOffset,
                 int out, int outReadFd, off_t& outLength, std::uint64_t count,
                 const std::string& inPath, const std::string& outPath,
-                std::span<const HashTarget> targets);
+                std::span<const HashTarget> targets, bool writeBackEarly = false);
 
 } // namespace tolvar::detail
