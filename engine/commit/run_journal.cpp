@@ -68,10 +68,16 @@ bool isFingerprint(std::string_view text) {
                             }));
 }
 
+// A record naming one file by what it is: a kind, its name and its identity.
+void fileRecord(std::string& out, const char* kind, const std::string& name,
+                const FileIdentity& identity) {
+    field(out, kind);
+    field(out, name);
+    identityFields(out, identity);
+}
+
 void deletionRecord(std::string& out, const JournalContents::Deletion& deletion) {
-    field(out, "D");
-    field(out, deletion.name);
-    identityFields(out, deletion.identity);
+    fileRecord(out, "D", deletion.name, deletion.identity);
 }
 
 // An in-place join's start: its names, then every file it will delete, by kind.
@@ -81,16 +87,10 @@ void inPlaceRecords(std::string& out, const JournalContents::InPlaceJoin& join) 
     field(out, join.temporary);
     field(out, join.base);
     field(out, join.digest);
-    for (const auto& part : join.parts) {
-        field(out, "JP");
-        field(out, part.name);
-        identityFields(out, part.identity);
-    }
-    for (const auto& file : join.after) {
-        field(out, "JA");
-        field(out, file.name);
-        identityFields(out, file.identity);
-    }
+    for (const auto& part : join.parts)
+        fileRecord(out, "JP", part.name, part.identity);
+    for (const auto& file : join.after)
+        fileRecord(out, "JA", file.name, file.identity);
 }
 
 void partsInRecord(std::string& out, std::size_t partsIn, off_t length,
@@ -712,11 +712,8 @@ std::string formatJournal(const JournalContents& contents) {
     field(text, contents.folder);
     field(text, contents.folderDevice);
     field(text, contents.folderInode);
-    for (const auto& temporary : contents.temporaries) {
-        field(text, "T");
-        field(text, temporary.name);
-        identityFields(text, temporary.identity);
-    }
+    for (const auto& temporary : contents.temporaries)
+        fileRecord(text, "T", temporary.name, temporary.identity);
     for (const auto& name : contents.intended) {
         field(text, "N");
         field(text, name);
@@ -970,9 +967,7 @@ Result<void> RunJournal::addIntended(const std::string& temporaryPath) {
 
 Result<void> RunJournal::addTemporary(const std::string& temporaryPath, const struct stat& st) {
     std::string text;
-    field(text, "T");
-    field(text, fileNameOf(temporaryPath));
-    identityFields(text, FileIdentity::of(st));
+    fileRecord(text, "T", fileNameOf(temporaryPath), FileIdentity::of(st));
     return append(text);
 }
 

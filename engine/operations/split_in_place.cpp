@@ -151,6 +151,8 @@ private:
     Step start();
     Step writeSet();
     Step takeOver(const FoundInPlaceSplit& earlier);
+    // This run's journal, its lock held and the split recorded in it.
+    Result<void> startJournal();
     Step checkNames();
     Step checkSource(int& next);
     Step writePart(int index, ProgressTracker& tracker, Copier& copier);
@@ -310,15 +312,19 @@ Step InPlaceSplit::start() {
         }
         split.wholeDigest = toHex(whole.finish());
     }
+    if (auto started = startJournal(); !started)
+        return started.failure();
+    return true;
+}
+
+Result<void> InPlaceSplit::startJournal() {
     auto started = RunJournal::start(fs, folder, "split", job.source);
     if (!started)
         return started.failure();
     journal = std::move(started.value());
     if (auto locked = journal->holdLock(); !locked)
         return locked.failure();
-    if (auto written = journal->addInPlaceSplit(split); !written)
-        return written.failure();
-    return true;
+    return journal->addInPlaceSplit(split);
 }
 
 Step InPlaceSplit::takeOver(const FoundInPlaceSplit& earlier) {
@@ -353,14 +359,8 @@ Step InPlaceSplit::takeOver(const FoundInPlaceSplit& earlier) {
             st.st_uid == ::geteuid() && st.st_nlink == 1 && fs.unlinkAt(folder.fd(), name) != 0)
             return fileFailure(errno, FileAction::Delete, folder.pathOf(name));
     }
-    auto started = RunJournal::start(fs, folder, "split", job.source);
-    if (!started)
+    if (auto started = startJournal(); !started)
         return started.failure();
-    journal = std::move(started.value());
-    if (auto locked = journal->holdLock(); !locked)
-        return locked.failure();
-    if (auto written = journal->addInPlaceSplit(split); !written)
-        return written.failure();
     for (const InPlaceFile& file : files)
         if (auto written = journal->addInPlaceFile(file); !written)
             return written.failure();
