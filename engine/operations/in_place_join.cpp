@@ -63,6 +63,11 @@ JoinRoom roomForJoin(FileSystem& fs, const JoinPlan& plan) {
     if (plan.checksums.companionStatus)
         checksums += static_cast<std::uint64_t>(plan.checksums.companionStatus->st_size);
     room.inPlace = largest + checksums;
+    struct stat output {};
+    struct stat parts {};
+    room.besideTheParts = fs.stat(folderOf(plan.output), &output) == 0 &&
+                          fs.stat(folderOf(plan.chosen), &parts) == 0 &&
+                          output.st_dev == parts.st_dev && output.st_ino == parts.st_ino;
     return room;
 }
 

@@ -34,7 +34,12 @@ struct JoinRoom {
     std::optional<std::uint64_t> free; // what the folder has; nothing when it cannot be known
 
     bool fitsPlainly() const { return !free || *free >= plain; }
-    bool fitsOnlyInPlace() const { return free && *free < plain && *free >= inPlace; }
+    // An in-place join frees room only where the broken files are: with the rebuilt file
+    // going to another folder it is no way out.
+    bool besideTheParts = false;
+    bool fitsOnlyInPlace() const {
+        return besideTheParts && free && *free < plain && *free >= inPlace;
+    }
 };
 JoinRoom roomForJoin(FileSystem& fs, const JoinPlan& plan);
 

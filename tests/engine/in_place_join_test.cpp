@@ -305,6 +305,14 @@ TEST(InPlaceJoinRoom, JoinsOnADiskWithRoomForOneMorePart) {
     const JoinRoom room = roomForJoin(context.fs, plan);
     EXPECT_TRUE(room.fitsOnlyInPlace())
         << room.plain << " " << room.inPlace << " " << room.free.value_or(0);
+    // Rebuilt into another folder, even on the same disk, deleting the broken files as they
+    // go cannot be offered: an in-place join puts the file beside them.
+    std::filesystem::create_directory(disk + "/out");
+    const JoinPlan elsewherePlan = planJoin(
+        context.fs, {disk + "/movie.000", disk + "/out/movie.", PlanFor::Join, PlanDepth::Headers});
+    ASSERT_EQ(elsewherePlan.output, disk + "/out/movie.avi");
+    EXPECT_FALSE(roomForJoin(context.fs, elsewherePlan).fitsOnlyInPlace());
+    std::filesystem::remove(disk + "/out");
     EXPECT_TRUE(joinInPlaceAgain(context.fs, disk + "/movie.000"));
     EXPECT_EQ(listDir(disk), std::set<std::string>{"movie.avi"});
     EXPECT_EQ(readFile(disk + "/movie.avi"), original);
