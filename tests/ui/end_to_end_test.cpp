@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 using namespace tolvar;
@@ -48,6 +49,17 @@ public:
     int pauseMs = 0;
     // A path whose status the file system refuses to give, as behind an unreadable folder.
     std::string unreadable;
+    // The free room every folder reports, in bytes; zero: what the disk says.
+    std::uint64_t freeRoom = 0;
+
+    int fstatfs(int fd, struct statfs* info) override {
+        const int result = PosixFileSystem::fstatfs(fd, info);
+        if (result == 0 && freeRoom > 0) {
+            info->f_frsize = 4096;
+            info->f_bavail = freeRoom / 4096;
+        }
+        return result;
+    }
 
     int stat(const std::string& path, struct stat* st) override {
         if (path == unreadable) {
@@ -122,6 +134,7 @@ private slots:
         dialogs = FakeFileDialogs();
         files.pauseMs = 0;
         files.unreadable.clear();
+        files.freeRoom = 0;
         window = std::make_unique<frmMain>(WindowServices{&box, &dialogs, &files});
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -196,6 +209,38 @@ private slots:
                  (Texts{kConfirmAssemble, deleteParts(6, path("disk.img")), kAssembled}));
         QCOMPARE(entries(), QStringList{"disk.img"});
         QCOMPARE(readAll(path("disk.img")), original);
+    }
+
+    // A folder with room for the set and one broken file more: the window offers each run in
+    // place, No by default, and the file comes back byte for byte.
+    void runsThatFitOnlyInPlaceAreOfferedAndLoseNothing() {
+        const QByteArray original = pattern(1000003, 13);
+        QVERIFY(writeFile(path("film.mkv"), original));
+        // Less than the set or the rebuilt file takes, more than one broken file.
+        files.freeRoom = 600 * 1024;
+        window->ShowPanel(QStringLiteral("1"));
+        choose(1, path("film.mkv"));
+        text(5)->setText(QStringLiteral("200"));
+        box.reset({MsgAnswer::Yes, MsgAnswer::Ok});
+        command(2)->click();
+        QCOMPARE(box.texts().size(), std::size_t{2});
+        QCOMPARE(box.shown()[0].question, QuestionKind::SplitInPlace);
+        QCOMPARE(box.shown()[0].style, MsgStyle::QuestionDefaultNo);
+        QCOMPARE(box.texts()[1], kSplitDone);
+        QCOMPARE(entries(), (QStringList{"film.000", "film.001", "film.002", "film.003", "film.004",
+                                         "film.sha256", "film.tolvar"}));
+
+        window->ShowPanel(QStringLiteral("2"));
+        choose(6, path("film.000"));
+        box.reset({MsgAnswer::Yes, MsgAnswer::Yes, MsgAnswer::Ok});
+        command(3)->click();
+        QCOMPARE(box.texts().size(), std::size_t{3});
+        QCOMPARE(box.shown()[0].question, QuestionKind::InPlaceJoin);
+        QCOMPARE(box.shown()[0].style, MsgStyle::QuestionDefaultNo);
+        QCOMPARE(box.texts()[1], kConfirmAssemble);
+        QCOMPARE(box.texts()[2], kAssembled);
+        QCOMPARE(entries(), QStringList{"film.mkv"});
+        QCOMPARE(readAll(path("film.mkv")), original);
     }
 
     void refusalsAreShownByTheEngineAndThePanelAddsNothing() {
