@@ -27,34 +27,34 @@ constexpr std::uint64_t kLargestPartFile =
 constexpr Destination kTable[] = {
     {"fat32", N_("FAT32 stick or card (4 GB per file)"), 4'294'967'295, LimitCounts::PerFile, 0,
      "Microsoft, \"FAT32 file system\" (learn.microsoft.com, fat32 volume limits: files of at "
-     "most 4 GiB - 1 byte), checked 2026-12-09"},
+     "most 4 GiB - 1 byte), recorded 2026-12-09"},
     {"cd", N_("CD-R, 80 minutes (700 MB)"), 737'280'000, LimitCounts::PerDisc, kCdFileSystem,
      "ECMA-130 / Orange Book: 80 minutes of 75 sectors of 2048 bytes (360,000 sectors), "
-     "checked 2026-12-09"},
+     "recorded 2026-12-09"},
     {"dvd", N_("DVD-R or DVD+R (4.7 GB)"), 4'700'000'000, LimitCounts::PerDisc, kDvdFileSystem,
      "ECMA-359 (DVD-R: 2,298,496 sectors) and ECMA-349 (DVD+R: 2,295,104 sectors): both hold "
-     "4,700,000,000 bytes, checked 2026-12-09"},
+     "4,700,000,000 bytes, recorded 2026-12-09"},
     {"dvd-dl", N_("DVD-R or DVD+R, double layer (8.5 GB)"), 8'543'666'176, LimitCounts::PerDisc,
      kDvdFileSystem,
-     "ECMA-382 (DVD-R DL: 4,171,712 sectors; DVD+R DL holds 4,173,824), checked 2026-12-09"},
+     "ECMA-382 (DVD-R DL: 4,171,712 sectors; DVD+R DL holds 4,173,824), recorded 2026-12-09"},
     {"bd", N_("BD-R (25 GB)"), 25'025'314'816, LimitCounts::PerDisc, kBdFileSystem,
-     "Blu-ray Disc Association, BD-R format 1.3: 12,219,392 sectors per single layer, checked "
+     "Blu-ray Disc Association, BD-R format 1.3: 12,219,392 sectors per single layer, recorded "
      "2026-12-09"},
     {"email", N_("Mail attachment (25 MB)"), 25'000'000, LimitCounts::PerMessage, kMailMargin,
      "Gmail Help, \"Attach files\" (25 MB per message, counted encoded); Outlook.com and Yahoo "
-     "Mail give the same or more, checked 2026-12-09"},
+     "Mail give the same or more, recorded 2026-12-09"},
     {"email-10mb", N_("Company mail attachment (10 MB)"), 10'000'000, LimitCounts::PerMessage,
      kMailMargin,
      "Microsoft Exchange Online and Postfix default message_size_limit (10,240,000): 10 MB per "
-     "message, checked 2026-12-09"},
+     "message, recorded 2026-12-09"},
     {"discord", N_("Discord upload (10 MB)"), 10'485'760, LimitCounts::PerFile, 0,
      "Discord Support, \"File attachments FAQ\" (10 MB per file without Nitro since 2025; "
-     "Discord's MB is 1024 x 1024 bytes), checked 2026-12-09"},
+     "Discord's MB is 1024 x 1024 bytes), recorded 2026-12-09"},
     {"telegram", N_("Telegram upload (2 GB)"), 2'000'000'000, LimitCounts::PerFile, 0,
-     "telegram.org/faq (files of up to 2 GB each without Premium), checked 2026-12-09"},
+     "telegram.org/faq (files of up to 2 GB each without Premium), recorded 2026-12-09"},
     {"github", N_("GitHub release asset (2 GB)"), 2'000'000'000, LimitCounts::PerFile, 0,
      "docs.github.com \"About releases\" (each file under 2 GiB); uploads above 2,000,000,000 "
-     "bytes fail in practice (github.com/orgs/community/discussions/61733), checked "
+     "bytes fail in practice (github.com/orgs/community/discussions/61733), recorded "
      "2026-12-09"},
 };
 

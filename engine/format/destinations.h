@@ -35,7 +35,7 @@ struct Destination {
     // Bytes of the limit that broken files cannot use: the mail's headers and text, the disc's
     // file system. 0 for a plain file limit.
     std::uint64_t margin;
-    // Where the figure comes from and when it was last checked there.
+    // Where the figure comes from and the day it was recorded from there.
     std::string_view source;
 };
 

@@ -41,7 +41,7 @@ TEST(Destinations, EachRowsPartFitsWastesLittleAndIsTheLargest) {
         SCOPED_TRACE(std::string(row.name));
         EXPECT_TRUE(seen.insert(std::string(row.name)).second) << "named twice";
         EXPECT_FALSE(row.label.empty());
-        EXPECT_NE(row.source.find("checked 20"), std::string_view::npos) << "no date checked";
+        EXPECT_NE(row.source.find("recorded 20"), std::string_view::npos) << "no date recorded";
         const DestinationPlan plan = planFor(row);
         ASSERT_GT(plan.partKilobytes, 0);
         ASSERT_LE(plan.partKilobytes, kLargestPartKilobytes);
