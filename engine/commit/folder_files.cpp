@@ -67,15 +67,9 @@ Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const Fo
     return fileFailure(err, FileAction::Create, reportPath);
 }
 
-namespace {
-
-// A file system that cannot flush (FUSE without fsync, a folder on some network shares) has
-// nothing more to give than what the writes already did.
 bool cannotFlush(int err) {
     return err == ENOSYS || err == EINVAL || err == EOPNOTSUPP;
 }
-
-} // namespace
 
 Result<void> syncToDisk(FileSystem& fs, const Folder& folder,
                         const std::vector<std::string>& paths) {

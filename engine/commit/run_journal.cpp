@@ -981,33 +981,21 @@ Result<void> RunJournal::addMoves(const std::vector<JournalContents::Move>& move
 Result<void> RunJournal::markCommitted(bool durable) {
     std::string text;
     field(text, "C");
-    if (auto written = append(text); !written)
-        return written;
-    if (durable && fs.fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return fileFailure(errno, FileAction::Sync, path);
-    return {};
+    return durable ? appendDurably(text) : append(text);
 }
 
 Result<void> RunJournal::addInPlaceSplit(const InPlaceSplitRecord& record) {
     std::string text;
     inPlaceSplitRecord(text, record);
     keep();
-    if (auto written = append(text); !written)
-        return written;
-    if (fs.fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return fileFailure(errno, FileAction::Sync, path);
-    return {};
+    return appendDurably(text);
 }
 
 Result<void> RunJournal::addInPlaceFile(const InPlaceFile& file) {
     std::string text;
     inPlaceFileRecord(text, file);
-    if (auto written = append(text); !written)
-        return written;
     // The source is cut right after: the record must outlive a power cut that catches it.
-    if (fs.fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return fileFailure(errno, FileAction::Sync, path);
-    return {};
+    return appendDurably(text);
 }
 
 Result<void> RunJournal::markInPlaceDone() {
@@ -1028,18 +1016,14 @@ Result<void> RunJournal::addDeletions(const std::vector<JournalContents::Deletio
     std::string text;
     for (const auto& deletion : deletions)
         deletionRecord(text, deletion);
-    if (auto written = append(text); !written)
-        return written;
     // The files go right after: the record must outlive a power cut that catches them going.
-    if (fs.fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return fileFailure(errno, FileAction::Sync, path);
-    return {};
+    return appendDurably(text);
 }
 
 Result<void> RunJournal::appendDurably(const std::string& text) {
     if (auto written = append(text); !written)
         return written;
-    if (fs.fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+    if (fs.fsync(fd) != 0 && !cannotFlush(errno))
         return fileFailure(errno, FileAction::Sync, path);
     return {};
 }

@@ -4,6 +4,8 @@
 // by them before its first byte, the window shows them beside the part count, and a run that
 // frees room as it goes (in place) can tell whether that would be enough.
 
+#include "byte_count.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -31,7 +33,7 @@ struct RoomCheck {
 // below a kilobyte, "512 bytes".
 inline std::string roomInWords(std::uint64_t bytes) {
     if (bytes < 1024)
-        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+        return bytesInWords(bytes);
     static const char* const units[] = {"KB", "MB", "GB", "TB"};
     double value = static_cast<double>(bytes) / 1024.0;
     int unit = 0;

@@ -106,10 +106,6 @@ bool spoilsReopenedFiles(FileSystem& fs, const detail::Folder& folder) {
     return false;
 }
 
-bool cannotFlush(int err) {
-    return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
-}
-
 std::string baseNameOf(const JoinPlan& plan) {
     if (plan.set)
         return fileNameOf(plan.set->base);
@@ -464,7 +460,7 @@ detail::Step InPlaceJoiner::pickUp(const std::string& journalPath,
     if (st.st_size > state.length && fs.truncate(fd, state.length) != 0 && errno != EPERM &&
         errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL)
         return fileFailure(errno, FileAction::Write, output());
-    if (fs.fsync(fd) != 0 && !cannotFlush(errno))
+    if (fs.fsync(fd) != 0 && !detail::cannotFlush(errno))
         return fileFailure(errno, FileAction::Sync, output());
     return true;
 }
@@ -582,9 +578,9 @@ detail::Step InPlaceJoiner::moveParts() {
         if (!detail::sameVersion(st, judged[index]))
             return changed(path);
         // Its bytes and the temporary's name durable, then recorded, and only then it goes.
-        if (fs.fsync(out) != 0 && !cannotFlush(errno))
+        if (fs.fsync(out) != 0 && !detail::cannotFlush(errno))
             return fileFailure(errno, FileAction::Sync, output());
-        if (fs.fsync(folder->fd()) != 0 && !cannotFlush(errno))
+        if (fs.fsync(folder->fd()) != 0 && !detail::cannotFlush(errno))
             return fileFailure(errno, FileAction::Sync, folder->shown());
         if (auto reopened = reopen(); !reopened)
             return reopened.failure();
@@ -638,7 +634,7 @@ detail::Step InPlaceJoiner::place() {
             moved = detail::moveOntoFreeName(fs, *folder, state.temporary, state.output);
         if (moved != 0)
             return fileFailure(errno, FileAction::Rename, output());
-        if (fs.fsync(folder->fd()) != 0 && !cannotFlush(errno))
+        if (fs.fsync(folder->fd()) != 0 && !detail::cannotFlush(errno))
             return fileFailure(errno, FileAction::Sync, folder->shown());
         if (auto recorded = journal->markPlaced(); !recorded)
             return recorded.failure();

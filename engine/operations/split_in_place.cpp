@@ -89,10 +89,6 @@ namespace detail {
 
 namespace {
 
-bool syncRefused(int err) {
-    return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
-}
-
 bool hasNoModes(int err) {
     return err == ENOSYS || err == EPERM || err == EOPNOTSUPP;
 }
@@ -451,7 +447,7 @@ Result<void> InPlaceSplit::record(FileHandle& file, const std::string& hidden,
                                   const std::string& digest, Unfinished& begun) {
     if (fs.fchmod(file.get(), lessUmask(split.mode & 0777)) != 0 && !hasNoModes(errno))
         return fileFailure(errno, FileAction::Write, reportPath);
-    if (fs.fsync(file.get()) != 0 && !syncRefused(errno))
+    if (fs.fsync(file.get()) != 0 && !cannotFlush(errno))
         return fileFailure(errno, FileAction::Sync, reportPath);
     struct stat st {};
     if (fs.fstat(file.get(), &st) != 0)
@@ -461,7 +457,7 @@ Result<void> InPlaceSplit::record(FileHandle& file, const std::string& hidden,
         return identity.failure();
     if (file.close() != 0)
         return fileFailure(errno, FileAction::Close, reportPath);
-    if (fs.fsync(folder.fd()) != 0 && !syncRefused(errno))
+    if (fs.fsync(folder.fd()) != 0 && !cannotFlush(errno))
         return fileFailure(errno, FileAction::Sync, folder.shown());
     InPlaceFile done{name, hidden, std::move(identity.value()), digest};
     // A record that fails half-way may still be read: the file stays for the next run,
@@ -551,7 +547,7 @@ Step InPlaceSplit::cutSource(int index) {
     if (fs.unlinkAt(folder.fd(), split.source) != 0)
         return fileFailure(errno, FileAction::Delete, job.source);
     job.sourceFile.close();
-    if (fs.fsync(folder.fd()) != 0 && !syncRefused(errno))
+    if (fs.fsync(folder.fd()) != 0 && !cannotFlush(errno))
         return fileFailure(errno, FileAction::Sync, folder.shown());
     return true;
 }
@@ -676,7 +672,7 @@ Step InPlaceSplit::place() {
         }
         job.created.push_back(folder.pathOf(name));
     }
-    if (fs.fsync(folder.fd()) != 0 && !syncRefused(errno))
+    if (fs.fsync(folder.fd()) != 0 && !cannotFlush(errno))
         return fileFailure(errno, FileAction::Sync, folder.shown());
     if (auto marked = journal->markInPlaceDone(); !marked)
         return marked.failure();

@@ -37,6 +37,10 @@ Result<FileHandle> createTemporary(FileSystem& fs, RunJournal& journal, const Fo
                                    const std::string& reportPath, std::string& tempName,
                                    mode_t mode, const char* suffix = ".tmp");
 
+// Whether a failed fsync only says the file system cannot flush (FUSE without fsync, a folder
+// on some network shares): it has nothing more to give than what the writes already did.
+bool cannotFlush(int err);
+
 // Flushes each file (paths of names in folder, as the user knows them) and the folder to the
 // disk.
 Result<void> syncToDisk(FileSystem& fs, const Folder& folder,
